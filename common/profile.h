@@ -1,0 +1,61 @@
+#pragma once
+// Profile (ini) files: setup.ini, model definition files and language files are all read through
+// this layer, with the rules of the classic profile-string functions:
+//  - section and key names match regardless of case;
+//  - blanks around names and values are trimmed, and one matching pair of quotes ('…' or "…")
+//    around a value is removed;
+//  - a missing file, section or key yields the default; a key present with an empty value yields
+//    the empty text;
+//  - a value is cut at 2047 characters;
+//  - name lists (section names, the lines of one section) pass through a 16384-byte buffer of
+//    NUL-separated names: what does not fit is not seen;
+//  - CR LF and LF line ends are both read; a file is read as UTF-8 when it is valid UTF-8, else as
+//    Windows-1250;
+//  - writing one key replaces only that key's line, creating the file or the section when missing;
+//    every other line stays as it was. The file is written through the atomic writer, in
+//    Windows-1250 when every character fits, else in UTF-8.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+constexpr int kProfileValueMax = 2047;    // characters of one value
+constexpr int kProfileListBuffer = 16384; // bytes of a name list, NULs and final NUL included
+
+// One profile file, loaded once and then read or changed in memory. Load and Save each open the
+// file once, so a group of reads or writes costs one file access.
+class TProfileFile {
+public:
+    explicit TProfileFile(QString path);
+
+    const QString& Path() const { return path_; }
+    // Reads the file; a missing file loads as empty and is not an error. False when the file exists
+    // but cannot be read (error() says why).
+    bool Load();
+    // Replaces the file atomically with the current lines. False on failure (error() says why).
+    bool Save();
+    QString Error() const { return error_; }
+
+    QString ReadString(const QString& section, const QString& key, const QString& def) const;
+    // The section names in file order (through the 16384-byte buffer).
+    QStringList SectionNames() const;
+    // The key=value lines of one section in file order (through the 16384-byte buffer), each as
+    // "key=value" with key and value trimmed as a read would give them.
+    QStringList SectionLines(const QString& section) const;
+    // Changes one key in memory; Save writes it.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+
+private:
+    QString path_;
+    QStringList lines_; // the file's lines, without line ends
+    bool crlf_ = true;  // line end used when writing
+    QString error_;
+};
+
+// One-call forms: each opens the file once.
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
+                                const QString& path);
+// False when the file cannot be written; *error (when given) says why.
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& path, QString* error = nullptr);

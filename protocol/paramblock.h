@@ -1,0 +1,47 @@
+#pragma once
+// The parameter block: decoding a read reply into the window, building the write payload from it.
+// Widget-free: the window's fixed fields are reached through IBlockFields, the panel through
+// IParameterPanel.
+
+#include "protocol/panel.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+class TsmlMsgLangRes;
+
+// The fixed fields of the left column that the block touches.
+class IBlockFields {
+public:
+    virtual ~IBlockFields() = default;
+    virtual double ThrottleMin() const = 0; // LKorekceA, ms
+    virtual double ThrottleMax() const = 0; // LKorekceB, ms
+    virtual void SetThrottleMin(double ms) = 0;
+    virtual void SetThrottleMax(double ms) = 0;
+    virtual QString VersionCaption() const = 0; // LvH
+    virtual QString PoleText() const = 0;       // EPocPolu
+    virtual void SetPoleText(const QString& text) = 0;
+    virtual QString RatioText() const = 0; // EPrevPom
+    virtual void SetRatioText(const QString& text) = 0;
+    virtual void EnableMaxRpm() = 0; // Lm and LmH
+    virtual void SetMaxRpmText(const QString& text) = 0;
+    // An error message box: caption "str2", the given text, error icon, OK.
+    virtual void ShowError(const QString& text) = 0;
+};
+
+struct DecodeEnv {
+    QString programDir; // with a trailing "/"; the lookup files live here
+    const TsmlMsgLangRes* messages = nullptr;
+};
+
+// What a decoding found wrong in the data it was given, beside what it showed. Each is a complete
+// user text (from message keys); the caller decides how often to show it.
+struct DecodeOutcome {
+    QStringList notices;
+};
+
+DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,
+                              IParameterPanel& panel, const DecodeEnv& env);
+
+QByteArray BuildWritePayload(const IBlockFields& fields, const IParameterPanel& panel);
