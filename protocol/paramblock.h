@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 class TsmlMsgLangRes;
@@ -35,10 +36,14 @@ struct DecodeEnv {
     const TsmlMsgLangRes* messages = nullptr;
 };
 
-// What a decoding found wrong in the data it was given, beside what it showed. Each is a complete
-// user text (from message keys); the caller decides how often to show it.
+// What a decoding found wrong in the data it was given, beside what it showed: a message key and
+// the arguments for its %1, %2 … The caller decides how often to show each.
+struct DecodeNotice {
+    QString key;
+    QStringList args;
+};
 struct DecodeOutcome {
-    QStringList notices;
+    QList<DecodeNotice> notices;
 };
 
 DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,
