@@ -48,9 +48,12 @@ public:
 
 private:
     QString path_;
-    QStringList lines_; // the file's lines, without line ends
+    QStringList lines_; // the file split at LF; a line keeps its CR, so mixed line ends survive
     bool crlf_ = true;  // line end used when writing
     QString error_;
+    bool utf8_ = false;       // the file was UTF-8 (with non-ASCII text) and is rewritten as UTF-8
+    bool bom_ = false;        // ... and it began with a byte order mark, which it keeps
+    bool loadFailed_ = false; // the file could not be read: Save must not replace it
 };
 
 // One-call forms: each opens the file once.

@@ -1,0 +1,167 @@
+#include "common/atomicfile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxLinkDepth = 40; // the kernel's own limit before ELOOP
+constexpr int kTempNameAttempts = 100;
+constexpr int kTempBaseMax = 128; // bytes of the target's name kept in the temporary name
+
+QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+QByteArray DirOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.left(slash);
+}
+
+// A settings file that the user replaced by a link (to keep it in a synced folder, say) must stay a
+// link: follow the chain to the file it names and replace that one. A dangling link yields the path
+// it points to, so the file is created there.
+bool ResolveLinks(QByteArray& path, int& err)
+{
+    for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true; // not a link (or not there): this is the file to write
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(path.constData(), target.data(), target.size());
+        if (n < 0) {
+            err = errno;
+            return false;
+        }
+        target.truncate(n);
+        path = target.startsWith('/') ? target : DirOf(path) + '/' + target;
+    }
+    err = ELOOP;
+    return false;
+}
+
+bool WriteAll(int fd, const QByteArray& content, int& err)
+{
+    const char* p = content.constData();
+    qsizetype left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            err = errno;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Creates the temporary file beside the target with O_EXCL, so the umask applies to a new file as
+// it would to the target itself and no other file is ever opened by mistake.
+int CreateTemp(const QByteArray& target, QByteArray& tempPath, int& err)
+{
+    const QByteArray dir = DirOf(target);
+    // Cut long names so the temporary name still fits the file system's name limit.
+    const QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(kTempBaseMax);
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        tempPath = dir + "/." + base + '.' +
+                   QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+        const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST) {
+            err = errno;
+            return -1;
+        }
+    }
+    err = EEXIST;
+    return -1;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error)
+{
+    auto fail = [error](int err) {
+        if (error)
+            *error = SystemReason(err);
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(ENOENT);
+
+    QByteArray target = QFile::encodeName(path);
+    int err = 0;
+    if (!ResolveLinks(target, err))
+        return fail(err);
+
+    struct stat old;
+    const bool exists = ::stat(target.constData(), &old) == 0;
+    if (exists) {
+        if (S_ISDIR(old.st_mode))
+            return fail(EISDIR);
+        // Renaming over a device or a pipe would swap it for a plain file.
+        if (!S_ISREG(old.st_mode)) {
+            if (error)
+                *error = QStringLiteral("Not a regular file");
+            return false;
+        }
+        // A file the user made read-only stays untouched, although the rename alone would pass.
+        if (::access(target.constData(), W_OK) != 0)
+            return fail(errno);
+    }
+
+    QByteArray temp;
+    const int fd = CreateTemp(target, temp, err);
+    if (fd < 0)
+        return fail(err);
+
+    bool ok = WriteAll(fd, content, err);
+    if (ok && exists) {
+        // The replacement keeps the old file's permissions and, where allowed, its owner.
+        if (::fchmod(fd, old.st_mode & 07777) != 0) {
+            err = errno;
+            ok = false;
+        } else if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+        }
+    }
+    if (ok && ::fsync(fd) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.constData());
+        return fail(err);
+    }
+
+    // Make the rename itself durable; the content is already safe, so a failure here is not one.
+    const int dirFd = ::open(DirOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    if (error)
+        error->clear();
+    return true;
+}

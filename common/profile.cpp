@@ -1,0 +1,373 @@
+#include "common/profile.h"
+
+#include "common/atomicfile.h"
+#include "common/textcodec.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// How the file is held: lines_ is the decoded text split at LF, so joining it with LF gives the
+// file back byte for byte. A line that ended in CR LF keeps its CR; the last element is what
+// follows the final LF (empty when the file ends with a line end). Lines are parsed anew on every
+// call: profile files are small, and this keeps comments, odd lines and duplicates exactly where
+// they are.
+
+namespace {
+
+constexpr qint64 kMaxProfileBytes = 64 * 1024 * 1024; // far beyond any real profile file
+const char kBom[] = "\xEF\xBB\xBF";
+
+QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+bool IsBlank(QChar c) { return c == u' ' || c == u'\t'; }
+
+QStringView Trim(QStringView s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
+
+bool IsBlankLine(const QString& raw)
+{
+    QStringView line(raw);
+    if (line.endsWith(u'\r'))
+        line.chop(1);
+    return Trim(line).isEmpty();
+}
+
+bool SameName(QStringView a, QStringView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+struct ParsedLine {
+    enum Kind { Other, Section, Key };
+    Kind kind = Other;
+    QStringView name;  // section or key name, trimmed
+    QStringView value; // raw text after the first "=" (keys only)
+};
+
+ParsedLine Parse(const QString& raw)
+{
+    QStringView line(raw);
+    if (line.endsWith(u'\r'))
+        line.chop(1);
+    line = Trim(line);
+    if (line.isEmpty() || line[0] == u';')
+        return {};
+    if (line[0] == u'[') {
+        // A header missing its "]" still names a section, up to the line end.
+        const qsizetype close = line.indexOf(u']');
+        return {ParsedLine::Section, Trim(close < 0 ? line.mid(1) : line.mid(1, close - 1)), {}};
+    }
+    const qsizetype eq = line.indexOf(u'=');
+    if (eq < 0)
+        return {};
+    const QStringView key = Trim(line.left(eq));
+    if (key.isEmpty())
+        return {};
+    return {ParsedLine::Key, key, line.mid(eq + 1)};
+}
+
+QString CutValue(QStringView v)
+{
+    if (v.size() <= kProfileValueMax)
+        return v.toString();
+    qsizetype n = kProfileValueMax;
+    // Never leave half of a surrogate pair at the end.
+    if (v[n - 1].isHighSurrogate())
+        --n;
+    return v.left(n).toString();
+}
+
+// The value as a read gives it: blanks trimmed, one matching pair of quotes removed, length cut.
+QString CleanValue(QStringView raw)
+{
+    QStringView v = Trim(raw);
+    if (v.size() >= 2 && (v[0] == u'"' || v[0] == u'\'') && v.back() == v[0])
+        v = v.mid(1, v.size() - 2);
+    return CutValue(v);
+}
+
+// A line break inside a name or value would split one entry into two lines on the next read.
+QString OneLine(QString s)
+{
+    s.replace(u'\r', u' ');
+    s.replace(u'\n', u' ');
+    return s;
+}
+
+// Reads a whole regular file into bytes; 0, or the errno-style reason it could not be read.
+int ReadWholeFile(const QByteArray& path, QByteArray& bytes)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    int err = 0;
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (!S_ISREG(st.st_mode)) // a pipe or a device is no profile file and may never end
+        err = EINVAL;
+    else if (st.st_size > kMaxProfileBytes)
+        err = EFBIG;
+
+    // The file may grow while it is read; take what is there, up to the limit.
+    bytes.resize(err ? 0 : qsizetype(st.st_size));
+    qsizetype got = 0;
+    while (err == 0) {
+        if (got == bytes.size()) {
+            if (bytes.size() > kMaxProfileBytes) {
+                err = EFBIG;
+                break;
+            }
+            bytes.resize(bytes.size() + 4096);
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n == 0)
+            break;
+        if (n > 0)
+            got += n;
+        else if (errno != EINTR)
+            err = errno;
+    }
+    bytes.truncate(got);
+    ::close(fd);
+    return err;
+}
+
+} // namespace
+
+TProfileFile::TProfileFile(QString path) : path_(std::move(path)) {}
+
+bool TProfileFile::Load()
+{
+    lines_.clear();
+    crlf_ = true;
+    utf8_ = bom_ = false;
+    loadFailed_ = false;
+    error_.clear();
+
+    QByteArray bytes;
+    if (const int err = ReadWholeFile(QFile::encodeName(path_), bytes)) {
+        if (err == ENOENT || err == ENOTDIR)
+            return true; // a missing file reads as empty and is created by the first save
+        error_ = err == EINVAL ? QStringLiteral("Not a regular file") : SystemReason(err);
+        loadFailed_ = true;
+        return false;
+    }
+
+    const QString text = DecodeText(bytes);
+    bool ascii = true;
+    for (char c : bytes)
+        if (uchar(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (!ascii) {
+        // DecodeText chose UTF-8 exactly when re-encoding gives the same bytes back.
+        bom_ = bytes.startsWith(kBom);
+        utf8_ = text.toUtf8() == (bom_ ? bytes.mid(3) : bytes);
+        bom_ = bom_ && utf8_;
+    }
+    const qsizetype lf = text.indexOf(u'\n');
+    crlf_ = lf < 0 || (lf > 0 && text[lf - 1] == u'\r');
+    lines_ = text.split(u'\n');
+    return true;
+}
+
+bool TProfileFile::Save()
+{
+    if (loadFailed_)
+        return false; // keep the reason of the failed load; the unread file must not be replaced
+    if (lines_.isEmpty())
+        lines_.append(QString());
+    const QString text = lines_.join(u'\n');
+    QByteArray bytes;
+    if (utf8_) {
+        bytes = text.toUtf8();
+        if (bom_)
+            bytes.prepend(kBom);
+    } else {
+        bytes = EncodeText(text);
+    }
+    QString reason;
+    if (!WriteFileAtomically(path_, bytes, &reason)) {
+        error_ = reason;
+        return false;
+    }
+    // Windows-1250 spends one byte per character; anything longer went out as UTF-8 and from now
+    // on stays UTF-8, as it would after a fresh Load.
+    utf8_ = utf8_ || bytes.size() != text.size();
+    error_.clear();
+    return true;
+}
+
+QString TProfileFile::ReadString(const QString& section, const QString& key,
+                                 const QString& def) const
+{
+    const QStringView wantSection = Trim(section);
+    const QStringView wantKey = Trim(key);
+    bool inSection = false;
+    for (const QString& raw : lines_) {
+        const ParsedLine line = Parse(raw);
+        if (line.kind == ParsedLine::Section) {
+            if (inSection)
+                return def; // only the first section of a name is read
+            inSection = SameName(line.name, wantSection);
+        } else if (inSection && line.kind == ParsedLine::Key && SameName(line.name, wantKey)) {
+            return CleanValue(line.value);
+        }
+    }
+    return def;
+}
+
+namespace {
+
+// Bytes a name takes in the file's own encoding, as the classic buffer counted them.
+qsizetype ByteLength(const QString& s, bool utf8)
+{
+    return (utf8 ? s.toUtf8() : EncodeText(s)).size();
+}
+
+// Fills a list as the classic NUL-separated buffer would: every entry costs its bytes plus a NUL,
+// and one NUL ends the list. An entry that does not fit whole ends the list there, so a caller
+// never sees a cut name and never sees a later entry out of order.
+class ListBuffer {
+public:
+    explicit ListBuffer(bool utf8) : utf8_(utf8) {}
+    bool Add(const QString& entry)
+    {
+        const qsizetype cost = ByteLength(entry, utf8_) + 1;
+        if (used_ + cost + 1 > kProfileListBuffer)
+            return false;
+        used_ += cost;
+        list_.append(entry);
+        return true;
+    }
+    QStringList Take() { return std::move(list_); }
+
+private:
+    bool utf8_;
+    qsizetype used_ = 0;
+    QStringList list_;
+};
+
+} // namespace
+
+QStringList TProfileFile::SectionNames() const
+{
+    ListBuffer buffer(utf8_);
+    for (const QString& raw : lines_) {
+        const ParsedLine line = Parse(raw);
+        if (line.kind == ParsedLine::Section && !buffer.Add(line.name.toString()))
+            break;
+    }
+    return buffer.Take();
+}
+
+QStringList TProfileFile::SectionLines(const QString& section) const
+{
+    const QStringView wanted = Trim(section);
+    ListBuffer buffer(utf8_);
+    bool inSection = false;
+    for (const QString& raw : lines_) {
+        const ParsedLine line = Parse(raw);
+        if (line.kind == ParsedLine::Section) {
+            if (inSection)
+                break;
+            inSection = SameName(line.name, wanted);
+        } else if (inSection && line.kind == ParsedLine::Key) {
+            if (!buffer.Add(line.name.toString() + u'=' + CleanValue(line.value)))
+                break;
+        }
+    }
+    return buffer.Take();
+}
+
+void TProfileFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    const QString sec = OneLine(Trim(section).toString());
+    const QString name = OneLine(Trim(key).toString());
+    if (name.isEmpty())
+        return; // "=value" would not read back as a key
+    const QString entry = name + u'=' + OneLine(value);
+    const QString eol = crlf_ ? QStringLiteral("\r") : QString();
+    if (lines_.isEmpty())
+        lines_.append(QString());
+
+    // Inserts a whole line before index pos; at the very end, the last line first gets its line
+    // end.
+    auto insertLine = [&](qsizetype pos, const QString& text) {
+        if (pos >= lines_.size()) {
+            if (!lines_.last().isEmpty()) {
+                lines_.last() += eol;
+                lines_.append(QString());
+            }
+            pos = lines_.size() - 1;
+        }
+        lines_.insert(pos, text + eol);
+    };
+
+    qsizetype header = -1;
+    qsizetype lastFilled = -1; // last non-blank line of the section
+    for (qsizetype i = 0; i < lines_.size(); ++i) {
+        const ParsedLine line = Parse(lines_[i]);
+        if (line.kind == ParsedLine::Section) {
+            if (header >= 0)
+                break;
+            if (SameName(line.name, sec))
+                header = lastFilled = i;
+            continue;
+        }
+        if (header < 0)
+            continue;
+        if (line.kind == ParsedLine::Key && SameName(line.name, name)) {
+            const bool hadCr = lines_[i].endsWith(u'\r');
+            lines_[i] = entry + (hadCr ? QStringLiteral("\r") : QString());
+            return;
+        }
+        if (!IsBlankLine(lines_[i]))
+            lastFilled = i;
+    }
+
+    if (header >= 0) {
+        insertLine(lastFilled + 1, entry);
+        return;
+    }
+    // New section at the end of the file; when the file ends in a line without its line end,
+    // that line gets one first.
+    insertLine(lines_.size(), u'[' + sec + u']');
+    insertLine(lines_.size(), entry);
+}
+
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
+                                const QString& path)
+{
+    TProfileFile file(path);
+    if (!file.Load())
+        return def;
+    return file.ReadString(section, key, def);
+}
+
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& path, QString* error)
+{
+    TProfileFile file(path);
+    bool ok = file.Load();
+    if (ok) {
+        file.WriteString(section, key, value);
+        ok = file.Save();
+    }
+    if (error)
+        *error = ok ? QString() : file.Error();
+    return ok;
+}

@@ -1,0 +1,164 @@
+// The atomic writer: the target is replaced whole or not at all, and nothing is left behind.
+#include "common/atomicfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList Entries(const QString& dir)
+{
+    return QDir(dir).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Lets the process write at most a few bytes per file for the life of the object, as a full disk
+// would; root passes permission checks but not this limit.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit lim = old_;
+        lim.rlim_cur = bytes;
+        ok_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+    bool ok_ = false;
+};
+
+} // namespace
+
+TEST(AtomicFile, CreatesAndReplaces)
+{
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out.txt"));
+    QString error = QStringLiteral("stale");
+    ASSERT_TRUE(WriteFileAtomically(path, "first", &error));
+    EXPECT_TRUE(error.isEmpty());
+    EXPECT_EQ(ReadBytes(path), QByteArray("first"));
+
+    ASSERT_TRUE(WriteFileAtomically(path, QByteArray("\0second\r\n", 9)));
+    EXPECT_EQ(ReadBytes(path), QByteArray("\0second\r\n", 9));
+    ASSERT_TRUE(WriteFileAtomically(path, QByteArray()));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+    EXPECT_EQ(Entries(dir.path()), QStringList{QStringLiteral("out.txt")});
+}
+
+TEST(AtomicFile, KeepsPermissions)
+{
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.ini"));
+    WriteBytes(path, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    ASSERT_TRUE(WriteFileAtomically(path, "new"));
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(AtomicFile, FailuresKeepTheOldFileAndLeaveNoTemporary)
+{
+    const QTemporaryDir dir;
+    QString error;
+
+    // The folder does not exist.
+    EXPECT_FALSE(WriteFileAtomically(dir.filePath(QStringLiteral("no/such/out.txt")), "x", &error));
+    EXPECT_EQ(error, QStringLiteral("No such file or directory"));
+
+    // The target is a directory.
+    const QString asDir = dir.filePath(QStringLiteral("target"));
+    ASSERT_TRUE(QDir().mkdir(asDir));
+    WriteBytes(asDir + QStringLiteral("/inside"), "keep");
+    EXPECT_FALSE(WriteFileAtomically(asDir, "x", &error));
+    EXPECT_EQ(error, QStringLiteral("Is a directory"));
+    EXPECT_EQ(ReadBytes(asDir + QStringLiteral("/inside")), QByteArray("keep"));
+
+    // The disk fills up half way through the new content.
+    const QString path = dir.filePath(QStringLiteral("setup.ini"));
+    WriteBytes(path, "[SETUP]\r\nCOM=COM1\r\n");
+    {
+        FileSizeLimit limit(8);
+        ASSERT_TRUE(limit.ok());
+        EXPECT_FALSE(WriteFileAtomically(path, QByteArray(4096, 'n'), &error));
+    }
+    EXPECT_EQ(error, QStringLiteral("File too large"));
+    EXPECT_EQ(ReadBytes(path), QByteArray("[SETUP]\r\nCOM=COM1\r\n"));
+
+    EXPECT_EQ(Entries(dir.path()),
+              (QStringList{QStringLiteral("setup.ini"), QStringLiteral("target")}));
+    EXPECT_EQ(Entries(asDir), QStringList{QStringLiteral("inside")});
+}
+
+TEST(AtomicFile, WritesThroughSymbolicLinks)
+{
+    const QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("real"))));
+    const QString real = dir.filePath(QStringLiteral("real/setup.ini"));
+    WriteBytes(real, "old");
+    const struct {
+        const char* name;
+        QString linkTarget; // as stored in the link
+        QString writesTo;
+    } rows[] = {
+        {"absolute link", real, real},
+        {"relative link", QStringLiteral("real/setup.ini"), real},
+        {"link to a link", dir.filePath(QStringLiteral("abs.lnk")), real},
+        {"dangling link creates its target", QStringLiteral("real/new.ini"),
+         dir.filePath(QStringLiteral("real/new.ini"))},
+    };
+    ASSERT_TRUE(QFile::link(real, dir.filePath(QStringLiteral("abs.lnk"))));
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString link = dir.filePath(QStringLiteral("l%1.ini").arg(n++));
+        ASSERT_EQ(::symlink(QFile::encodeName(row.linkTarget).constData(),
+                            QFile::encodeName(link).constData()),
+                  0);
+        const QByteArray content = QByteArray("via ") + row.name;
+        ASSERT_TRUE(WriteFileAtomically(link, content));
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        EXPECT_EQ(ReadBytes(row.writesTo), content);
+    }
+    EXPECT_EQ(Entries(dir.filePath(QStringLiteral("real"))),
+              (QStringList{QStringLiteral("new.ini"), QStringLiteral("setup.ini")}));
+
+    // A loop of links is an error, not a hang.
+    const QString a = dir.filePath(QStringLiteral("loop-a"));
+    const QString b = dir.filePath(QStringLiteral("loop-b"));
+    ASSERT_EQ(::symlink("loop-b", QFile::encodeName(a).constData()), 0);
+    ASSERT_EQ(::symlink("loop-a", QFile::encodeName(b).constData()), 0);
+    QString error;
+    EXPECT_FALSE(WriteFileAtomically(a, "x", &error));
+    EXPECT_EQ(error, QStringLiteral("Too many levels of symbolic links"));
+}
