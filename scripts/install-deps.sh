@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building and testing Korvalinex needs on Debian 12. Safe to run again.
+set -euo pipefail
+packages=(build-essential cmake pkg-config qt6-base-dev libgtest-dev libgmock-dev
+          libbenchmark-dev xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Prepares the portable program folder dist/ (or $DIST_DIR): the executable and the data files that
+# ship with it. The program creates its working directories there itself.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+dist="${DIST_DIR:-$root/dist}"
+mkdir -p "$dist"
+cp "$build/korvalinex" "$dist/"
+cp "$build/tools/regsim/regsim" "$dist/"
+cp -r "$root/data/Regulators" "$dist/"
+cp "$root/data/Teplota1.txt" "$root/data/Teplota2.txt" "$dist/"
+mkdir -p "$dist/regsim"
+cp "$root/data/regsim/demo.regsim" "$dist/regsim/"
