@@ -4,12 +4,15 @@
 // behind them.
 
 #include <QByteArray>
+#include <QString>
 #include <stdexcept>
 
 class ISerialPort {
 public:
     virtual ~ISerialPort() = default;
     virtual bool Active() const = 0;
+    // Closes the port, points it at "\\.\" + portName and opens it again; throws the link's error.
+    virtual void OpenComPort(const QString& portName) = 0;
     // Writes the bytes; may throw the link's error.
     virtual int SendString(const QByteArray& bytes) = 0;
 };

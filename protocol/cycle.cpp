@@ -1,0 +1,448 @@
+#include "protocol/cycle.h"
+
+#include "common/clock.h"
+#include "common/errors.h"
+#include "i18n/msglangres.h"
+#include "protocol/frames.h"
+
+#include <QStringDecoder>
+
+namespace {
+
+// Line settings of the adapter around the wake-up pattern (FT_STOP_BITS codes).
+constexpr int kWordLength8 = 8;
+constexpr int kOneStopBit = 0;
+constexpr int kTwoStopBits = 2;
+constexpr int kNoParity = 0;
+
+// Identification reply layout.
+constexpr int kNameOffset = 0, kNameLength = 16;
+constexpr int kVersionOffset = 17, kVersionLength = 5;
+constexpr int kDateOffset = 23, kDateLength = 9;
+constexpr unsigned char kFlagEepromLog = 0x80;
+constexpr unsigned char kFlagAlternateScale = 0x10;
+
+// The regulator speaks single-byte text; trailing bytes up to 20 hex are padding.
+QString IdentityText(const QByteArray& payload, int offset, int length)
+{
+    QByteArray bytes = payload.mid(offset, length);
+    while (!bytes.isEmpty() && static_cast<unsigned char>(bytes.back()) <= 0x20)
+        bytes.chop(1);
+    QStringDecoder decoder("windows-1250");
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes);
+    return decoder.decode(bytes);
+}
+
+} // namespace
+
+TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPanel& panel,
+                                   const TsmlMsgLangRes& messages, ISerialPort& com, IUsbLink& usb,
+                                   QString programDir)
+    : clock_(clock), view_(view), panel_(panel), messages_(messages), com_(com), usb_(usb),
+      programDir_(std::move(programDir)), timer1_(clock.CreateTimer()),
+      timer2_(clock.CreateTimer()), timer3_(clock.CreateTimer()), timer4_(clock.CreateTimer())
+{
+    timer1_->SetInterval(kWakeUpInterval);
+    timer2_->SetInterval(kPresenceInterval);
+    timer3_->SetInterval(kTimeoutResetDelay);
+    timer4_->SetInterval(kWatchdogInterval);
+    timer1_->SetOnTimer([this] { Guarded([this] { Timer1Timer(); }); });
+    timer2_->SetOnTimer([this] { Guarded([this] { Timer2Timer(); }); });
+    timer3_->SetOnTimer([this] { Guarded([this] { Timer3Timer(); }); });
+    timer4_->SetOnTimer([this] { Guarded([this] { Timer4Timer(); }); });
+}
+
+TConnectionCycle::~TConnectionCycle() = default;
+
+QString TConnectionCycle::Msg(const char* key) const
+{
+    return messages_.LookupMessage(QString::fromLatin1(key));
+}
+
+void TConnectionCycle::Guarded(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        view_.ReportError(QString::fromStdString(e.what()));
+    }
+}
+
+void TConnectionCycle::ShowLinkError() { view_.ShowError(Msg("str53")); }
+
+void TConnectionCycle::ClearWorkingState()
+{
+    state_ = ProtocolState{};
+    alternateScale_ = false;
+    pause_.reset();
+    noticesShown_.clear();
+}
+
+void TConnectionCycle::StartConnecting() { timer1_->Start(); }
+
+void TConnectionCycle::SetTransferButtons(bool on) { view_.SetTransferButtonsEnabled(on); }
+
+// ---- sending ------------------------------------------------------------------------------------
+
+bool TConnectionCycle::UsbReady() { return view_.LinkMode() == QLatin1String("USB") && usb_.UsbReadyCheck(); }
+
+void TConnectionCycle::UsbStopBits(int stopBits)
+{
+    if (UsbReady())
+        usb_.UsbSetDataCharacteristics(kWordLength8, stopBits, kNoParity);
+}
+
+void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive)
+{
+    const QString mode = view_.LinkMode();
+    if (mode == QLatin1String("COM")) {
+        if (com_.Active())
+            com_.SendString(bytes);
+    } else if (mode == QLatin1String("USB")) {
+        if (usb_.UsbReadyCheck()) {
+            usb_.UsbSend(bytes);
+            if (withReceive)
+                UsbReceive();
+        }
+    }
+}
+
+void TConnectionCycle::UsbReceive()
+{
+    state_.replyBuffer.Clear();
+    QByteArray bytes;
+    try {
+        bytes = usb_.UsbRead(kUsbReadCount);
+    } catch (const std::exception&) {
+        ShowLinkError();
+        return;
+    }
+    if (!bytes.isEmpty())
+        timer1_->Stop();
+    state_.replyBuffer.Replace(bytes);
+    ParseReplyBuffer();
+}
+
+void TConnectionCycle::Comm1RxChar(const QByteArray& bytes)
+{
+    Guarded([&] {
+        timer1_->Stop();
+        state_.replyBuffer.Append(bytes);
+        view_.ShowReplyBuffer(ReplyBufferCaption(state_.replyBuffer));
+        ParseReplyBuffer();
+    });
+}
+
+void TConnectionCycle::ParseReplyBuffer() { ::ParseReplyBuffer(state_, *this); }
+
+void TConnectionCycle::ReplyBufferChanged(const ReplyBuffer& buffer)
+{
+    view_.ShowReplyBuffer(ReplyBufferCaption(buffer));
+}
+
+// ---- wake-up and identification -----------------------------------------------------------------
+
+void TConnectionCycle::Timer1Timer()
+{
+    UsbStopBits(kOneStopBit);
+    if (state_.busy)
+        return;
+    state_.busy = true;
+    try {
+        SendRequest(WakeUpPattern(), false);
+    } catch (const std::exception&) {
+        // The cycle stops here until the program is restarted: the busy flag stays set.
+        timer1_->Stop();
+        ShowLinkError();
+        return;
+    }
+    state_.identificationPending = true;
+    timer3_->Start();
+    timer1_->Stop();
+    if (UsbReady()) {
+        UsbReceive();
+        UsbStopBits(kTwoStopBits);
+    }
+}
+
+void TConnectionCycle::IdentificationReply()
+{
+    timer1_->Stop();
+    timer3_->Stop();
+    QByteArray payload = state_.replyPayload;
+    const unsigned char flags = payload.isEmpty() ? 0 : static_cast<unsigned char>(payload.back());
+    view_.SetEepromVisible(flags & kFlagEepromLog);
+    alternateScale_ = flags & kFlagAlternateScale;
+    if (!payload.isEmpty())
+        payload[payload.size() - 1] = ' ';
+    view_.SetIdentity(IdentityText(payload, kNameOffset, kNameLength),
+                      IdentityText(payload, kVersionOffset, kVersionLength),
+                      IdentityText(payload, kDateOffset, kDateLength));
+    view_.ShowStatus(Msg("str60"));
+
+    ModelContext ctx{programDir_, view_.LanguageCode(), view_.RegulatorName(), alternateScale_};
+    panel_.BuildParameterPanel(ctx);
+
+    view_.SetThrottleEnabled(true);
+    view_.SetFileMenuEnabled(true);
+    state_.identificationPending = false;
+    state_.replyPayload.clear();
+    SetTransferButtons(true);
+    if (panel_.ModelFileMissing()) {
+        // Nothing can be shown for this regulator: back to not connected, and try again.
+        SetTransferButtons(false);
+        timer3_->Start();
+        return;
+    }
+    state_.busy = false;
+    UsbStopBits(kTwoStopBits);
+    Button1Click();
+}
+
+// ---- read -----------------------------------------------------------------------------------------
+
+void TConnectionCycle::Button1Click()
+{
+    if (state_.busy)
+        return;
+    state_.busy = true;
+    timer2_->Stop();
+    state_.readPending = true;
+    SetTransferButtons(false);
+    view_.SetProgress(1, 20);
+    try {
+        SendRequest(ReadRequest(), true);
+    } catch (const std::exception&) {
+        // The watchdog below still ends the transaction, so the window does not stay busy.
+        ShowLinkError();
+    }
+    if (state_.readPending)
+        timer4_->Start();
+}
+
+void TConnectionCycle::ReadReply()
+{
+    view_.SetProgress(1, 50);
+    const DecodeOutcome outcome =
+        DecodeReadReply(state_.replyPayload, view_, panel_, DecodeEnv{programDir_, &messages_});
+    view_.SetProgress(1, 100);
+    state_.replyPayload.clear();
+    state_.readPending = false;
+    timer4_->Stop();
+    timer3_->Stop();
+    pause_ = clock_.After(kProgressPause, [this, outcome] {
+        Guarded([&] {
+            pause_.reset();
+            view_.SetProgress(1, 0);
+            state_.busy = false;
+            timer2_->Start();
+            SetTransferButtons(true);
+            if (!panel_.UnassignedBytes().isEmpty())
+                view_.ShowError(Msg("str11") + QLatin1Char('\r'));
+            for (const DecodeNotice& n : outcome.notices) {
+                const QString id = n.key + QLatin1Char('|') + n.args.join(QLatin1Char('|'));
+                if (noticesShown_.contains(id))
+                    continue;
+                noticesShown_.insert(id);
+                QString text = messages_.LookupMessage(n.key);
+                for (const QString& a : n.args)
+                    text = text.arg(a);
+                view_.ShowError(text);
+            }
+        });
+    });
+}
+
+// ---- write ----------------------------------------------------------------------------------------
+
+void TConnectionCycle::Button2Click()
+{
+    if (state_.busy)
+        return;
+    state_.busy = true;
+    timer2_->Stop();
+    state_.writePending = true;
+    SetTransferButtons(false);
+    pause_ = clock_.After(kProgressPause, [this] { Guarded([this] { ContinueWrite(); }); });
+}
+
+void TConnectionCycle::ContinueWrite()
+{
+    pause_.reset();
+    if (!state_.writePending)
+        return; // a reset came in between
+    view_.SetProgress(2, 20);
+    const QByteArray frame = BuildDataFrame(BuildWritePayload(view_, panel_));
+    view_.SetProgress(2, 40);
+    try {
+        SendRequest(frame, false);
+    } catch (const std::exception&) {
+        ShowLinkError();
+    }
+    timer4_->Start();
+    view_.SetProgress(2, 50);
+    // The values come back only with the next read.
+    for (int i = 0; i < panel_.DisplayCount(); ++i)
+        panel_.SetDisplayText(i, kValuePlaceholder);
+    view_.SetMaxRpmText(kValuePlaceholder);
+    if (UsbReady())
+        UsbReceive();
+}
+
+void TConnectionCycle::WriteAcknowledged()
+{
+    state_.writePending = false;
+    timer4_->Stop();
+    timer3_->Stop();
+    view_.SetProgress(2, 100);
+    pause_ = clock_.After(kProgressPause, [this] {
+        Guarded([this] {
+            pause_.reset();
+            view_.SetProgress(2, 0);
+            SetTransferButtons(true);
+            state_.busy = false;
+            timer2_->Start();
+        });
+    });
+}
+
+void TConnectionCycle::WriteEndByte()
+{
+    // Unlike FB, the watchdog keeps running and no presence checks follow until the next
+    // transaction completes; the bar stays full until the next write.
+    state_.writePending = false;
+    view_.SetProgress(2, 100);
+    SetTransferButtons(true);
+    state_.busy = false;
+}
+
+// ---- factory settings -------------------------------------------------------------------------------
+
+void TConnectionCycle::Button3Click()
+{
+    if (state_.busy)
+        return;
+    state_.busy = true;
+    SetTransferButtons(false);
+    timer2_->Stop();
+    state_.readPending = true;
+    try {
+        SendRequest(DefaultRequest(), false);
+    } catch (const std::exception&) {
+        ShowLinkError();
+    }
+    pause_ = clock_.After(kDefaultSettlePause, [this] {
+        Guarded([this] {
+            pause_.reset();
+            state_.busy = false;
+            Button1Click();
+        });
+    });
+}
+
+// ---- log download -----------------------------------------------------------------------------------
+
+void TConnectionCycle::EEPROM1Click()
+{
+    if (state_.busy)
+        return;
+    // The download itself arrives with the log transaction; until then the item does nothing.
+}
+
+void TConnectionCycle::LogRecord() { state_.replyPayload.clear(); }
+
+void TConnectionCycle::LogFrameError() {}
+
+// ---- presence, watchdog, resets -----------------------------------------------------------------------
+
+void TConnectionCycle::PresenceAcknowledged() { view_.ShowStatus(Msg("str60")); }
+
+void TConnectionCycle::Timer2Timer()
+{
+    if (state_.presencePending && state_.presenceMissCount > 1) {
+        LostRegulatorReset();
+        return;
+    }
+    if (!state_.busy || state_.presenceMissCount <= 1) {
+        state_.busy = true;
+        state_.presencePending = true;
+        ++state_.presenceMissCount;
+        try {
+            SendRequest(PresenceQuery(), true);
+        } catch (const std::exception&) {
+            ShowLinkError();
+        }
+    }
+}
+
+void TConnectionCycle::Timer4Timer()
+{
+    if (state_.watchdogCount > kWatchdogLimit) {
+        state_.watchdogCount = 0;
+        timer2_->Stop();
+        timer3_->Start();
+        return;
+    }
+    if (state_.readPending) {
+        ++state_.watchdogCount;
+        timer2_->Stop();
+        Button1Click();
+    }
+    if (state_.writePending) {
+        ++state_.watchdogCount;
+        timer2_->Stop();
+        Button2Click();
+    }
+    if (state_.logPending) {
+        ++state_.watchdogCount;
+        timer2_->Stop();
+        EEPROM1Click();
+    }
+}
+
+void TConnectionCycle::Timer3Timer() { TimeoutReset(); }
+
+void TConnectionCycle::ResetCommon(bool clearPanel)
+{
+    pause_.reset();
+    view_.SetProgress(1, 0);
+    view_.SetProgress(2, 0);
+    SetTransferButtons(false);
+    view_.SetIdentity(kNamePlaceholder, kValuePlaceholder, kDatePlaceholder);
+    view_.SetMaxRpmText(kValuePlaceholder);
+    view_.SetThrottleMin(0);
+    view_.SetThrottleMax(0);
+    view_.SetThrottleEnabled(false);
+    view_.DisableMaxRpm();
+    view_.SetFileMenuEnabled(false);
+    if (clearPanel)
+        panel_.ClearParameterPanel();
+    state_.identificationPending = false;
+    state_.readPending = false;
+    state_.writePending = false;
+    state_.presencePending = false;
+    state_.frameOpen = false;
+    state_.replyBuffer.Clear();
+    state_.busy = false;
+    noticesShown_.clear();
+}
+
+void TConnectionCycle::LostRegulatorReset()
+{
+    ResetCommon(!panel_.ModelFileMissing());
+    state_.presenceMissCount = 0;
+    timer1_->Start();
+    timer2_->Stop();
+    view_.ShowStatus(Msg("str4"));
+}
+
+void TConnectionCycle::TimeoutReset()
+{
+    ResetCommon(!panel_.ModelFileMissing() && !state_.identificationPending);
+    state_.logPending = false;
+    timer3_->Stop();
+    timer1_->Start();
+    timer2_->Stop();
+    view_.ShowStatus(Msg("str4"));
+}

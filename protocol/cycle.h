@@ -1,0 +1,134 @@
+#pragma once
+// The connection cycle: finding the regulator, its identification, the read, write and factory
+// settings transactions, presence checks while idle, and the resets when the regulator is lost or
+// stops answering. Four timers carry it; bytes go out by the link mode's sending rule and come back
+// through the reply parser. Widget-free: the window is reached through ICycleView, the panel through
+// IParameterPanel, time through IClock.
+
+#include "protocol/paramblock.h"
+#include "protocol/replyparser.h"
+#include "protocol/transport.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class IClock;
+class ITimer;
+class TsmlMsgLangRes;
+
+// Placeholders shown while nothing is known.
+inline const QString kNamePlaceholder = QStringLiteral("- - - - - - - - - - - - - - - -");
+inline const QString kValuePlaceholder = QStringLiteral("- - - - -");
+inline const QString kDatePlaceholder = QStringLiteral("- - - - - - - - -");
+
+// Intervals of the window's timers and the protocol's pauses, in milliseconds.
+constexpr int kWakeUpInterval = 1;       // Timer1: as often as the platform allows
+constexpr int kPresenceInterval = 2500;  // Timer2
+constexpr int kTimeoutResetDelay = 2000; // Timer3
+constexpr int kWatchdogInterval = 4000;  // Timer4
+constexpr int kProgressPause = 100;      // the progress bar stands at its end before it is cleared
+constexpr int kDefaultSettlePause = 700; // the regulator restores its factory block
+constexpr int kWatchdogLimit = 2;        // ticks counted before the time-out reset is armed
+constexpr int kUsbReadCount = 511;
+
+// The window as the cycle sees it.
+class ICycleView : public IBlockFields {
+public:
+    virtual QString LinkMode() const = 0;     // "COM", "USB" or anything else
+    virtual QString LanguageCode() const = 0; // picks the model definition folder
+    virtual void SetIdentity(const QString& name, const QString& version, const QString& date) = 0;
+    virtual QString RegulatorName() const = 0; // LnH
+    virtual void ShowStatus(const QString& text) = 0; // status bar panel 1
+    virtual void ShowReplyBuffer(const QString& caption) = 0; // Label3
+    virtual void SetProgress(int bar, int position) = 0;      // bar 1: PB1, 2: PB2
+    // Button1, Button2, Button3, and EEPROM1 while it is visible.
+    virtual void SetTransferButtonsEnabled(bool on) = 0;
+    virtual void SetEepromVisible(bool on) = 0;
+    virtual void SetThrottleEnabled(bool on) = 0; // LKorekceA, LKorekceB
+    virtual void SetFileMenuEnabled(bool on) = 0; // Open, Saveas
+    virtual void DisableMaxRpm() = 0;              // Lm, LmH
+    // A message box with caption "str2", the error icon and OK.
+    // (ShowError of IBlockFields.)
+    // The general error report: a box with the error's text.
+    virtual void ReportError(const QString& text) = 0;
+};
+
+class TConnectionCycle final : public IReplyHandlers {
+public:
+    TConnectionCycle(IClock& clock, ICycleView& view, IParameterPanel& panel,
+                     const TsmlMsgLangRes& messages, ISerialPort& com, IUsbLink& usb,
+                     QString programDir);
+    ~TConnectionCycle() override;
+
+    // Timer handlers and the user's transactions.
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    // The log download comes with its own transaction; the watchdog already calls it.
+    void EEPROM1Click();
+
+    // Bytes from the COM port's receive event (the window reads them from Comm1).
+    void Comm1RxChar(const QByteArray& bytes);
+    void ParseReplyBuffer();
+
+    // Clears the protocol and model working state, as start-up does.
+    void ClearWorkingState();
+    // Start-up: the link is open, the connection attempts begin.
+    void StartConnecting();
+
+    ITimer& Timer1() { return *timer1_; }
+    ITimer& Timer2() { return *timer2_; }
+    ITimer& Timer3() { return *timer3_; }
+    ITimer& Timer4() { return *timer4_; }
+    ProtocolState& State() { return state_; }
+    const ProtocolState& State() const { return state_; }
+    bool AlternateScale() const { return alternateScale_; }
+    void SetTransferButtons(bool on);
+
+    // Sends a request by the link mode's rule. withReceive: over USB a blocking receive follows.
+    // Link errors propagate.
+    void SendRequest(const QByteArray& bytes, bool withReceive);
+
+private:
+    // IReplyHandlers
+    void PresenceAcknowledged() override;
+    void WriteAcknowledged() override;
+    void WriteEndByte() override;
+    void LogRecord() override;
+    void LogFrameError() override;
+    void ReadReply() override;
+    void IdentificationReply() override;
+    void ReplyBufferChanged(const ReplyBuffer& buffer) override;
+
+    void UsbReceive();
+    bool UsbReady();
+    void UsbStopBits(int stopBits);
+    void ContinueWrite();
+    void LostRegulatorReset();
+    void TimeoutReset();
+    void ResetCommon(bool clearPanel);
+    void ShowLinkError();
+    QString Msg(const char* key) const;
+    // Runs a handler; what escapes it goes to the general error report.
+    void Guarded(const std::function<void()>& fn);
+
+    IClock& clock_;
+    ICycleView& view_;
+    IParameterPanel& panel_;
+    const TsmlMsgLangRes& messages_;
+    ISerialPort& com_;
+    IUsbLink& usb_;
+    QString programDir_;
+    ProtocolState state_;
+    bool alternateScale_ = false;
+    std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_;
+    std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
+    QSet<QString> noticesShown_;   // data problems already reported during this connection
+};
