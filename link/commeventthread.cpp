@@ -1,0 +1,357 @@
+// The event thread of a serial port: it waits with poll() on the port and on its wake descriptor,
+// turns what it sees into an event mask and hands the mask to the component's HandleEvents.
+
+#include "link/commconnect.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QtGlobal>
+#include <cerrno>
+#include <condition_variable>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+// Modem lines and error counters cannot be waited for with poll(); while the device has them and
+// they are watched, they are sampled at this interval. The same interval re-checks a queue that
+// holds bytes nobody has read (POLLIN would only repeat itself).
+constexpr int kLineSampleMs = 50;
+// While a write drains, the output queue is sampled this often for evTxEmpty.
+constexpr int kTxEmptySampleMs = 10;
+
+constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+
+bool ReadModemLines(int fd, int& lines) { return ioctl(fd, TIOCMGET, &lines) == 0; }
+
+bool ReadCounters(int fd, serial_icounter_struct& counters)
+{
+    return ioctl(fd, TIOCGICOUNT, &counters) == 0;
+}
+
+uint32_t ModemChanges(int before, int now)
+{
+    const int changed = before ^ now;
+    uint32_t mask = 0;
+    if (changed & TIOCM_CTS)
+        mask |= EV_CTS;
+    if (changed & TIOCM_DSR)
+        mask |= EV_DSR;
+    if (changed & TIOCM_RNG)
+        mask |= EV_RING;
+    if (changed & TIOCM_CAR)
+        mask |= EV_RLSD;
+    return mask;
+}
+
+// Line errors and breaks since the last sample, as event bits and error bits.
+uint32_t CounterChanges(const serial_icounter_struct& before, const serial_icounter_struct& now,
+                        uint32_t& errors)
+{
+    uint32_t mask = 0;
+    if (now.brk != before.brk) {
+        mask |= EV_BREAK;
+        errors |= CE_BREAK;
+    }
+    if (now.frame != before.frame)
+        errors |= CE_FRAME;
+    if (now.overrun != before.overrun)
+        errors |= CE_OVERRUN;
+    if (now.parity != before.parity)
+        errors |= CE_RXPARITY;
+    if (now.buf_overrun != before.buf_overrun)
+        errors |= CE_RXOVER;
+    if (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER))
+        mask |= EV_ERR;
+    return mask;
+}
+
+void DrainWake(int fd)
+{
+    uint64_t value = 0;
+    while (::read(fd, &value, sizeof value) > 0) {
+    }
+}
+
+} // namespace
+
+struct TCommEventThread::State {
+    TCommHandle* owner = nullptr;
+    int handle = -1;
+    uint32_t mask = 0;
+    int wakeFd = -1;
+    std::atomic<bool> terminated{false};
+    // Hand-offs to the owner's thread: the thread posts ticket n and waits until handled == n or
+    // it is terminated. A call that arrives after termination, or for an older ticket, is void.
+    std::mutex lock;
+    std::condition_variable handledChanged;
+    uint64_t posted = 0;
+    uint64_t handled = 0;
+    bool released = false;
+    bool finished = false;
+    std::thread::id id;
+
+    ~State()
+    {
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+};
+
+TCommEventThread::TCommEventThread(TCommHandle* owner, int handle, TCommEventTypes events)
+    : FState(std::make_shared<State>())
+{
+    FState->owner = owner;
+    FState->handle = handle;
+    FState->mask = CommEventMask(events);
+    FState->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FState->wakeFd < 0) {
+        const int err = errno;
+        throw EComError(err, QStringLiteral("CreateEvent"));
+    }
+    // The platform's thread priorities need privileges here; the thread runs at normal priority.
+    try {
+        FThread = std::thread(&TCommEventThread::Execute, FState);
+        FNativeHandle = FThread.native_handle();
+        FState->id = FThread.get_id();
+    } catch (const std::system_error& e) {
+        throw EComError(e.code().value(), QStringLiteral("CreateThread"));
+    }
+}
+
+TCommEventThread::~TCommEventThread()
+{
+    Terminate();
+    if (!FThread.joinable())
+        return;
+    if (FThread.get_id() == std::this_thread::get_id())
+        FThread.detach(); // closed from a handler on this very thread; it ends when that returns
+    else
+        FThread.join();
+}
+
+void TCommEventThread::Release()
+{
+    // Once released, a handler on the thread may close the port and delete this object at once;
+    // only the shared state is touched after the unlock.
+    const std::shared_ptr<State> s = FState;
+    {
+        std::lock_guard<std::mutex> lock(s->lock);
+        s->released = true;
+    }
+    s->handledChanged.notify_all();
+}
+
+void TCommEventThread::Terminate()
+{
+    {
+        std::lock_guard<std::mutex> lock(FState->lock);
+        FState->terminated = true;
+    }
+    FState->handledChanged.notify_all();
+    Wake();
+}
+
+void TCommEventThread::Wake()
+{
+    const uint64_t one = 1;
+    (void)!::write(FState->wakeFd, &one, sizeof one);
+}
+
+uint32_t TCommEventThread::EventMask() const { return FState->mask; }
+
+bool TCommEventThread::Finished(const std::shared_ptr<State>& state)
+{
+    std::lock_guard<std::mutex> lock(state->lock);
+    return state->finished;
+}
+
+void TCommEventThread::WaitFinished(const std::shared_ptr<State>& state)
+{
+    if (state->id == std::this_thread::get_id())
+        return;
+    std::unique_lock<std::mutex> lock(state->lock);
+    state->handledChanged.wait(lock, [&] { return state->finished; });
+}
+
+namespace {
+
+// Runs HandleEvents where the owner wants it and returns when it has run, or when the thread is
+// terminated meanwhile (closing must not wait for a GUI thread that is itself closing).
+bool HandOff(const std::shared_ptr<TCommEventThread::State>& s, QObject* target, uint32_t mask)
+{
+    TCommHandle* owner = s->owner;
+    if (owner->DontSynchronize()) {
+        try {
+            owner->HandleEvents(mask);
+        } catch (const std::exception& e) {
+            // Nobody on this thread could show it; the owner's thread never sees this call.
+            qWarning("Serial event handler failed: %s", e.what());
+        } catch (...) {
+            qWarning("Serial event handler failed");
+        }
+        return !s->terminated;
+    }
+
+    uint64_t ticket = 0;
+    {
+        std::lock_guard<std::mutex> lock(s->lock);
+        if (s->terminated)
+            return false;
+        ticket = ++s->posted;
+    }
+    QMetaObject::invokeMethod(
+        target,
+        [s, ticket, mask] {
+            {
+                std::lock_guard<std::mutex> lock(s->lock);
+                if (s->terminated || s->posted != ticket)
+                    return;
+            }
+            // Marks the call handled even when a handler throws on to the general error report.
+            struct Done {
+                const std::shared_ptr<TCommEventThread::State>& s;
+                uint64_t ticket;
+                ~Done()
+                {
+                    {
+                        std::lock_guard<std::mutex> lock(s->lock);
+                        s->handled = ticket;
+                    }
+                    s->handledChanged.notify_all();
+                }
+            } done{s, ticket};
+            s->owner->HandleEvents(mask);
+        },
+        Qt::QueuedConnection);
+
+    std::unique_lock<std::mutex> lock(s->lock);
+    s->handledChanged.wait(lock, [&] { return s->handled == ticket || s->terminated; });
+    return !s->terminated;
+}
+
+} // namespace
+
+void TCommEventThread::Execute(std::shared_ptr<State> s)
+{
+    struct MarkFinished {
+        State& s;
+        ~MarkFinished()
+        {
+            {
+                std::lock_guard<std::mutex> lock(s.lock);
+                s.finished = true;
+            }
+            s.handledChanged.notify_all();
+        }
+    } markFinished{*s};
+    {
+        std::unique_lock<std::mutex> lock(s->lock);
+        s->handledChanged.wait(lock, [&] { return s->released || s->terminated; });
+    }
+    TCommHandle* owner = s->owner;
+    QObject* target = owner->FSyncTarget.get();
+    const int fd = s->handle;
+    const uint32_t watched = s->mask;
+    const bool watchRx = (watched & EV_RXCHAR) != 0;
+
+    int modemLines = 0;
+    const bool watchModem = (watched & kModemEvents) && ReadModemLines(fd, modemLines);
+    serial_icounter_struct counters{};
+    const bool watchCounters = (watched & (EV_BREAK | EV_ERR)) && ReadCounters(fd, counters);
+    int outQueue = 0;
+    const bool watchTx = (watched & EV_TXEMPTY) && ioctl(fd, TIOCOUTQ, &outQueue) == 0;
+
+    bool hungUp = false;
+    // Bytes received up to the last report; only growth beyond it is news for evRxChar.
+    uint64_t rxReported = 0;
+    // Bytes wait unread: POLLIN would fire at once for ever, so the queue is sampled instead.
+    bool rxPending = false;
+    // New bytes came in while a handler ran: look again without waiting.
+    bool lookNow = false;
+
+    while (!s->terminated) {
+        pollfd fds[2] = {{s->wakeFd, POLLIN, 0}, {fd, 0, 0}};
+        if (watchRx && !rxPending)
+            fds[1].events = POLLIN;
+        int timeout = -1;
+        if (!hungUp) {
+            if (watchTx && owner->FTxPending)
+                timeout = kTxEmptySampleMs;
+            else if (watchModem || watchCounters || rxPending)
+                timeout = kLineSampleMs;
+            if (lookNow)
+                timeout = 0;
+        }
+        lookNow = false;
+        // After a hang-up only the wake descriptor is watched: the port would report POLLHUP
+        // for ever, and the protocol's own time-outs take over from here.
+        const int r = ::poll(fds, hungUp ? 1 : 2, timeout);
+        if (s->terminated)
+            break;
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            if (hungUp)
+                break; // even the wake descriptor fails: nothing left to wait for
+            fds[1].revents = POLLERR;
+        }
+        if (fds[0].revents & POLLIN)
+            DrainWake(s->wakeFd);
+        if (hungUp)
+            continue;
+
+        uint32_t mask = 0;
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            hungUp = true;
+            owner->NoteHangUp();
+            mask |= EV_ERR;
+        }
+        if (watchRx) {
+            int queued = 0;
+            const uint64_t total = owner->ReceivedTotal(&queued);
+            rxReported = std::min(rxReported, total); // a purge raced with the count
+            if (total > rxReported) {
+                mask |= EV_RXCHAR;
+                rxReported = total;
+            }
+            rxPending = queued > 0;
+        }
+        if (watchModem && !hungUp) {
+            int now = 0;
+            if (ReadModemLines(fd, now)) {
+                mask |= ModemChanges(modemLines, now);
+                modemLines = now;
+            }
+        }
+        if (watchCounters && !hungUp) {
+            serial_icounter_struct now{};
+            if (ReadCounters(fd, now)) {
+                uint32_t errors = 0;
+                mask |= CounterChanges(counters, now, errors);
+                owner->FPendingErrors.fetch_or(errors);
+                counters = now;
+            }
+        }
+        if (watchTx && owner->FTxPending && ioctl(fd, TIOCOUTQ, &outQueue) == 0 && outQueue == 0) {
+            owner->FTxPending = false;
+            mask |= EV_TXEMPTY;
+        }
+
+        mask &= watched;
+        if (mask == 0)
+            continue;
+        if (!HandOff(s, target, mask))
+            break; // closed meanwhile; the owner may be gone, so touch nothing more
+        if (watchRx && !hungUp) {
+            int queued = 0;
+            const uint64_t total = owner->ReceivedTotal(&queued);
+            lookNow = total > rxReported;
+            rxPending = queued > 0;
+        }
+    }
+}

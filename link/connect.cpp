@@ -1,0 +1,132 @@
+#include "link/connect.h"
+
+void TConnection::SetActive(bool value)
+{
+    if (FLoading) {
+        // Only a true value is remembered: the form may list Active = false as well.
+        if (value)
+            FStreamedActive = true;
+        return;
+    }
+    if (value == FActive)
+        return;
+    if (value) {
+        DoBeforeOpen();
+        try {
+            DoOpen();
+        } catch (...) {
+            // Release whatever the open sequence had already taken (thread, handle).
+            DoClose();
+            throw;
+        }
+        FActive = true;
+        DoAfterOpen();
+    } else {
+        if (!FDestroying)
+            DoBeforeClose();
+        DoClose();
+        FActive = false;
+        if (!FDestroying)
+            DoAfterClose();
+    }
+}
+
+void TConnection::CheckInactive() const
+{
+    if (FActive)
+        throw EConnectError(QStringLiteral("Connection is active"));
+}
+
+void TConnection::Loaded()
+{
+    FLoading = false;
+    if (FStreamedActive) {
+        FStreamedActive = false;
+        SetActive(true);
+    }
+}
+
+void TConnection::DoBeforeOpen()
+{
+    if (BeforeOpen)
+        BeforeOpen(this);
+}
+
+void TConnection::DoBeforeClose()
+{
+    if (BeforeClose)
+        BeforeClose(this);
+}
+
+void TConnection::DoAfterOpen()
+{
+    if (AfterOpen)
+        AfterOpen(this);
+}
+
+void TConnection::DoAfterClose()
+{
+    if (AfterClose)
+        AfterClose(this);
+}
+
+void TConnection::DestroyConnection() noexcept
+{
+    FDestroying = true;
+    FLoading = false;
+    try {
+        SetActive(false);
+    } catch (...) {
+        // A destructor has nobody to report to; the handle is released by DoClose regardless.
+    }
+    FActive = false;
+}
+
+void TLogger::SetAutoOpen(bool value)
+{
+    CheckInactive();
+    FAutoOpen = value;
+}
+
+void TLogger::Log(const QString& logName, uint8_t channel, const QByteArray& text)
+{
+    if (!Active() && !FAutoOpen)
+        return;
+    bool accept = true;
+    if (AcceptChannel)
+        AcceptChannel(this, logName, channel, accept);
+    if (!accept)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(FLock);
+    const bool wasActive = Active();
+    struct RestoreActive {
+        TLogger* logger;
+        bool active;
+        ~RestoreActive()
+        {
+            try {
+                logger->SetActive(active);
+            } catch (...) {
+                // Closing a sink that failed to write must not hide the first error.
+            }
+        }
+    } restore{this, wasActive};
+    SetActive(true);
+    QString line;
+    FormatLine(logName, channel, text, line);
+    WriteLine(line);
+}
+
+void TLogConnection::Log(uint8_t channel, const QByteArray& text)
+{
+    QByteArray formatted = text;
+    DoFormatLog(channel, formatted);
+    if (FLogger)
+        FLogger->Log(FLogName, channel, formatted);
+}
+
+void TLogConnection::DoFormatLog(uint8_t channel, QByteArray& text)
+{
+    if (OnFormatLog)
+        OnFormatLog(this, channel, text);
+}
