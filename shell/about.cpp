@@ -1,0 +1,112 @@
+#include "shell/about.h"
+
+#include "shell/pictures.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* Line(QWidget* parent, const char* name, const QString& text, int pixels, bool bold)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    QFont f = l->font();
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    l->setFont(f);
+    l->setAlignment(Qt::AlignHCenter);
+    return l;
+}
+
+} // namespace
+
+TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+{
+    setObjectName(QStringLiteral("About"));
+    setWindowTitle(QStringLiteral("Informace o programu ..."));
+    setFixedSize(kWidth, kHeight);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setSpacing(2);
+    Label7 = Line(this, "Label7", QStringLiteral("KORVALINEX v. 1.0.9"), 19, false);
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(Pictures::AboutLogo());
+    Image1->setAlignment(Qt::AlignHCenter);
+    Image1->setFixedHeight(97);
+    Label1 = Line(this, "Label1", QStringLiteral("Korvalinex s.r.o., Průmyslová 1217"), 19, false);
+    Label2 = Line(this, "Label2", QStringLiteral("530 02 Pardubice"), 19, false);
+    Label3 = Line(this, "Label3", QStringLiteral("tel.: +420 466 000 000, fax: +420 466 000 001"), 16, false);
+    Label4 = Line(this, "Label4", QStringLiteral("www.korvalinex.cz   info@korvalinex.cz"), 13, false);
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedSize(351, 1);
+    Panel1->setAutoFillBackground(true);
+    QPalette line = Panel1->palette();
+    line.setColor(QPalette::Window, QColor(204, 0, 0));
+    Panel1->setPalette(line);
+    Label5 = Line(this, "Label5", QStringLiteral("Program pro Korvalinex napsala softwarová dílna Vlnka"), 11, false);
+    Label6 = Line(this, "Label6", QStringLiteral("vlnka@korvalinex.cz"), 11, true);
+    for (QWidget* w : std::initializer_list<QWidget*>{Label7, Image1, Label1, Label2, Label3, Label4})
+        layout->addWidget(w);
+    layout->addWidget(Panel1, 0, Qt::AlignHCenter);
+    layout->addWidget(Label5);
+    layout->addWidget(Label6);
+    for (QObject* child : children())
+        if (child->isWidgetType())
+            child->installEventFilter(this);
+
+    // The texts of the current language come with the language files; the box only knows which file.
+    static const struct {
+        const char* code;
+        const char* file;
+    } files[] = {{"CZ", "Languages/CZ.ini"},
+                 {"EN", "Languages/EN.ini"},
+                 {"GE", "Languages/GE.ini"},
+                 {"Other", "Languages/Other.ini"}};
+    for (const auto& f : files)
+        if (languageCode == QLatin1String(f.code))
+            languageFile_ = programDir + QLatin1String(f.file);
+
+    if (parent) {
+        const QRect pg = parent->frameGeometry();
+        move(pg.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+}
+
+void TAbout::paintEvent(QPaintEvent* e)
+{
+    QDialog::paintEvent(e);
+    QPainter p(this);
+    p.setPen(Qt::black);
+    const int w = width(), h = height();
+    p.drawLine(0, 0, w - 1, 0);
+    p.drawLine(w - 1, 0, w - 1, h - 1);
+    p.drawLine(w - 1, h - 1, 0, h - 1);
+    p.drawLine(0, h - 1, 0, 0);
+}
+
+bool TAbout::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        accept();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TAbout::mouseReleaseEvent(QMouseEvent* e)
+{
+    QDialog::mouseReleaseEvent(e);
+    accept();
+}

@@ -1,0 +1,708 @@
+#include "shell/mainform.h"
+
+#include "common/clock.h"
+#include "common/errors.h"
+#include "link/commconnect.h"
+#include "models/parampanel.h"
+#include "protocol/frames.h"
+#include "shell/about.h"
+#include "shell/comport.h"
+#include "shell/messageboxes.h"
+#include "shell/numedit.h"
+#include "shell/pictures.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor kBackground(232, 232, 232);
+constexpr int kTitleHeight = 33;
+constexpr int kMenuHeight = 22;
+constexpr int kStatusHeight = 19;
+constexpr int kBodyHeight = 534;
+constexpr int kLeftWidth = 317;
+constexpr int kRightWidth = 483;
+constexpr int kLabelFontPixels = 13;
+constexpr int kDefaultFontPixels = 11; // 8 points at 96 dpi
+constexpr int kValueColumn = 167;
+constexpr int kCaptionColumn = 6;
+
+struct LanguageRow {
+    const char* code;
+    const char* helpFile;
+};
+// In the order of the flags Image2, Image3, Image4, Image5.
+constexpr LanguageRow kLanguages[] = {
+    {"CZ", "Help/HelpCZ.HLP"},
+    {"EN", "Help/HelpEN.HLP"},
+    {"GE", "Help/HelpGE.HLP"},
+    {"Other", "Help/Other.HLP"},
+};
+
+QFont PixelFont(int pixels, bool bold)
+{
+    QFont f = QApplication::font();
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    return f;
+}
+
+// The long part of a hint: the text after the first "|", or all of it.
+QString LongHint(const QString& hint)
+{
+    const int bar = hint.indexOf(QLatin1Char('|'));
+    return bar < 0 ? hint : hint.mid(bar + 1);
+}
+
+} // namespace
+
+TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(parent), env_(env)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    if (!env_.clock)
+        ownClock_ = std::make_unique<QtClock>();
+    clock_ = env_.clock ? env_.clock : ownClock_.get();
+    if (!env_.boxes)
+        ownBoxes_ = std::make_unique<TQtMessageBoxes>(this);
+    boxes_ = env_.boxes ? env_.boxes : ownBoxes_.get();
+    if (!env_.usb)
+        ownUsb_ = std::make_unique<TNoUsbAdapter>();
+    usb_ = env_.usb ? env_.usb : ownUsb_.get();
+
+    // Comm1 as built into the window: 600 baud, device "Com1", all nine line events, closed.
+    comm1_ = std::make_unique<TComm>();
+    comm1_->SetBaudrate(br600);
+    comm1_->SetDeviceName(QStringLiteral("Com1"));
+    comm1_->OnRxChar = [this](TCommunicationConnection*, int count) {
+        RunGuarded([&] {
+            QByteArray bytes;
+            comm1_->ReadString(count, bytes);
+            cycle_->Comm1RxChar(bytes);
+        });
+    };
+    if (!env_.com)
+        ownCom_ = MakeCommPort(*comm1_);
+    com_ = env_.com ? env_.com : ownCom_.get();
+
+    BuildWindow();
+    panel_ = std::make_unique<TParameterPanel>(
+        Panel1, Panel, smlMsgLangRes1_,
+        [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
+        [this](const QString& text) { ShowGeneralError(text); });
+    cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_, smlMsgLangRes1_, *com_,
+                                                *usb_, env_.programDir);
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    qApp->removeEventFilter(this);
+    // The cycle and the panel reach into the window's controls: they go first.
+    cycle_.reset();
+    panel_.reset();
+    comm1_.reset();
+}
+
+QString TMainForm::Msg(const char* key) const
+{
+    return smlMsgLangRes1_.LookupMessage(QString::fromLatin1(key));
+}
+
+void TMainForm::RunGuarded(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ShowGeneralError(QString::fromStdString(e.what()));
+    }
+}
+
+void TMainForm::ShowGeneralError(const QString& text)
+{
+    boxes_->Show(TBoxKind::General, QStringLiteral("KORVALINEX"), text);
+}
+
+void TMainForm::ShowError(const QString& text) { boxes_->Show(TBoxKind::Error, Msg("str2"), text); }
+
+bool TMainForm::AskOverwrite()
+{
+    return boxes_->Ask(messageDlg_.caption, messageDlg_.text, messageDlg_.button1Caption,
+                       messageDlg_.button2Caption);
+}
+
+// ---- building the window ----------------------------------------------------------------------------
+
+QLabel* TMainForm::AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
+                            bool bold13)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    if (bold13)
+        l->setFont(PixelFont(kLabelFontPixels, true));
+    l->adjustSize();
+    l->move(x, y);
+    return l;
+}
+
+QFrame* TMainForm::AddSeparator(QWidget* parent, const char* name, int y)
+{
+    auto* f = new QFrame(parent);
+    f->setObjectName(QString::fromLatin1(name));
+    f->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    f->setLineWidth(1);
+    f->setGeometry(5, y, 306, 3);
+    return f;
+}
+
+void TMainForm::BuildWindow()
+{
+    setWindowTitle(QStringLiteral("KORVALINEX"));
+    QApplication::setFont(PixelFont(kDefaultFontPixels, false));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kBackground);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    // The frame's own title strip and the menu bar under it.
+    auto* header = new QWidget(this);
+    auto* headerLayout = new QVBoxLayout(header);
+    headerLayout->setContentsMargins(0, 0, 0, 0);
+    headerLayout->setSpacing(0);
+    suiForm1 = new QLabel(QStringLiteral("KORVALINEX"), header);
+    suiForm1->setObjectName(QStringLiteral("suiForm1"));
+    suiForm1->setFixedHeight(kTitleHeight);
+    suiForm1->setAlignment(Qt::AlignCenter);
+    suiForm1->setFont(PixelFont(15, true));
+    suiForm1->setStyleSheet(QStringLiteral("background:#31558a;color:white;"));
+    MainMenu = new QMenuBar(header);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    MainMenu->setFixedHeight(kMenuHeight);
+    MainMenu->setNativeMenuBar(false);
+    headerLayout->addWidget(suiForm1);
+    headerLayout->addWidget(MainMenu);
+    setMenuWidget(header);
+    BuildMenus(MainMenu);
+
+    auto* body = new QWidget(this);
+    body->setFixedSize(kClientWidth, kBodyHeight);
+    Panel1 = new QFrame(body);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(0, 0, kLeftWidth, kBodyHeight);
+    Panel = new QScrollArea(body);
+    Panel->setObjectName(QStringLiteral("Panel"));
+    Panel->setFrameShape(QFrame::NoFrame);
+    Panel->setGeometry(kClientWidth - kRightWidth, 0, kRightWidth, kBodyHeight);
+    Panel->setWidgetResizable(false);
+    Panel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Panel->viewport()->setAutoFillBackground(false);
+    setCentralWidget(body);
+    BuildLeftColumn(Panel1);
+    BuildStatusBar();
+
+    setFixedSize(kClientWidth, kClientHeight);
+}
+
+void TMainForm::BuildLeftColumn(QWidget* p)
+{
+    // Language flags, each picture in a small raised panel.
+    const struct {
+        QFrame** panel;
+        QLabel** image;
+        const char* panelName;
+        const char* imageName;
+        int x;
+        QPixmap pm;
+        const char* hint;
+    } flags[] = {
+        {&Panel3, &Image2, "Panel3", "Image2", 43, Pictures::CzechFlag(), "Ceština | Ceština"},
+        {&Panel4, &Image3, "Panel4", "Image3", 111, Pictures::EnglishFlag(),
+         "Anglictina | Anglictina"},
+        {&Panel5, &Image4, "Panel5", "Image4", 179, Pictures::GermanFlag(), "Nemcina | Nemcina"},
+        {&Panel7, &Image5, "Panel7", "Image5", 247, Pictures::OtherLanguage(),
+         "Other language | Other language"},
+    };
+    for (const auto& f : flags) {
+        auto* panel = new QFrame(p);
+        panel->setObjectName(QString::fromLatin1(f.panelName));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        panel->setGeometry(f.x, 8, 25, 19);
+        auto* image = new QLabel(panel);
+        image->setObjectName(QString::fromLatin1(f.imageName));
+        image->setPixmap(f.pm);
+        image->setAlignment(Qt::AlignCenter);
+        image->setGeometry(1, 1, 23, 17);
+        image->setProperty("hint", QString::fromUtf8(f.hint));
+        image->setCursor(Qt::PointingHandCursor);
+        image->installEventFilter(this);
+        *f.panel = panel;
+        *f.image = image;
+    }
+    Panel2 = AddSeparator(p, "Panel2", 34);
+
+    Button1 = new QPushButton(Pictures::ReadIcon(), QStringLiteral("Nacíst data"), p);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(3, 46, 150, 21);
+    Button1->setProperty("hint", QStringLiteral("Nacíst data z regulátoru | Nacíst data z regulátoru."));
+    Button2 = new QPushButton(Pictures::WriteIcon(), QStringLiteral("Zapsat data"), p);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(160, 46, 150, 21);
+    Button2->setProperty("hint", QStringLiteral("Zapsat data do regulátoru | Zapsat data do regulátoru."));
+    for (QPushButton* b : {Button1, Button2})
+        b->setEnabled(false);
+    PB1 = new QProgressBar(p);
+    PB1->setObjectName(QStringLiteral("PB1"));
+    PB2 = new QProgressBar(p);
+    PB2->setObjectName(QStringLiteral("PB2"));
+    PB1->setGeometry(3, 58, 150, 12);
+    PB2->setGeometry(160, 58, 150, 12);
+    for (QProgressBar* b : {PB1, PB2}) {
+        b->setRange(0, 100);
+        b->setValue(0);
+        b->setTextVisible(false);
+    }
+    connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { cycle_->Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { RunGuarded([this] { cycle_->Button2Click(); }); });
+
+    Ln = AddLabel(p, "Ln", QStringLiteral("Název regulátoru : "), kCaptionColumn, 84, true);
+    LnH = AddLabel(p, "LnH", kNamePlaceholder, kValueColumn, 84, true);
+    Lv = AddLabel(p, "Lv", QStringLiteral("Verze regulátoru : "), kCaptionColumn, 108, true);
+    LvH = AddLabel(p, "LvH", kValuePlaceholder, kValueColumn, 108, true);
+    La = AddLabel(p, "La", QStringLiteral("Aktualizováno : "), kCaptionColumn, 132, true);
+    LaH = AddLabel(p, "LaH", kDatePlaceholder, kValueColumn, 132, true);
+    Panel8 = AddSeparator(p, "Panel8", 156);
+
+    auto makeThrottle = [&](const char* name, int y) {
+        auto* e = new TNumEdit(2, 4, p);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(152, y, 35, 19);
+        e->SetValue(0);
+        e->setEnabled(false);
+        e->OnConvertError = [this](const QString& t) { ShowGeneralError(t); };
+        return e;
+    };
+    Lkorekcemin = AddLabel(p, "Lkorekcemin", QStringLiteral("Plyn min. [ms] : "), kCaptionColumn, 172);
+    LKorekceA = makeThrottle("LKorekceA", 170);
+    UpA = new TArrowButton(Qt::UpArrow, *clock_, p);
+    DowA = new TArrowButton(Qt::DownArrow, *clock_, p);
+    Label1 = AddLabel(p, "Label1", QStringLiteral("(0,70 ms - 1,40 ms)"), 217, 172);
+    Lkorekcemax = AddLabel(p, "Lkorekcemax", QStringLiteral("Plyn max. [ms] : "), kCaptionColumn, 196);
+    LKorekceB = makeThrottle("LKorekceB", 194);
+    UpB = new TArrowButton(Qt::UpArrow, *clock_, p);
+    DowB = new TArrowButton(Qt::DownArrow, *clock_, p);
+    Label2 = AddLabel(p, "Label2", QStringLiteral("(1,70 ms - 2,30 ms)"), 217, 196);
+    const struct {
+        TArrowButton* b;
+        const char* name;
+        int y;
+        void (TMainForm::*click)();
+    } arrows[] = {{UpA, "UpA", 170, &TMainForm::UpAClick},
+                  {DowA, "DowA", 179, &TMainForm::DowAClick},
+                  {UpB, "UpB", 194, &TMainForm::UpBClick},
+                  {DowB, "DowB", 203, &TMainForm::DowBClick}};
+    for (const auto& a : arrows) {
+        a.b->setObjectName(QString::fromLatin1(a.name));
+        a.b->setGeometry(189, a.y, 16, 9);
+        auto click = a.click;
+        a.b->OnClick = [this, click] { RunGuarded([&] { (this->*click)(); }); };
+        // Holding the arrow performs its click handler once per repeat tick.
+        a.b->OnContinuouslyDown = a.b->OnClick;
+    }
+    LKorekceA->OnExit = [this] { LKorekceAExit(); };
+    LKorekceB->OnExit = [this] { LKorekceBExit(); };
+    Panel6 = AddSeparator(p, "Panel6", 220);
+
+    LPocPolu = AddLabel(p, "LPocPolu", QStringLiteral("Počet pólů : "), kCaptionColumn, 240);
+    EPocPolu = new TNumEdit(0, 2, p);
+    EPocPolu->setObjectName(QStringLiteral("EPocPolu"));
+    EPocPolu->setGeometry(152, 238, 35, 19);
+    EPocPolu->setText(QStringLiteral("2"));
+    LPrevPom = AddLabel(p, "LPrevPom", QStringLiteral("Převodový poměr : "), kCaptionColumn, 266);
+    Label4 = AddLabel(p, "Label4", QStringLiteral("1: "), 142, 265);
+    Label4->setFont(PixelFont(16, true));
+    Label4->adjustSize();
+    EPrevPom = new TNumEdit(1, 4, p);
+    EPrevPom->setObjectName(QStringLiteral("EPrevPom"));
+    EPrevPom->setGeometry(160, 264, 27, 19);
+    EPrevPom->setText(QStringLiteral("0"));
+    EPocPolu->OnKeyPress = &TMainForm::EPocPoluKeyPress;
+    EPrevPom->OnKeyPress = &TMainForm::EPrevPomKeyPress;
+    EPocPolu->OnChange = [this](const QString& t) { EPocPoluChange(t); };
+    EPrevPom->OnChange = [this](const QString& t) { EPrevPomChange(t); };
+    EPocPolu->OnExit = [this] { EPocPoluExit(); };
+    EPrevPom->OnExit = [this] { EPrevPomExit(); };
+    for (TNumEdit* e : {EPocPolu, EPrevPom})
+        e->OnConvertError = [this](const QString& t) { ShowGeneralError(t); };
+
+    Lm = AddLabel(p, "Lm", QStringLiteral("Max. otácky [ot./min] : "), kCaptionColumn, 290, true);
+    LmH = AddLabel(p, "LmH", kValuePlaceholder, kValueColumn, 290, true);
+    Lm->setEnabled(false);
+    LmH->setEnabled(false);
+    Panel9 = AddSeparator(p, "Panel9", 313);
+
+    Image1 = new QLabel(p);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(Pictures::Logo());
+    Image1->setGeometry(3, kBodyHeight - 46 - 4, 92, 46);
+    Button3 = new QPushButton(QStringLiteral("Default"), p);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(kLeftWidth - 150 - 4, kBodyHeight - 21 - 8, 150, 21);
+    Button3->setEnabled(false);
+    Button3->setProperty("hint", QStringLiteral("Nastavit tovární nastavení regulátoru |Nastavit tovární nastavení regulátoru."));
+    connect(Button3, &QPushButton::clicked, this, [this] { RunGuarded([this] { cycle_->Button3Click(); }); });
+
+    // Value labels keep their width as texts change.
+    for (QLabel* l : {LnH, LvH, LaH, LmH})
+        l->resize(kLeftWidth - kValueColumn - 2, l->height());
+}
+
+void TMainForm::BuildMenus(QMenuBar* bar)
+{
+    Soubor1 = bar->addMenu(QStringLiteral("Soubor"));
+    Soubor1->setObjectName(QStringLiteral("Soubor1"));
+    auto add = [this](QMenu* menu, const char* name, const QString& caption, Pictures::MenuIcon icon) {
+        QAction* a = menu->addAction(QIcon(Pictures::Menu(icon)), caption);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    auto separator = [](QMenu* menu, const char* name) {
+        QAction* a = menu->addSeparator();
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    Open = add(Soubor1, "Open", QStringLiteral("Otevřít ..."), Pictures::MenuIcon::Open);
+    Saveas = add(Soubor1, "Saveas", QStringLiteral("Uložit jako ..."), Pictures::MenuIcon::Save);
+    N2 = separator(Soubor1, "N2");
+    EEPROM1 = add(Soubor1, "EEPROM1", QStringLiteral("Načíst EEPROM"), Pictures::MenuIcon::Eeprom);
+    Setup = add(Soubor1, "Setup", QStringLiteral("Nastavení"), Pictures::MenuIcon::Setup);
+    N1 = separator(Soubor1, "N1");
+    Konec = add(Soubor1, "Konec", QStringLiteral("Konec"), Pictures::MenuIcon::Exit);
+    Open->setEnabled(false);
+    Saveas->setEnabled(false);
+    EEPROM1->setVisible(false);
+
+    Npovda1 = bar->addMenu(QStringLiteral("Nápověda"));
+    Npovda1->setObjectName(QStringLiteral("Npovda1"));
+    Help = add(Npovda1, "Help", QStringLiteral("Nápověda Korvalinex"), Pictures::MenuIcon::Help);
+    AboutSW = add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
+
+    connect(EEPROM1, &QAction::triggered, this, [this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
+    connect(Setup, &QAction::triggered, this, [this] { RunGuarded([this] { SetupClick(); }); });
+    connect(Konec, &QAction::triggered, this, [this] { RunGuarded([this] { KonecClick(); }); });
+    connect(Help, &QAction::triggered, this, [this] { RunGuarded([this] { HelpClick(); }); });
+    connect(AboutSW, &QAction::triggered, this, [this] { RunGuarded([this] { AboutSWClick(); }); });
+}
+
+void TMainForm::BuildStatusBar()
+{
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setFixedHeight(kStatusHeight);
+    StatusBar->setSizeGripEnabled(false);
+    auto panel = [this](const char* name, int width, int stretch) {
+        auto* l = new QLabel(StatusBar);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l->setMinimumWidth(width);
+        if (stretch == 0)
+            l->setFixedWidth(width);
+        StatusBar->addWidget(l, stretch);
+        return l;
+    };
+    StatusPanel0 = panel("StatusPanel0", 65, 0);
+    StatusPanel1 = panel("StatusPanel1", 145, 0);
+    StatusPanel2 = panel("StatusPanel2", 50, 1);
+    // Filled with the reply buffer for inspection; never shown.
+    Label3 = new QLabel(StatusBar);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->hide();
+    setStatusBar(StatusBar);
+}
+
+// ---- start-up and closing ---------------------------------------------------------------------------
+
+void TMainForm::FormCreate()
+{
+    // The settings dialog exists before the link is opened: the USB check asks whether it is active.
+    nastaveni_ = new QDialog(this);
+    nastaveni_->setObjectName(QStringLiteral("Nastaveni"));
+    nastaveni_->setWindowTitle(QStringLiteral("Nastavení . . ."));
+    nastaveni_->resize(360, 240);
+
+    cycle_->ClearWorkingState();
+    try {
+        CreateWorkingDirectories(env_.programDir);
+    } catch (const std::exception& e) {
+        // The window still opens, with its built-in texts, no settings and no link.
+        ShowGeneralError(QString::fromStdString(e.what()));
+        return;
+    }
+    // No skin: the window keeps its plain look whether or not Skins/Zequora.sui exists.
+    qApp->installEventFilter(this);
+    StatusPanel0->setText(QLatin1Char(' ') + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+
+    settings_ = ReadUserSettings(env_.programDir);
+    settingsRead_ = true;
+    EPocPolu->setText(settings_.poles);
+    EPrevPom->setText(settings_.ratio);
+
+    for (int i = 0; i < 4; ++i)
+        if (settings_.language == QLatin1String(kLanguages[i].code))
+            SelectLanguage(i);
+    ShowStatus(Msg("str4"));
+
+    try {
+        if (settings_.device == QLatin1String("COM"))
+            OpenComPort();
+        else if (settings_.device == QLatin1String("USB"))
+            usb_->UsbReadyCheck();
+    } catch (const std::exception&) {
+        ShowError(Msg("str53"));
+        return;
+    }
+    cycle_->StartConnecting();
+}
+
+void TMainForm::OpenComPort() { com_->OpenComPort(settings_.com); }
+
+void TMainForm::FormClose()
+{
+    if (usb_->UsbReadyCheck())
+        usb_->UsbClose();
+    // Start-up stopped before the settings were read: writing would replace the user's values.
+    if (!settingsRead_)
+        return;
+    QString path;
+    if (!WriteClosingSettings(env_.programDir, settings_, &path))
+        ShowGeneralError(Msg("str92").arg(path));
+}
+
+void TMainForm::closeEvent(QCloseEvent* e)
+{
+    RunGuarded([this] { FormClose(); });
+    qApp->removeEventFilter(this);
+    e->accept();
+}
+
+void TMainForm::KonecClick()
+{
+    close();
+    QApplication::quit();
+}
+
+void TMainForm::SetupClick() { nastaveni_->exec(); }
+
+void TMainForm::HelpClick()
+{
+    if (helpFile_.isEmpty()) {
+        boxes_->Show(TBoxKind::Plain, QString(), Msg("str94"));
+        return;
+    }
+    // The help files of the old platform have no viewer here: an .html or .pdf of the same name
+    // beside it is opened instead.
+    const QFileInfo info(helpFile_);
+    const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
+    for (const QString& candidate : {base + QStringLiteral(".html"), base + QStringLiteral(".pdf"), helpFile_}) {
+        if (QFileInfo(candidate).isFile() && candidate != helpFile_) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(candidate));
+            return;
+        }
+    }
+    boxes_->Show(TBoxKind::Plain, QString(), Msg("str93").arg(helpFile_));
+}
+
+void TMainForm::AboutSWClick()
+{
+    TAbout about(settings_.language, env_.programDir, this);
+    about.exec();
+}
+
+void TMainForm::Image2Click(QLabel* flag)
+{
+    const QLabel* images[] = {Image2, Image3, Image4, Image5};
+    for (int i = 0; i < 4; ++i)
+        if (images[i] == flag)
+            SelectLanguage(i);
+}
+
+void TMainForm::SelectLanguage(int index)
+{
+    QFrame* panels[] = {Panel3, Panel4, Panel5, Panel7};
+    for (QFrame* p : panels)
+        p->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panels[index]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    const bool presenceRunning = cycle_->Timer2().Enabled();
+    if (presenceRunning)
+        cycle_->Timer2().Stop();
+    settings_.language = QLatin1String(kLanguages[index].code);
+    helpFile_ = env_.programDir + QLatin1String(kLanguages[index].helpFile);
+    if (LnH->text() != kNamePlaceholder && !panel_->ModelFileMissing())
+        panel_->RelabelParameterPanel(
+            ModelContext{env_.programDir, settings_.language, LnH->text(), cycle_->AlternateScale()});
+    if (presenceRunning)
+        cycle_->Timer2().Start();
+}
+
+// ---- hints --------------------------------------------------------------------------------------------
+
+void TMainForm::SetApplicationHint(const QString& hint)
+{
+    hint_ = hint;
+    StatusPanel2->setText(QLatin1Char(' ') + LongHint(hint));
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        for (QLabel* flag : {Image2, Image3, Image4, Image5})
+            if (watched == flag) {
+                RunGuarded([&] { Image2Click(flag); });
+                return true;
+            }
+    }
+    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
+        // The hint of the control under the mouse, or of the nearest parent that has one.
+        QString hint;
+        for (auto* w = static_cast<QWidget*>(watched); w; w = w->parentWidget()) {
+            hint = w->property("hint").toString();
+            if (!hint.isEmpty())
+                break;
+        }
+        if (hint != hint_)
+            SetApplicationHint(hint);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- left column ----------------------------------------------------------------------------------------
+
+void TMainForm::StepThrottle(TNumEdit* edit, double step, double low, double high)
+{
+    if (!edit->isEnabled())
+        return;
+    double v = edit->Value() + step;
+    // Compared on the floating-point value: 1.39 + 0.01 shows as 1.40 whichever side of 1.4 it falls.
+    if (step > 0 && v > high)
+        v = high;
+    if (step < 0 && v < low)
+        v = low;
+    edit->SetValue(v);
+}
+
+void TMainForm::ClampThrottle(TNumEdit* edit, double low, double high)
+{
+    double v = 0;
+    if (!edit->text().isEmpty()) {
+        try {
+            v = TextToFloat(edit->text());
+        } catch (const EConvertError&) {
+            v = edit->Value();
+        }
+    }
+    edit->SetValue(std::clamp(v, low, high));
+}
+
+void TMainForm::UpAClick() { StepThrottle(LKorekceA, kThrottleStep, kThrottleMinLow, kThrottleMinHigh); }
+void TMainForm::DowAClick() { StepThrottle(LKorekceA, -kThrottleStep, kThrottleMinLow, kThrottleMinHigh); }
+void TMainForm::UpBClick() { StepThrottle(LKorekceB, kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh); }
+void TMainForm::DowBClick() { StepThrottle(LKorekceB, -kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh); }
+void TMainForm::LKorekceAExit() { ClampThrottle(LKorekceA, kThrottleMinLow, kThrottleMinHigh); }
+void TMainForm::LKorekceBExit() { ClampThrottle(LKorekceB, kThrottleMaxLow, kThrottleMaxHigh); }
+
+void TMainForm::EPocPoluChange(const QString& text) { settings_.poles = text; }
+void TMainForm::EPrevPomChange(const QString& text) { settings_.ratio = text; }
+
+void TMainForm::EPocPoluExit()
+{
+    if (EPocPolu->text().isEmpty() || EPocPolu->text() == QLatin1String("0"))
+        EPocPolu->setText(QStringLiteral("2"));
+}
+
+void TMainForm::EPrevPomExit()
+{
+    if (EPrevPom->text().isEmpty() || EPrevPom->text() == QLatin1String("0"))
+        EPrevPom->setText(QStringLiteral("1"));
+}
+
+bool TMainForm::EPocPoluKeyPress(QChar key) { return key.isDigit(); }
+
+bool TMainForm::EPrevPomKeyPress(QChar key)
+{
+    return key.isDigit() || key == QLatin1Char(',') || key == QLatin1Char('.');
+}
+
+// ---- the window as the cycle sees it --------------------------------------------------------------------
+
+double TMainForm::ThrottleMin() const { return LKorekceA->Value(); }
+double TMainForm::ThrottleMax() const { return LKorekceB->Value(); }
+void TMainForm::SetThrottleMin(double ms) { LKorekceA->SetValue(ms); }
+void TMainForm::SetThrottleMax(double ms) { LKorekceB->SetValue(ms); }
+QString TMainForm::VersionCaption() const { return LvH->text(); }
+QString TMainForm::PoleText() const { return EPocPolu->text(); }
+void TMainForm::SetPoleText(const QString& text) { EPocPolu->setText(text); }
+QString TMainForm::RatioText() const { return EPrevPom->text(); }
+void TMainForm::SetRatioText(const QString& text) { EPrevPom->setText(text); }
+
+void TMainForm::EnableMaxRpm()
+{
+    Lm->setEnabled(true);
+    LmH->setEnabled(true);
+}
+
+void TMainForm::DisableMaxRpm()
+{
+    Lm->setEnabled(false);
+    LmH->setEnabled(false);
+}
+
+void TMainForm::SetMaxRpmText(const QString& text) { LmH->setText(text); }
+
+void TMainForm::SetIdentity(const QString& name, const QString& version, const QString& date)
+{
+    LnH->setText(name);
+    LvH->setText(version);
+    LaH->setText(date);
+}
+
+QString TMainForm::RegulatorName() const { return LnH->text(); }
+void TMainForm::ShowStatus(const QString& text) { StatusPanel1->setText(text); }
+void TMainForm::ShowReplyBuffer(const QString& caption) { Label3->setText(caption); }
+
+void TMainForm::SetProgress(int bar, int position) { (bar == 1 ? PB1 : PB2)->setValue(position); }
+
+void TMainForm::SetTransferButtonsEnabled(bool on)
+{
+    Button1->setEnabled(on);
+    Button2->setEnabled(on);
+    Button3->setEnabled(on);
+    if (EEPROM1->isVisible())
+        EEPROM1->setEnabled(on);
+}
+
+void TMainForm::SetEepromVisible(bool on) { EEPROM1->setVisible(on); }
+
+void TMainForm::SetThrottleEnabled(bool on)
+{
+    LKorekceA->setEnabled(on);
+    LKorekceB->setEnabled(on);
+}
+
+void TMainForm::SetFileMenuEnabled(bool on)
+{
+    Open->setEnabled(on);
+    Saveas->setEnabled(on);
+}

@@ -1,0 +1,204 @@
+#pragma once
+// The main window: the identified regulator and its settings, the transaction buttons, the menus,
+// the language flags and the status bar. It owns the serial component, the connection cycle with its
+// four timers, the parameter panel and the message component, and runs the start-up and closing
+// sequences.
+
+#include "i18n/msglangres.h"
+#include "protocol/cycle.h"
+#include "shell/settings.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class IClock;
+class IMessageBoxes;
+class IUsbLink;
+class ISerialPort;
+class QAction;
+class QDialog;
+class QFrame;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QStatusBar;
+class TArrowButton;
+class TComm;
+class TNumEdit;
+class TParameterPanel;
+
+// What the window is given from outside. Tests replace the clock, the message boxes and the links.
+struct TMainFormEnv {
+    QString programDir;               // with a trailing "/"
+    IClock* clock = nullptr;          // default: Qt timers
+    IMessageBoxes* boxes = nullptr;   // default: real message boxes
+    IUsbLink* usb = nullptr;          // default: no adapter
+    ISerialPort* com = nullptr;       // default: the window's own serial component Comm1
+};
+
+// The overwrite question's texts; translated like every other caption.
+struct TMessageDlg {
+    QString caption = QStringLiteral("Otázka ...");
+    QString text = QStringLiteral("Soubor již existuje. Nahradit stávající soubor?");
+    QString button1Caption = QStringLiteral("Ano");
+    QString button2Caption = QStringLiteral("Ne");
+};
+
+class TMainForm : public QMainWindow, private ICycleView {
+    Q_OBJECT
+public:
+    explicit TMainForm(const TMainFormEnv& env, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    static constexpr int kClientWidth = 802;
+    static constexpr int kClientHeight = 608;
+
+    // Start-up and closing sequences.
+    void FormCreate();
+    void FormClose();
+
+    // Menu and flag handlers.
+    void KonecClick();
+    void SetupClick();
+    void HelpClick();
+    void AboutSWClick();
+    void Image2Click(QLabel* flag);
+    void OpenComPort();
+
+    // Left column handlers.
+    void UpAClick();
+    void DowAClick();
+    void UpBClick();
+    void DowBClick();
+    void LKorekceAExit();
+    void LKorekceBExit();
+    void EPocPoluChange(const QString& text);
+    void EPrevPomChange(const QString& text);
+    void EPocPoluExit();
+    void EPrevPomExit();
+    static bool EPocPoluKeyPress(QChar key);
+    static bool EPrevPomKeyPress(QChar key);
+
+    // The overwrite question: true for "Ano".
+    bool AskOverwrite();
+    // The general error report.
+    void ShowGeneralError(const QString& text);
+
+    TConnectionCycle& Cycle() { return *cycle_; }
+    TParameterPanel& ParamPanel() { return *panel_; }
+    TComm& Comm1() { return *comm1_; }
+    const TUserSettings& Settings() const { return settings_; }
+    const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
+    TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
+    QString HelpFile() const { return helpFile_; }
+    QString HintText() const { return hint_; }
+    TMessageDlg& MessageDlg() { return messageDlg_; }
+    bool SettingsRead() const { return settingsRead_; }
+
+    // The window's hint handler: the hint panel shows a space and the long part of the hint.
+    void SetApplicationHint(const QString& hint);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // ICycleView and IBlockFields
+    double ThrottleMin() const override;
+    double ThrottleMax() const override;
+    void SetThrottleMin(double ms) override;
+    void SetThrottleMax(double ms) override;
+    QString VersionCaption() const override;
+    QString PoleText() const override;
+    void SetPoleText(const QString& text) override;
+    QString RatioText() const override;
+    void SetRatioText(const QString& text) override;
+    void EnableMaxRpm() override;
+    void SetMaxRpmText(const QString& text) override;
+    void ShowError(const QString& text) override;
+    QString LinkMode() const override { return settings_.device; }
+    QString LanguageCode() const override { return settings_.language; }
+    void SetIdentity(const QString& name, const QString& version, const QString& date) override;
+    QString RegulatorName() const override;
+    void ShowStatus(const QString& text) override;
+    void ShowReplyBuffer(const QString& caption) override;
+    void SetProgress(int bar, int position) override;
+    void SetTransferButtonsEnabled(bool on) override;
+    void SetEepromVisible(bool on) override;
+    void SetThrottleEnabled(bool on) override;
+    void SetFileMenuEnabled(bool on) override;
+    void DisableMaxRpm() override;
+    void ReportError(const QString& text) override { ShowGeneralError(text); }
+
+    void BuildWindow();
+    void BuildLeftColumn(QWidget* panel1);
+    void BuildMenus(QMenuBar* bar);
+    void BuildStatusBar();
+    QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
+                     bool bold13 = false);
+    QFrame* AddSeparator(QWidget* parent, const char* name, int y);
+    void StepThrottle(TNumEdit* edit, double step, double low, double high);
+    void ClampThrottle(TNumEdit* edit, double low, double high);
+    void RunGuarded(const std::function<void()>& fn);
+    void SelectLanguage(int index);
+    QString Msg(const char* key) const;
+
+    TMainFormEnv env_;
+    std::unique_ptr<IClock> ownClock_;
+    std::unique_ptr<IMessageBoxes> ownBoxes_;
+    std::unique_ptr<IUsbLink> ownUsb_;
+    std::unique_ptr<ISerialPort> ownCom_;
+    IClock* clock_ = nullptr;
+    IMessageBoxes* boxes_ = nullptr;
+    IUsbLink* usb_ = nullptr;
+    ISerialPort* com_ = nullptr;
+
+    TsmlMsgLangRes smlMsgLangRes1_;
+    TUserSettings settings_;
+    bool settingsRead_ = false;
+    QString helpFile_;
+    QString hint_;
+    TMessageDlg messageDlg_;
+
+    std::unique_ptr<TComm> comm1_;
+    std::unique_ptr<TParameterPanel> panel_;
+    std::unique_ptr<TConnectionCycle> cycle_;
+    QDialog* nastaveni_ = nullptr;
+
+public:
+    // Controls, by their component names.
+    QLabel* suiForm1 = nullptr; // the title strip of the window's frame
+    QMenuBar* MainMenu = nullptr;
+    QMenu* Soubor1 = nullptr;
+    QMenu* Npovda1 = nullptr;
+    QAction *Open = nullptr, *Saveas = nullptr, *N2 = nullptr, *EEPROM1 = nullptr,
+            *Setup = nullptr, *N1 = nullptr, *Konec = nullptr, *Help = nullptr,
+            *AboutSW = nullptr;
+    QFrame* Panel1 = nullptr;
+    QScrollArea* Panel = nullptr;
+    QFrame *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr,
+           *Panel6 = nullptr, *Panel7 = nullptr, *Panel8 = nullptr, *Panel9 = nullptr;
+    QLabel *Image1 = nullptr, *Image2 = nullptr, *Image3 = nullptr, *Image4 = nullptr,
+           *Image5 = nullptr;
+    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
+    QProgressBar *PB1 = nullptr, *PB2 = nullptr;
+    QLabel *Ln = nullptr, *LnH = nullptr, *Lv = nullptr, *LvH = nullptr, *La = nullptr,
+           *LaH = nullptr;
+    QLabel *Lkorekcemin = nullptr, *Lkorekcemax = nullptr, *Label1 = nullptr, *Label2 = nullptr;
+    TNumEdit *LKorekceA = nullptr, *LKorekceB = nullptr, *EPocPolu = nullptr,
+             *EPrevPom = nullptr;
+    TArrowButton *UpA = nullptr, *DowA = nullptr, *UpB = nullptr, *DowB = nullptr;
+    QLabel *LPocPolu = nullptr, *LPrevPom = nullptr, *Label4 = nullptr, *Lm = nullptr,
+           *LmH = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QLabel *StatusPanel0 = nullptr, *StatusPanel1 = nullptr, *StatusPanel2 = nullptr,
+           *Label3 = nullptr;
+};
+
+// Throttle ranges in milliseconds.
+constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
+constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
+constexpr double kThrottleStep = 0.01;

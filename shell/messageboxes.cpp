@@ -1,0 +1,31 @@
+#include "shell/messageboxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+void TQtMessageBoxes::Show(TBoxKind kind, const QString& caption, const QString& text)
+{
+    QMessageBox box(parent_);
+    box.setWindowTitle(kind == TBoxKind::Plain ? QApplication::applicationDisplayName() : caption);
+    // Texts composed for the regulator's old platform separate lines with a bare carriage return.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    box.setText(shown);
+    box.setIcon(kind == TBoxKind::Plain ? QMessageBox::NoIcon : QMessageBox::Critical);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+bool TQtMessageBoxes::Ask(const QString& caption, const QString& text, const QString& yes,
+                          const QString& no)
+{
+    QMessageBox box(parent_);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setIcon(QMessageBox::Information);
+    QPushButton* yesButton = box.addButton(yes, QMessageBox::YesRole);
+    box.addButton(no, QMessageBox::NoRole);
+    box.exec();
+    return box.clickedButton() == yesButton;
+}

@@ -1,0 +1,233 @@
+#include "shell/pictures.h"
+
+#include <QFont>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygon>
+
+namespace {
+
+const QColor kCzechBlue(17, 69, 126);
+const QColor kCzechRed(215, 20, 26);
+const QColor kUkBlue(1, 33, 105);
+const QColor kUkRed(200, 16, 46);
+const QColor kBrand(0, 90, 160);
+const QColor kAccent(204, 0, 0);
+
+QPixmap Blank(int w, int h)
+{
+    QPixmap pm(w, h);
+    pm.fill(Qt::transparent);
+    return pm;
+}
+
+void Frame(QPainter& p, int w, int h)
+{
+    p.setPen(QColor(90, 90, 90));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(0, 0, w - 1, h - 1);
+}
+
+void DrawMotor(QPainter& p, QPointF c, qreal r)
+{
+    p.setPen(QPen(kBrand, 2));
+    p.setBrush(Qt::white);
+    p.drawEllipse(c, r, r);
+    p.setPen(QPen(kAccent, 2));
+    for (int i = 0; i < 3; ++i) {
+        QLineF blade(c, c + QPointF(r * 0.8, 0));
+        blade.setAngle(90 + i * 120);
+        p.drawLine(blade);
+    }
+}
+
+} // namespace
+
+namespace Pictures {
+
+QPixmap CzechFlag()
+{
+    QPixmap pm = Blank(19, 13);
+    QPainter p(&pm);
+    p.fillRect(0, 0, 19, 7, Qt::white);
+    p.fillRect(0, 6, 19, 7, kCzechRed);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kCzechBlue);
+    p.drawPolygon(QPolygon({QPoint(0, 0), QPoint(9, 6), QPoint(0, 13)}));
+    Frame(p, 19, 13);
+    return pm;
+}
+
+QPixmap EnglishFlag()
+{
+    QPixmap pm = Blank(19, 13);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(0, 0, 19, 13, kUkBlue);
+    p.setPen(QPen(Qt::white, 3));
+    p.drawLine(0, 0, 19, 13);
+    p.drawLine(0, 13, 19, 0);
+    p.setPen(QPen(kUkRed, 1));
+    p.drawLine(0, 0, 19, 13);
+    p.drawLine(0, 13, 19, 0);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(7, 0, 5, 13, Qt::white);
+    p.fillRect(0, 4, 19, 5, Qt::white);
+    p.fillRect(8, 0, 3, 13, kUkRed);
+    p.fillRect(0, 5, 19, 3, kUkRed);
+    Frame(p, 19, 13);
+    return pm;
+}
+
+QPixmap GermanFlag()
+{
+    QPixmap pm = Blank(19, 13);
+    QPainter p(&pm);
+    p.fillRect(0, 0, 19, 5, Qt::black);
+    p.fillRect(0, 4, 19, 5, QColor(221, 0, 0));
+    p.fillRect(0, 9, 19, 4, QColor(255, 206, 0));
+    Frame(p, 19, 13);
+    return pm;
+}
+
+QPixmap OtherLanguage()
+{
+    // A globe: the language the user brings.
+    QPixmap pm = Blank(23, 17);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF globe(4, 0.5, 15, 15);
+    p.setPen(QPen(kBrand, 1));
+    p.setBrush(QColor(170, 210, 240));
+    p.drawEllipse(globe);
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QRectF(8.5, 0.5, 6, 15));
+    p.drawLine(QPointF(4.5, 8), QPointF(18.5, 8));
+    p.drawLine(QPointF(11.5, 0.5), QPointF(11.5, 15.5));
+    return pm;
+}
+
+QPixmap Logo()
+{
+    QPixmap pm = Blank(92, 46);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 0, 46);
+    g.setColorAt(0, QColor(250, 250, 250));
+    g.setColorAt(1, QColor(205, 215, 228));
+    p.setPen(QPen(kBrand, 1));
+    p.setBrush(g);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 91, 45), 6, 6);
+    DrawMotor(p, QPointF(17, 23), 11);
+    QFont f = p.font();
+    f.setPixelSize(11);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(kBrand);
+    p.drawText(QRectF(31, 8, 60, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KORVA"));
+    p.setPen(kAccent);
+    p.drawText(QRectF(31, 22, 60, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("LINEX"));
+    return pm;
+}
+
+QPixmap AboutLogo()
+{
+    QPixmap pm = Blank(229, 97);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    DrawMotor(p, QPointF(45, 48), 34);
+    QFont f = p.font();
+    f.setPixelSize(30);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(kBrand);
+    p.drawText(QRectF(88, 14, 140, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KORVA"));
+    p.setPen(kAccent);
+    p.drawText(QRectF(88, 46, 140, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("LINEX"));
+    return pm;
+}
+
+static QPixmap Arrow(bool down)
+{
+    // A chip with an arrow: down into the PC (read), up into the regulator (write).
+    QPixmap pm = Blank(16, 16);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(60, 60, 60), 1));
+    p.setBrush(QColor(80, 80, 80));
+    p.drawRect(QRectF(1.5, down ? 1.5 : 10.5, 13, 4));
+    p.setPen(Qt::NoPen);
+    p.setBrush(down ? QColor(0, 140, 60) : kAccent);
+    const qreal top = down ? 6 : 1, bottom = down ? 15 : 10;
+    QPolygonF arrow;
+    if (down)
+        arrow << QPointF(8, bottom) << QPointF(3, top + 4) << QPointF(6, top + 4) << QPointF(6, top)
+              << QPointF(10, top) << QPointF(10, top + 4) << QPointF(13, top + 4);
+    else
+        arrow << QPointF(8, top) << QPointF(3, bottom - 4) << QPointF(6, bottom - 4)
+              << QPointF(6, bottom) << QPointF(10, bottom) << QPointF(10, bottom - 4)
+              << QPointF(13, bottom - 4);
+    p.drawPolygon(arrow);
+    return pm;
+}
+
+QPixmap ReadIcon() { return Arrow(true); }
+QPixmap WriteIcon() { return Arrow(false); }
+
+QPixmap Menu(MenuIcon which)
+{
+    QPixmap pm = Blank(16, 16);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont f = p.font();
+    f.setPixelSize(12);
+    f.setBold(true);
+    switch (which) {
+    case MenuIcon::Open:
+        p.setPen(QColor(150, 110, 20));
+        p.setBrush(QColor(240, 200, 90));
+        p.drawPolygon(QPolygonF({QPointF(1, 4), QPointF(6, 4), QPointF(7, 6), QPointF(15, 6),
+                                 QPointF(15, 14), QPointF(1, 14)}));
+        break;
+    case MenuIcon::Save:
+        p.setPen(QColor(30, 50, 90));
+        p.setBrush(QColor(70, 110, 180));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4.5, 1.5, 7, 5));
+        break;
+    case MenuIcon::Eeprom:
+        p.setPen(QColor(40, 40, 40));
+        p.setBrush(QColor(60, 60, 60));
+        p.drawRect(QRectF(3.5, 2.5, 9, 11));
+        for (int y = 4; y < 13; y += 3) {
+            p.drawLine(QPointF(1, y), QPointF(3.5, y));
+            p.drawLine(QPointF(12.5, y), QPointF(15, y));
+        }
+        break;
+    case MenuIcon::Setup:
+        p.setPen(QPen(QColor(70, 70, 70), 2));
+        p.setBrush(QColor(180, 180, 180));
+        p.drawEllipse(QPointF(8, 8), 5, 5);
+        p.drawEllipse(QPointF(8, 8), 1.5, 1.5);
+        break;
+    case MenuIcon::Exit:
+        p.setPen(QPen(kAccent, 2));
+        p.drawLine(QPointF(4, 4), QPointF(12, 12));
+        p.drawLine(QPointF(12, 4), QPointF(4, 12));
+        break;
+    case MenuIcon::Help:
+    case MenuIcon::About:
+        p.setPen(kBrand);
+        p.setBrush(QColor(220, 235, 250));
+        p.drawEllipse(QRectF(1, 1, 14, 14));
+        p.setFont(f);
+        p.drawText(QRectF(1, 1, 14, 14), Qt::AlignCenter,
+                   which == MenuIcon::Help ? QStringLiteral("?") : QStringLiteral("i"));
+        break;
+    }
+    return pm;
+}
+
+} // namespace Pictures

@@ -1,0 +1,63 @@
+#include "shell/settings.h"
+
+#include "common/errors.h"
+#include "common/profile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+QStringList WorkingDirectories()
+{
+    return {QStringLiteral("Languages"),     QStringLiteral("Data"),
+            QStringLiteral("Help"),          QStringLiteral("Regulators"),
+            QStringLiteral("Regulators/CZ"), QStringLiteral("Regulators/EN"),
+            QStringLiteral("Regulators/GE"), QStringLiteral("Regulators/Other")};
+}
+
+void CreateWorkingDirectories(const QString& programDir)
+{
+    for (const QString& name : WorkingDirectories()) {
+        const QString path = programDir + name;
+        if (QFileInfo(path).isDir())
+            continue;
+        // One level at a time: the parent was made just before.
+        if (!QDir().mkdir(path))
+            throw EKorvalinexError(QStringLiteral("Unable to create directory %1").arg(path));
+    }
+}
+
+TUserSettings ReadUserSettings(const QString& programDir)
+{
+    TProfileFile file(programDir + kSetupFile);
+    file.Load(); // an unreadable file reads like a missing one: the defaults apply
+    TUserSettings d;
+    TUserSettings s;
+    s.com = file.ReadString(kSetupSection, QStringLiteral("COM"), d.com);
+    s.language = file.ReadString(kSetupSection, QStringLiteral("LANGUAGE"), d.language);
+    s.poles = file.ReadString(kSetupSection, QStringLiteral("POCETP"), d.poles);
+    s.ratio = file.ReadString(kSetupSection, QStringLiteral("PREVOD"), d.ratio);
+    s.device = file.ReadString(kSetupSection, QStringLiteral("DEVICE"), d.device);
+    return s;
+}
+
+bool WriteClosingSettings(const QString& programDir, const TUserSettings& s, QString* path)
+{
+    TProfileFile file(programDir + kSetupFile);
+    *path = QFileInfo(file.Path()).absoluteFilePath();
+    // A file that exists but cannot be read must not be replaced by one holding only our keys.
+    if (!file.Load())
+        return false;
+    file.WriteString(kSetupSection, QStringLiteral("LANGUAGE"), s.language);
+    file.WriteString(kSetupSection, QStringLiteral("POCETP"), s.poles);
+    file.WriteString(kSetupSection, QStringLiteral("PREVOD"), s.ratio);
+    return file.Save();
+}
+
+QString ProgramDirectory()
+{
+    QString dir = QCoreApplication::applicationDirPath();
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// A main window in a temporary program folder, on virtual time, with recorded message boxes and no
+// USB adapter.
+
+#include "common/clock.h"
+#include "link/commconnect.h"
+#include "shell/numedit.h"
+#include "shell/mainform.h"
+#include "tests/support/programdir.h"
+#include "tests/support/recorders.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <memory>
+
+struct TShellFixture {
+    TProgramDir dir;
+    VirtualClock clock;
+    TRecordingBoxes boxes;
+    TCountingNoUsb usb;
+    std::unique_ptr<TMainForm> form;
+
+    void WriteSetup(const QByteArray& content) const { dir.Write(QStringLiteral("setup.ini"), content); }
+    TMainForm& Start(ISerialPort* com = nullptr)
+    {
+        TMainFormEnv env;
+        env.programDir = dir.Path();
+        env.clock = &clock;
+        env.boxes = &boxes;
+        env.usb = &usb;
+        env.com = com;
+        form = std::make_unique<TMainForm>(env);
+        return *form;
+    }
+};

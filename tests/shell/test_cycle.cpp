@@ -1,0 +1,299 @@
+// The connection cycle against the simulated regulator, on virtual time.
+
+#include "cyclefixture.h"
+
+#include "shell/numedit.h"
+
+#include <QAction>
+#include <QProgressBar>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using regsim::Message;
+
+namespace {
+const QString kConnected = QString::fromUtf8(" Regulátor PRIPOJEN ");
+const QString kNotConnected = QString::fromUtf8(" Regulátor NEPRIPOJEN ");
+} // namespace
+
+TEST(Cycle, FindsIdentifiesAndReadsTheRegulator)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    EXPECT_TRUE(fx.port.opened);
+    EXPECT_EQ(fx.port.portName, "SIM");
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_LT(fx.clock.Now(), 3000) << "found, read and idle within seconds";
+
+    EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
+    EXPECT_EQ(f.LvH->text(), "V.03a");
+    EXPECT_EQ(f.LaH->text(), "12.10.26");
+    EXPECT_TRUE(f.EEPROM1->isVisible()) << "flags bit 7";
+    EXPECT_TRUE(f.EEPROM1->isEnabled());
+    EXPECT_TRUE(f.Open->isEnabled() && f.Saveas->isEnabled());
+    EXPECT_TRUE(f.LKorekceA->isEnabled() && f.LKorekceB->isEnabled());
+    EXPECT_EQ(f.LKorekceB->text(), "2.00");
+    EXPECT_EQ(f.LKorekceA->text(), "1.10");
+    EXPECT_TRUE(f.LmH->isEnabled());
+    EXPECT_EQ(f.LmH->text(), "15625");
+
+    TParameterPanel& p = fx.Panel();
+    ASSERT_EQ(p.GroupCount(), 6);
+    const int expected[] = {1, 0, 2, 0, 3, 1};
+    for (int g = 0; g < 6; ++g)
+        EXPECT_EQ(p.ItemIndex(g), expected[g]) << g;
+    EXPECT_EQ(p.ActiveOptionCount(), 6);
+    EXPECT_TRUE(p.UnassignedBytes().isEmpty());
+    ASSERT_EQ(p.DisplayCount(), 3);
+    EXPECT_EQ(p.DisplayText(0), "11.8");
+    EXPECT_EQ(p.DisplayText(1), "21");
+    EXPECT_EQ(p.DisplayText(2), QString::fromUtf8("20 °C"));
+    EXPECT_EQ(f.PB1->value(), 0);
+    EXPECT_EQ(fx.Count(Message::WakeUp), 1);
+    EXPECT_EQ(fx.Count(Message::Read), 1);
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST(Cycle, IdleRegulatorIsAskedForPresenceEvery2500ms)
+{
+    TCycleFixture fx;
+    fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const int before = fx.Count(Message::Presence);
+    fx.clock.Advance(10000);
+    EXPECT_EQ(fx.Count(Message::Presence) - before, 4);
+    fx.clock.Advance(200); // the last acknowledgement is on the line
+    EXPECT_TRUE(fx.Connected());
+    EXPECT_EQ(fx.State().presenceMissCount, 0);
+    EXPECT_FALSE(fx.State().busy);
+}
+
+TEST(Cycle, WriteSendsTheChangedBlockAndEndsWithTheAcknowledgement)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.Panel().SetItemIndex(1, 3); // brake: hard
+    f.UpAClick();                  // 1.10 -> 1.11
+    f.DowBClick();                 // 2.00 -> 1.99
+    f.Button2->click();
+    EXPECT_TRUE(fx.State().busy);
+    EXPECT_FALSE(f.Button1->isEnabled());
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.sim.Writes().empty(); }, 1000));
+    EXPECT_EQ(fx.Panel().DisplayText(0), "- - - - -") << "values come back only with the next read";
+    EXPECT_EQ(f.LmH->text(), "- - - - -");
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const regsim::ReceivedWrite& w = fx.sim.Writes().back();
+    EXPECT_TRUE(w.checkOk);
+    // B (1.99 ms = 1990 us) then A (1.11 ms = 1110 us), then the six option bytes.
+    const regsim::Bytes payload{0x07, 0xC6, 0x04, 0x56, 2, 4, 3, 1, 4, 2};
+    EXPECT_EQ(w.payload, payload);
+    EXPECT_EQ(fx.sim.Block().throttleMax, 1990);
+    EXPECT_EQ(f.PB2->value(), 0);
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
+}
+
+TEST(Cycle, WriteEndByteLeavesPresenceChecksOffUntilTheNextTransaction)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.sim.faults().writeEndInsteadOfAck = true;
+    f.Button2->click();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.State().writePending; }, 2000));
+    EXPECT_FALSE(fx.State().busy);
+    EXPECT_TRUE(f.Button1->isEnabled());
+    EXPECT_EQ(f.PB2->value(), 100) << "the bar stays full until the next write";
+    const int presence = fx.Count(Message::Presence);
+    fx.clock.Advance(20000);
+    EXPECT_EQ(fx.Count(Message::Presence), presence);
+    EXPECT_TRUE(fx.Connected());
+    f.Button1->click();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.clock.Advance(5000);
+    EXPECT_EQ(fx.Count(Message::Presence), presence + 2);
+}
+
+TEST(Cycle, FactorySettingsAreFollowedByAFreshRead)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const int reads = fx.Count(Message::Read);
+    f.Button3->click();
+    EXPECT_EQ(fx.Count(Message::Default), 1);
+    fx.clock.Advance(690);
+    EXPECT_EQ(fx.Count(Message::Read), reads) << "the regulator gets 700 ms";
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.Count(Message::Read), reads + 1);
+    EXPECT_EQ(f.LKorekceB->text(), "1.90");
+    EXPECT_EQ(f.LKorekceA->text(), "1.00");
+    EXPECT_EQ(fx.Panel().ItemIndex(0), 0);
+    EXPECT_EQ(fx.Panel().ItemIndex(3), 1);
+}
+
+TEST(Cycle, SilentRegulatorGetsAWakeUpAbout2sApart)
+{
+    TCycleFixture fx;
+    fx.sim.faults().silent = true;
+    TMainForm& f = fx.Connect();
+    fx.clock.Advance(10000);
+    // 1 ms, then every 2 s of Timer3 and 1 ms of Timer1.
+    EXPECT_EQ(fx.Count(Message::WakeUp), 5);
+    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
+    EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
+    EXPECT_FALSE(f.Button1->isEnabled());
+}
+
+TEST(Cycle, TwoUnansweredPresenceQueriesResetTheConnectionAt5s)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.sim.faults().mute.insert(Message::Presence);
+    const int before = fx.Count(Message::Presence);
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::Presence) > before; }, 3000));
+    const int64_t firstQuery = fx.clock.Now();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 10000));
+    EXPECT_EQ(fx.clock.Now() - firstQuery, 5000);
+    EXPECT_EQ(fx.Count(Message::Presence), before + 2);
+    EXPECT_EQ(fx.State().presenceMissCount, 0);
+    EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
+    EXPECT_EQ(fx.Panel().GroupCount(), 0);
+    EXPECT_EQ(fx.Panel().DisplayCount(), 0);
+    EXPECT_FALSE(f.LKorekceA->isEnabled());
+    EXPECT_EQ(f.LKorekceA->text(), "0.00");
+    EXPECT_FALSE(f.Open->isEnabled());
+    EXPECT_TRUE(fx.Cycle().Timer1().Enabled());
+    // The regulator answers again: found anew.
+    fx.sim.faults().mute.clear();
+    EXPECT_TRUE(fx.RunUntilIdle());
+}
+
+TEST(Cycle, UnansweredReadTimesOutAfter16sThenTheResetFollows2sLater)
+{
+    TCycleFixture fx;
+    fx.sim.faults().mute.insert(Message::Read);
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.State().readPending; }, 3000));
+    const int64_t start = fx.clock.Now();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Cycle().Timer3().Enabled(); }, 20000));
+    EXPECT_EQ(fx.clock.Now() - start, 16000);
+    EXPECT_EQ(fx.Count(Message::Read), 1) << "the watchdog's retries are refused while busy";
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 3000));
+    EXPECT_EQ(fx.clock.Now() - start, 18000);
+    EXPECT_FALSE(fx.State().readPending);
+    EXPECT_FALSE(fx.State().busy);
+    EXPECT_EQ(fx.Panel().GroupCount(), 0);
+}
+
+TEST(Cycle, WatchdogTicksOfEarlierSlowTransactionsBringTheTimeOutNearer)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    // A slow read: one watchdog tick passes before the reply.
+    fx.port.extraDelay = 4500;
+    f.Button1->click();
+    ASSERT_TRUE(fx.RunUntilIdle(8000));
+    EXPECT_EQ(fx.State().watchdogCount, 1) << "success does not clear the count";
+    fx.sim.faults().mute.insert(Message::Read);
+    f.Button1->click();
+    const int64_t start = fx.clock.Now();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Cycle().Timer3().Enabled(); }, 20000));
+    EXPECT_EQ(fx.clock.Now() - start, 12000);
+}
+
+TEST(Cycle, MissingModelFileIsReportedAndTheCycleStartsAgain)
+{
+    TCycleFixture fx(false);
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 3000));
+    const TRecordedBox box = fx.boxes.boxes.first();
+    EXPECT_EQ(box.kind, TBoxKind::Plain);
+    EXPECT_EQ(box.text, f.Messages().LookupMessage("str10") + " KVX-40 OPTO.ini\r" +
+                            f.Messages().LookupMessage("str30"));
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_EQ(fx.Count(Message::Read), 0);
+    const int64_t shown = fx.clock.Now();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 5000));
+    EXPECT_EQ(fx.clock.Now() - shown, 2000);
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.boxes.boxes.size() == 2; }, 5000));
+    EXPECT_EQ(fx.Count(Message::WakeUp), 2);
+    EXPECT_FALSE(fx.dir.Exists("Data/KVX-40 OPTO")) << "no folder for a model without a file";
+}
+
+TEST(Cycle, ReplyAfterItsResetIsConsumedWithoutEffect)
+{
+    TCycleFixture fx;
+    fx.sim.faults().mute.insert(Message::Read);
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected && fx.clock.Now() > 5000; }, 30000));
+    fx.sim.faults().silent = true;
+    // The late read reply arrives now.
+    const regsim::Bytes payload = fx.sim.ReadPayload();
+    QByteArray frame;
+    frame.append(char(0xFE)).append(char(payload.size()));
+    frame.append(reinterpret_cast<const char*>(payload.data()), payload.size());
+    frame.append(char(regsim::CheckByte(reinterpret_cast<const uint8_t*>(frame.constData()), frame.size())));
+    f.Cycle().Comm1RxChar(frame);
+    EXPECT_EQ(f.LKorekceA->text(), "0.00");
+    EXPECT_EQ(fx.Panel().GroupCount(), 0);
+    EXPECT_TRUE(fx.State().replyBuffer.Empty());
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST(Cycle, ClickWhileBusyDoesNothing)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const int reads = fx.Count(Message::Read);
+    f.Cycle().Button1Click();
+    f.Cycle().Button1Click();
+    f.Cycle().Button2Click();
+    f.Cycle().Button3Click();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.Count(Message::Read), reads + 1);
+    EXPECT_TRUE(fx.sim.Writes().empty());
+    EXPECT_EQ(fx.Count(Message::Default), 0);
+}
+
+TEST(Cycle, IdentificationWithoutLogFlagHidesTheEepromItem)
+{
+    TCycleFixture fx;
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.flags = 0x00;
+    regsim::Regulator sim(data);
+    TSimPort port(fx.clock, sim);
+    TMainForm& f = fx.Start(&port);
+    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_FALSE(f.EEPROM1->isVisible());
+    f.Cycle().SetTransferButtons(false);
+    EXPECT_FALSE(f.EEPROM1->isVisible());
+}
+
+TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
+{
+    TCycleFixture fx;
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.block.options.push_back(0x33);
+    data.block.options.push_back(0x07);
+    regsim::Regulator sim(data);
+    TSimPort port(fx.clock, sim);
+    TMainForm& f = fx.Start(&port);
+    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
+    ASSERT_TRUE(fx.RunUntilIdle());
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
+    EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str11") + "\r");
+    f.Button2->click();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    ASSERT_FALSE(sim.Writes().empty());
+    const regsim::Bytes& w = sim.Writes().back().payload;
+    ASSERT_EQ(w.size(), 4u + 6 + 2);
+    EXPECT_EQ(w[10], 0x33);
+    EXPECT_EQ(w[11], 0x07);
+}

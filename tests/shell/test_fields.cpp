@@ -1,0 +1,180 @@
+// The throttle limits, the arrows beside them and the motor fields of the left column.
+
+#include "shellfixture.h"
+
+#include "shell/numedit.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QLocale>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+void Leave(QWidget* w)
+{
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(w, &out);
+}
+
+void Type(QWidget* w, const QString& keys)
+{
+    for (QChar c : keys)
+        QTest::keyClick(w, c.toLatin1());
+}
+
+struct Fields : ::testing::Test {
+    TShellFixture fx;
+    TMainForm* f = nullptr;
+    void SetUp() override
+    {
+        f = &fx.Start();
+        // No regulator here: keep the connection cycle from resetting the fields meanwhile.
+        f->Cycle().Timer1().Stop();
+        f->LKorekceA->setEnabled(true);
+        f->LKorekceB->setEnabled(true);
+    }
+};
+
+} // namespace
+
+TEST_F(Fields, ArrowsStepAndClampAtBothEnds)
+{
+    const struct {
+        TNumEdit* edit;
+        void (TMainForm::*click)();
+        double start;
+        const char* shown;
+    } table[] = {
+        {f->LKorekceA, &TMainForm::UpAClick, 1.40, "1.40"},
+        {f->LKorekceA, &TMainForm::DowAClick, 0.70, "0.70"},
+        {f->LKorekceA, &TMainForm::UpAClick, 1.39, "1.40"},
+        {f->LKorekceA, &TMainForm::DowAClick, 0.71, "0.70"},
+        {f->LKorekceA, &TMainForm::UpAClick, 1.00, "1.01"},
+        {f->LKorekceB, &TMainForm::UpBClick, 2.30, "2.30"},
+        {f->LKorekceB, &TMainForm::DowBClick, 1.70, "1.70"},
+        {f->LKorekceB, &TMainForm::UpBClick, 2.29, "2.30"},
+        {f->LKorekceB, &TMainForm::DowBClick, 2.00, "1.99"},
+    };
+    for (const auto& row : table) {
+        row.edit->SetValue(row.start);
+        (f->*row.click)();
+        EXPECT_EQ(row.edit->text(), row.shown) << row.start;
+        (f->*row.click)();
+        EXPECT_GE(row.edit->Value(), row.edit == f->LKorekceA ? 0.70 - 1e-9 : 1.70 - 1e-9);
+        EXPECT_LE(row.edit->Value(), row.edit == f->LKorekceA ? 1.40 + 1e-9 : 2.30 + 1e-9);
+    }
+}
+
+TEST_F(Fields, ArrowOnDisabledFieldChangesNothing)
+{
+    f->LKorekceA->SetValue(1.0);
+    f->LKorekceA->setEnabled(false);
+    f->UpAClick();
+    f->DowAClick();
+    EXPECT_EQ(f->LKorekceA->text(), "1.00");
+}
+
+TEST_F(Fields, LeavingAThrottleFieldClampsItsValue)
+{
+    const struct {
+        TNumEdit* edit;
+        const char* typed;
+        const char* shown;
+    } table[] = {
+        {f->LKorekceB, "2.5", "2.30"}, {f->LKorekceB, "1.2", "1.70"}, {f->LKorekceB, "", "1.70"},
+        {f->LKorekceA, "", "0.70"},    {f->LKorekceA, "9", "1.40"},   {f->LKorekceA, "1.05", "1.05"},
+    };
+    for (const auto& row : table) {
+        row.edit->setText(row.typed);
+        Leave(row.edit);
+        EXPECT_EQ(row.edit->text(), row.shown) << row.typed;
+    }
+    // Also while disabled.
+    f->LKorekceA->setEnabled(false);
+    f->LKorekceA->setText("0.1");
+    Leave(f->LKorekceA);
+    EXPECT_EQ(f->LKorekceA->text(), "0.70");
+}
+
+TEST_F(Fields, HoldingAnArrowRepeatsEvery100msAndReleaseStepsOnceMore)
+{
+    f->LKorekceA->SetValue(1.00);
+    QTest::mousePress(f->UpA, Qt::LeftButton);
+    fx.clock.Advance(350);
+    EXPECT_EQ(f->LKorekceA->text(), "1.03");
+    QTest::mouseRelease(f->UpA, Qt::LeftButton);
+    EXPECT_EQ(f->LKorekceA->text(), "1.04");
+    fx.clock.Advance(1000);
+    EXPECT_EQ(f->LKorekceA->text(), "1.04") << "the repeat stopped";
+
+    // Held for long: never past the end of the range.
+    QTest::mousePress(f->UpA, Qt::LeftButton);
+    fx.clock.Advance(10000);
+    QTest::mouseRelease(f->UpA, Qt::LeftButton);
+    EXPECT_EQ(f->LKorekceA->text(), "1.40");
+}
+
+TEST_F(Fields, MovingOffTheArrowStopsWithoutAStep)
+{
+    f->LKorekceB->SetValue(2.00);
+    QTest::mousePress(f->DowB, Qt::LeftButton);
+    fx.clock.Advance(250);
+    EXPECT_EQ(f->LKorekceB->text(), "1.98");
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(f->DowB, &leave);
+    fx.clock.Advance(500);
+    QTest::mouseRelease(f->DowB, Qt::LeftButton, {}, QPoint(-5, -5));
+    EXPECT_EQ(f->LKorekceB->text(), "1.98");
+}
+
+TEST_F(Fields, MotorFieldsFallBackToDefaultsWhenLeftEmptyOrZero)
+{
+    const struct {
+        TNumEdit* edit;
+        const char* typed;
+        const char* shown;
+    } table[] = {
+        {f->EPocPolu, "", "2"},  {f->EPocPolu, "0", "2"},  {f->EPocPolu, "14", "14"},
+        {f->EPrevPom, "0", "1.0"}, {f->EPrevPom, "", "1.0"}, {f->EPrevPom, "3,5", "3.5"},
+    };
+    for (const auto& row : table) {
+        row.edit->setText(row.typed);
+        Leave(row.edit);
+        EXPECT_EQ(row.edit->text(), row.shown) << row.typed;
+    }
+    EXPECT_EQ(f->Settings().poles, "14");
+    EXPECT_EQ(f->Settings().ratio, "3.5");
+}
+
+TEST_F(Fields, KeyFiltersDropOtherCharacters)
+{
+    f->EPocPolu->clear();
+    Type(f->EPocPolu, "1a.2");
+    EXPECT_EQ(f->EPocPolu->text(), "12");
+
+    f->EPrevPom->clear();
+    Type(f->EPrevPom, "2x.5.");
+    EXPECT_EQ(f->EPrevPom->text(), "2.5") << "one decimal separator, no letters";
+
+    // With a comma as the system's separator, a "." is dropped in the gear ratio.
+    QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+    f->EPrevPom->clear();
+    Type(f->EPrevPom, "1.5");
+    EXPECT_EQ(f->EPrevPom->text(), "15");
+    f->EPrevPom->clear();
+    Type(f->EPrevPom, "1,5");
+    EXPECT_EQ(f->EPrevPom->text(), "1,5");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+TEST_F(Fields, TextThatDoesNotConvertBringsThePreviousTextBack)
+{
+    f->EPrevPom->setText("2.5");
+    f->EPrevPom->setText("2.5.1");
+    EXPECT_EQ(f->EPrevPom->text(), "2.5");
+    EXPECT_EQ(f->Settings().ratio, "2.5");
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+}

@@ -1,0 +1,201 @@
+// The main window's controls, menus, hints and About box as built.
+
+#include "shellfixture.h"
+
+#include "shell/about.h"
+#include "shell/numedit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Geometry {
+    const char* name;
+    int x, y, w, h;
+};
+
+// Positions inside the left column, and the right-hand area.
+const Geometry kGeometry[] = {
+    {"Panel3", 43, 8, 25, 19},    {"Panel4", 111, 8, 25, 19},   {"Panel5", 179, 8, 25, 19},
+    {"Panel7", 247, 8, 25, 19},   {"Button1", 3, 46, 150, 21},  {"Button2", 160, 46, 150, 21},
+    {"LKorekceA", 152, 170, 35, 19}, {"UpA", 189, 170, 16, 9},  {"DowA", 189, 179, 16, 9},
+    {"LKorekceB", 152, 194, 35, 19}, {"EPocPolu", 152, 238, 35, 19}, {"EPrevPom", 160, 264, 27, 19},
+    {"Panel1", 0, 0, 317, 534},   {"Panel", 319, 0, 483, 534},  {"PB1", 3, 58, 150, 12},
+};
+
+} // namespace
+
+TEST(MainWindow, FixedClientAreaAndLayout)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    EXPECT_EQ(f.size(), QSize(802, 608));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "fixed size";
+    EXPECT_EQ(f.windowTitle(), "KORVALINEX");
+    EXPECT_EQ(f.suiForm1->text(), "KORVALINEX");
+    EXPECT_EQ(f.palette().color(QPalette::Window), QColor(232, 232, 232));
+    for (const Geometry& g : kGeometry) {
+        auto* w = f.findChild<QWidget*>(g.name);
+        ASSERT_NE(w, nullptr) << g.name;
+        EXPECT_EQ(w->geometry(), QRect(g.x, g.y, g.w, g.h)) << g.name;
+    }
+    EXPECT_EQ(f.LnH->x(), 167);
+    EXPECT_EQ(f.LnH->y(), 84);
+    EXPECT_EQ(f.LvH->y(), 108);
+    EXPECT_EQ(f.LaH->y(), 132);
+    EXPECT_EQ(f.LmH->y(), 290);
+    EXPECT_EQ(f.LnH->font().pixelSize(), 13);
+    EXPECT_TRUE(f.LnH->font().bold());
+    EXPECT_EQ(f.StatusBar->height(), 19);
+    EXPECT_EQ(f.StatusPanel0->width(), 65);
+    EXPECT_EQ(f.StatusPanel1->width(), 145);
+    EXPECT_FALSE(f.Label3->isVisible());
+}
+
+TEST(MainWindow, InitialStatesBeforeAnyRegulatorAnswers)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    f.show();
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_FALSE(f.Button2->isEnabled());
+    EXPECT_FALSE(f.Button3->isEnabled());
+    EXPECT_FALSE(f.Open->isEnabled());
+    EXPECT_FALSE(f.Saveas->isEnabled());
+    EXPECT_FALSE(f.EEPROM1->isVisible());
+    EXPECT_FALSE(f.LKorekceA->isEnabled());
+    EXPECT_FALSE(f.LKorekceB->isEnabled());
+    EXPECT_FALSE(f.Lm->isEnabled());
+    EXPECT_FALSE(f.LmH->isEnabled());
+    EXPECT_TRUE(f.EPocPolu->isEnabled());
+    EXPECT_TRUE(f.EPrevPom->isEnabled());
+    for (QAction* a : {f.Setup, f.Konec, f.Help, f.AboutSW})
+        EXPECT_TRUE(a->isEnabled() && a->isVisible()) << a->objectName().toStdString();
+    EXPECT_EQ(f.LKorekceA->text(), "0.00");
+    EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
+    EXPECT_EQ(f.LvH->text(), "- - - - -");
+    EXPECT_EQ(f.LaH->text(), "- - - - - - - - -");
+    EXPECT_EQ(f.LmH->text(), "- - - - -");
+    EXPECT_EQ(f.PB1->value(), 0);
+    EXPECT_EQ(f.PB2->maximum(), 100);
+    EXPECT_EQ(f.Cycle().Timer1().Interval(), 1);
+    EXPECT_EQ(f.Cycle().Timer2().Interval(), 2500);
+    EXPECT_EQ(f.Cycle().Timer3().Interval(), 2000);
+    EXPECT_EQ(f.Cycle().Timer4().Interval(), 4000);
+    EXPECT_FALSE(f.Cycle().Timer2().Enabled());
+    EXPECT_FALSE(f.Cycle().Timer3().Enabled());
+    EXPECT_FALSE(f.Cycle().Timer4().Enabled());
+    EXPECT_EQ(f.Comm1().Baudrate(), br600);
+}
+
+TEST(MainWindow, MenusHoldTheirItemsInOrder)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    QStringList file, help;
+    for (QAction* a : f.Soubor1->actions())
+        file << (a->isSeparator() ? "-" : a->text());
+    for (QAction* a : f.Npovda1->actions())
+        help << a->text();
+    EXPECT_EQ(f.Soubor1->title(), "Soubor");
+    EXPECT_EQ(f.Npovda1->title(), QString::fromUtf8("Nápověda"));
+    EXPECT_EQ(file, QStringList({QString::fromUtf8("Otevřít ..."), QString::fromUtf8("Uložit jako ..."), "-",
+                                 QString::fromUtf8("Načíst EEPROM"), QString::fromUtf8("Nastavení"), "-",
+                                 "Konec"}));
+    EXPECT_EQ(help, QStringList({QString::fromUtf8("Nápověda Korvalinex"), "Informace o programu"}));
+    for (QAction* a : f.Soubor1->actions()) {
+        if (!a->isSeparator()) {
+            EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
+        }
+    }
+}
+
+TEST(MainWindow, HintPanelShowsTheLongPartOfTheHintUnderTheMouse)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    struct {
+        QWidget* w;
+        const char* expected;
+    } cases[] = {
+        {f.Button1, "  Nacíst data z regulátoru."},
+        {f.Button3, " Nastavit tovární nastavení regulátoru."},
+        {f.Image5, "  Other language"},
+        {f.LnH, " "},
+    };
+    for (const auto& c : cases) {
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(c.w, &enter);
+        EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(c.expected)) << c.w->objectName().toStdString();
+    }
+}
+
+TEST(MainWindow, FlagClickSelectsLanguageAndHelpFile)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    QTest::mouseClick(f.Image4, Qt::LeftButton);
+    EXPECT_EQ(f.Settings().language, "GE");
+    EXPECT_EQ(f.Panel5->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(f.Panel3->frameShadow(), QFrame::Raised);
+    EXPECT_EQ(f.HelpFile(), fx.dir.Path() + "Help/HelpGE.HLP");
+    QTest::mouseClick(f.Image5, Qt::LeftButton);
+    EXPECT_EQ(f.HelpFile(), fx.dir.Path() + "Help/Other.HLP");
+}
+
+TEST(MainWindow, HelpWithoutAViewableFileSaysSo)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    f.HelpClick();
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_TRUE(fx.boxes.boxes[0].text.contains("HelpCZ.HLP"));
+}
+
+TEST(AboutBox, EightLinesFrameAndLanguageFile)
+{
+    QWidget owner;
+    TAbout about("Other", "/opt/k/", &owner);
+    EXPECT_EQ(about.size(), QSize(394, 298));
+    EXPECT_TRUE(about.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(about.windowTitle(), "Informace o programu ...");
+    EXPECT_EQ(about.Label7->text(), "KORVALINEX v. 1.0.9");
+    EXPECT_EQ(about.Label7->font().pixelSize(), 19);
+    EXPECT_EQ(about.Label3->font().pixelSize(), 16);
+    EXPECT_EQ(about.Label4->font().pixelSize(), 13);
+    EXPECT_TRUE(about.Label6->font().bold());
+    EXPECT_EQ(about.Panel1->size(), QSize(351, 1));
+    EXPECT_EQ(about.Panel1->palette().color(QPalette::Window), QColor(204, 0, 0));
+    EXPECT_EQ(about.LanguageFile(), "/opt/k/Languages/Other.ini");
+    EXPECT_EQ(TAbout("cz", "/opt/k/", &owner).LanguageFile(), "");
+
+    // The frame is drawn along the very edge.
+    about.show();
+    const QImage img = about.grab().toImage();
+    for (QPoint p : {QPoint(0, 0), QPoint(393, 0), QPoint(393, 297), QPoint(0, 297), QPoint(200, 0), QPoint(0, 150)})
+        EXPECT_EQ(img.pixelColor(p), QColor(Qt::black)) << p.x() << "," << p.y();
+}
+
+TEST(AboutBox, AClickOnAnyPartClosesIt)
+{
+    QWidget owner;
+    for (int which = 0; which < 3; ++which) {
+        TAbout about("CZ", "/opt/k/", &owner);
+        about.show();
+        QWidget* target = which == 0 ? static_cast<QWidget*>(&about)
+                          : which == 1 ? static_cast<QWidget*>(about.Label5)
+                                       : static_cast<QWidget*>(about.Image1);
+        QTest::mouseClick(target, Qt::LeftButton);
+        EXPECT_EQ(about.result(), QDialog::Accepted) << which;
+        EXPECT_FALSE(about.isVisible()) << which;
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Test doubles for what the window shows and the adapter it would open.
+
+#include "protocol/transport.h"
+#include "shell/messageboxes.h"
+
+#include <QList>
+#include <QString>
+
+struct TRecordedBox {
+    TBoxKind kind;
+    QString caption;
+    QString text;
+};
+
+class TRecordingBoxes final : public IMessageBoxes {
+public:
+    void Show(TBoxKind kind, const QString& caption, const QString& text) override
+    {
+        boxes.append({kind, caption, text});
+    }
+    bool Ask(const QString& caption, const QString& text, const QString&, const QString&) override
+    {
+        boxes.append({TBoxKind::Plain, caption, text});
+        return answer;
+    }
+    QList<TRecordedBox> boxes;
+    bool answer = true;
+};
+
+// An adapter that is never there, counting how often the program looked for it.
+class TCountingNoUsb final : public IUsbLink {
+public:
+    bool UsbReadyCheck() override
+    {
+        ++checks;
+        return false;
+    }
+    void UsbSend(const QByteArray&) override { ++sends; }
+    QByteArray UsbRead(int) override { return {}; }
+    void UsbSetDataCharacteristics(int, int, int) override {}
+    void UsbClose() override { ++closes; }
+    int checks = 0;
+    int sends = 0;
+    int closes = 0;
+};

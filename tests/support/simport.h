@@ -1,0 +1,61 @@
+#pragma once
+// The regulator simulator behind the COM port, in process, on virtual time: what the program sends
+// reaches the simulator at once, and its reply comes back in small pieces at the pace of a 600 baud
+// line (10 bits a byte), through the window's receive path.
+
+#include "common/clock.h"
+#include "protocol/transport.h"
+#include "tools/regsim/regulator.h"
+
+#include <QByteArray>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TSimPort final : public ISerialPort {
+public:
+    static constexpr double kMsPerByte = 1000.0 * 10 / 600;
+    static constexpr int kPieceSize = 5;
+
+    TSimPort(IClock& clock, regsim::Regulator& sim) : clock_(clock), sim_(sim) {}
+
+    // Where received bytes go: the cycle's receive path.
+    std::function<void(const QByteArray&)> deliver;
+    // Extra delay before the reply to the next request, in ms (a slow regulator).
+    int extraDelay = 0;
+    bool opened = false;
+    QString portName;
+    std::vector<QByteArray> sent;
+
+    bool Active() const override { return opened; }
+    void OpenComPort(const QString& name) override
+    {
+        portName = name;
+        opened = true;
+    }
+    int SendString(const QByteArray& bytes) override
+    {
+        sent.push_back(bytes);
+        const regsim::Bytes reply =
+            sim_.Feed(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size());
+        double at = bytes.size() * kMsPerByte + extraDelay;
+        extraDelay = 0;
+        for (size_t i = 0; i < reply.size(); i += kPieceSize) {
+            const size_t n = std::min<size_t>(kPieceSize, reply.size() - i);
+            at += n * kMsPerByte;
+            QByteArray piece(reinterpret_cast<const char*>(reply.data() + i), static_cast<int>(n));
+            pending_.push_back(clock_.After(static_cast<int>(at), [this, piece] {
+                if (deliver)
+                    deliver(piece);
+            }));
+        }
+        return bytes.size();
+    }
+    // Forget replies still on the line (a test that wants them gone).
+    void DropPending() { pending_.clear(); }
+
+private:
+    IClock& clock_;
+    regsim::Regulator& sim_;
+    std::vector<IClock::Token> pending_;
+};
