@@ -16,7 +16,7 @@ if [ -f "$setup" ] && ! grep -q "^COM=$port" "$setup"; then
   exec "$dist/korvalinex"
 fi
 
-"$dist/regsim" --file "$dist/regsim/demo.regsim" --link "$port" &
+"$dist/regsim" --file "$dist/demo.regsim" --link "$port" &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
 for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done

@@ -17,6 +17,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -41,6 +42,8 @@ constexpr int kLabelFontPixels = 13;
 constexpr int kDefaultFontPixels = 11; // 8 points at 96 dpi
 constexpr int kValueColumn = 167;
 constexpr int kCaptionColumn = 6;
+constexpr int kProgressTop = 65;
+constexpr int kProgressHeight = 5;
 
 struct LanguageRow {
     const char* code;
@@ -53,6 +56,20 @@ constexpr LanguageRow kLanguages[] = {
     {"GE", "Help/HelpGE.HLP"},
     {"Other", "Help/Other.HLP"},
 };
+
+// The system sans runs wider than the narrow face the layout was drawn for: a label that would pass
+// its right limit gets a smaller size instead of being cut.
+void FitLabel(QLabel* l, int right)
+{
+    QFont f = l->font();
+    if (f.pixelSize() < 0)
+        f.setPixelSize(QFontInfo(f).pixelSize());
+    while (l->x() + l->sizeHint().width() > right && f.pixelSize() > 8) {
+        f.setPixelSize(f.pixelSize() - 1);
+        l->setFont(f);
+    }
+    l->adjustSize();
+}
 
 QFont PixelFont(int pixels, bool bold)
 {
@@ -172,7 +189,7 @@ QFrame* TMainForm::AddSeparator(QWidget* parent, const char* name, int y)
 void TMainForm::BuildWindow()
 {
     setWindowTitle(QStringLiteral("KORVALINEX"));
-    QApplication::setFont(PixelFont(kDefaultFontPixels, false));
+    setFont(PixelFont(kDefaultFontPixels, false));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kBackground);
     setPalette(pal);
@@ -268,8 +285,10 @@ void TMainForm::BuildLeftColumn(QWidget* p)
     PB1->setObjectName(QStringLiteral("PB1"));
     PB2 = new QProgressBar(p);
     PB2->setObjectName(QStringLiteral("PB2"));
-    PB1->setGeometry(3, 58, 150, 12);
-    PB2->setGeometry(160, 58, 150, 12);
+    // The bars end where the layout puts them (y 70) but are thinner, so that they cover only the
+    // lower edge of the buttons and leave the captions readable in this font.
+    PB1->setGeometry(3, kProgressTop, 150, kProgressHeight);
+    PB2->setGeometry(160, kProgressTop, 150, kProgressHeight);
     for (QProgressBar* b : {PB1, PB2}) {
         b->setRange(0, 100);
         b->setValue(0);
@@ -365,6 +384,10 @@ void TMainForm::BuildLeftColumn(QWidget* p)
     Button3->setProperty("hint", QStringLiteral("Nastavit tovární nastavení regulátoru |Nastavit tovární nastavení regulátoru."));
     connect(Button3, &QPushButton::clicked, this, [this] { RunGuarded([this] { cycle_->Button3Click(); }); });
 
+    for (QLabel* l : {Ln, Lv, La, Lm, Lkorekcemin, Lkorekcemax, LPocPolu, LPrevPom})
+        FitLabel(l, l == LPrevPom ? 140 : l->y() > 160 && l->y() < 290 ? 150 : kValueColumn - 2);
+    for (QLabel* l : {Label1, Label2})
+        FitLabel(l, kLeftWidth - 2);
     // Value labels keep their width as texts change.
     for (QLabel* l : {LnH, LvH, LaH, LmH})
         l->resize(kLeftWidth - kValueColumn - 2, l->height());
@@ -454,6 +477,8 @@ void TMainForm::FormCreate()
     // No skin: the window keeps its plain look whether or not Skins/Zequora.sui exists.
     qApp->installEventFilter(this);
     StatusPanel0->setText(QLatin1Char(' ') + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    // A long date format gets the room it needs.
+    StatusPanel0->setFixedWidth(std::max(65, StatusPanel0->sizeHint().width()));
 
     settings_ = ReadUserSettings(env_.programDir);
     settingsRead_ = true;
