@@ -8,7 +8,13 @@ namespace {
 
 class QtTimer final : public ITimer {
 public:
-    QtTimer() { QObject::connect(&timer_, &QTimer::timeout, [this] { if (handler_) handler_(); }); }
+    QtTimer()
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (handler_)
+                handler_();
+        });
+    }
     void SetInterval(int ms) override { timer_.setInterval(ms); }
     int Interval() const override { return timer_.interval(); }
     void SetEnabled(bool on) override
@@ -155,7 +161,8 @@ void VirtualClock::Advance(int64_t ms)
     now_ = until;
 }
 
-bool VirtualClock::AdvanceUntil(const std::function<bool()>& pred, int64_t limit_ms, int64_t step_ms)
+bool VirtualClock::AdvanceUntil(const std::function<bool()>& pred, int64_t limit_ms,
+                                int64_t step_ms)
 {
     const int64_t until = now_ + limit_ms;
     while (!pred()) {

@@ -1,7 +1,8 @@
 #pragma once
 // Text files of the program: read as UTF-8 when the bytes are valid UTF-8, else as Windows-1250
-// (the code page of files made on Czech Windows); written in Windows-1250 so they stay exchangeable,
-// or in UTF-8 when a character has no Windows-1250 form (nothing the user typed is lost).
+// (the code page of files made on Czech Windows); written in Windows-1250 so they stay
+// exchangeable, or in UTF-8 when a character has no Windows-1250 form (nothing the user typed is
+// lost).
 
 #include <QByteArray>
 #include <QString>

@@ -85,7 +85,10 @@ void TConnectionCycle::SetTransferButtons(bool on) { view_.SetTransferButtonsEna
 
 // ---- sending ------------------------------------------------------------------------------------
 
-bool TConnectionCycle::UsbReady() { return view_.LinkMode() == QLatin1String("USB") && usb_.UsbReadyCheck(); }
+bool TConnectionCycle::UsbReady()
+{
+    return view_.LinkMode() == QLatin1String("USB") && usb_.UsbReadyCheck();
+}
 
 void TConnectionCycle::UsbStopBits(int stopBits)
 {
@@ -129,7 +132,7 @@ void TConnectionCycle::Comm1RxChar(const QByteArray& bytes)
     Guarded([&] {
         timer1_->Stop();
         state_.replyBuffer.Append(bytes);
-        view_.ShowReplyBuffer(ReplyBufferCaption(state_.replyBuffer));
+        // The parser shows the buffer in Label3 as its run begins.
         ParseReplyBuffer();
     });
 }
@@ -200,7 +203,8 @@ void TConnectionCycle::IdentificationReply()
     Button1Click();
 }
 
-// ---- read -----------------------------------------------------------------------------------------
+// ---- read
+// -----------------------------------------------------------------------------------------
 
 void TConnectionCycle::Button1Click()
 {
@@ -254,7 +258,8 @@ void TConnectionCycle::ReadReply()
     });
 }
 
-// ---- write ----------------------------------------------------------------------------------------
+// ---- write
+// ----------------------------------------------------------------------------------------
 
 void TConnectionCycle::Button2Click()
 {
@@ -317,7 +322,8 @@ void TConnectionCycle::WriteEndByte()
     state_.busy = false;
 }
 
-// ---- factory settings -------------------------------------------------------------------------------
+// ---- factory settings
+// -------------------------------------------------------------------------------
 
 void TConnectionCycle::Button3Click()
 {
@@ -341,7 +347,8 @@ void TConnectionCycle::Button3Click()
     });
 }
 
-// ---- log download -----------------------------------------------------------------------------------
+// ---- log download
+// -----------------------------------------------------------------------------------
 
 void TConnectionCycle::EEPROM1Click()
 {
@@ -354,7 +361,8 @@ void TConnectionCycle::LogRecord() { state_.replyPayload.clear(); }
 
 void TConnectionCycle::LogFrameError() {}
 
-// ---- presence, watchdog, resets -----------------------------------------------------------------------
+// ---- presence, watchdog, resets
+// -----------------------------------------------------------------------
 
 void TConnectionCycle::PresenceAcknowledged() { view_.ShowStatus(Msg("str60")); }
 

@@ -2,8 +2,8 @@
 // The connection cycle: finding the regulator, its identification, the read, write and factory
 // settings transactions, presence checks while idle, and the resets when the regulator is lost or
 // stops answering. Four timers carry it; bytes go out by the link mode's sending rule and come back
-// through the reply parser. Widget-free: the window is reached through ICycleView, the panel through
-// IParameterPanel, time through IClock.
+// through the reply parser. Widget-free: the window is reached through ICycleView, the panel
+// through IParameterPanel, time through IClock.
 
 #include "protocol/paramblock.h"
 #include "protocol/replyparser.h"
@@ -40,8 +40,8 @@ public:
     virtual QString LinkMode() const = 0;     // "COM", "USB" or anything else
     virtual QString LanguageCode() const = 0; // picks the model definition folder
     virtual void SetIdentity(const QString& name, const QString& version, const QString& date) = 0;
-    virtual QString RegulatorName() const = 0; // LnH
-    virtual void ShowStatus(const QString& text) = 0; // status bar panel 1
+    virtual QString RegulatorName() const = 0;                // LnH
+    virtual void ShowStatus(const QString& text) = 0;         // status bar panel 1
     virtual void ShowReplyBuffer(const QString& caption) = 0; // Label3
     virtual void SetProgress(int bar, int position) = 0;      // bar 1: PB1, 2: PB2
     // Button1, Button2, Button3, and EEPROM1 while it is visible.
@@ -49,7 +49,7 @@ public:
     virtual void SetEepromVisible(bool on) = 0;
     virtual void SetThrottleEnabled(bool on) = 0; // LKorekceA, LKorekceB
     virtual void SetFileMenuEnabled(bool on) = 0; // Open, Saveas
-    virtual void DisableMaxRpm() = 0;              // Lm, LmH
+    virtual void DisableMaxRpm() = 0;             // Lm, LmH
     // A message box with caption "str2", the error icon and OK.
     // (ShowError of IBlockFields.)
     // The general error report: a box with the error's text.
@@ -130,5 +130,5 @@ private:
     bool alternateScale_ = false;
     std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
-    QSet<QString> noticesShown_;   // data problems already reported during this connection
+    QSet<QString> noticesShown_;  // data problems already reported during this connection
 };

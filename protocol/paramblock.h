@@ -6,8 +6,8 @@
 #include "protocol/panel.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
 
 class TsmlMsgLangRes;

@@ -44,14 +44,14 @@ struct ProtocolState {
 class IReplyHandlers {
 public:
     virtual ~IReplyHandlers() = default;
-    // FA while presence pending; the parser has already cleared presence pending, the miss count and
-    // the busy flag. The handler shows the connected state.
+    // FA while presence pending; the parser has already cleared presence pending, the miss count
+    // and the busy flag. The handler shows the connected state.
     virtual void PresenceAcknowledged() = 0;
-    virtual void WriteAcknowledged() = 0; // FB while write pending
-    virtual void WriteEndByte() = 0;      // FC while write pending
-    virtual void LogRecord() = 0;         // verified frame while log pending
-    virtual void LogFrameError() = 0;     // frame with a wrong check byte while log pending
-    virtual void ReadReply() = 0;         // verified frame while read pending
+    virtual void WriteAcknowledged() = 0;   // FB while write pending
+    virtual void WriteEndByte() = 0;        // FC while write pending
+    virtual void LogRecord() = 0;           // verified frame while log pending
+    virtual void LogFrameError() = 0;       // frame with a wrong check byte while log pending
+    virtual void ReadReply() = 0;           // verified frame while read pending
     virtual void IdentificationReply() = 0; // verified frame while identification pending
     // Called at the start of every run with the buffer as it stands (Label3's caption).
     virtual void ReplyBufferChanged(const ReplyBuffer& buffer) = 0;

@@ -46,8 +46,10 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     Image1->setFixedHeight(97);
     Label1 = Line(this, "Label1", QStringLiteral("Korvalinex s.r.o., Průmyslová 1217"), 19, false);
     Label2 = Line(this, "Label2", QStringLiteral("530 02 Pardubice"), 19, false);
-    Label3 = Line(this, "Label3", QStringLiteral("tel.: +420 466 000 000, fax: +420 466 000 001"), 16, false);
-    Label4 = Line(this, "Label4", QStringLiteral("www.korvalinex.cz   info@korvalinex.cz"), 13, false);
+    Label3 = Line(this, "Label3", QStringLiteral("tel.: +420 466 000 000, fax: +420 466 000 001"),
+                  16, false);
+    Label4 =
+        Line(this, "Label4", QStringLiteral("www.korvalinex.cz   info@korvalinex.cz"), 13, false);
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedSize(351, 1);
@@ -55,9 +57,12 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     QPalette line = Panel1->palette();
     line.setColor(QPalette::Window, QColor(204, 0, 0));
     Panel1->setPalette(line);
-    Label5 = Line(this, "Label5", QStringLiteral("Program pro Korvalinex napsala softwarová dílna Vlnka"), 11, false);
+    Label5 =
+        Line(this, "Label5",
+             QStringLiteral("Program pro Korvalinex napsala softwarová dílna Vlnka"), 11, false);
     Label6 = Line(this, "Label6", QStringLiteral("vlnka@korvalinex.cz"), 11, true);
-    for (QWidget* w : std::initializer_list<QWidget*>{Label7, Image1, Label1, Label2, Label3, Label4})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Label7, Image1, Label1, Label2, Label3, Label4})
         layout->addWidget(w);
     layout->addWidget(Panel1, 0, Qt::AlignHCenter);
     layout->addWidget(Label5);
@@ -66,7 +71,8 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
         if (child->isWidgetType())
             child->installEventFilter(this);
 
-    // The texts of the current language come with the language files; the box only knows which file.
+    // The texts of the current language come with the language files; the box only knows which
+    // file.
     static const struct {
         const char* code;
         const char* file;

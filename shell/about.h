@@ -19,7 +19,8 @@ public:
            *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Image1 = nullptr;
     QWidget* Panel1 = nullptr;
 
-    // The language file this box applies when it becomes active; empty for a code other than the four.
+    // The language file this box applies when it becomes active; empty for a code other than the
+    // four.
     QString LanguageFile() const { return languageFile_; }
 
 protected:

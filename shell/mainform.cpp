@@ -121,8 +121,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
         Panel1, Panel, smlMsgLangRes1_,
         [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
         [this](const QString& text) { ShowGeneralError(text); });
-    cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_, smlMsgLangRes1_, *com_,
-                                                *usb_, env_.programDir);
+    cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
+                                                smlMsgLangRes1_, *com_, *usb_, env_.programDir);
     FormCreate();
 }
 
@@ -162,7 +162,8 @@ bool TMainForm::AskOverwrite()
                        messageDlg_.button2Caption);
 }
 
-// ---- building the window ----------------------------------------------------------------------------
+// ---- building the window
+// ----------------------------------------------------------------------------
 
 QLabel* TMainForm::AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
                             bool bold13)
@@ -274,11 +275,13 @@ void TMainForm::BuildLeftColumn(QWidget* p)
     Button1 = new QPushButton(Pictures::ReadIcon(), QStringLiteral("Nacíst data"), p);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(3, 46, 150, 21);
-    Button1->setProperty("hint", QStringLiteral("Nacíst data z regulátoru | Nacíst data z regulátoru."));
+    Button1->setProperty("hint",
+                         QStringLiteral("Nacíst data z regulátoru | Nacíst data z regulátoru."));
     Button2 = new QPushButton(Pictures::WriteIcon(), QStringLiteral("Zapsat data"), p);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setGeometry(160, 46, 150, 21);
-    Button2->setProperty("hint", QStringLiteral("Zapsat data do regulátoru | Zapsat data do regulátoru."));
+    Button2->setProperty("hint",
+                         QStringLiteral("Zapsat data do regulátoru | Zapsat data do regulátoru."));
     for (QPushButton* b : {Button1, Button2})
         b->setEnabled(false);
     PB1 = new QProgressBar(p);
@@ -294,8 +297,10 @@ void TMainForm::BuildLeftColumn(QWidget* p)
         b->setValue(0);
         b->setTextVisible(false);
     }
-    connect(Button1, &QPushButton::clicked, this, [this] { RunGuarded([this] { cycle_->Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { RunGuarded([this] { cycle_->Button2Click(); }); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { cycle_->Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { cycle_->Button2Click(); }); });
 
     Ln = AddLabel(p, "Ln", QStringLiteral("Název regulátoru : "), kCaptionColumn, 84, true);
     LnH = AddLabel(p, "LnH", kNamePlaceholder, kValueColumn, 84, true);
@@ -314,12 +319,14 @@ void TMainForm::BuildLeftColumn(QWidget* p)
         e->OnConvertError = [this](const QString& t) { ShowGeneralError(t); };
         return e;
     };
-    Lkorekcemin = AddLabel(p, "Lkorekcemin", QStringLiteral("Plyn min. [ms] : "), kCaptionColumn, 172);
+    Lkorekcemin =
+        AddLabel(p, "Lkorekcemin", QStringLiteral("Plyn min. [ms] : "), kCaptionColumn, 172);
     LKorekceA = makeThrottle("LKorekceA", 170);
     UpA = new TArrowButton(Qt::UpArrow, *clock_, p);
     DowA = new TArrowButton(Qt::DownArrow, *clock_, p);
     Label1 = AddLabel(p, "Label1", QStringLiteral("(0,70 ms - 1,40 ms)"), 217, 172);
-    Lkorekcemax = AddLabel(p, "Lkorekcemax", QStringLiteral("Plyn max. [ms] : "), kCaptionColumn, 196);
+    Lkorekcemax =
+        AddLabel(p, "Lkorekcemax", QStringLiteral("Plyn max. [ms] : "), kCaptionColumn, 196);
     LKorekceB = makeThrottle("LKorekceB", 194);
     UpB = new TArrowButton(Qt::UpArrow, *clock_, p);
     DowB = new TArrowButton(Qt::DownArrow, *clock_, p);
@@ -381,8 +388,12 @@ void TMainForm::BuildLeftColumn(QWidget* p)
     Button3->setObjectName(QStringLiteral("Button3"));
     Button3->setGeometry(kLeftWidth - 150 - 4, kBodyHeight - 21 - 8, 150, 21);
     Button3->setEnabled(false);
-    Button3->setProperty("hint", QStringLiteral("Nastavit tovární nastavení regulátoru |Nastavit tovární nastavení regulátoru."));
-    connect(Button3, &QPushButton::clicked, this, [this] { RunGuarded([this] { cycle_->Button3Click(); }); });
+    Button3->setProperty(
+        "hint",
+        QStringLiteral(
+            "Nastavit tovární nastavení regulátoru |Nastavit tovární nastavení regulátoru."));
+    connect(Button3, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { cycle_->Button3Click(); }); });
 
     for (QLabel* l : {Ln, Lv, La, Lm, Lkorekcemin, Lkorekcemax, LPocPolu, LPrevPom})
         FitLabel(l, l == LPrevPom ? 140 : l->y() > 160 && l->y() < 290 ? 150 : kValueColumn - 2);
@@ -397,7 +408,8 @@ void TMainForm::BuildMenus(QMenuBar* bar)
 {
     Soubor1 = bar->addMenu(QStringLiteral("Soubor"));
     Soubor1->setObjectName(QStringLiteral("Soubor1"));
-    auto add = [this](QMenu* menu, const char* name, const QString& caption, Pictures::MenuIcon icon) {
+    auto add = [this](QMenu* menu, const char* name, const QString& caption,
+                      Pictures::MenuIcon icon) {
         QAction* a = menu->addAction(QIcon(Pictures::Menu(icon)), caption);
         a->setObjectName(QString::fromLatin1(name));
         return a;
@@ -421,9 +433,11 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     Npovda1 = bar->addMenu(QStringLiteral("Nápověda"));
     Npovda1->setObjectName(QStringLiteral("Npovda1"));
     Help = add(Npovda1, "Help", QStringLiteral("Nápověda Korvalinex"), Pictures::MenuIcon::Help);
-    AboutSW = add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
+    AboutSW =
+        add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
 
-    connect(EEPROM1, &QAction::triggered, this, [this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
+    connect(EEPROM1, &QAction::triggered, this,
+            [this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
     connect(Setup, &QAction::triggered, this, [this] { RunGuarded([this] { SetupClick(); }); });
     connect(Konec, &QAction::triggered, this, [this] { RunGuarded([this] { KonecClick(); }); });
     connect(Help, &QAction::triggered, this, [this] { RunGuarded([this] { HelpClick(); }); });
@@ -456,11 +470,13 @@ void TMainForm::BuildStatusBar()
     setStatusBar(StatusBar);
 }
 
-// ---- start-up and closing ---------------------------------------------------------------------------
+// ---- start-up and closing
+// ---------------------------------------------------------------------------
 
 void TMainForm::FormCreate()
 {
-    // The settings dialog exists before the link is opened: the USB check asks whether it is active.
+    // The settings dialog exists before the link is opened: the USB check asks whether it is
+    // active.
     nastaveni_ = new QDialog(this);
     nastaveni_->setObjectName(QStringLiteral("Nastaveni"));
     nastaveni_->setWindowTitle(QStringLiteral("Nastavení . . ."));
@@ -476,7 +492,8 @@ void TMainForm::FormCreate()
     }
     // No skin: the window keeps its plain look whether or not Skins/Zequora.sui exists.
     qApp->installEventFilter(this);
-    StatusPanel0->setText(QLatin1Char(' ') + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    StatusPanel0->setText(QLatin1Char(' ') +
+                          QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
     // A long date format gets the room it needs.
     StatusPanel0->setFixedWidth(std::max(65, StatusPanel0->sizeHint().width()));
 
@@ -541,7 +558,8 @@ void TMainForm::HelpClick()
     // beside it is opened instead.
     const QFileInfo info(helpFile_);
     const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
-    for (const QString& candidate : {base + QStringLiteral(".html"), base + QStringLiteral(".pdf"), helpFile_}) {
+    for (const QString& candidate :
+         {base + QStringLiteral(".html"), base + QStringLiteral(".pdf"), helpFile_}) {
         if (QFileInfo(candidate).isFile() && candidate != helpFile_) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(candidate));
             return;
@@ -576,13 +594,14 @@ void TMainForm::SelectLanguage(int index)
     settings_.language = QLatin1String(kLanguages[index].code);
     helpFile_ = env_.programDir + QLatin1String(kLanguages[index].helpFile);
     if (LnH->text() != kNamePlaceholder && !panel_->ModelFileMissing())
-        panel_->RelabelParameterPanel(
-            ModelContext{env_.programDir, settings_.language, LnH->text(), cycle_->AlternateScale()});
+        panel_->RelabelParameterPanel(ModelContext{env_.programDir, settings_.language, LnH->text(),
+                                                   cycle_->AlternateScale()});
     if (presenceRunning)
         cycle_->Timer2().Start();
 }
 
-// ---- hints --------------------------------------------------------------------------------------------
+// ---- hints
+// --------------------------------------------------------------------------------------------
 
 void TMainForm::SetApplicationHint(const QString& hint)
 {
@@ -613,14 +632,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-// ---- left column ----------------------------------------------------------------------------------------
+// ---- left column
+// ----------------------------------------------------------------------------------------
 
 void TMainForm::StepThrottle(TNumEdit* edit, double step, double low, double high)
 {
     if (!edit->isEnabled())
         return;
     double v = edit->Value() + step;
-    // Compared on the floating-point value: 1.39 + 0.01 shows as 1.40 whichever side of 1.4 it falls.
+    // Compared on the floating-point value: 1.39 + 0.01 shows as 1.40 whichever side of 1.4 it
+    // falls.
     if (step > 0 && v > high)
         v = high;
     if (step < 0 && v < low)
@@ -641,10 +662,22 @@ void TMainForm::ClampThrottle(TNumEdit* edit, double low, double high)
     edit->SetValue(std::clamp(v, low, high));
 }
 
-void TMainForm::UpAClick() { StepThrottle(LKorekceA, kThrottleStep, kThrottleMinLow, kThrottleMinHigh); }
-void TMainForm::DowAClick() { StepThrottle(LKorekceA, -kThrottleStep, kThrottleMinLow, kThrottleMinHigh); }
-void TMainForm::UpBClick() { StepThrottle(LKorekceB, kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh); }
-void TMainForm::DowBClick() { StepThrottle(LKorekceB, -kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh); }
+void TMainForm::UpAClick()
+{
+    StepThrottle(LKorekceA, kThrottleStep, kThrottleMinLow, kThrottleMinHigh);
+}
+void TMainForm::DowAClick()
+{
+    StepThrottle(LKorekceA, -kThrottleStep, kThrottleMinLow, kThrottleMinHigh);
+}
+void TMainForm::UpBClick()
+{
+    StepThrottle(LKorekceB, kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh);
+}
+void TMainForm::DowBClick()
+{
+    StepThrottle(LKorekceB, -kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh);
+}
 void TMainForm::LKorekceAExit() { ClampThrottle(LKorekceA, kThrottleMinLow, kThrottleMinHigh); }
 void TMainForm::LKorekceBExit() { ClampThrottle(LKorekceB, kThrottleMaxLow, kThrottleMaxHigh); }
 
@@ -670,7 +703,8 @@ bool TMainForm::EPrevPomKeyPress(QChar key)
     return key.isDigit() || key == QLatin1Char(',') || key == QLatin1Char('.');
 }
 
-// ---- the window as the cycle sees it --------------------------------------------------------------------
+// ---- the window as the cycle sees it
+// --------------------------------------------------------------------
 
 double TMainForm::ThrottleMin() const { return LKorekceA->Value(); }
 double TMainForm::ThrottleMax() const { return LKorekceB->Value(); }

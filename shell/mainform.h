@@ -1,7 +1,7 @@
 #pragma once
 // The main window: the identified regulator and its settings, the transaction buttons, the menus,
-// the language flags and the status bar. It owns the serial component, the connection cycle with its
-// four timers, the parameter panel and the message component, and runs the start-up and closing
+// the language flags and the status bar. It owns the serial component, the connection cycle with
+// its four timers, the parameter panel and the message component, and runs the start-up and closing
 // sequences.
 
 #include "i18n/msglangres.h"
@@ -32,11 +32,11 @@ class TParameterPanel;
 
 // What the window is given from outside. Tests replace the clock, the message boxes and the links.
 struct TMainFormEnv {
-    QString programDir;               // with a trailing "/"
-    IClock* clock = nullptr;          // default: Qt timers
-    IMessageBoxes* boxes = nullptr;   // default: real message boxes
-    IUsbLink* usb = nullptr;          // default: no adapter
-    ISerialPort* com = nullptr;       // default: the window's own serial component Comm1
+    QString programDir;             // with a trailing "/"
+    IClock* clock = nullptr;        // default: Qt timers
+    IMessageBoxes* boxes = nullptr; // default: real message boxes
+    IUsbLink* usb = nullptr;        // default: no adapter
+    ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
 };
 
 // The overwrite question's texts; translated like every other caption.
@@ -174,9 +174,8 @@ public:
     QMenuBar* MainMenu = nullptr;
     QMenu* Soubor1 = nullptr;
     QMenu* Npovda1 = nullptr;
-    QAction *Open = nullptr, *Saveas = nullptr, *N2 = nullptr, *EEPROM1 = nullptr,
-            *Setup = nullptr, *N1 = nullptr, *Konec = nullptr, *Help = nullptr,
-            *AboutSW = nullptr;
+    QAction *Open = nullptr, *Saveas = nullptr, *N2 = nullptr, *EEPROM1 = nullptr, *Setup = nullptr,
+            *N1 = nullptr, *Konec = nullptr, *Help = nullptr, *AboutSW = nullptr;
     QFrame* Panel1 = nullptr;
     QScrollArea* Panel = nullptr;
     QFrame *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr,
@@ -188,8 +187,7 @@ public:
     QLabel *Ln = nullptr, *LnH = nullptr, *Lv = nullptr, *LvH = nullptr, *La = nullptr,
            *LaH = nullptr;
     QLabel *Lkorekcemin = nullptr, *Lkorekcemax = nullptr, *Label1 = nullptr, *Label2 = nullptr;
-    TNumEdit *LKorekceA = nullptr, *LKorekceB = nullptr, *EPocPolu = nullptr,
-             *EPrevPom = nullptr;
+    TNumEdit *LKorekceA = nullptr, *LKorekceB = nullptr, *EPocPolu = nullptr, *EPrevPom = nullptr;
     TArrowButton *UpA = nullptr, *DowA = nullptr, *UpB = nullptr, *DowB = nullptr;
     QLabel *LPocPolu = nullptr, *LPrevPom = nullptr, *Label4 = nullptr, *Lm = nullptr,
            *LmH = nullptr;

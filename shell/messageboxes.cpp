@@ -10,7 +10,8 @@ void TQtMessageBoxes::Show(TBoxKind kind, const QString& caption, const QString&
     box.setWindowTitle(kind == TBoxKind::Plain ? QApplication::applicationDisplayName() : caption);
     // Texts composed for the regulator's old platform separate lines with a bare carriage return.
     QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
     box.setText(shown);
     box.setIcon(kind == TBoxKind::Plain ? QMessageBox::NoIcon : QMessageBox::Critical);
     box.setStandardButtons(QMessageBox::Ok);

@@ -4,8 +4,8 @@
 // A number field holds a floating-point value shown in a fixed format ("0.00", "0.0", "0"). Every
 // change of its text converts the text into the value; a text that does not convert brings the
 // previous value's text back. Keys: digits and backspace, and the decimal separator once when the
-// format has decimals; the field's own key filter runs first. Leaving the field runs its own exit rule,
-// then turns an empty text or "-" into "0" and reformats.
+// format has decimals; the field's own key filter runs first. Leaving the field runs its own exit
+// rule, then turns an empty text or "-" into "0" and reformats.
 
 #include <QLineEdit>
 #include <QToolButton>

@@ -1,13 +1,13 @@
 #pragma once
-// The program's own pictures: language flags, logos, button and menu icons, drawn at start-up so that
-// the executable needs no files beside it.
+// The program's own pictures: language flags, logos, button and menu icons, drawn at start-up so
+// that the executable needs no files beside it.
 
 #include <QPixmap>
 
 namespace Pictures {
-QPixmap CzechFlag();    // 19 x 13
-QPixmap EnglishFlag();  // 19 x 13
-QPixmap GermanFlag();   // 19 x 13
+QPixmap CzechFlag();     // 19 x 13
+QPixmap EnglishFlag();   // 19 x 13
+QPixmap GermanFlag();    // 19 x 13
 QPixmap OtherLanguage(); // 23 x 17
 QPixmap Logo();          // 92 x 46, left column
 QPixmap AboutLogo();     // 229 x 97

@@ -5,7 +5,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 QStringList WorkingDirectories()
 {
@@ -22,8 +27,10 @@ void CreateWorkingDirectories(const QString& programDir)
         if (QFileInfo(path).isDir())
             continue;
         // One level at a time: the parent was made just before.
-        if (!QDir().mkdir(path))
-            throw EKorvalinexError(QStringLiteral("Unable to create directory %1").arg(path));
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0)
+            throw EKorvalinexError(QStringLiteral("Unable to create directory %1: %2")
+                                       .arg(QDir::toNativeSeparators(path),
+                                            QString::fromLocal8Bit(std::strerror(errno))));
     }
 }
 

@@ -26,8 +26,8 @@ void CreateWorkingDirectories(const QString& programDir);
 // Reads the five keys with their defaults, opening the file once.
 TUserSettings ReadUserSettings(const QString& programDir);
 
-// Writes LANGUAGE, POCETP and PREVOD, opening the file once. False on failure, with *path set to the
-// file's full path.
+// Writes LANGUAGE, POCETP and PREVOD, opening the file once. False on failure, with *path set to
+// the file's full path.
 bool WriteClosingSettings(const QString& programDir, const TUserSettings& s, QString* path);
 
 // The directory of the running executable, with a trailing "/".

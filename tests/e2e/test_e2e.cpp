@@ -2,13 +2,13 @@
 // the main window (offscreen, real timers) opens the port by its path, finds the regulator, reads
 // it, and writes a changed block, which the simulator records byte by byte.
 
+#include "common/clock.h"
+#include "link/commconnect.h"
 #include "models/parampanel.h"
 #include "shell/mainform.h"
 #include "shell/numedit.h"
 #include "tests/support/programdir.h"
 #include "tests/support/recorders.h"
-#include "link/commconnect.h"
-#include "common/clock.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -17,9 +17,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -51,10 +51,12 @@ public:
         record = dir.File("record.txt");
         link = dir.File("port");
         process.setProgram(QStringLiteral(KX_REGSIM_PROGRAM));
-        process.setArguments(QStringList{"--file", KX_REGSIM_DEMO_FILE, "--link", link, "--record", record} + extra);
+        process.setArguments(
+            QStringList{"--file", KX_REGSIM_DEMO_FILE, "--link", link, "--record", record} + extra);
         process.start();
         process.waitForStarted(5000);
-        WaitFor([&] { return process.canReadLine() || process.state() != QProcess::Running; }, 5000);
+        WaitFor([&] { return process.canReadLine() || process.state() != QProcess::Running; },
+                5000);
         path = QString::fromUtf8(process.readLine()).trimmed();
     }
     ~Simulator()
@@ -89,12 +91,14 @@ struct EndToEnd : ::testing::Test {
     }
     void Prepare(const QStringList& simArgs = {})
     {
-        dir.Write("Regulators/CZ/KVX-40 OPTO.ini", SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+        dir.Write("Regulators/CZ/KVX-40 OPTO.ini",
+                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
         dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
         dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
         sim = std::make_unique<Simulator>(dir, simArgs);
         ASSERT_FALSE(sim->path.isEmpty());
-        dir.Write("setup.ini", ("[SETUP]\r\nDEVICE=COM\r\nCOM=" + sim->link + "\r\nLANGUAGE=CZ\r\n").toUtf8());
+        dir.Write("setup.ini",
+                  ("[SETUP]\r\nDEVICE=COM\r\nCOM=" + sim->link + "\r\nLANGUAGE=CZ\r\n").toUtf8());
         Start();
     }
     bool Idle() const
@@ -158,7 +162,9 @@ TEST_F(EndToEnd, HangUpOfTheRegulatorReturnsTheWindowToNotConnected)
     TMainForm& f = *form;
     ASSERT_TRUE(WaitFor([&] { return Idle(); }));
     // A few presence queries later the simulator hangs up; two unanswered queries reset the window.
-    ASSERT_TRUE(WaitFor([&] { return f.StatusPanel1->text() == QString::fromUtf8(" Regulátor NEPRIPOJEN "); }, 30000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return f.StatusPanel1->text() == QString::fromUtf8(" Regulátor NEPRIPOJEN "); },
+        30000));
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
     EXPECT_FALSE(f.Button1->isEnabled());
 }

@@ -28,7 +28,8 @@ struct TCycleFixture : TShellFixture {
     {
         WriteSetup("[SETUP]\r\nDEVICE=COM\r\nCOM=SIM\r\nLANGUAGE=CZ\r\n");
         if (withModel)
-            dir.Write("Regulators/CZ/KVX-40 OPTO.ini", SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+            dir.Write("Regulators/CZ/KVX-40 OPTO.ini",
+                      SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
         dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
         dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
     }
@@ -40,10 +41,14 @@ struct TCycleFixture : TShellFixture {
     }
     TConnectionCycle& Cycle() { return form->Cycle(); }
     ProtocolState& State() { return form->Cycle().State(); }
-    bool Connected() const { return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN "); }
+    bool Connected() const
+    {
+        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ");
+    }
     bool Idle()
     {
-        return Connected() && !State().busy && form->Button1->isEnabled() && Cycle().Timer2().Enabled();
+        return Connected() && !State().busy && form->Button1->isEnabled() &&
+               Cycle().Timer2().Enabled();
     }
     // Runs virtual time until the window is connected and idle.
     bool RunUntilIdle(int64_t limitMs = 10000)

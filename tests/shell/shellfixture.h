@@ -4,8 +4,8 @@
 
 #include "common/clock.h"
 #include "link/commconnect.h"
-#include "shell/numedit.h"
 #include "shell/mainform.h"
+#include "shell/numedit.h"
 #include "tests/support/programdir.h"
 #include "tests/support/recorders.h"
 
@@ -24,7 +24,10 @@ struct TShellFixture {
     TCountingNoUsb usb;
     std::unique_ptr<TMainForm> form;
 
-    void WriteSetup(const QByteArray& content) const { dir.Write(QStringLiteral("setup.ini"), content); }
+    void WriteSetup(const QByteArray& content) const
+    {
+        dir.Write(QStringLiteral("setup.ini"), content);
+    }
     TMainForm& Start(ISerialPort* com = nullptr)
     {
         TMainFormEnv env;

@@ -155,7 +155,8 @@ TEST(Cycle, TwoUnansweredPresenceQueriesResetTheConnectionAt5s)
     const int before = fx.Count(Message::Presence);
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::Presence) > before; }, 3000));
     const int64_t firstQuery = fx.clock.Now();
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 10000));
+    ASSERT_TRUE(
+        fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 10000));
     EXPECT_EQ(fx.clock.Now() - firstQuery, 5000);
     EXPECT_EQ(fx.Count(Message::Presence), before + 2);
     EXPECT_EQ(fx.State().presenceMissCount, 0);
@@ -181,7 +182,8 @@ TEST(Cycle, UnansweredReadTimesOutAfter16sThenTheResetFollows2sLater)
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Cycle().Timer3().Enabled(); }, 20000));
     EXPECT_EQ(fx.clock.Now() - start, 16000);
     EXPECT_EQ(fx.Count(Message::Read), 1) << "the watchdog's retries are refused while busy";
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 3000));
+    ASSERT_TRUE(
+        fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 3000));
     EXPECT_EQ(fx.clock.Now() - start, 18000);
     EXPECT_FALSE(fx.State().readPending);
     EXPECT_FALSE(fx.State().busy);
@@ -217,7 +219,8 @@ TEST(Cycle, MissingModelFileIsReportedAndTheCycleStartsAgain)
     EXPECT_FALSE(f.Button1->isEnabled());
     EXPECT_EQ(fx.Count(Message::Read), 0);
     const int64_t shown = fx.clock.Now();
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 5000));
+    ASSERT_TRUE(
+        fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected; }, 5000));
     EXPECT_EQ(fx.clock.Now() - shown, 2000);
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.boxes.boxes.size() == 2; }, 5000));
     EXPECT_EQ(fx.Count(Message::WakeUp), 2);
@@ -229,14 +232,16 @@ TEST(Cycle, ReplyAfterItsResetIsConsumedWithoutEffect)
     TCycleFixture fx;
     fx.sim.faults().mute.insert(Message::Read);
     TMainForm& f = fx.Connect();
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.StatusPanel1->text() == kNotConnected && fx.clock.Now() > 5000; }, 30000));
+    ASSERT_TRUE(fx.clock.AdvanceUntil(
+        [&] { return f.StatusPanel1->text() == kNotConnected && fx.clock.Now() > 5000; }, 30000));
     fx.sim.faults().silent = true;
     // The late read reply arrives now.
     const regsim::Bytes payload = fx.sim.ReadPayload();
     QByteArray frame;
     frame.append(char(0xFE)).append(char(payload.size()));
     frame.append(reinterpret_cast<const char*>(payload.data()), payload.size());
-    frame.append(char(regsim::CheckByte(reinterpret_cast<const uint8_t*>(frame.constData()), frame.size())));
+    frame.append(
+        char(regsim::CheckByte(reinterpret_cast<const uint8_t*>(frame.constData()), frame.size())));
     f.Cycle().Comm1RxChar(frame);
     EXPECT_EQ(f.LKorekceA->text(), "0.00");
     EXPECT_EQ(fx.Panel().GroupCount(), 0);

@@ -83,8 +83,9 @@ TEST_F(Fields, LeavingAThrottleFieldClampsItsValue)
         const char* typed;
         const char* shown;
     } table[] = {
-        {f->LKorekceB, "2.5", "2.30"}, {f->LKorekceB, "1.2", "1.70"}, {f->LKorekceB, "", "1.70"},
-        {f->LKorekceA, "", "0.70"},    {f->LKorekceA, "9", "1.40"},   {f->LKorekceA, "1.05", "1.05"},
+        {f->LKorekceB, "2.5", "2.30"}, {f->LKorekceB, "1.2", "1.70"},
+        {f->LKorekceB, "", "1.70"},    {f->LKorekceA, "", "0.70"},
+        {f->LKorekceA, "9", "1.40"},   {f->LKorekceA, "1.05", "1.05"},
     };
     for (const auto& row : table) {
         row.edit->setText(row.typed);
@@ -136,7 +137,7 @@ TEST_F(Fields, MotorFieldsFallBackToDefaultsWhenLeftEmptyOrZero)
         const char* typed;
         const char* shown;
     } table[] = {
-        {f->EPocPolu, "", "2"},  {f->EPocPolu, "0", "2"},  {f->EPocPolu, "14", "14"},
+        {f->EPocPolu, "", "2"},    {f->EPocPolu, "0", "2"},  {f->EPocPolu, "14", "14"},
         {f->EPrevPom, "0", "1.0"}, {f->EPrevPom, "", "1.0"}, {f->EPrevPom, "3,5", "3.5"},
     };
     for (const auto& row : table) {

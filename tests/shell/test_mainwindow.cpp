@@ -25,11 +25,11 @@ struct Geometry {
 
 // Positions inside the left column, and the right-hand area.
 const Geometry kGeometry[] = {
-    {"Panel3", 43, 8, 25, 19},    {"Panel4", 111, 8, 25, 19},   {"Panel5", 179, 8, 25, 19},
-    {"Panel7", 247, 8, 25, 19},   {"Button1", 3, 46, 150, 21},  {"Button2", 160, 46, 150, 21},
-    {"LKorekceA", 152, 170, 35, 19}, {"UpA", 189, 170, 16, 9},  {"DowA", 189, 179, 16, 9},
+    {"Panel3", 43, 8, 25, 19},       {"Panel4", 111, 8, 25, 19},     {"Panel5", 179, 8, 25, 19},
+    {"Panel7", 247, 8, 25, 19},      {"Button1", 3, 46, 150, 21},    {"Button2", 160, 46, 150, 21},
+    {"LKorekceA", 152, 170, 35, 19}, {"UpA", 189, 170, 16, 9},       {"DowA", 189, 179, 16, 9},
     {"LKorekceB", 152, 194, 35, 19}, {"EPocPolu", 152, 238, 35, 19}, {"EPrevPom", 160, 264, 27, 19},
-    {"Panel1", 0, 0, 317, 534},   {"Panel", 319, 0, 483, 534},  {"PB1", 3, 65, 150, 5},
+    {"Panel1", 0, 0, 317, 534},      {"Panel", 319, 0, 483, 534},    {"PB1", 3, 65, 150, 5},
 };
 
 } // namespace
@@ -108,10 +108,12 @@ TEST(MainWindow, MenusHoldTheirItemsInOrder)
         help << a->text();
     EXPECT_EQ(f.Soubor1->title(), "Soubor");
     EXPECT_EQ(f.Npovda1->title(), QString::fromUtf8("Nápověda"));
-    EXPECT_EQ(file, QStringList({QString::fromUtf8("Otevřít ..."), QString::fromUtf8("Uložit jako ..."), "-",
-                                 QString::fromUtf8("Načíst EEPROM"), QString::fromUtf8("Nastavení"), "-",
-                                 "Konec"}));
-    EXPECT_EQ(help, QStringList({QString::fromUtf8("Nápověda Korvalinex"), "Informace o programu"}));
+    EXPECT_EQ(file,
+              QStringList({QString::fromUtf8("Otevřít ..."), QString::fromUtf8("Uložit jako ..."),
+                           "-", QString::fromUtf8("Načíst EEPROM"), QString::fromUtf8("Nastavení"),
+                           "-", "Konec"}));
+    EXPECT_EQ(help,
+              QStringList({QString::fromUtf8("Nápověda Korvalinex"), "Informace o programu"}));
     for (QAction* a : f.Soubor1->actions()) {
         if (!a->isSeparator()) {
             EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
@@ -135,7 +137,8 @@ TEST(MainWindow, HintPanelShowsTheLongPartOfTheHintUnderTheMouse)
     for (const auto& c : cases) {
         QEvent enter(QEvent::Enter);
         QApplication::sendEvent(c.w, &enter);
-        EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(c.expected)) << c.w->objectName().toStdString();
+        EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(c.expected))
+            << c.w->objectName().toStdString();
     }
 }
 
@@ -181,7 +184,8 @@ TEST(AboutBox, EightLinesFrameAndLanguageFile)
     // The frame is drawn along the very edge.
     about.show();
     const QImage img = about.grab().toImage();
-    for (QPoint p : {QPoint(0, 0), QPoint(393, 0), QPoint(393, 297), QPoint(0, 297), QPoint(200, 0), QPoint(0, 150)})
+    for (QPoint p : {QPoint(0, 0), QPoint(393, 0), QPoint(393, 297), QPoint(0, 297), QPoint(200, 0),
+                     QPoint(0, 150)})
         EXPECT_EQ(img.pixelColor(p), QColor(Qt::black)) << p.x() << "," << p.y();
 }
 
@@ -191,7 +195,7 @@ TEST(AboutBox, AClickOnAnyPartClosesIt)
     for (int which = 0; which < 3; ++which) {
         TAbout about("CZ", "/opt/k/", &owner);
         about.show();
-        QWidget* target = which == 0 ? static_cast<QWidget*>(&about)
+        QWidget* target = which == 0   ? static_cast<QWidget*>(&about)
                           : which == 1 ? static_cast<QWidget*>(about.Label5)
                                        : static_cast<QWidget*>(about.Image1);
         QTest::mouseClick(target, Qt::LeftButton);

@@ -106,12 +106,14 @@ TEST_P(StartUpLanguage, OnlyExactCodesSelectALanguage)
     EXPECT_EQ(Key(fx.dir, "LANGUAGE"), c.stored) << "written back unchanged";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, StartUpLanguage,
-    ::testing::Values(LanguageCase{"CZ", 0, "Help/HelpCZ.HLP"}, LanguageCase{"EN", 1, "Help/HelpEN.HLP"},
-                      LanguageCase{"GE", 2, "Help/HelpGE.HLP"}, LanguageCase{"Other", 3, "Help/Other.HLP"},
-                      LanguageCase{"cz", -1, ""}, LanguageCase{"DE", -1, ""}, LanguageCase{"", -1, ""},
-                      LanguageCase{"other", -1, ""}));
+INSTANTIATE_TEST_SUITE_P(Codes, StartUpLanguage,
+                         ::testing::Values(LanguageCase{"CZ", 0, "Help/HelpCZ.HLP"},
+                                           LanguageCase{"EN", 1, "Help/HelpEN.HLP"},
+                                           LanguageCase{"GE", 2, "Help/HelpGE.HLP"},
+                                           LanguageCase{"Other", 3, "Help/Other.HLP"},
+                                           LanguageCase{"cz", -1, ""}, LanguageCase{"DE", -1, ""},
+                                           LanguageCase{"", -1, ""},
+                                           LanguageCase{"other", -1, ""}));
 
 struct DeviceCase {
     const char* setup;
@@ -148,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DeviceCase{"[SETUP]\r\nDEVICE=USB\r\n", true, false, true},
                       DeviceCase{"[SETUP]\r\nDEVICE=\r\n", false, false, true},
                       DeviceCase{"[SETUP]\r\nDEVICE=usb\r\n", false, false, true},
-                      DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=/dev/does-not-exist\r\n", false, true, false},
+                      DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=/dev/does-not-exist\r\n", false,
+                                 true, false},
                       DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=\r\n", false, true, false},
                       DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=COM256\r\n", false, true, false}));
 
