@@ -236,3 +236,15 @@ TEST(Closing, ClosesAnOpenAdapterInAnyLinkMode)
     f.close();
     EXPECT_EQ(usb.closes, 1);
 }
+
+TEST(Closing, KonecClosesTheWindowAndWritesTheKeys)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    f.show();
+    f.EPocPolu->setText("6");
+    f.Konec->trigger();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(Key(fx.dir, "POCETP"), "6");
+    EXPECT_EQ(Key(fx.dir, "LANGUAGE"), "CZ");
+}
