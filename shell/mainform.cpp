@@ -59,7 +59,7 @@ constexpr LanguageRow kLanguages[] = {
 
 // The system sans runs wider than the narrow face the layout was drawn for: a label that would pass
 // its right limit gets a smaller size instead of being cut.
-void FitLabel(QLabel* l, int right)
+void FitLabel(QLabel* l, int right, bool keepSize = false)
 {
     QFont f = l->font();
     if (f.pixelSize() < 0)
@@ -68,7 +68,8 @@ void FitLabel(QLabel* l, int right)
         f.setPixelSize(f.pixelSize() - 1);
         l->setFont(f);
     }
-    l->adjustSize();
+    if (!keepSize)
+        l->adjustSize();
 }
 
 QFont PixelFont(int pixels, bool bold)
@@ -77,6 +78,13 @@ QFont PixelFont(int pixels, bool bold)
     f.setPixelSize(pixels);
     f.setBold(bold);
     return f;
+}
+
+// A value label of the left column: 13 px bold unless its text needs less to fit the column.
+void FitValue(QLabel* l)
+{
+    l->setFont(PixelFont(kLabelFontPixels, true));
+    FitLabel(l, kLeftWidth - 2, true);
 }
 
 // The long part of a hint: the text after the first "|", or all of it.
@@ -400,8 +408,10 @@ void TMainForm::BuildLeftColumn(QWidget* p)
     for (QLabel* l : {Label1, Label2})
         FitLabel(l, kLeftWidth - 2);
     // Value labels keep their width as texts change.
-    for (QLabel* l : {LnH, LvH, LaH, LmH})
+    for (QLabel* l : {LnH, LvH, LaH, LmH}) {
         l->resize(kLeftWidth - kValueColumn - 2, l->height());
+        FitValue(l);
+    }
 }
 
 void TMainForm::BuildMenus(QMenuBar* bar)
@@ -728,13 +738,19 @@ void TMainForm::DisableMaxRpm()
     LmH->setEnabled(false);
 }
 
-void TMainForm::SetMaxRpmText(const QString& text) { LmH->setText(text); }
+void TMainForm::SetMaxRpmText(const QString& text)
+{
+    LmH->setText(text);
+    FitValue(LmH);
+}
 
 void TMainForm::SetIdentity(const QString& name, const QString& version, const QString& date)
 {
     LnH->setText(name);
     LvH->setText(version);
     LaH->setText(date);
+    for (QLabel* l : {LnH, LvH, LaH})
+        FitValue(l);
 }
 
 QString TMainForm::RegulatorName() const { return LnH->text(); }

@@ -53,8 +53,9 @@ TEST(MainWindow, FixedClientAreaAndLayout)
     EXPECT_EQ(f.LvH->y(), 108);
     EXPECT_EQ(f.LaH->y(), 132);
     EXPECT_EQ(f.LmH->y(), 290);
-    EXPECT_EQ(f.LnH->font().pixelSize(), 13);
-    EXPECT_TRUE(f.LnH->font().bold());
+    EXPECT_EQ(f.LvH->font().pixelSize(), 13);
+    EXPECT_LE(f.LnH->x() + f.LnH->sizeHint().width(), 315) << "the placeholder fits the column";
+    EXPECT_TRUE(f.LvH->font().bold());
     EXPECT_EQ(f.StatusBar->height(), 19);
     EXPECT_GE(f.StatusPanel0->width(), 65);
     EXPECT_EQ(f.StatusPanel1->width(), 145);
