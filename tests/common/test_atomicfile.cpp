@@ -1,10 +1,12 @@
 // The atomic writer: the target is replaced whole or not at all, and nothing is left behind.
 #include "common/atomicfile.h"
 
+#include "tests/support/files.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -12,19 +14,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 QStringList Entries(const QString& dir)
 {

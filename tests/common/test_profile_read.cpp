@@ -1,23 +1,15 @@
 // Reading profile files: name matching, trimming, quotes, defaults, limits, and name lists.
 #include "common/profile.h"
 
+#include "tests/support/files.h"
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-// Failures show texts as text, not as arrays of UTF-16 units.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-
 namespace {
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 // One file holding every reading rule; lines are joined with the line end of each variant.
 const QStringList kSample = {

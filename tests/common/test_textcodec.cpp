@@ -1,12 +1,11 @@
 // Text codec: which bytes read as UTF-8 and which as Windows-1250, and what gets written back.
 #include "common/textcodec.h"
 
+#include "tests/support/files.h"
 #include <QRandomGenerator>
 #include <QStringDecoder>
-#include <gtest/gtest.h>
 
-// Failures show texts as text, not as arrays of UTF-16 units.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -2,8 +2,8 @@
 // Reply handlers that write down what the parser handed them, with hooks for handlers that act
 // (send the next request and parse its reply, reset the connection) the way the cycle's do.
 
-#include "fake_print.h"
 #include "protocol/replyparser.h"
+#include "tests/support/files.h"
 
 #include <QByteArray>
 #include <functional>

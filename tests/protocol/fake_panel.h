@@ -2,8 +2,8 @@
 // In-memory stand-ins for the window's fixed fields and the parameter panel, recording what the
 // parameter block codec does to them.
 
-#include "fake_print.h"
 #include "protocol/paramblock.h"
+#include "tests/support/files.h"
 
 #include <QStringList>
 #include <functional>

@@ -6,6 +6,7 @@
 #include "link/commconnect.h"
 #include "shell/mainform.h"
 #include "shell/numedit.h"
+#include "tests/support/files.h"
 #include "tests/support/programdir.h"
 #include "tests/support/recorders.h"
 
