@@ -168,3 +168,17 @@ TEST_F(EndToEnd, HangUpOfTheRegulatorReturnsTheWindowToNotConnected)
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
     EXPECT_FALSE(f.Button1->isEnabled());
 }
+
+TEST_F(EndToEnd, GarbageAndRepliesInSmallPiecesStillConnect)
+{
+    // Noise before every reply, and each reply dribbling in three bytes at a time.
+    Prepare({"--garbage", "00,13,FA,FB", "--chunk", "3", "--chunk-delay", "5"});
+    TMainForm& f = *form;
+    ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+    EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
+    EXPECT_EQ(f.ParamPanel().DisplayText(2), QString::fromUtf8("20 °C"));
+    f.Button2->click();
+    ASSERT_TRUE(WaitFor([&] { return sim->Record().filter("write").size() == 1 && Idle(); }));
+    EXPECT_EQ(sim->Record().filter("write")[0], "write ok 07 D0 04 4C 02 01 03 01 04 02");
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
