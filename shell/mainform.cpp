@@ -137,6 +137,13 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
 TMainForm::~TMainForm()
 {
     qApp->removeEventFilter(this);
+    // No reception may reach the cycle while the window comes apart.
+    comm1_->OnRxChar = nullptr;
+    try {
+        comm1_->Close();
+    } catch (const std::exception&) {
+        // Closing a port that has gone away cannot fail in a way that matters now.
+    }
     // The cycle and the panel reach into the window's controls: they go first.
     cycle_.reset();
     panel_.reset();
