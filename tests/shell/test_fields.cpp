@@ -41,29 +41,41 @@ struct Fields : ::testing::Test {
 
 TEST_F(Fields, ArrowsStepAndClampAtBothEnds)
 {
+    enum Arrow { UpA, DowA, UpB, DowB };
     const struct {
-        TNumEdit* edit;
-        void (TMainForm::*click)();
+        Arrow arrow;
         double start;
         const char* shown;
     } table[] = {
-        {f->LKorekceA, &TMainForm::UpAClick, 1.40, "1.40"},
-        {f->LKorekceA, &TMainForm::DowAClick, 0.70, "0.70"},
-        {f->LKorekceA, &TMainForm::UpAClick, 1.39, "1.40"},
-        {f->LKorekceA, &TMainForm::DowAClick, 0.71, "0.70"},
-        {f->LKorekceA, &TMainForm::UpAClick, 1.00, "1.01"},
-        {f->LKorekceB, &TMainForm::UpBClick, 2.30, "2.30"},
-        {f->LKorekceB, &TMainForm::DowBClick, 1.70, "1.70"},
-        {f->LKorekceB, &TMainForm::UpBClick, 2.29, "2.30"},
-        {f->LKorekceB, &TMainForm::DowBClick, 2.00, "1.99"},
+        {UpA, 1.40, "1.40"},  {DowA, 0.70, "0.70"}, {UpA, 1.39, "1.40"},
+        {DowA, 0.71, "0.70"}, {UpA, 1.00, "1.01"},  {UpB, 2.30, "2.30"},
+        {DowB, 1.70, "1.70"}, {UpB, 2.29, "2.30"},  {DowB, 2.00, "1.99"},
     };
     for (const auto& row : table) {
-        row.edit->SetValue(row.start);
-        (f->*row.click)();
-        EXPECT_EQ(row.edit->text(), row.shown) << row.start;
-        (f->*row.click)();
-        EXPECT_GE(row.edit->Value(), row.edit == f->LKorekceA ? 0.70 - 1e-9 : 1.70 - 1e-9);
-        EXPECT_LE(row.edit->Value(), row.edit == f->LKorekceA ? 1.40 + 1e-9 : 2.30 + 1e-9);
+        const bool a = row.arrow == UpA || row.arrow == DowA;
+        TNumEdit* edit = a ? f->LKorekceA : f->LKorekceB;
+        auto click = [&] {
+            switch (row.arrow) {
+            case UpA:
+                f->UpAClick();
+                break;
+            case DowA:
+                f->DowAClick();
+                break;
+            case UpB:
+                f->UpBClick();
+                break;
+            case DowB:
+                f->DowBClick();
+                break;
+            }
+        };
+        edit->SetValue(row.start);
+        click();
+        EXPECT_EQ(edit->text(), row.shown) << row.start;
+        click();
+        EXPECT_GE(edit->Value(), a ? 0.70 - 1e-9 : 1.70 - 1e-9);
+        EXPECT_LE(edit->Value(), a ? 1.40 + 1e-9 : 2.30 + 1e-9);
     }
 }
 
