@@ -167,6 +167,10 @@ TEST_F(EndToEnd, HangUpOfTheRegulatorReturnsTheWindowToNotConnected)
         30000));
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
     EXPECT_FALSE(f.Button1->isEnabled());
+    // Sending on a line that has gone away is a link error, shown as such.
+    ASSERT_FALSE(boxes.boxes.isEmpty());
+    EXPECT_EQ(boxes.boxes[0].kind, TBoxKind::Error);
+    EXPECT_EQ(boxes.boxes[0].text, f.Messages().LookupMessage("str53"));
 }
 
 TEST_F(EndToEnd, GarbageAndRepliesInSmallPiecesStillConnect)
