@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Korvalinex needs on Debian 12. Safe to run again.
 set -euo pipefail
-packages=(build-essential cmake pkg-config qt6-base-dev libgtest-dev libgmock-dev
-          libbenchmark-dev xvfb xauth)
+packages=(build-essential cmake pkg-config qt6-base-dev fonts-dejavu-core libgtest-dev libgmock-dev
+          libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
