@@ -106,7 +106,11 @@ QString DecodeText(const QByteArray& bytes)
         QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
         return utf8.decode(QByteArrayView(bytes).sliced(skip));
     }
+    return DecodeWindows1250(bytes);
+}
 
+QString DecodeWindows1250(const QByteArray& bytes)
+{
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
     for (qsizetype i = 0; i < bytes.size(); ++i) {

@@ -8,6 +8,8 @@
 #include <QString>
 
 QString DecodeText(const QByteArray& bytes);
+// Single-byte text as the regulator and old files send it, whatever it happens to look like.
+QString DecodeWindows1250(const QByteArray& bytes);
 QByteArray EncodeText(const QString& text);
 // True when every character of text has a Windows-1250 form.
 bool FitsWindows1250(const QString& text);

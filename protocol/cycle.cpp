@@ -2,10 +2,9 @@
 
 #include "common/clock.h"
 #include "common/errors.h"
+#include "common/textcodec.h"
 #include "i18n/msglangres.h"
 #include "protocol/frames.h"
-
-#include <QStringDecoder>
 
 namespace {
 
@@ -28,10 +27,7 @@ QString IdentityText(const QByteArray& payload, int offset, int length)
     QByteArray bytes = payload.mid(offset, length);
     while (!bytes.isEmpty() && static_cast<unsigned char>(bytes.back()) <= 0x20)
         bytes.chop(1);
-    QStringDecoder decoder("windows-1250");
-    if (!decoder.isValid())
-        return QString::fromLatin1(bytes);
-    return decoder.decode(bytes);
+    return DecodeWindows1250(bytes);
 }
 
 } // namespace

@@ -302,3 +302,20 @@ TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
     EXPECT_EQ(w[10], 0x33);
     EXPECT_EQ(w[11], 0x07);
 }
+
+TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
+{
+    TCycleFixture fx;
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.name = "Mot\xE8ik \x8A"; // "Motčik Š" in Windows-1250, not UTF-8
+    regsim::Regulator sim(data);
+    TSimPort port(fx.clock, sim);
+    fx.dir.Write(QString::fromUtf8("Regulators/CZ/Motčik Š.ini"),
+                 SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+    TMainForm& f = fx.Start(&port);
+    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(f.LnH->text(), QString::fromUtf8("Motčik Š"));
+    EXPECT_EQ(fx.Panel().GroupCount(), 6);
+    EXPECT_TRUE(fx.dir.Exists(QString::fromUtf8("Data/Motčik Š")));
+}
