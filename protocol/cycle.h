@@ -50,9 +50,8 @@ public:
     virtual void SetThrottleEnabled(bool on) = 0; // LKorekceA, LKorekceB
     virtual void SetFileMenuEnabled(bool on) = 0; // Open, Saveas
     virtual void DisableMaxRpm() = 0;             // Lm, LmH
-    // A message box with caption "str2", the error icon and OK.
-    // (ShowError of IBlockFields.)
-    // The general error report: a box with the error's text.
+    // Error boxes ("str2" caption) come through IBlockFields::ShowError. This one is the general
+    // error report: a box with the error's text.
     virtual void ReportError(const QString& text) = 0;
 };
 
