@@ -337,15 +337,15 @@ void TMainForm::BuildLeftColumn(QWidget* p)
     Lkorekcemin =
         AddLabel(p, "Lkorekcemin", QStringLiteral("Plyn min. [ms] : "), kCaptionColumn, 172);
     LKorekceA = makeThrottle("LKorekceA", 170);
-    UpA = new TArrowButton(Qt::UpArrow, *clock_, p);
-    DowA = new TArrowButton(Qt::DownArrow, *clock_, p);
     Label1 = AddLabel(p, "Label1", QStringLiteral("(0,70 ms - 1,40 ms)"), 217, 172);
     Lkorekcemax =
         AddLabel(p, "Lkorekcemax", QStringLiteral("Plyn max. [ms] : "), kCaptionColumn, 196);
     LKorekceB = makeThrottle("LKorekceB", 194);
+    Label2 = AddLabel(p, "Label2", QStringLiteral("(1,70 ms - 2,30 ms)"), 217, 196);
+    UpA = new TArrowButton(Qt::UpArrow, *clock_, p);
+    DowA = new TArrowButton(Qt::DownArrow, *clock_, p);
     UpB = new TArrowButton(Qt::UpArrow, *clock_, p);
     DowB = new TArrowButton(Qt::DownArrow, *clock_, p);
-    Label2 = AddLabel(p, "Label2", QStringLiteral("(1,70 ms - 2,30 ms)"), 217, 196);
     const struct {
         TArrowButton* b;
         const char* name;

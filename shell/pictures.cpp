@@ -42,6 +42,20 @@ void DrawMotor(QPainter& p, QPointF c, qreal r)
     }
 }
 
+// The name in the two brand colours, the second half `step` below the first.
+void DrawWordmark(QPainter& p, int pixels, const QRectF& firstLine, qreal step)
+{
+    QFont f = p.font();
+    f.setPixelSize(pixels);
+    f.setBold(true);
+    p.setFont(f);
+    const auto flags = Qt::AlignLeft | Qt::AlignVCenter;
+    p.setPen(kBrand);
+    p.drawText(firstLine, flags, QStringLiteral("KORVA"));
+    p.setPen(kAccent);
+    p.drawText(firstLine.translated(0, step), flags, QStringLiteral("LINEX"));
+}
+
 } // namespace
 
 namespace Pictures {
@@ -120,14 +134,7 @@ QPixmap Logo()
     p.setBrush(g);
     p.drawRoundedRect(QRectF(0.5, 0.5, 91, 45), 6, 6);
     DrawMotor(p, QPointF(17, 23), 11);
-    QFont f = p.font();
-    f.setPixelSize(11);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(kBrand);
-    p.drawText(QRectF(31, 8, 60, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KORVA"));
-    p.setPen(kAccent);
-    p.drawText(QRectF(31, 22, 60, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("LINEX"));
+    DrawWordmark(p, 11, QRectF(31, 8, 60, 16), 14);
     return pm;
 }
 
@@ -137,14 +144,7 @@ QPixmap AboutLogo()
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     DrawMotor(p, QPointF(45, 48), 34);
-    QFont f = p.font();
-    f.setPixelSize(30);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(kBrand);
-    p.drawText(QRectF(88, 14, 140, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KORVA"));
-    p.setPen(kAccent);
-    p.drawText(QRectF(88, 46, 140, 36), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("LINEX"));
+    DrawWordmark(p, 30, QRectF(88, 14, 140, 36), 32);
     return pm;
 }
 

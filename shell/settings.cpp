@@ -37,14 +37,13 @@ void CreateWorkingDirectories(const QString& programDir)
 TUserSettings ReadUserSettings(const QString& programDir)
 {
     TProfileFile file(programDir + kSetupFile);
-    file.Load(); // an unreadable file reads like a missing one: the defaults apply
-    TUserSettings d;
-    TUserSettings s;
-    s.com = file.ReadString(kSetupSection, QStringLiteral("COM"), d.com);
-    s.language = file.ReadString(kSetupSection, QStringLiteral("LANGUAGE"), d.language);
-    s.poles = file.ReadString(kSetupSection, QStringLiteral("POCETP"), d.poles);
-    s.ratio = file.ReadString(kSetupSection, QStringLiteral("PREVOD"), d.ratio);
-    s.device = file.ReadString(kSetupSection, QStringLiteral("DEVICE"), d.device);
+    file.Load();     // an unreadable file reads like a missing one: the defaults apply
+    TUserSettings s; // starts with the defaults
+    s.com = file.ReadString(kSetupSection, QStringLiteral("COM"), s.com);
+    s.language = file.ReadString(kSetupSection, QStringLiteral("LANGUAGE"), s.language);
+    s.poles = file.ReadString(kSetupSection, QStringLiteral("POCETP"), s.poles);
+    s.ratio = file.ReadString(kSetupSection, QStringLiteral("PREVOD"), s.ratio);
+    s.device = file.ReadString(kSetupSection, QStringLiteral("DEVICE"), s.device);
     return s;
 }
 
