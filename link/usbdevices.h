@@ -1,0 +1,29 @@
+#pragma once
+// The adapters that the USB ready check lists: the device table of the main window (ten entries),
+// and the settings dialog's device list, which takes the rows instead while that dialog is the
+// active window.
+
+#include <QString>
+#include <array>
+
+struct TUsbDeviceEntry {
+    QString label;       // "DEVICE " and the number from 1
+    QString serialNo;    // device text of the serial number
+    QString description; // device text of the description
+};
+
+constexpr int kUsbDeviceTableSize = 10;
+using TUsbDeviceTable = std::array<TUsbDeviceEntry, kUsbDeviceTableSize>;
+
+// The settings dialog as the USB ready check sees it.
+class IUsbDeviceList {
+public:
+    virtual ~IUsbDeviceList() = default;
+    // True while the dialog is the application's active window.
+    virtual bool IsActiveWindow() const = 0;
+    // One row of the list view: label, serial number, description.
+    virtual void AddDeviceRow(const QString& label, const QString& serialNo,
+                              const QString& description) = 0;
+    // Empties the list view (the open adapter went away).
+    virtual void ClearDeviceRows() = 0;
+};
