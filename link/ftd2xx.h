@@ -1,7 +1,7 @@
 #pragma once
-// The twelve FT_* functions of the adapter vendor's D2XX library that the USB link calls, with their
-// signatures, flags and status codes. Every call goes to the installed driver: by default the one
-// over libftdi1 (real FTDI adapters); tests and the demo install a simulated adapter instead.
+// The twelve FT_* functions of the adapter vendor's D2XX library that the USB link calls, with
+// their signatures, flags and status codes. Every call goes to the installed driver: by default the
+// one over libftdi1 (real FTDI adapters); tests and the demo install a simulated adapter instead.
 
 #include <cstdint>
 
