@@ -373,20 +373,32 @@ void TParameterPanel::LayoutGroups()
 {
     if (!content_)
         return;
-    const int width = GroupWidth();
+    const int width = std::max(0, GroupWidth() - 2 * kGroupSideMargin);
     int top = 0;
     for (const GroupControls& group : groups_) {
         if (!group.box)
             continue;
-        const int height =
-            group.items.size() > kItemsInSmallGroup ? kLargeGroupHeight : kSmallGroupHeight;
-        group.box->setGeometry(0, top, width, height);
+        group.box->setGeometry(kGroupSideMargin, top, width, GroupHeight(group));
         ArrangeItems(group);
-        top += height;
+        top += group.box->height();
     }
     content_->setMinimumHeight(top);
     if (panel_ && !panel_->widgetResizable())
-        content_->resize(width, top);
+        content_->resize(GroupWidth(), top);
+}
+
+int TParameterPanel::GroupHeight(const GroupControls& group) const
+{
+    const int n = int(group.items.size());
+    const int nominal = n > kItemsInSmallGroup ? kLargeGroupHeight : kSmallGroupHeight;
+    if (n == 0)
+        return nominal;
+    // The nominal heights were made for a smaller face; a group grows rather than let its rows
+    // overlap or its items cross the frame.
+    const int rows = (n + kGroupColumns - 1) / kGroupColumns;
+    const QMargins frame = group.box->contentsMargins();
+    const int rowHeight = group.items.front()->sizeHint().height();
+    return std::max(nominal, frame.top() + rows * rowHeight + frame.bottom());
 }
 
 void TParameterPanel::ArrangeItems(const GroupControls& group)
@@ -394,13 +406,15 @@ void TParameterPanel::ArrangeItems(const GroupControls& group)
     const int n = int(group.items.size());
     if (n == 0)
         return;
+    // Items sit inside the frame, below the caption, with the same margin left and right.
+    const QRect inner = group.box->contentsRect();
+    const int left = std::max(kItemLeftMargin, inner.left());
     const int rows = (n + kGroupColumns - 1) / kGroupColumns;
-    const int columnWidth = (group.box->width() - kGroupWidthSlack) / kGroupColumns;
-    const int rowHeight = (group.box->height() - kItemTopMargin) / rows;
+    const int columnWidth = (group.box->width() - 2 * left) / kGroupColumns;
+    const int rowHeight = inner.height() / rows;
     for (int i = 0; i < n; ++i) {
-        group.items[i]->setGeometry(kItemLeftMargin + (i / rows) * columnWidth,
-                                    kItemTopMargin + (i % rows) * rowHeight, columnWidth,
-                                    rowHeight);
+        group.items[i]->setGeometry(left + (i / rows) * columnWidth,
+                                    inner.top() + (i % rows) * rowHeight, columnWidth, rowHeight);
     }
 }
 

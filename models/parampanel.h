@@ -33,8 +33,7 @@ inline constexpr int kSmallGroupHeight = 45;
 inline constexpr int kLargeGroupHeight = 90;
 inline constexpr int kItemsInSmallGroup = 4;
 inline constexpr int kItemLeftMargin = 8;
-inline constexpr int kItemTopMargin = 8;
-inline constexpr int kGroupWidthSlack = 10; // frame and margins, shared out before the columns
+inline constexpr int kGroupSideMargin = 4; // between a group's frame and the panel's edges
 
 inline const QString kNoValueText = QStringLiteral("- - - - -");
 
@@ -103,6 +102,7 @@ private:
     void SetItemText(QRadioButton* item, const QString& text);
     void LayoutGroups();
     void ArrangeItems(const GroupControls& group);
+    int GroupHeight(const GroupControls& group) const;
     int GroupWidth() const;
     void ShowMissing(const QString& modelName, const QString& gap);
     void DeleteControls();

@@ -7,6 +7,7 @@
 #include "protocol/frames.h"
 #include "shell/about.h"
 #include "shell/comport.h"
+#include "shell/formcaption.h"
 #include "shell/messageboxes.h"
 #include "shell/numedit.h"
 #include "shell/pictures.h"
@@ -32,7 +33,6 @@
 namespace {
 
 const QColor kBackground(232, 232, 232);
-constexpr int kTitleHeight = 33;
 constexpr int kMenuHeight = 22;
 constexpr int kStatusHeight = 19;
 constexpr int kBodyHeight = 534;
@@ -211,24 +211,15 @@ void TMainForm::BuildWindow()
     setPalette(pal);
     setAutoFillBackground(true);
 
-    // The frame's own title strip and the menu bar under it.
-    auto* header = new QWidget(this);
-    auto* headerLayout = new QVBoxLayout(header);
-    headerLayout->setContentsMargins(0, 0, 0, 0);
-    headerLayout->setSpacing(0);
-    suiForm1 = new QLabel(QStringLiteral("KORVALINEX"), header);
+    // The desktop draws the frame and its title bar; the menu bar is the first row of the client
+    // area.
+    suiForm1 = new TFormCaption(QStringLiteral("KORVALINEX"), this);
     suiForm1->setObjectName(QStringLiteral("suiForm1"));
-    suiForm1->setFixedHeight(kTitleHeight);
-    suiForm1->setAlignment(Qt::AlignCenter);
-    suiForm1->setFont(PixelFont(15, true));
-    suiForm1->setStyleSheet(QStringLiteral("background:#31558a;color:white;"));
-    MainMenu = new QMenuBar(header);
+    MainMenu = new QMenuBar(this);
     MainMenu->setObjectName(QStringLiteral("MainMenu"));
     MainMenu->setFixedHeight(kMenuHeight);
     MainMenu->setNativeMenuBar(false);
-    headerLayout->addWidget(suiForm1);
-    headerLayout->addWidget(MainMenu);
-    setMenuWidget(header);
+    setMenuBar(MainMenu);
     BuildMenus(MainMenu);
 
     auto* body = new QWidget(this);

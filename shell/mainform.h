@@ -27,6 +27,7 @@ class QScrollArea;
 class QStatusBar;
 class TArrowButton;
 class TComm;
+class TFormCaption;
 class TNumEdit;
 class TParameterPanel;
 
@@ -54,7 +55,7 @@ public:
     ~TMainForm() override;
 
     static constexpr int kClientWidth = 802;
-    static constexpr int kClientHeight = 608;
+    static constexpr int kClientHeight = 575; // menu 22, body 534, status bar 19
 
     // Start-up and closing sequences.
     void FormCreate();
@@ -170,7 +171,7 @@ private:
 
 public:
     // Controls, by their component names.
-    QLabel* suiForm1 = nullptr; // the title strip of the window's frame
+    TFormCaption* suiForm1 = nullptr; // the caption of the window's frame
     QMenuBar* MainMenu = nullptr;
     QMenu* Soubor1 = nullptr;
     QMenu* Npovda1 = nullptr;

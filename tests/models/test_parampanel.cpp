@@ -139,21 +139,35 @@ TEST_F(Panel, Geometry)
     }
     EXPECT_EQ(p->ValueLabel(8)->y(), 532); // below the 534-pixel column: not visible, no scrolling
 
-    // Top to bottom in group order, each as wide as the viewport.
+    // Top to bottom in group order, inside the viewport with a margin on either side; the
+    // nominal heights (45 up to four items, 90 from five) stand where the rows fit in them.
     const int width = panel->viewport()->width();
     EXPECT_EQ(width, 483);
-    const QRect groups[] = {{0, 0, width, 45}, {0, 45, width, 90}, {0, 135, width, 90}};
-    for (int g = 0; g < 3; ++g)
-        EXPECT_EQ(p->Group(g)->geometry(), groups[g]) << g;
-
-    // Seven items: two rows, column width (483 - 10) / 4 = 118, rows (90 - 8) / 2 = 41 high.
-    const QPoint seven[] = {{8, 8}, {8, 49}, {126, 8}, {126, 49}, {244, 8}, {244, 49}, {362, 8}};
-    for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(p->ItemButton(2, i)->pos(), seven[i]) << i;
-        EXPECT_EQ(p->ItemButton(2, i)->size(), QSize(118, 41)) << i;
+    const int nominal[] = {45, 90, 90};
+    int top = 0;
+    for (int g = 0; g < 3; ++g) {
+        const QRect frame = p->Group(g)->geometry();
+        EXPECT_EQ(frame.left(), 4) << g;
+        EXPECT_EQ(frame.width(), width - 8) << g;
+        EXPECT_EQ(frame.top(), top) << g;
+        EXPECT_GE(frame.height(), nominal[g]) << g;
+        EXPECT_LE(frame.height(), nominal[g] + 4) << g << ": grows only as far as the rows need";
+        top += frame.height();
     }
-    // One row: the whole height below the top margin.
-    EXPECT_EQ(p->ItemButton(0, 3)->geometry(), QRect(362, 8, 118, 37));
+
+    // Seven items: two rows of four columns, filled column by column.
+    const QRect inner = p->Group(2)->contentsRect();
+    const int left = std::max(8, inner.left());
+    const int column = (p->Group(2)->width() - 2 * left) / 4;
+    const int row = inner.height() / 2;
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(p->ItemButton(2, i)->pos(),
+                  QPoint(left + (i / 2) * column, inner.top() + (i % 2) * row))
+            << i;
+        EXPECT_EQ(p->ItemButton(2, i)->size(), QSize(column, row)) << i;
+    }
+    // One row: the whole height inside the frame.
+    EXPECT_EQ(p->ItemButton(0, 3)->height(), p->Group(0)->contentsRect().height());
 }
 
 TEST_F(Panel, GroupsFollowTheViewportWhenItScrolls)
@@ -168,9 +182,58 @@ TEST_F(Panel, GroupsFollowTheViewportWhenItScrolls)
     EXPECT_TRUE(panel->verticalScrollBar()->isVisible());
     const int width = panel->viewport()->width();
     EXPECT_LT(width, 483);
-    EXPECT_EQ(p->Group(8)->geometry(), QRect(0, 8 * 90, width, 90));
-    EXPECT_EQ(panel->widget()->height(), 9 * 90);
-    EXPECT_EQ(p->ItemButton(0, 2)->x(), 8 + (width - 10) / 4);
+    EXPECT_EQ(p->Group(8)->x(), 4);
+    EXPECT_EQ(p->Group(8)->width(), width - 8);
+    EXPECT_EQ(panel->widget()->height(), p->Group(8)->geometry().bottom() + 1);
+}
+
+// What the user sees as one box: the caption, then the frame with every item inside it, and the
+// frame inside the panel with the same margin left and right, also beside a scroll bar.
+TEST_F(Panel, EveryGroupEnclosesItsItemsInsideThePanel)
+{
+    QStringList demo;
+    {
+        QFile file(QStringLiteral(KX_SOURCE_DIR "/data/Regulators/CZ/KVX-40 OPTO.ini"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        file.copy(ModelFilePath(root, "CZ", "Demo"));
+    }
+    QStringList longGroup{"Long"};
+    for (int i = 0; i < 23; ++i)
+        longGroup << QStringLiteral("Choice number %1").arg(i);
+    QList<QStringList> tall{{"One", "a"}, longGroup};
+    for (int g = 0; g < 6; ++g)
+        tall << QStringList{"T", "a", "b", "c", "d", "e"};
+    WriteModel("CZ", "LongGroup", ModelLines(tall, {"X:"}));
+
+    for (const QString model : {"Demo", "LongGroup"}) {
+        SCOPED_TRACE(model.toStdString());
+        p->ClearParameterPanel();
+        p->BuildParameterPanel(Ctx(model));
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(shown.isEmpty() && errors.isEmpty());
+        ASSERT_GT(p->GroupCount(), 0);
+        const QRect viewport(QPoint(0, 0), panel->viewport()->size());
+        int bottom = 0;
+        for (int g = 0; g < p->GroupCount(); ++g) {
+            QGroupBox* box = p->Group(g);
+            const QRect frame = box->geometry();
+            EXPECT_EQ(frame.left() - viewport.left(), viewport.right() - frame.right()) << g;
+            EXPECT_GT(frame.left(), 0) << g;
+            EXPECT_GE(frame.top(), bottom) << g << ": groups do not overlap";
+            bottom = frame.bottom() + 1;
+            const QRect inner = box->contentsRect();
+            EXPECT_GT(inner.top(), QFontMetrics(box->font()).height() / 2)
+                << g << ": the items start below the caption and the frame's top line";
+            QRect previous;
+            for (QRadioButton* item : Items(g)) {
+                EXPECT_TRUE(inner.contains(item->geometry()))
+                    << g << " " << item->text().toStdString();
+                EXPECT_GE(item->height(), item->sizeHint().height()) << g;
+                EXPECT_FALSE(previous.intersects(item->geometry())) << g;
+                previous = item->geometry();
+            }
+        }
+    }
 }
 
 TEST_F(Panel, MissingFileShowsTheMessageAndBuildsNothing)

@@ -3,10 +3,12 @@
 #include "shellfixture.h"
 
 #include "shell/about.h"
+#include "shell/formcaption.h"
 #include "shell/numedit.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -38,10 +40,15 @@ TEST(MainWindow, FixedClientAreaAndLayout)
 {
     TShellFixture fx;
     TMainForm& f = fx.Start();
-    EXPECT_EQ(f.size(), QSize(802, 608));
+    EXPECT_EQ(f.size(), QSize(802, 575));
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "fixed size";
     EXPECT_EQ(f.windowTitle(), "KORVALINEX");
-    EXPECT_EQ(f.suiForm1->text(), "KORVALINEX");
+    EXPECT_EQ(f.suiForm1->Caption(), "KORVALINEX");
+    f.suiForm1->setProperty("caption", QStringLiteral("Translated"));
+    EXPECT_EQ(f.windowTitle(), "Translated") << "the frame's caption is the window's title";
+    f.layout()->activate();
+    EXPECT_EQ(f.MainMenu->geometry(), QRect(0, 0, 802, 22)) << "no strip above the menu bar";
+    EXPECT_EQ(f.Panel1->mapTo(&f, QPoint(0, 0)), QPoint(0, 22));
     EXPECT_EQ(f.palette().color(QPalette::Window), QColor(232, 232, 232));
     for (const Geometry& g : kGeometry) {
         auto* w = f.findChild<QWidget*>(g.name);
