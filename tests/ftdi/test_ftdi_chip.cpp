@@ -26,6 +26,8 @@ struct ListingCase {
     std::vector<std::pair<std::string, std::string>> adapters; // serial, description
 };
 
+void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
+
 class Listing : public FtdiChip, public ::testing::WithParamInterface<ListingCase> {};
 
 TEST_P(Listing, CountsAndNamesEveryAdapter)
@@ -177,6 +179,8 @@ struct LineCase {
     ULONG baud;
     UCHAR bits, stop, parity;
 };
+
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
 class LineSettings : public FtdiChip, public ::testing::WithParamInterface<LineCase> {};
 

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,6 +104,23 @@ uint8_t g_nextAddress = 4;
 
 uint16_t g_eeprom[64];
 
+// Appends a line to the line log of a program run: bytes with their settings, and events ("#
+// open").
+void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogLine(const char* format, ...)
+{
+    if (g_lineLogFile.empty())
+        return;
+    if (FILE* f = std::fopen(g_lineLogFile.c_str(), "a")) {
+        va_list args;
+        va_start(args, format);
+        std::vfprintf(f, format, args);
+        va_end(args);
+        std::fputc('\n', f);
+        std::fclose(f);
+    }
+}
+
 void Plug(Chip& c)
 {
     ++c.generation;
@@ -148,10 +166,13 @@ void FollowUnplugFile(std::unique_lock<std::mutex>& lock)
         return;
     struct stat st;
     const bool gone = ::stat(g_unplugFile.c_str(), &st) == 0;
-    if (gone && g_chips[0].plugged)
+    if (gone && g_chips[0].plugged) {
         Unplug(g_chips[0], lock);
-    else if (!gone && !g_chips[0].plugged)
+        LogLine("# unplugged");
+    } else if (!gone && !g_chips[0].plugged) {
         Plug(g_chips[0]);
+        LogLine("# plugged");
+    }
 }
 
 void Reset(int adapters, std::unique_lock<std::mutex>& lock)
@@ -256,14 +277,8 @@ long ByteTimeMicros(const Chip& c)
 void Transmit(Chip& c, uint8_t b)
 {
     c.log.push_back(Settings(c, b));
-    if (!g_lineLogFile.empty()) {
-        if (FILE* f = std::fopen(g_lineLogFile.c_str(), "a")) {
-            const kxemu_line_byte& s = c.log.back();
-            std::fprintf(f, "%02X baud=%u bits=%u stop=%u parity=%u\n", b, s.baud, s.dataBits,
-                         s.stopBits, s.parity);
-            std::fclose(f);
-        }
-    }
+    const kxemu_line_byte& s = c.log.back();
+    LogLine("%02X baud=%u bits=%u stop=%u parity=%u", b, s.baud, s.dataBits, s.stopBits, s.parity);
     if (c.fd < 0)
         return;
     for (int tries = 0; tries < 1000; ++tries) {
@@ -649,6 +664,7 @@ KXEMU_EXPORT int libusb_open(libusb_device* dev, libusb_device_handle** handle)
         }
     }
     *handle = new libusb_device_handle{dev};
+    LogLine("# open");
     return 0;
 }
 

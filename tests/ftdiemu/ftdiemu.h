@@ -10,6 +10,8 @@
 //   KXEMU_DENY=1        the user may not open the adapters
 //   KXEMU_UNPLUG_FILE   adapter 0 counts as unplugged while this file exists
 //   KXEMU_LINE_LOG      every byte sent on the line is appended here with its line settings
+//                       ("55 baud=600 bits=8 stop=0 parity=0", stop in the chip's encoding), and
+//                       events as lines starting with "# " (open, unplugged, plugged)
 
 #include <cstdint>
 
