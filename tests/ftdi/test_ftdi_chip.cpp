@@ -174,6 +174,22 @@ TEST_F(FtdiChip, StopBitsSwitchAroundTheWakeUpPatternReachTheChip)
     }
 }
 
+TEST_F(FtdiChip, AWriteThatRunsOutOfTimeReportsTheCountThatWentOut)
+{
+    emu.setPacing(1);
+    OpenConfigured();
+    ASSERT_EQ(FT_SetBaudRate(handle, 9600), FT_OK);
+    ASSERT_EQ(FT_SetTimeouts(handle, 1500, 100), FT_OK);
+    // 400 bytes need about 0.4 s at 9600 baud; the chip buffers 128 of them.
+    const Bytes data = Pattern(400);
+    DWORD written = 0;
+    EXPECT_EQ(FT_Write(handle, const_cast<uint8_t*>(data.data()), DWORD(data.size()), &written),
+              FT_OK);
+    EXPECT_GE(written, 128u);
+    EXPECT_LT(written, data.size());
+    EXPECT_EQ(line.Receive(data.size(), 2000), Bytes(data.begin(), data.begin() + written));
+}
+
 struct LineCase {
     const char* name;
     ULONG baud;
