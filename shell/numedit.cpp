@@ -9,9 +9,10 @@
 #include <QLocale>
 
 TNumEdit::TNumEdit(int decimals, int maxLength, QWidget* parent)
-    : QLineEdit(parent), decimals_(decimals)
+    : QLineEdit(parent), decimals_(decimals), maxLength_(maxLength)
 {
-    setMaxLength(maxLength);
+    // The limit holds for typing only (keyPressEvent): QLineEdit's own limit would also cut texts
+    // the program sets, such as a stored setting or a formatted ratio of 100 and more.
     connect(this, &QLineEdit::textChanged, this, &TNumEdit::TextEdited);
 }
 
@@ -65,6 +66,8 @@ void TNumEdit::keyPressEvent(QKeyEvent* e)
         return;
     }
     QLineEdit::keyPressEvent(e);
+    if (accepted && maxLength_ > 0)
+        accepted = text().size() - selectedText().size() < maxLength_;
 }
 
 void TNumEdit::focusOutEvent(QFocusEvent* e)

@@ -163,15 +163,26 @@ TEST(StartUp, PortNameBecomesTheDeviceNameUnchanged)
     EXPECT_EQ(f.Comm1().DeviceName(), "\\\\.\\COM12");
 }
 
-TEST(StartUp, MotorFieldsShowStoredTextsUnchanged)
+TEST(StartUp, MotorFieldsShowStoredTextsUnchangedAndCloseWritesThemBack)
 {
-    for (const char* poles : {"0", "", "14"}) {
+    const struct {
+        const char* poles;
+        const char* ratio;
+    } rows[] = {{"0", "2,5"}, {"", "2,5"}, {"14", "1"}, {"123", "12,345"}, {"0099", "100.25"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.poles);
         TShellFixture fx;
-        fx.WriteSetup(QByteArray("[SETUP]\r\nPOCETP=") + poles + "\r\nPREVOD=2,5\r\n");
+        const QByteArray setup =
+            QByteArray("[SETUP]\r\nPOCETP=") + row.poles + "\r\nPREVOD=" + row.ratio + "\r\n";
+        fx.WriteSetup(setup);
         TMainForm& f = fx.Start();
-        EXPECT_EQ(f.EPocPolu->text(), poles);
-        EXPECT_EQ(f.Settings().poles, poles);
-        EXPECT_EQ(f.EPrevPom->text(), "2,5");
+        // Longer than the fields let the user type, and still not cut.
+        EXPECT_EQ(f.EPocPolu->text(), row.poles);
+        EXPECT_EQ(f.Settings().poles, row.poles);
+        EXPECT_EQ(f.EPrevPom->text(), row.ratio);
+        EXPECT_EQ(f.Settings().ratio, row.ratio);
+        f.close();
+        EXPECT_EQ(fx.dir.Read("setup.ini"), setup + "LANGUAGE=CZ\r\n");
     }
 }
 
