@@ -16,7 +16,13 @@ TNumEdit::TNumEdit(int decimals, int maxLength, QWidget* parent)
     connect(this, &QLineEdit::textChanged, this, &TNumEdit::TextEdited);
 }
 
-QString TNumEdit::Format(double v) const { return QLocale().toString(v, 'f', decimals_); }
+QString TNumEdit::Format(double v) const
+{
+    // Never grouped: "1,000.0" would not convert back in every locale.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(v, 'f', decimals_);
+}
 
 void TNumEdit::SetValue(double v)
 {

@@ -111,6 +111,38 @@ TEST_F(Fields, LeavingAThrottleFieldClampsItsValue)
     EXPECT_EQ(f->LKorekceA->text(), "0.70");
 }
 
+TEST_F(Fields, NumbersAreNeverGroupedNorCut)
+{
+    const struct {
+        QLocale::Language language;
+        QLocale::Territory territory;
+        const char* typed;
+        const char* shown;
+    } table[] = {
+        {QLocale::English, QLocale::UnitedStates, "1000", "1000.0"},
+        {QLocale::English, QLocale::UnitedStates, "100", "100.0"},
+        {QLocale::Czech, QLocale::CzechRepublic, "1000", "1000,0"},
+        {QLocale::Czech, QLocale::CzechRepublic, "2,5", "2,5"},
+    };
+    for (const auto& row : table) {
+        QLocale::setDefault(QLocale(row.language, row.territory));
+        f->EPrevPom->clear();
+        Type(f->EPrevPom, row.typed);
+        Leave(f->EPrevPom);
+        EXPECT_EQ(f->EPrevPom->text(), row.shown) << row.typed;
+        EXPECT_EQ(f->Settings().ratio, row.shown) << row.typed;
+    }
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+
+    // Typing stops at the field's length; a longer text set by the program stays whole.
+    f->EPocPolu->clear();
+    Type(f->EPocPolu, "123");
+    EXPECT_EQ(f->EPocPolu->text(), "12");
+    f->EPocPolu->setText("1234");
+    EXPECT_EQ(f->EPocPolu->text(), "1234");
+}
+
 TEST_F(Fields, HoldingAnArrowRepeatsEvery100msAndReleaseStepsOnceMore)
 {
     f->LKorekceA->SetValue(1.00);
