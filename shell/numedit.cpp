@@ -66,19 +66,25 @@ void TNumEdit::keyPressEvent(QKeyEvent* e)
         const bool isSeparator = decimals_ > 0 && QString(c) == sep && !text().contains(sep);
         accepted = c.isDigit() || isSeparator;
     }
+    if (accepted && maxLength_ > 0)
+        accepted = text().size() - selectedText().size() < maxLength_;
     if (!accepted) {
         QApplication::beep();
         e->accept();
         return;
     }
     QLineEdit::keyPressEvent(e);
-    if (accepted && maxLength_ > 0)
-        accepted = text().size() - selectedText().size() < maxLength_;
 }
 
 void TNumEdit::focusOutEvent(QFocusEvent* e)
 {
-    DoExit();
+    // The exit rule is for the user leaving the field. A field being disabled (a connection reset)
+    // loses the focus too, and so does one whose window gives way to a message box or a menu; a
+    // half-typed value must survive those.
+    const bool windowOrPopup =
+        e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason;
+    if (isEnabled() && !windowOrPopup)
+        DoExit();
     QLineEdit::focusOutEvent(e);
 }
 
