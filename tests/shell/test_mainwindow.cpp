@@ -126,20 +126,26 @@ TEST(MainWindow, HintPanelShowsTheLongPartOfTheHintUnderTheMouse)
 {
     TShellFixture fx;
     TMainForm& f = fx.Start();
+    // The mouse moves onto a control (Enter) or off it onto the background behind (Leave only:
+    // the parent it is still over gets no Enter).
     struct {
         QWidget* w;
+        QEvent::Type move;
         const char* expected;
     } cases[] = {
-        {f.Button1, "  Nacíst data z regulátoru."},
-        {f.Button3, " Nastavit tovární nastavení regulátoru."},
-        {f.Image5, "  Other language"},
-        {f.LnH, " "},
+        {f.Button1, QEvent::Enter, "  Nacíst data z regulátoru."},
+        {f.Button1, QEvent::Leave, " "},
+        {f.Button3, QEvent::Enter, " Nastavit tovární nastavení regulátoru."},
+        {f.Image5, QEvent::Enter, "  Other language"},
+        {f.Image5, QEvent::Leave, " "},
+        {f.Button3, QEvent::Enter, " Nastavit tovární nastavení regulátoru."},
+        {f.LnH, QEvent::Enter, " "},
     };
     for (const auto& c : cases) {
-        QEvent enter(QEvent::Enter);
-        QApplication::sendEvent(c.w, &enter);
+        QEvent event(c.move);
+        QApplication::sendEvent(c.w, &event);
         EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(c.expected))
-            << c.w->objectName().toStdString();
+            << c.w->objectName().toStdString() << (c.move == QEvent::Enter ? " enter" : " leave");
     }
 }
 
