@@ -319,3 +319,37 @@ TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
     EXPECT_EQ(fx.Panel().GroupCount(), 6);
     EXPECT_TRUE(fx.dir.Exists(QString::fromUtf8("Data/Motčik Š")));
 }
+
+TEST(Cycle, HungUpPortIsReportedOnceWatchedAndReopenedWhenBack)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    // The cable is pulled out.
+    fx.port.lineGone = true;
+    fx.port.present = false;
+    const int wakeUps = fx.Count(Message::WakeUp);
+    fx.clock.Advance(30000);
+    ASSERT_EQ(fx.boxes.boxes.size(), 1) << "one link error box per loss";
+    EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str53"));
+    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps);
+    // A light look about once a second, no busy loop.
+    EXPECT_GE(fx.port.reopenChecks, 26);
+    EXPECT_LE(fx.port.reopenChecks, 30);
+    EXPECT_FALSE(fx.Cycle().Timer1().Enabled());
+
+    // Plugged in again: within a second the port is open, and the regulator is found anew.
+    fx.port.present = true;
+    fx.clock.Advance(1000);
+    EXPECT_FALSE(fx.Cycle().LinkLost());
+    EXPECT_FALSE(fx.Cycle().PortWatch().Enabled());
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps + 1);
+    EXPECT_EQ(fx.boxes.boxes.size(), 1);
+
+    // A second loss is a second box.
+    fx.port.lineGone = true;
+    fx.clock.Advance(3000);
+    EXPECT_EQ(fx.boxes.boxes.size(), 2);
+}
