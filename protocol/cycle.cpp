@@ -269,6 +269,13 @@ void TConnectionCycle::ReadReply()
     view_.SetProgress(1, 50);
     const DecodeOutcome outcome =
         DecodeReadReply(state_.replyPayload, view_, panel_, DecodeEnv{programDir_, &messages_});
+    if (!outcome.complete) {
+        // The block could not be placed, so no write may be offered for it: the read stays
+        // pending and ends by its watchdog and the time-out reset, as an unanswered one does.
+        state_.replyPayload.clear();
+        ShowNotices(outcome.notices);
+        return;
+    }
     view_.SetProgress(1, 100);
     state_.replyPayload.clear();
     state_.readPending = false;
@@ -283,16 +290,7 @@ void TConnectionCycle::ReadReply()
             SetTransferButtons(true);
             if (!panel_.UnassignedBytes().isEmpty())
                 view_.ShowError(Msg("str11") + QLatin1Char('\r'));
-            for (const DecodeNotice& n : outcome.notices) {
-                const QString id = n.key + QLatin1Char('|') + n.args.join(QLatin1Char('|'));
-                if (noticesShown_.contains(id))
-                    continue;
-                noticesShown_.insert(id);
-                QString text = messages_.LookupMessage(n.key);
-                for (const QString& a : n.args)
-                    text = text.arg(a);
-                view_.ShowError(text);
-            }
+            ShowNotices(outcome.notices);
         });
     });
 }

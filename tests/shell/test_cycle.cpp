@@ -353,3 +353,29 @@ TEST(Cycle, HungUpPortIsReportedOnceWatchedAndReopenedWhenBack)
     fx.clock.Advance(3000);
     EXPECT_EQ(fx.boxes.boxes.size(), 2);
 }
+
+TEST(Cycle, VersionWithoutNumberDecodesNothingAtAGuessAndOffersNoWrite)
+{
+    TCycleFixture fx;
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.version = "V.X3a";
+    regsim::Regulator sim(data);
+    TSimPort port(fx.clock, sim);
+    TMainForm& f = fx.Start(&port);
+    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 3000));
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
+    EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str91").arg("V.X3a"));
+    EXPECT_EQ(f.LKorekceB->text(), "2.00") << "the throttle limits have their fixed place";
+    for (int g = 0; g < fx.Panel().GroupCount(); ++g)
+        EXPECT_EQ(fx.Panel().ItemIndex(g), -1) << g;
+    EXPECT_EQ(fx.Panel().DisplayText(0), "- - - - -");
+    // No write is offered until the read ends by time-out and the window is reset.
+    const int64_t shown = fx.clock.Now();
+    while (fx.clock.Now() - shown < 17000) {
+        fx.clock.Advance(500);
+        ASSERT_FALSE(f.Button2->isEnabled()) << fx.clock.Now();
+    }
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.Connected(); }, 3000));
+    EXPECT_TRUE(sim.Writes().empty());
+}
