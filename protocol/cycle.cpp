@@ -315,7 +315,19 @@ void TConnectionCycle::ContinueWrite()
     if (!state_.writePending)
         return; // a reset came in between
     view_.SetProgress(2, 20);
-    const QByteArray frame = BuildDataFrame(BuildWritePayload(view_, panel_));
+    QByteArray frame;
+    try {
+        frame = BuildDataFrame(BuildWritePayload(view_, panel_));
+    } catch (const std::exception& e) {
+        // Nothing went out and no watchdog runs yet: the write ends here, back to idle.
+        state_.writePending = false;
+        view_.SetProgress(2, 0);
+        SetTransferButtons(true);
+        state_.busy = false;
+        timer2_->Start();
+        view_.ReportError(QString::fromStdString(e.what()));
+        return;
+    }
     view_.SetProgress(2, 40);
     try {
         SendRequest(frame, false);

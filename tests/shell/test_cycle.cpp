@@ -379,3 +379,31 @@ TEST(Cycle, VersionWithoutNumberDecodesNothingAtAGuessAndOffersNoWrite)
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.Connected(); }, 3000));
     EXPECT_TRUE(sim.Writes().empty());
 }
+
+TEST(Cycle, WriteWhoseFrameCannotBeBuiltEndsAtOnce)
+{
+    // An item beyond 255 cannot travel in its option byte.
+    TCycleFixture fx;
+    QByteArray model = SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini");
+    QByteArray items;
+    for (int i = 3; i <= 300; ++i)
+        items += "F" + QByteArray::number(i).rightJustified(3, '0') + "=x\r\n";
+    model.replace("[Hodnoty]", items + "[Hodnoty]");
+    fx.dir.Write("Regulators/CZ/KVX-40 OPTO.ini", model);
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.Panel().SetItemIndex(5, 299);
+    f.Button2->click();
+    fx.clock.Advance(200);
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+    EXPECT_TRUE(fx.Idle()) << "busy " << fx.State().busy;
+    EXPECT_FALSE(fx.State().writePending);
+    EXPECT_EQ(f.PB2->value(), 0);
+    EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
+    EXPECT_TRUE(fx.sim.Writes().empty());
+    fx.Panel().SetItemIndex(5, 1);
+    f.Button2->click();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.sim.Writes().empty(); }, 1000));
+    EXPECT_TRUE(fx.RunUntilIdle());
+}
