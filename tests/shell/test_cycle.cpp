@@ -276,8 +276,16 @@ TEST(Cycle, IdentificationWithoutLogFlagHidesTheEepromItem)
     port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_FALSE(f.EEPROM1->isVisible());
+    // Hidden, the item is left alone by the transfer buttons; shown, it follows them. (A hidden
+    // action always reads as disabled: look once it is shown again.)
     f.Cycle().SetTransferButtons(false);
-    EXPECT_FALSE(f.EEPROM1->isVisible());
+    EXPECT_FALSE(f.Button2->isEnabled());
+    f.EEPROM1->setVisible(true);
+    EXPECT_TRUE(f.EEPROM1->isEnabled()) << "untouched while hidden";
+    f.Cycle().SetTransferButtons(false);
+    EXPECT_FALSE(f.EEPROM1->isEnabled());
+    f.Cycle().SetTransferButtons(true);
+    EXPECT_TRUE(f.EEPROM1->isEnabled());
 }
 
 TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
@@ -318,40 +326,6 @@ TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
     EXPECT_EQ(f.LnH->text(), QString::fromUtf8("Motčik Š"));
     EXPECT_EQ(fx.Panel().GroupCount(), 6);
     EXPECT_TRUE(fx.dir.Exists(QString::fromUtf8("Data/Motčik Š")));
-}
-
-TEST(Cycle, HungUpPortIsReportedOnceWatchedAndReopenedWhenBack)
-{
-    TCycleFixture fx;
-    TMainForm& f = fx.Connect();
-    ASSERT_TRUE(fx.RunUntilIdle());
-    // The cable is pulled out.
-    fx.port.lineGone = true;
-    fx.port.present = false;
-    const int wakeUps = fx.Count(Message::WakeUp);
-    fx.clock.Advance(30000);
-    ASSERT_EQ(fx.boxes.boxes.size(), 1) << "one link error box per loss";
-    EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str53"));
-    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
-    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps);
-    // A light look about once a second, no busy loop.
-    EXPECT_GE(fx.port.reopenChecks, 26);
-    EXPECT_LE(fx.port.reopenChecks, 30);
-    EXPECT_FALSE(fx.Cycle().Timer1().Enabled());
-
-    // Plugged in again: within a second the port is open, and the regulator is found anew.
-    fx.port.present = true;
-    fx.clock.Advance(1000);
-    EXPECT_FALSE(fx.Cycle().LinkLost());
-    EXPECT_FALSE(fx.Cycle().PortWatch().Enabled());
-    ASSERT_TRUE(fx.RunUntilIdle());
-    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps + 1);
-    EXPECT_EQ(fx.boxes.boxes.size(), 1);
-
-    // A second loss is a second box.
-    fx.port.lineGone = true;
-    fx.clock.Advance(3000);
-    EXPECT_EQ(fx.boxes.boxes.size(), 2);
 }
 
 TEST(Cycle, VersionWithoutNumberDecodesNothingAtAGuessAndOffersNoWrite)
@@ -406,4 +380,38 @@ TEST(Cycle, WriteWhoseFrameCannotBeBuiltEndsAtOnce)
     f.Button2->click();
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.sim.Writes().empty(); }, 1000));
     EXPECT_TRUE(fx.RunUntilIdle());
+}
+
+TEST(Cycle, HungUpPortIsReportedOnceWatchedAndReopenedWhenBack)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    // The cable is pulled out.
+    fx.port.lineGone = true;
+    fx.port.present = false;
+    const int wakeUps = fx.Count(Message::WakeUp);
+    fx.clock.Advance(30000);
+    ASSERT_EQ(fx.boxes.boxes.size(), 1) << "one link error box per loss";
+    EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str53"));
+    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps);
+    // A light look about once a second, no busy loop.
+    EXPECT_GE(fx.port.reopenChecks, 26);
+    EXPECT_LE(fx.port.reopenChecks, 30);
+    EXPECT_FALSE(fx.Cycle().Timer1().Enabled());
+
+    // Plugged in again: within a second the port is open, and the regulator is found anew.
+    fx.port.present = true;
+    fx.clock.Advance(1000);
+    EXPECT_FALSE(fx.Cycle().LinkLost());
+    EXPECT_FALSE(fx.Cycle().PortWatch().Enabled());
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps + 1);
+    EXPECT_EQ(fx.boxes.boxes.size(), 1);
+
+    // A second loss is a second box.
+    fx.port.lineGone = true;
+    fx.clock.Advance(3000);
+    EXPECT_EQ(fx.boxes.boxes.size(), 2);
 }

@@ -90,6 +90,14 @@ struct LanguageCase {
     const char* help;
 };
 
+void PrintTo(const LanguageCase& c, std::ostream* os) { *os << '"' << c.stored << '"'; }
+
+// Test names from the stored text: "CZ", "cz" and "" stay apart.
+std::string LanguageName(const ::testing::TestParamInfo<LanguageCase>& info)
+{
+    return *info.param.stored ? info.param.stored : "empty";
+}
+
 class StartUpLanguage : public ::testing::TestWithParam<LanguageCase> {};
 
 TEST_P(StartUpLanguage, OnlyExactCodesSelectALanguage)
@@ -112,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, StartUpLanguage,
                                            LanguageCase{"GE", 2, "Help/HelpGE.HLP"},
                                            LanguageCase{"Other", 3, "Help/Other.HLP"},
                                            LanguageCase{"cz", -1, ""}, LanguageCase{"DE", -1, ""},
-                                           LanguageCase{"", -1, ""},
-                                           LanguageCase{"other", -1, ""}));
+                                           LanguageCase{"", -1, ""}, LanguageCase{"other", -1, ""}),
+                         LanguageName);
 
 struct DeviceCase {
     const char* setup;
@@ -121,6 +129,22 @@ struct DeviceCase {
     bool errorBox;
     bool timer1;
 };
+
+void PrintTo(const DeviceCase& c, std::ostream* os)
+{
+    *os << '"' << QByteArray(c.setup).replace("\r\n", " ").trimmed().toStdString() << '"';
+}
+
+std::string DeviceName(const ::testing::TestParamInfo<DeviceCase>& info)
+{
+    std::string name;
+    for (const char* p = info.param.setup; *p; ++p)
+        if ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9'))
+            name += *p;
+        else if (*p == '=' || *p == '/')
+            name += '_';
+    return name.empty() ? "no_setup_file" : name;
+}
 
 class StartUpLink : public ::testing::TestWithParam<DeviceCase> {};
 
@@ -153,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=/dev/does-not-exist\r\n", false,
                                  true, false},
                       DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=\r\n", false, true, false},
-                      DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=COM256\r\n", false, true, false}));
+                      DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=COM256\r\n", false, true, false}),
+    DeviceName);
 
 TEST(StartUp, PortNameBecomesTheDeviceNameUnchanged)
 {
