@@ -78,8 +78,10 @@ TParameterPanel::~TParameterPanel() { DeleteControls(); }
 
 void TParameterPanel::BuildParameterPanel(const ModelContext& ctx)
 {
-    definition_ = TModelDefinition();
-    multipliers_.Clear();
+    // Whatever an earlier build left goes first. The connection resets skip the clear while the
+    // model is flagged missing, and a build stopped by a bad number sets that flag after it has
+    // created controls: without this, the next build would add its controls to the stale ones.
+    ClearParameterPanel();
 
     const QString& name = ctx.modelName;
     TModelDefinition definition;

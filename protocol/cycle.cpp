@@ -37,7 +37,8 @@ TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPa
                                    QString programDir)
     : clock_(clock), view_(view), panel_(panel), messages_(messages), com_(com), usb_(usb),
       programDir_(std::move(programDir)), timer1_(clock.CreateTimer()),
-      timer2_(clock.CreateTimer()), timer3_(clock.CreateTimer()), timer4_(clock.CreateTimer())
+      timer2_(clock.CreateTimer()), timer3_(clock.CreateTimer()), timer4_(clock.CreateTimer()),
+      portWatch_(clock.CreateTimer())
 {
     timer1_->SetInterval(kWakeUpInterval);
     timer2_->SetInterval(kPresenceInterval);
@@ -47,6 +48,8 @@ TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPa
     timer2_->SetOnTimer([this] { Guarded([this] { Timer2Timer(); }); });
     timer3_->SetOnTimer([this] { Guarded([this] { Timer3Timer(); }); });
     timer4_->SetOnTimer([this] { Guarded([this] { Timer4Timer(); }); });
+    portWatch_->SetInterval(kPortWatchInterval);
+    portWatch_->SetOnTimer([this] { Guarded([this] { PortWatchTimer(); }); });
 }
 
 TConnectionCycle::~TConnectionCycle() = default;
@@ -67,10 +70,49 @@ void TConnectionCycle::Guarded(const std::function<void()>& fn)
 
 void TConnectionCycle::ShowLinkError() { view_.ShowError(Msg("str53")); }
 
+void TConnectionCycle::LinkFailed()
+{
+    // Once the line is gone every send fails alike; the user hears of it once.
+    if (linkLost_)
+        return;
+    ShowLinkError();
+    if (view_.LinkMode() == QLatin1String("COM")) {
+        linkLost_ = true;
+        portWatch_->Start();
+    }
+}
+
+void TConnectionCycle::PortWatchTimer()
+{
+    if (!com_.ReopenIfBack())
+        return;
+    linkLost_ = false;
+    portWatch_->Stop();
+    // A fresh line, perhaps with another regulator behind it: from not connected, with the busy
+    // flag that the failed wake-up left set cleared, the wake-up cycle begins again.
+    TimeoutReset();
+}
+
+void TConnectionCycle::ShowNotices(const QList<DecodeNotice>& notices)
+{
+    for (const DecodeNotice& n : notices) {
+        const QString id = n.key + QLatin1Char('|') + n.args.join(QLatin1Char('|'));
+        if (noticesShown_.contains(id))
+            continue;
+        noticesShown_.insert(id);
+        QString text = messages_.LookupMessage(n.key);
+        for (const QString& a : n.args)
+            text = text.arg(a);
+        view_.ShowError(text);
+    }
+}
+
 void TConnectionCycle::ClearWorkingState()
 {
     state_ = ProtocolState{};
     alternateScale_ = false;
+    linkLost_ = false;
+    portWatch_->Stop();
     pause_.reset();
     noticesShown_.clear();
 }
@@ -151,9 +193,10 @@ void TConnectionCycle::Timer1Timer()
     try {
         SendRequest(WakeUpPattern(), false);
     } catch (const std::exception&) {
-        // The cycle stops here until the program is restarted: the busy flag stays set.
+        // The cycle stops here, the busy flag stays set; over COM the port watch starts it
+        // again once the port is back.
         timer1_->Stop();
-        ShowLinkError();
+        LinkFailed();
         return;
     }
     state_.identificationPending = true;
@@ -215,7 +258,7 @@ void TConnectionCycle::Button1Click()
         SendRequest(ReadRequest(), true);
     } catch (const std::exception&) {
         // The watchdog below still ends the transaction, so the window does not stay busy.
-        ShowLinkError();
+        LinkFailed();
     }
     if (state_.readPending)
         timer4_->Start();
@@ -226,6 +269,13 @@ void TConnectionCycle::ReadReply()
     view_.SetProgress(1, 50);
     const DecodeOutcome outcome =
         DecodeReadReply(state_.replyPayload, view_, panel_, DecodeEnv{programDir_, &messages_});
+    if (!outcome.complete) {
+        // The block could not be placed, so no write may be offered for it: the read stays
+        // pending and ends by its watchdog and the time-out reset, as an unanswered one does.
+        state_.replyPayload.clear();
+        ShowNotices(outcome.notices);
+        return;
+    }
     view_.SetProgress(1, 100);
     state_.replyPayload.clear();
     state_.readPending = false;
@@ -240,16 +290,7 @@ void TConnectionCycle::ReadReply()
             SetTransferButtons(true);
             if (!panel_.UnassignedBytes().isEmpty())
                 view_.ShowError(Msg("str11") + QLatin1Char('\r'));
-            for (const DecodeNotice& n : outcome.notices) {
-                const QString id = n.key + QLatin1Char('|') + n.args.join(QLatin1Char('|'));
-                if (noticesShown_.contains(id))
-                    continue;
-                noticesShown_.insert(id);
-                QString text = messages_.LookupMessage(n.key);
-                for (const QString& a : n.args)
-                    text = text.arg(a);
-                view_.ShowError(text);
-            }
+            ShowNotices(outcome.notices);
         });
     });
 }
@@ -274,12 +315,24 @@ void TConnectionCycle::ContinueWrite()
     if (!state_.writePending)
         return; // a reset came in between
     view_.SetProgress(2, 20);
-    const QByteArray frame = BuildDataFrame(BuildWritePayload(view_, panel_));
+    QByteArray frame;
+    try {
+        frame = BuildDataFrame(BuildWritePayload(view_, panel_));
+    } catch (const std::exception& e) {
+        // Nothing went out and no watchdog runs yet: the write ends here, back to idle.
+        state_.writePending = false;
+        view_.SetProgress(2, 0);
+        SetTransferButtons(true);
+        state_.busy = false;
+        timer2_->Start();
+        view_.ReportError(QString::fromStdString(e.what()));
+        return;
+    }
     view_.SetProgress(2, 40);
     try {
         SendRequest(frame, false);
     } catch (const std::exception&) {
-        ShowLinkError();
+        LinkFailed();
     }
     timer4_->Start();
     view_.SetProgress(2, 50);
@@ -332,7 +385,7 @@ void TConnectionCycle::Button3Click()
     try {
         SendRequest(DefaultRequest(), false);
     } catch (const std::exception&) {
-        ShowLinkError();
+        LinkFailed();
     }
     pause_ = clock_.After(kDefaultSettlePause, [this] {
         Guarded([this] {
@@ -375,7 +428,7 @@ void TConnectionCycle::Timer2Timer()
         try {
             SendRequest(PresenceQuery(), true);
         } catch (const std::exception&) {
-            ShowLinkError();
+            LinkFailed();
         }
     }
 }

@@ -32,6 +32,7 @@ constexpr int kWatchdogInterval = 4000;  // Timer4
 constexpr int kProgressPause = 100;      // the progress bar stands at its end before it is cleared
 constexpr int kDefaultSettlePause = 700; // the regulator restores its factory block
 constexpr int kWatchdogLimit = 2;        // ticks counted before the time-out reset is armed
+constexpr int kPortWatchInterval = 1000; // looking for a lost COM port to come back
 constexpr int kUsbReadCount = 511;
 
 // The window as the cycle sees it.
@@ -86,6 +87,9 @@ public:
     ITimer& Timer2() { return *timer2_; }
     ITimer& Timer3() { return *timer3_; }
     ITimer& Timer4() { return *timer4_; }
+    // Runs while the COM line is lost, until the port is back and open again.
+    ITimer& PortWatch() { return *portWatch_; }
+    bool LinkLost() const { return linkLost_; }
     ProtocolState& State() { return state_; }
     const ProtocolState& State() const { return state_; }
     bool AlternateScale() const { return alternateScale_; }
@@ -114,6 +118,11 @@ private:
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
     void ShowLinkError();
+    // A send failed: the link error box, once per loss of the COM line, and the watch for the
+    // port to come back.
+    void LinkFailed();
+    void PortWatchTimer();
+    void ShowNotices(const QList<DecodeNotice>& notices);
     QString Msg(const char* key) const;
     // Runs a handler; what escapes it goes to the general error report.
     void Guarded(const std::function<void()>& fn);
@@ -127,7 +136,8 @@ private:
     QString programDir_;
     ProtocolState state_;
     bool alternateScale_ = false;
-    std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_;
+    std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_, portWatch_;
+    bool linkLost_ = false;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
 };

@@ -15,6 +15,10 @@ public:
     virtual void OpenComPort(const QString& portName) = 0;
     // Writes the bytes; may throw the link's error.
     virtual int SendString(const QByteArray& bytes) = 0;
+    // After the line was lost (a USB-serial cable pulled out): when the port's device is there
+    // again, opens the port anew under the name it was opened with and returns true. While it is
+    // away this only looks for it, cheaply, and changes nothing.
+    virtual bool ReopenIfBack() { return false; }
 };
 
 class IUsbLink {

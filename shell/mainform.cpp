@@ -626,10 +626,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
                 return true;
             }
     }
-    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
-        // The hint of the control under the mouse, or of the nearest parent that has one.
+    if ((event->type() == QEvent::Enter || event->type() == QEvent::Leave) &&
+        watched->isWidgetType()) {
+        // The hint of the control under the mouse, or of the nearest parent that has one. Leaving
+        // a control for its parent sends the parent no Enter: the mouse is then over the parent,
+        // whose hint (often none) takes over; a sibling's Enter follows and corrects it.
+        auto* w = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Leave)
+            w = w->parentWidget();
         QString hint;
-        for (auto* w = static_cast<QWidget*>(watched); w; w = w->parentWidget()) {
+        for (; w; w = w->parentWidget()) {
             hint = w->property("hint").toString();
             if (!hint.isEmpty())
                 break;
