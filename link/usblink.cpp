@@ -95,6 +95,9 @@ TUsbLink::~TUsbLink()
 {
     closing_ = true;
     runner_->Stop();
+    // The window's close has normally released the adapter already.
+    if (unit_.handle)
+        unit_.UsbClose();
 }
 
 DWORD TUsbLink::RefreshDeviceCount()
@@ -193,6 +196,8 @@ void TUsbLink::UsbClose()
     runner_->Stop();
     std::lock_guard lock(unitMutex_);
     unit_.UsbClose();
+    unit_.handle = nullptr;
+    usbOpen_ = false;
 }
 
 void TUsbLink::UsbReadAsync(int count, UsbReplyNeed need, UsbReadDone done)
