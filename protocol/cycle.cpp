@@ -50,7 +50,7 @@ TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPa
     timer4_->SetOnTimer([this] { OnTimerTick(3, &TConnectionCycle::Timer4Timer); });
 }
 
-TConnectionCycle::~TConnectionCycle() { *alive_ = false; }
+TConnectionCycle::~TConnectionCycle() = default;
 
 QString TConnectionCycle::Msg(const char* key) const
 {
@@ -130,7 +130,7 @@ void TConnectionCycle::UsbReceive(std::function<void()> then)
         kUsbReadCount,
         [expect](const QByteArray& received) { return ReplyBytesNeeded(received, expect); },
         [this, alive](const UsbReadResult& result) {
-            if (alive.lock() && *alive.lock())
+            if (!alive.expired())
                 UsbReceived(result);
         });
 }

@@ -148,5 +148,5 @@ private:
     std::vector<std::function<void()>> usbContinuations_; // innermost last
     std::deque<std::function<void()>> waitingForLink_;
     bool tickWaiting_[4] = {false, false, false, false};
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // receives outliving the cycle
 };
