@@ -25,6 +25,9 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str92=Unable to write to %1"),
         QStringLiteral("Str93=Soubor nápovedy %1 nebyl nalezen."),
         QStringLiteral("Str94=Nápoveda není k dispozici, dokud není vybrán jazyk."),
+        QStringLiteral("Str110=USB adaptér je pripojen, ale chybí oprávnení ho otevrít (%1). "
+                       "Nainstalujte pravidlo udev data/99-korvalinex-ftdi.rules do "
+                       "/etc/udev/rules.d a adaptér odpojte a znovu pripojte (viz README)."),
     };
 }
 

@@ -5,6 +5,7 @@
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
 #include "protocol/frames.h"
+#include "protocol/replyend.h"
 
 namespace {
 
@@ -44,10 +45,10 @@ TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPa
     timer2_->SetInterval(kPresenceInterval);
     timer3_->SetInterval(kTimeoutResetDelay);
     timer4_->SetInterval(kWatchdogInterval);
-    timer1_->SetOnTimer([this] { Guarded([this] { Timer1Timer(); }); });
-    timer2_->SetOnTimer([this] { Guarded([this] { Timer2Timer(); }); });
-    timer3_->SetOnTimer([this] { Guarded([this] { Timer3Timer(); }); });
-    timer4_->SetOnTimer([this] { Guarded([this] { Timer4Timer(); }); });
+    timer1_->SetOnTimer([this] { OnTimerTick(0, &TConnectionCycle::Timer1Timer); });
+    timer2_->SetOnTimer([this] { OnTimerTick(1, &TConnectionCycle::Timer2Timer); });
+    timer3_->SetOnTimer([this] { OnTimerTick(2, &TConnectionCycle::Timer3Timer); });
+    timer4_->SetOnTimer([this] { OnTimerTick(3, &TConnectionCycle::Timer4Timer); });
     portWatch_->SetInterval(kPortWatchInterval);
     portWatch_->SetOnTimer([this] { Guarded([this] { PortWatchTimer(); }); });
 }
@@ -134,7 +135,8 @@ void TConnectionCycle::UsbStopBits(int stopBits)
         usb_.UsbSetDataCharacteristics(kWordLength8, stopBits, kNoParity);
 }
 
-void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive)
+void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive,
+                                   std::function<void()> then)
 {
     const QString mode = view_.LinkMode();
     if (mode == QLatin1String("COM")) {
@@ -143,30 +145,103 @@ void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive)
     } else if (mode == QLatin1String("USB")) {
         if (usb_.UsbReadyCheck()) {
             usb_.UsbSend(bytes);
-            if (withReceive)
-                UsbReceive();
+            if (withReceive) {
+                UsbReceive(std::move(then));
+                return;
+            }
         }
+    }
+    if (then)
+        then();
+}
+
+// ---- USB receive --------------------------------------------------------------------------------
+// The adapter reads on its own thread; its result comes back here in order. Each receive carries
+// the rest of the code that followed it, and that rest runs only once the reply has been parsed and
+// every exchange the parse started (an identification starting the read) has ended, so requests,
+// replies and state changes keep the order they would have with a blocking read.
+
+void TConnectionCycle::UsbReceive(std::function<void()> then)
+{
+    state_.replyBuffer.Clear();
+    usbContinuations_.push_back(std::move(then));
+    usbInFlight_ = true;
+    const ReplyExpectation expect{state_.presencePending, state_.writePending};
+    std::weak_ptr<bool> alive = alive_;
+    usb_.UsbReadAsync(
+        kUsbReadCount,
+        [expect](const QByteArray& received) { return ReplyBytesNeeded(received, expect); },
+        [this, alive](const UsbReadResult& result) {
+            if (!alive.expired())
+                UsbReceived(result);
+        });
+}
+
+void TConnectionCycle::UsbReceived(const UsbReadResult& result)
+{
+    usbInFlight_ = false;
+    Guarded([&] {
+        if (result.failed) {
+            ShowLinkError();
+            return;
+        }
+        if (!result.bytes.isEmpty())
+            timer1_->Stop();
+        state_.replyBuffer.Replace(result.bytes);
+        ParseReplyBuffer();
+    });
+    RunUsbContinuations();
+}
+
+void TConnectionCycle::RunUsbContinuations()
+{
+    // A continuation may start another receive; the ones outside it wait for that one.
+    while (!usbInFlight_ && !usbContinuations_.empty()) {
+        std::function<void()> then = std::move(usbContinuations_.back());
+        usbContinuations_.pop_back();
+        if (then)
+            Guarded(then);
+    }
+    while (!usbInFlight_ && !waitingForLink_.empty()) {
+        std::function<void()> fn = std::move(waitingForLink_.front());
+        waitingForLink_.pop_front();
+        fn();
     }
 }
 
-void TConnectionCycle::UsbReceive()
+void TConnectionCycle::WhenLinkIdle(std::function<void()> fn)
 {
-    state_.replyBuffer.Clear();
-    QByteArray bytes;
-    try {
-        bytes = usb_.UsbRead(kUsbReadCount);
-    } catch (const std::exception&) {
-        ShowLinkError();
+    if (usbInFlight_)
+        waitingForLink_.push_back(std::move(fn));
+    else
+        fn();
+}
+
+void TConnectionCycle::OnTimerTick(int index, void (TConnectionCycle::*handler)())
+{
+    if (!usbInFlight_) {
+        Guarded([this, handler] { (this->*handler)(); });
         return;
     }
-    if (!bytes.isEmpty())
-        timer1_->Stop();
-    state_.replyBuffer.Replace(bytes);
-    ParseReplyBuffer();
+    // A timer that fell due during a blocking read would have fired once after it, and not at all
+    // if it was stopped in the meantime.
+    if (tickWaiting_[index])
+        return;
+    tickWaiting_[index] = true;
+    waitingForLink_.push_back([this, index, handler] {
+        tickWaiting_[index] = false;
+        ITimer* timers[] = {timer1_.get(), timer2_.get(), timer3_.get(), timer4_.get()};
+        if (timers[index]->Enabled())
+            Guarded([this, handler] { (this->*handler)(); });
+    });
 }
 
 void TConnectionCycle::Comm1RxChar(const QByteArray& bytes)
 {
+    if (usbInFlight_) {
+        waitingForLink_.push_back([this, bytes] { Comm1RxChar(bytes); });
+        return;
+    }
     Guarded([&] {
         timer1_->Stop();
         state_.replyBuffer.Append(bytes);
@@ -202,10 +277,8 @@ void TConnectionCycle::Timer1Timer()
     state_.identificationPending = true;
     timer3_->Start();
     timer1_->Stop();
-    if (UsbReady()) {
-        UsbReceive();
-        UsbStopBits(kTwoStopBits);
-    }
+    if (UsbReady())
+        UsbReceive([this] { UsbStopBits(kTwoStopBits); });
 }
 
 void TConnectionCycle::IdentificationReply()
@@ -254,14 +327,17 @@ void TConnectionCycle::Button1Click()
     state_.readPending = true;
     SetTransferButtons(false);
     view_.SetProgress(1, 20);
+    const auto watch = [this] {
+        if (state_.readPending)
+            timer4_->Start();
+    };
     try {
-        SendRequest(ReadRequest(), true);
+        SendRequest(ReadRequest(), true, watch);
     } catch (const std::exception&) {
-        // The watchdog below still ends the transaction, so the window does not stay busy.
+        // The watchdog still ends the transaction, so the window does not stay busy.
         LinkFailed();
+        watch();
     }
-    if (state_.readPending)
-        timer4_->Start();
 }
 
 void TConnectionCycle::ReadReply()
@@ -341,7 +417,7 @@ void TConnectionCycle::ContinueWrite()
         panel_.SetDisplayText(i, kValuePlaceholder);
     view_.SetMaxRpmText(kValuePlaceholder);
     if (UsbReady())
-        UsbReceive();
+        UsbReceive({});
 }
 
 void TConnectionCycle::WriteAcknowledged()

@@ -12,8 +12,10 @@
 #include <QByteArray>
 #include <QSet>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class IClock;
 class ITimer;
@@ -95,9 +97,16 @@ public:
     bool AlternateScale() const { return alternateScale_; }
     void SetTransferButtons(bool on);
 
-    // Sends a request by the link mode's rule. withReceive: over USB a blocking receive follows.
-    // Link errors propagate.
-    void SendRequest(const QByteArray& bytes, bool withReceive);
+    // Sends a request by the link mode's rule. withReceive: over USB a receive follows, and then
+    // runs once it has been parsed (along with every exchange that parse started); otherwise then
+    // runs at once. Link errors propagate, and then does not run.
+    void SendRequest(const QByteArray& bytes, bool withReceive, std::function<void()> then = {});
+
+    // Over USB the window does not wait for a reply: it goes on painting while the adapter reads.
+    // What would have waited behind the blocking read (timer ticks, the user's clicks, COM
+    // receptions) waits here instead and runs, in order, once the exchange is over.
+    bool UsbExchangeActive() const { return usbInFlight_; }
+    void WhenLinkIdle(std::function<void()> fn);
 
 private:
     // IReplyHandlers
@@ -110,7 +119,12 @@ private:
     void IdentificationReply() override;
     void ReplyBufferChanged(const ReplyBuffer& buffer) override;
 
-    void UsbReceive();
+    // Starts a USB receive; then runs after its reply has been parsed and every exchange started
+    // by that parse has ended, as after the blocking receive it stands for.
+    void UsbReceive(std::function<void()> then);
+    void UsbReceived(const UsbReadResult& result);
+    void RunUsbContinuations();
+    void OnTimerTick(int index, void (TConnectionCycle::*handler)());
     bool UsbReady();
     void UsbStopBits(int stopBits);
     void ContinueWrite();
@@ -140,4 +154,9 @@ private:
     bool linkLost_ = false;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
+    bool usbInFlight_ = false;
+    std::vector<std::function<void()>> usbContinuations_; // innermost last
+    std::deque<std::function<void()>> waitingForLink_;
+    bool tickWaiting_[4] = {false, false, false, false};
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // receives outliving the cycle
 };

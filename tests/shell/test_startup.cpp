@@ -258,7 +258,7 @@ TEST(Closing, ClosesAnOpenAdapterInAnyLinkMode)
     public:
         bool UsbReadyCheck() override { return true; }
         void UsbSend(const QByteArray&) override {}
-        QByteArray UsbRead(int) override { return {}; }
+        void UsbReadAsync(int, UsbReplyNeed, UsbReadDone done) override { done({}); }
         void UsbSetDataCharacteristics(int, int, int) override {}
         void UsbClose() override { ++closes; }
         int closes = 0;
