@@ -5,6 +5,7 @@
 // through the reply parser. Widget-free: the window is reached through ICycleView, the panel
 // through IParameterPanel, time through IClock.
 
+#include "protocol/eepromlog.h"
 #include "protocol/paramblock.h"
 #include "protocol/replyparser.h"
 #include "protocol/transport.h"
@@ -53,6 +54,10 @@ public:
     // Error boxes ("str2" caption) come through IBlockFields::ShowError. This one is the general
     // error report: a box with the error's text.
     virtual void ReportError(const QString& text) = 0;
+    // A box with the text and an OK button, nothing else.
+    virtual void ShowPlainMessage(const QString& text) = 0;
+    // The status bar's hint panel, for progress of long work.
+    virtual void ShowProgressHint(const QString& text) = 0;
 };
 
 class TConnectionCycle final : public IReplyHandlers {
@@ -70,8 +75,10 @@ public:
     void Button1Click();
     void Button2Click();
     void Button3Click();
-    // The log download comes with its own transaction; the watchdog already calls it.
+    // The log download (protocol/eepromlog.cpp); the watchdog calls it too.
     void EEPROM1Click();
+    QString EepromPath() const;
+    const TLogDownload& LogDownload() const { return log_; }
 
     // Bytes from the COM port's receive event (the window reads them from Comm1).
     void Comm1RxChar(const QByteArray& bytes);
@@ -110,6 +117,8 @@ private:
     bool UsbReady();
     void UsbStopBits(int stopBits);
     void ContinueWrite();
+    void SendLogRequest(const QByteArray& request);
+    void EndLogDownload();
     void LostRegulatorReset();
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
@@ -130,4 +139,5 @@ private:
     std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
+    TLogDownload log_;
 };

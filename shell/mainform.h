@@ -12,6 +12,7 @@
 #include <memory>
 
 class IClock;
+class IFileDialogs;
 class IMessageBoxes;
 class IUsbLink;
 class ISerialPort;
@@ -28,6 +29,7 @@ class QStatusBar;
 class TArrowButton;
 class TComm;
 class TNumEdit;
+class TParameterFiles;
 class TParameterPanel;
 
 // What the window is given from outside. Tests replace the clock, the message boxes and the links.
@@ -37,6 +39,7 @@ struct TMainFormEnv {
     IMessageBoxes* boxes = nullptr; // default: real message boxes
     IUsbLink* usb = nullptr;        // default: no adapter
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
+    IFileDialogs* dialogs = nullptr; // default: real file dialogs (OpenDlg, SaveDlg)
 };
 
 // The overwrite question's texts; translated like every other caption.
@@ -67,6 +70,12 @@ public:
     void AboutSWClick();
     void Image2Click(QLabel* flag);
     void OpenComPort();
+    // Parameter files. SaveParameterFile asks before replacing a file; false when the answer was
+    // "Ne" and the save dialog is to be shown again.
+    void OpenClick();
+    void SaveasClick();
+    void LoadParameterFile(const QString& fileName);
+    bool SaveParameterFile(const QString& fileName);
 
     // Left column handlers.
     void UpAClick();
@@ -132,6 +141,8 @@ private:
     void SetFileMenuEnabled(bool on) override;
     void DisableMaxRpm() override;
     void ReportError(const QString& text) override { ShowGeneralError(text); }
+    void ShowProgressHint(const QString& text) override;
+    void ShowPlainMessage(const QString& text) override;
 
     void BuildWindow();
     void BuildLeftColumn(QWidget* panel1);
@@ -149,10 +160,12 @@ private:
     TMainFormEnv env_;
     std::unique_ptr<IClock> ownClock_;
     std::unique_ptr<IMessageBoxes> ownBoxes_;
+    std::unique_ptr<IFileDialogs> ownDialogs_;
     std::unique_ptr<IUsbLink> ownUsb_;
     std::unique_ptr<ISerialPort> ownCom_;
     IClock* clock_ = nullptr;
     IMessageBoxes* boxes_ = nullptr;
+    IFileDialogs* dialogs_ = nullptr;
     IUsbLink* usb_ = nullptr;
     ISerialPort* com_ = nullptr;
 
@@ -165,6 +178,7 @@ private:
 
     std::unique_ptr<TComm> comm1_;
     std::unique_ptr<TParameterPanel> panel_;
+    std::unique_ptr<TParameterFiles> paramFiles_;
     std::unique_ptr<TConnectionCycle> cycle_;
     QDialog* nastaveni_ = nullptr;
 
