@@ -39,7 +39,8 @@ struct TMainFormEnv {
     IMessageBoxes* boxes = nullptr; // default: real message boxes
     IUsbLink* usb = nullptr;        // default: no adapter
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
-    IFileDialogs* dialogs = nullptr; // default: real file dialogs (OpenDlg, SaveDlg)
+    // default: real file dialogs (OpenDlg, SaveDlg)
+    IFileDialogs* dialogs = nullptr;
 };
 
 // The overwrite question's texts; translated like every other caption.

@@ -74,7 +74,7 @@ struct TDownloadCase {
     std::vector<regsim::Bytes> log;
     std::set<int> spoiled; // log replies with a wrong check byte, counted from 1
     QByteArray file;
-    int logRequests;    // start, next and repeat requests together
+    int logRequests;       // start, next and repeat requests together
     bool badCommunication; // ended with the fixed message
 };
 
@@ -136,12 +136,13 @@ TEST_P(Download, StoresTheRecordsAndReturnsToIdle)
     EXPECT_TRUE(fx.Connected());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Eeprom, Download, testing::Combine(testing::Values(Link::Com, Link::Usb),
-                                       testing::ValuesIn(kDownloads)),
-    [](const auto& info) {
-        return LinkName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
-    });
+INSTANTIATE_TEST_SUITE_P(Eeprom, Download,
+                         testing::Combine(testing::Values(Link::Com, Link::Usb),
+                                          testing::ValuesIn(kDownloads)),
+                         [](const auto& info) {
+                             return LinkName(std::get<0>(info.param)) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
 
 class EepromLink : public testing::TestWithParam<Link> {};
 

@@ -20,9 +20,7 @@ struct TFilesWindow : TCycleFixture {
     std::vector<bool> presenceDuringDialog;
     void WatchDialogs()
     {
-        dialogs.whileShown = [this] {
-            presenceDuringDialog.push_back(Cycle().Timer2().Enabled());
-        };
+        dialogs.whileShown = [this] { presenceDuringDialog.push_back(Cycle().Timer2().Enabled()); };
     }
 };
 
@@ -47,15 +45,14 @@ TEST(ParamFiles, SaveDialogStartsInTheModelFolderAndWritesTheFile)
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
     const QByteArray saved = ReadBytes(fx.InFolder("mine.zeq"));
     // The demo regulator's values as the window shows them, then the six chosen items.
-    EXPECT_TRUE(saved.endsWith("Data\r\n1\r\n0\r\n2\r\n0\r\n3\r\n1\r\n"))
-        << saved.toStdString();
+    EXPECT_TRUE(saved.endsWith("Data\r\n1\r\n0\r\n2\r\n0\r\n3\r\n1\r\n")) << saved.toStdString();
     EXPECT_EQ(saved.count("\r\n"), 10);
 }
 
 struct TOverwriteCase {
     const char* name;
-    QList<bool> answers;  // to the overwrite question, in order
-    QStringList dialog;   // answers of the save dialogs, in order
+    QList<bool> answers; // to the overwrite question, in order
+    QStringList dialog;  // answers of the save dialogs, in order
     int dialogsShown;
     bool replaced;
 };
@@ -120,8 +117,7 @@ TEST(ParamFiles, OpenLoadsThePanelAndGroup0RunsTheMasterSwitch)
     ASSERT_EQ(fx.dialogs.requests.size(), 1);
     EXPECT_FALSE(fx.dialogs.wasSave[0]);
     EXPECT_EQ(fx.dialogs.requests[0].initialDir, fx.Folder());
-    EXPECT_EQ(fx.dialogs.requests[0].filter,
-              "Soubory aplikace Korvalinex regulator [*.zeq]|*.zeq");
+    EXPECT_EQ(fx.dialogs.requests[0].filter, "Soubory aplikace Korvalinex regulator [*.zeq]|*.zeq");
     EXPECT_EQ(fx.presenceDuringDialog, std::vector<bool>{false});
     EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
     EXPECT_EQ(p.DisplayText(0), "1");
