@@ -5,11 +5,14 @@
 #include "common/clock.h"
 #include "common/errors.h"
 #include "link/commconnect.h"
+#include "models/modelfile.h"
+#include "models/paramfile.h"
 #include "models/parampanel.h"
 #include "protocol/frames.h"
 #include "shell/about.h"
 #include "shell/comport.h"
 #include "shell/formcaption.h"
+#include "shell/filedialogs.h"
 #include "shell/messageboxes.h"
 #include "shell/numedit.h"
 #include "shell/pictures.h"
@@ -128,10 +131,13 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
         ownUsbLink_ = link.get();
         // Listed but not ours to open: the most common reason that nothing ever connects.
         link->onPermissionDenied = [this](const QString& detail) {
-            SetApplicationHint(Msg("str110").arg(detail));
+            SetApplicationHint(Msg("str116").arg(detail));
         };
         ownUsb_ = std::move(link);
     }
+    if (!env_.dialogs)
+        ownDialogs_ = std::make_unique<TQtFileDialogs>(this);
+    dialogs_ = env_.dialogs ? env_.dialogs : ownDialogs_.get();
     usb_ = env_.usb ? env_.usb : ownUsb_.get();
 
     // Comm1 as built into the window: 600 baud, device "Com1", all nine line events, closed.
@@ -154,6 +160,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
         Panel1, Panel, smlMsgLangRes1_,
         [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
         [this](const QString& text) { ShowGeneralError(text); });
+    paramFiles_ = std::make_unique<TParameterFiles>(*panel_, smlMsgLangRes1_,
+                                                    [this](const QString& t) { ShowError(t); });
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
                                                 smlMsgLangRes1_, *com_, *usb_, env_.programDir);
     FormCreate();
@@ -171,6 +179,7 @@ TMainForm::~TMainForm()
     }
     // The cycle and the panel reach into the window's controls: they go first.
     cycle_.reset();
+    paramFiles_.reset();
     panel_.reset();
     comm1_.reset();
 }
@@ -472,6 +481,12 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     AboutSW =
         add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
 
+    connect(Open, &QAction::triggered, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { OpenClick(); }); });
+    });
+    connect(Saveas, &QAction::triggered, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { SaveasClick(); }); });
+    });
     connect(EEPROM1, &QAction::triggered, this, [this] {
         cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
     });
@@ -639,6 +654,65 @@ void TMainForm::SelectLanguage(int index)
         cycle_->Timer2().Start();
 }
 
+// ---- parameter files
+// ------------------------------------------------------------------------------------
+
+void TMainForm::OpenClick()
+{
+    if (!ParameterPanelExists(*panel_)) {
+        ShowError(Msg("str110"));
+        return;
+    }
+    // No presence query may run while the modal dialog is open.
+    const bool presenceRunning = cycle_->Timer2().Enabled();
+    cycle_->Timer2().Stop();
+    const QString folder = ParameterFolder(env_.programDir, LnH->text());
+    RunGuarded([&] {
+        const QString name = dialogs_->OpenDlg(
+            TFileDialogRequest{folder, QString(), Msg("str84"), QStringLiteral("*.zeq")});
+        if (!name.isEmpty())
+            LoadParameterFile(name);
+    });
+    if (presenceRunning)
+        cycle_->Timer2().Start();
+}
+
+void TMainForm::SaveasClick()
+{
+    if (!ParameterPanelExists(*panel_)) {
+        ShowError(Msg("str110"));
+        return;
+    }
+    const bool presenceRunning = cycle_->Timer2().Enabled();
+    cycle_->Timer2().Stop();
+    const QString folder = ParameterFolder(env_.programDir, LnH->text());
+    RunGuarded([&] {
+        // "Ne" to the overwrite question shows the dialog anew with the proposed name.
+        for (;;) {
+            const QString name = dialogs_->SaveDlg(
+                TFileDialogRequest{folder, folder + QLatin1Char('/') + kParamFileProposedName,
+                                   kParamFileSaveFilter, QStringLiteral("*.zeq")});
+            if (name.isEmpty() || SaveParameterFile(name))
+                break;
+        }
+    });
+    if (presenceRunning)
+        cycle_->Timer2().Start();
+}
+
+void TMainForm::LoadParameterFile(const QString& fileName)
+{
+    paramFiles_->LoadParameterFile(fileName);
+}
+
+bool TMainForm::SaveParameterFile(const QString& fileName)
+{
+    if (QFileInfo::exists(fileName) && !AskOverwrite())
+        return false;
+    paramFiles_->SaveParameterFile(fileName);
+    return true;
+}
+
 // ---- hints
 // --------------------------------------------------------------------------------------------
 
@@ -801,6 +875,13 @@ void TMainForm::SetTransferButtonsEnabled(bool on)
     Button3->setEnabled(on);
     if (EEPROM1->isVisible())
         EEPROM1->setEnabled(on);
+}
+
+void TMainForm::ShowProgressHint(const QString& text) { SetApplicationHint(text); }
+
+void TMainForm::ShowPlainMessage(const QString& text)
+{
+    boxes_->Show(TBoxKind::Plain, QString(), text);
 }
 
 void TMainForm::SetEepromVisible(bool on) { EEPROM1->setVisible(on); }

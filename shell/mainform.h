@@ -12,6 +12,7 @@
 #include <memory>
 
 class IClock;
+class IFileDialogs;
 class IMessageBoxes;
 class IUsbLink;
 class ISerialPort;
@@ -29,6 +30,7 @@ class TArrowButton;
 class TComm;
 class TFormCaption;
 class TNumEdit;
+class TParameterFiles;
 class TParameterPanel;
 class TUsbLink;
 class IFtErrorBox;
@@ -40,6 +42,8 @@ struct TMainFormEnv {
     IMessageBoxes* boxes = nullptr; // default: real message boxes
     IUsbLink* usb = nullptr;        // default: the FTDI adapter link (TUsbLink)
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
+    // default: real file dialogs (OpenDlg, SaveDlg)
+    IFileDialogs* dialogs = nullptr;
 };
 
 // The overwrite question's texts; translated like every other caption.
@@ -70,6 +74,12 @@ public:
     void AboutSWClick();
     void Image2Click(QLabel* flag);
     void OpenComPort();
+    // Parameter files. SaveParameterFile asks before replacing a file; false when the answer was
+    // "Ne" and the save dialog is to be shown again.
+    void OpenClick();
+    void SaveasClick();
+    void LoadParameterFile(const QString& fileName);
+    bool SaveParameterFile(const QString& fileName);
 
     // Left column handlers.
     void UpAClick();
@@ -140,6 +150,8 @@ private:
     void SetFileMenuEnabled(bool on) override;
     void DisableMaxRpm() override;
     void ReportError(const QString& text) override { ShowGeneralError(text); }
+    void ShowProgressHint(const QString& text) override;
+    void ShowPlainMessage(const QString& text) override;
 
     void BuildWindow();
     void BuildLeftColumn(QWidget* panel1);
@@ -158,11 +170,13 @@ private:
     std::unique_ptr<IClock> ownClock_;
     std::unique_ptr<IMessageBoxes> ownBoxes_;
     std::unique_ptr<IFtErrorBox> ftErrorBox_;
+    std::unique_ptr<IFileDialogs> ownDialogs_;
     std::unique_ptr<IUsbLink> ownUsb_;
     TUsbLink* ownUsbLink_ = nullptr;
     std::unique_ptr<ISerialPort> ownCom_;
     IClock* clock_ = nullptr;
     IMessageBoxes* boxes_ = nullptr;
+    IFileDialogs* dialogs_ = nullptr;
     IUsbLink* usb_ = nullptr;
     ISerialPort* com_ = nullptr;
 
@@ -175,6 +189,7 @@ private:
 
     std::unique_ptr<TComm> comm1_;
     std::unique_ptr<TParameterPanel> panel_;
+    std::unique_ptr<TParameterFiles> paramFiles_;
     std::unique_ptr<TConnectionCycle> cycle_;
     QDialog* nastaveni_ = nullptr;
 
