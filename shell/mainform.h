@@ -27,6 +27,7 @@ class QScrollArea;
 class QStatusBar;
 class TArrowButton;
 class TComm;
+class TNastaveni;
 class TNumEdit;
 class TParameterPanel;
 
@@ -90,6 +91,8 @@ public:
     TConnectionCycle& Cycle() { return *cycle_; }
     TParameterPanel& ParamPanel() { return *panel_; }
     TComm& Comm1() { return *comm1_; }
+    // The connection settings dialog; the USB ready check lists adapters into it while it is active.
+    TNastaveni* Nastaveni() { return nastaveni_; }
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
     TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
@@ -143,6 +146,8 @@ private:
     void StepThrottle(TNumEdit* edit, double step, double low, double high);
     void ClampThrottle(TNumEdit* edit, double low, double high);
     void RunGuarded(const std::function<void()>& fn);
+    void CreateNastaveni();
+    void ResumeConnecting();
     void SelectLanguage(int index);
     QString Msg(const char* key) const;
 
@@ -166,7 +171,7 @@ private:
     std::unique_ptr<TComm> comm1_;
     std::unique_ptr<TParameterPanel> panel_;
     std::unique_ptr<TConnectionCycle> cycle_;
-    QDialog* nastaveni_ = nullptr;
+    TNastaveni* nastaveni_ = nullptr;
 
 public:
     // Controls, by their component names.
