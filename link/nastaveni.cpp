@@ -243,6 +243,8 @@ void TNastaveni::FormActivate()
     lastPortListMs_ = timer.elapsed();
     CB1->clear();
     CB1->addItems(ports);
+    // No port is picked until the user picks one, whatever the list holds.
+    CB1->setCurrentIndex(-1);
     FitComboWidth();
 
     LV->clear();
