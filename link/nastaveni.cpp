@@ -52,8 +52,8 @@ void FitToRight(QWidget* w, int right)
     w->resize(std::max(w->width(), std::min(w->sizeHint().width(), right - w->x())), w->height());
 }
 
-QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y, int w,
-                 int h, int pixels)
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h,
+                 int pixels)
 {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QString::fromLatin1(name));

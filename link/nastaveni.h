@@ -45,16 +45,16 @@ struct TNastaveniHost {
     // False when start-up stopped before reading setup.ini: the two fields then hold defaults, not
     // the user's values.
     std::function<bool()> settingsRead;
-    std::function<bool()> comActive;     // Comm1 is open
-    std::function<void()> openComPort;   // OpenComPort on *portName; throws when it fails
-    std::function<void()> closeComPort;  // closes Comm1
-    std::function<bool()> usbReadyCheck; // the main window's UsbReadyCheck
-    std::function<void()> linkChosen;    // after "Nastavit" opened the chosen link
+    std::function<bool()> comActive;        // Comm1 is open
+    std::function<void()> openComPort;      // OpenComPort on *portName; throws when it fails
+    std::function<void()> closeComPort;     // closes Comm1
+    std::function<bool()> usbReadyCheck;    // the main window's UsbReadyCheck
+    std::function<void()> linkChosen;       // after "Nastavit" opened the chosen link
     IUsbDeviceSource* usbDevices = nullptr; // null: no adapter can be listed
     std::function<void()> showLinkError;    // the "str53" box with the "str2" caption
     std::function<QString(const QString& key)> lookupMessage;
     std::function<void(const QString& text)> reportError; // the general error report
-    TPortListDirs portDirs;                                // where serial devices are looked for
+    TPortListDirs portDirs;                               // where serial devices are looked for
 };
 
 class TNastaveni : public QDialog, public IUsbDeviceList {

@@ -108,7 +108,7 @@ QStringList ListSerialPorts(const TPortListDirs& dirs)
         if (!IsSerialDeviceName(name))
             continue;
         const QString path = dev.filePath(name);
-        struct stat st{};
+        struct stat st {};
         if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
             continue;
         if (SysfsSaysNoUart(dirs.sysTty, name))

@@ -7,7 +7,7 @@
 #include <QStringList>
 
 struct TPortListDirs {
-    QString dev = QStringLiteral("/dev");           // where the device nodes are
+    QString dev = QStringLiteral("/dev");              // where the device nodes are
     QString sysTty = QStringLiteral("/sys/class/tty"); // the kernel's view of them (port types)
 };
 

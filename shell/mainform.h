@@ -91,7 +91,8 @@ public:
     TConnectionCycle& Cycle() { return *cycle_; }
     TParameterPanel& ParamPanel() { return *panel_; }
     TComm& Comm1() { return *comm1_; }
-    // The connection settings dialog; the USB ready check lists adapters into it while it is active.
+    // The connection settings dialog; the USB ready check lists adapters into it while it is
+    // active.
     TNastaveni* Nastaveni() { return nastaveni_; }
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }

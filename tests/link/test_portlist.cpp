@@ -49,7 +49,7 @@ struct DeviceFolder {
 
 TEST(PortList, NaturalOrderComparesNumbersByValue)
 {
-    const QStringList expected = {"rfcomm0", "ttyACM0", "ttyS0",   "ttyS2",   "ttyS02x",
+    const QStringList expected = {"rfcomm0", "ttyACM0", "ttyS0",   "ttyS2",    "ttyS02x",
                                   "ttyS10",  "ttyUSB1", "ttyUSB9", "ttyUSB10", "ttyUSB100"};
     QStringList shuffled = expected;
     for (int round = 0; round < 20; ++round) {
@@ -74,8 +74,8 @@ TEST(PortList, OnlySerialDeviceNamesQualify)
 TEST(PortList, ListsOpenableSerialDevicesInNaturalOrderAndLeavesOutPortsInUse)
 {
     DeviceFolder f;
-    for (const char* name : {"ttyUSB0", "ttyS10", "ttyS2", "ttyUSB1", "ttyACM0", "ttyS4",
-                             "console", "ttyAMA0", "ttyACM1"})
+    for (const char* name : {"ttyUSB0", "ttyS10", "ttyS2", "ttyUSB1", "ttyACM0", "ttyS4", "console",
+                             "ttyAMA0", "ttyACM1"})
         f.Add(name);
     // The serial component has ttyUSB1 open: its lock keeps it out.
     TComm comm;
@@ -135,7 +135,8 @@ TEST(PortList, TheOpenPortComesLastAndOnce)
     comm.Close();
     EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, held)),
               Lines({f.Path("ttyUSB0"), f.Path("ttyUSB1"), f.Path("ttyUSB2")}));
-    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, "COM9")), Lines(BuildPortList(f.Dirs(), false, held)));
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, "COM9")),
+              Lines(BuildPortList(f.Dirs(), false, held)));
 }
 
 TEST(PortList, ProbeRefusesNamesThatAreNoTerminal)

@@ -207,8 +207,9 @@ TEST_F(NastaveniTest, FormHasEveryControlWhereTheLayoutPutsIt)
             EXPECT_EQ(l->text(), r.text);
         }
         // Nothing shown is cut: the text fits the control and the control fits the dialog.
-        if (r.shown)
+        if (r.shown) {
             EXPECT_LE(r.w->mapTo(dlg, QPoint(r.w->width(), 0)).x(), dlg->width());
+        }
         if (r.shown && !r.text.isEmpty()) {
             EXPECT_GE(r.w->width(), r.w->sizeHint().width());
         }
@@ -237,15 +238,17 @@ TEST_F(NastaveniTest, EachActivationShowsThePageOfTheLinkModeAndTakesTheLanguage
         bool comPage;
         const char* languageFile;
     } cases[] = {
-        {"COM", "EN", true, "Languages/EN.ini"}, {"USB", "CZ", false, "Languages/CZ.ini"},
-        {"usb", "Other", false, "Languages/Other.ini"}, {"", "cz", false, ""},
+        {"COM", "EN", true, "Languages/EN.ini"},
+        {"USB", "CZ", false, "Languages/CZ.ini"},
+        {"usb", "Other", false, "Languages/Other.ini"},
+        {"", "cz", false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.device);
         dlg = nullptr;
         form.reset();
-        Start(QByteArray("[SETUP]\r\nCOM=") + dev.filePath("none").toUtf8() + "\r\nDEVICE=" +
-              c.device + "\r\nLANGUAGE=" + c.language + "\r\n");
+        Start(QByteArray("[SETUP]\r\nCOM=") + dev.filePath("none").toUtf8() +
+              "\r\nDEVICE=" + c.device + "\r\nLANGUAGE=" + c.language + "\r\n");
         // The titles come from the hidden labels, which carry the translated texts.
         dlg->Label4->setText("Serial number");
         Activate();
