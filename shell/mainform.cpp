@@ -5,6 +5,7 @@
 #include "common/clock.h"
 #include "common/errors.h"
 #include "link/commconnect.h"
+#include "link/nastaveni.h"
 #include "models/modelfile.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
@@ -529,10 +530,7 @@ void TMainForm::FormCreate()
 {
     // The settings dialog exists before the link is opened: the USB check asks whether it is
     // active.
-    nastaveni_ = new QDialog(this);
-    nastaveni_->setObjectName(QStringLiteral("Nastaveni"));
-    nastaveni_->setWindowTitle(QStringLiteral("Nastavení . . ."));
-    nastaveni_->resize(360, 240);
+    CreateNastaveni();
 
     cycle_->ClearWorkingState();
     if (ownUsbLink_)
@@ -574,6 +572,40 @@ void TMainForm::FormCreate()
 }
 
 void TMainForm::OpenComPort() { com_->OpenComPort(settings_.com); }
+
+void TMainForm::CreateNastaveni()
+{
+    TNastaveniHost host;
+    host.programDir = env_.programDir;
+    host.linkMode = &settings_.device;
+    host.portName = &settings_.com;
+    host.languageCode = [this] { return settings_.language; };
+    host.settingsRead = [this] { return settingsRead_; };
+    host.comActive = [this] { return com_->Active(); };
+    host.openComPort = [this] { OpenComPort(); };
+    host.closeComPort = [this] { comm1_->Close(); };
+    host.usbReadyCheck = [this] { return usb_->UsbReadyCheck(); };
+    host.linkChosen = [this] { ResumeConnecting(); };
+    host.showLinkError = [this] { ShowError(Msg("str53")); };
+    host.lookupMessage = [this](const QString& key) { return smlMsgLangRes1_.LookupMessage(key); };
+    host.reportError = [this](const QString& text) { ShowGeneralError(text); };
+    // The window's own adapter link lists into the dialog while it is active; a link that tests
+    // supply may offer the same through the interfaces.
+    host.usbDevices = ownUsbLink_ ? ownUsbLink_ : dynamic_cast<IUsbDeviceSource*>(usb_);
+    nastaveni_ = new TNastaveni(std::move(host), this);
+    if (ownUsbLink_)
+        ownUsbLink_->SetDeviceList(nastaveni_);
+}
+
+void TMainForm::ResumeConnecting()
+{
+    // Start-up could not open the configured port, so no attempts were started; a link chosen in
+    // the settings dialog starts them, as a working link does at start-up. A running cycle goes on.
+    TConnectionCycle& c = *cycle_;
+    if (!c.Timer1().Enabled() && !c.Timer2().Enabled() && !c.Timer3().Enabled() &&
+        !c.Timer4().Enabled() && !c.State().busy)
+        c.StartConnecting();
+}
 
 void TMainForm::FormClose()
 {

@@ -29,6 +29,7 @@ class QStatusBar;
 class TArrowButton;
 class TComm;
 class TFormCaption;
+class TNastaveni;
 class TNumEdit;
 class TParameterFiles;
 class TParameterPanel;
@@ -108,6 +109,9 @@ public:
     // The window's own USB link (device table, device count, the dialog's device list); nullptr
     // when the environment supplied another.
     TUsbLink* UsbLink() { return ownUsbLink_; }
+    // The connection settings dialog; the USB ready check lists adapters into it while it is
+    // active.
+    TNastaveni* Nastaveni() { return nastaveni_; }
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
     TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
@@ -163,6 +167,8 @@ private:
     void StepThrottle(TNumEdit* edit, double step, double low, double high);
     void ClampThrottle(TNumEdit* edit, double low, double high);
     void RunGuarded(const std::function<void()>& fn);
+    void CreateNastaveni();
+    void ResumeConnecting();
     void SelectLanguage(int index);
     QString Msg(const char* key) const;
 
@@ -191,7 +197,7 @@ private:
     std::unique_ptr<TParameterPanel> panel_;
     std::unique_ptr<TParameterFiles> paramFiles_;
     std::unique_ptr<TConnectionCycle> cycle_;
-    QDialog* nastaveni_ = nullptr;
+    TNastaveni* nastaveni_ = nullptr;
 
 public:
     // Controls, by their component names.
