@@ -1,5 +1,6 @@
 #include "shell/about.h"
 
+#include "i18n/languages.h"
 #include "shell/pictures.h"
 
 #include <QEvent>
@@ -71,18 +72,12 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
         if (child->isWidgetType())
             child->installEventFilter(this);
 
-    // The texts of the current language come with the language files; the box only knows which
-    // file.
-    static const struct {
-        const char* code;
-        const char* file;
-    } files[] = {{"CZ", "Languages/CZ.ini"},
-                 {"EN", "Languages/EN.ini"},
-                 {"GE", "Languages/GE.ini"},
-                 {"Other", "Languages/Other.ini"}};
-    for (const auto& f : files)
-        if (languageCode == QLatin1String(f.code))
-            languageFile_ = programDir + QLatin1String(f.file);
+    // The box's own form component takes the current language each time the box becomes active.
+    languageFile_ = LanguageFileOf(languageCode);
+    if (!languageFile_.isEmpty())
+        languageFile_.prepend(programDir);
+    AttachFormLanguage(this, programDir, [languageCode] { return languageCode; },
+                       {QStringLiteral("Caption"), QStringLiteral("Hint")});
 
     if (parent) {
         const QRect pg = parent->frameGeometry();

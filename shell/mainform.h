@@ -27,6 +27,8 @@ class QScrollArea;
 class QStatusBar;
 class TArrowButton;
 class TComm;
+class TsmlFormLangRes;
+class TsmlMenuLangRes;
 class TNumEdit;
 class TParameterPanel;
 
@@ -39,8 +41,15 @@ struct TMainFormEnv {
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
 };
 
-// The overwrite question's texts; translated like every other caption.
-struct TMessageDlg {
+// The overwrite question's texts: a component of the window, translated like every other caption
+// (MessageDlg_Caption, MessageDlg_Text, MessageDlg_Button1Caption, MessageDlg_Button2Caption).
+class TMessageDlg : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString caption MEMBER caption)
+    Q_PROPERTY(QString text MEMBER text)
+    Q_PROPERTY(QString button1Caption MEMBER button1Caption)
+    Q_PROPERTY(QString button2Caption MEMBER button2Caption)
+public:
     QString caption = QStringLiteral("Otázka ...");
     QString text = QStringLiteral("Soubor již existuje. Nahradit stávající soubor?");
     QString button1Caption = QStringLiteral("Ano");
@@ -93,6 +102,8 @@ public:
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
     TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
+    TsmlFormLangRes& FormLangRes() { return *smlFormLangRes1_; }
+    TsmlMenuLangRes& MenuLangRes() { return *smlMenuLangRes1_; }
     QString HelpFile() const { return helpFile_; }
     QString HintText() const { return hint_; }
     TMessageDlg& MessageDlg() { return messageDlg_; }
@@ -144,6 +155,8 @@ private:
     void ClampThrottle(TNumEdit* edit, double low, double high);
     void RunGuarded(const std::function<void()>& fn);
     void SelectLanguage(int index);
+    void CreateLanguageComponents();
+    void FitLeftColumn();
     QString Msg(const char* key) const;
 
     TMainFormEnv env_;
@@ -157,6 +170,8 @@ private:
     ISerialPort* com_ = nullptr;
 
     TsmlMsgLangRes smlMsgLangRes1_;
+    TsmlFormLangRes* smlFormLangRes1_ = nullptr;
+    TsmlMenuLangRes* smlMenuLangRes1_ = nullptr;
     TUserSettings settings_;
     bool settingsRead_ = false;
     QString helpFile_;
