@@ -73,9 +73,8 @@ void TsmlFormLangRes::ApplyFont()
         font.setFamily(*name);
         changed = true;
     }
-    const int size =
-        ParseFontSize(GetPrivateProfileString(stem, stem + QLatin1String("_FontSize"),
-                                              QStringLiteral("0"), LangFilePath()));
+    const int size = ParseFontSize(GetPrivateProfileString(stem, stem + QLatin1String("_FontSize"),
+                                                           QStringLiteral("0"), LangFilePath()));
     // A negative size is a height in pixels, as the old font sizes had it.
     if (size > 0) {
         font.setPointSize(size);
@@ -106,7 +105,9 @@ QList<QPair<QString, QString>> TsmlFormLangRes::Texts()
     if (!qobject_cast<QWidget*>(Owner()))
         return texts;
     Visit([&texts](const QString& key, const QString& current,
-                   const std::function<void(const QString&)>&) { texts.append({key, current}); });
+                   const std::function<void(const QString&)>&) {
+        texts.append({key, current});
+    });
     return texts;
 }
 

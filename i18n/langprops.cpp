@@ -94,7 +94,9 @@ const ListRow kListRows[] = {
              items.append(l->item(i)->text());
          return items;
      },
-     [](QObject* o, int i, const QString& v) { static_cast<QListWidget*>(o)->item(i)->setText(v); }},
+     [](QObject* o, int i, const QString& v) {
+         static_cast<QListWidget*>(o)->item(i)->setText(v);
+     }},
     {"Tabs", Is<QTabWidget>,
      [](QObject* o) {
          auto* t = static_cast<QTabWidget*>(o);
@@ -130,8 +132,9 @@ std::optional<TLangProperty> ObjectProperty(QObject* obj, const QString& name)
     for (const QByteArray& dynamic : obj->dynamicPropertyNames()) {
         if (name.compare(QString::fromLatin1(dynamic), Qt::CaseInsensitive) == 0 &&
             obj->property(dynamic).metaType().id() == QMetaType::QString) {
-            return TLangProperty{[obj, dynamic] { return obj->property(dynamic).toString(); },
-                                 [obj, dynamic](const QString& v) { obj->setProperty(dynamic, v); }};
+            return TLangProperty{
+                [obj, dynamic] { return obj->property(dynamic).toString(); },
+                [obj, dynamic](const QString& v) { obj->setProperty(dynamic, v); }};
         }
     }
     return std::nullopt;

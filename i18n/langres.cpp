@@ -20,10 +20,7 @@ bool IsWindowOrContainer(const QObject* owner)
     return true;
 }
 
-QString DefaultProgramDir()
-{
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/');
-}
+QString DefaultProgramDir() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
 
 } // namespace
 

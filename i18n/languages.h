@@ -37,7 +37,6 @@ bool ApplyCurrentLanguage(QWidget* form, const QString& code);
 // Gives form its own form component (section: form's object name; the given string properties,
 // "Tabs" and "Items"; the window caption included) and makes it take the language of
 // currentCode() each time form becomes the active window. The component starts with "DefLang.ini".
-TsmlFormLangRes* AttachFormLanguage(QWidget* form, const QString& programDir,
-                                    std::function<QString()> currentCode,
-                                    const QStringList& stringProperties = {
-                                        QStringLiteral("Caption")});
+TsmlFormLangRes*
+AttachFormLanguage(QWidget* form, const QString& programDir, std::function<QString()> currentCode,
+                   const QStringList& stringProperties = {QStringLiteral("Caption")});

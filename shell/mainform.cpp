@@ -437,14 +437,14 @@ void TMainForm::CreateLanguageComponents()
     smlMenuLangRes1_ = new TsmlMenuLangRes(this, env_.programDir);
     smlMenuLangRes1_->setObjectName(QStringLiteral("smlMenuLangRes1"));
     smlMsgLangRes1_.setObjectName(QStringLiteral("smlMsgLangRes1"));
-    for (TsmlLangRes* res :
-         std::initializer_list<TsmlLangRes*>{smlFormLangRes1_, smlMenuLangRes1_, &smlMsgLangRes1_}) {
+    for (TsmlLangRes* res : std::initializer_list<TsmlLangRes*>{smlFormLangRes1_, smlMenuLangRes1_,
+                                                                &smlMsgLangRes1_}) {
         res->SetAutoCreateMode(false);
         res->SetIgnoreEmptyString(true);
     }
-    smlFormLangRes1_->SetStringProperties({QStringLiteral("Caption"), QStringLiteral("Hint"),
-                                           QStringLiteral("Button1Caption"),
-                                           QStringLiteral("Button2Caption"), QStringLiteral("Text")});
+    smlFormLangRes1_->SetStringProperties(
+        {QStringLiteral("Caption"), QStringLiteral("Hint"), QStringLiteral("Button1Caption"),
+         QStringLiteral("Button2Caption"), QStringLiteral("Text")});
     smlFormLangRes1_->SetStringsProperties({QStringLiteral("Tabs"), QStringLiteral("Items")});
     smlFormLangRes1_->SetIgnoreFormCaption(true);
     smlMenuLangRes1_->SetMenu(MainMenu);

@@ -185,9 +185,10 @@ TEST(FormLangRes, FontSizeTakesDecimalAndHexadecimal)
     const struct {
         const char* text;
         int size;
-    } table[] = {{"12", 12},  {"0x0C", 12}, {"0X0c", 12}, {"$0c", 12}, {" 9 ", 9},   {"-13", -13},
-                 {"0", 0},    {"", 0},      {"abc", 0},   {"12pt", 0}, {"0x", 0},   {"$-5", 0},
-                 {"--5", 0},  {"$", 0},     {"1.5", 0},   {"+7", 7},   {"99999999999", 0}};
+    } table[] = {{"12", 12},   {"0x0C", 12},      {"0X0c", 12}, {"$0c", 12}, {" 9 ", 9},
+                 {"-13", -13}, {"0", 0},          {"", 0},      {"abc", 0},  {"12pt", 0},
+                 {"0x", 0},    {"$-5", 0},        {"--5", 0},   {"$", 0},    {"1.5", 0},
+                 {"+7", 7},    {"99999999999", 0}};
     for (const auto& row : table)
         EXPECT_EQ(ParseFontSize(QString::fromLatin1(row.text)), row.size) << row.text;
 }
