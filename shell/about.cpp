@@ -11,6 +11,10 @@
 
 namespace {
 
+constexpr char kBasePixels[] = "basePixels";
+constexpr int kSideMargin = 12;
+constexpr int kSmallestPixels = 8;
+
 QLabel* Line(QWidget* parent, const char* name, const QString& text, int pixels, bool bold)
 {
     auto* l = new QLabel(text, parent);
@@ -19,6 +23,7 @@ QLabel* Line(QWidget* parent, const char* name, const QString& text, int pixels,
     f.setPixelSize(pixels);
     f.setBold(bold);
     l->setFont(f);
+    l->setProperty(kBasePixels, pixels);
     l->setAlignment(Qt::AlignHCenter);
     return l;
 }
@@ -37,7 +42,7 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     setAutoFillBackground(true);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setContentsMargins(kSideMargin, 10, kSideMargin, 10);
     layout->setSpacing(2);
     Label7 = Line(this, "Label7", QStringLiteral("KORVALINEX v. 1.0.9"), 19, false);
     Image1 = new QLabel(this);
@@ -79,9 +84,34 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     AttachFormLanguage(this, programDir, [languageCode] { return languageCode; },
                        {QStringLiteral("Caption"), QStringLiteral("Hint")});
 
+    FitLines();
+
     if (parent) {
         const QRect pg = parent->frameGeometry();
         move(pg.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+}
+
+bool TAbout::event(QEvent* e)
+{
+    const bool handled = QDialog::event(e);
+    // The language component has applied the texts of the current language by now.
+    if (e->type() == QEvent::WindowActivate)
+        FitLines();
+    return handled;
+}
+
+void TAbout::FitLines()
+{
+    const int room = kWidth - 2 * kSideMargin;
+    for (QLabel* l : {Label1, Label2, Label3, Label4, Label5, Label6, Label7}) {
+        QFont f = l->font();
+        f.setPixelSize(l->property(kBasePixels).toInt());
+        l->setFont(f);
+        while (l->sizeHint().width() > room && f.pixelSize() > kSmallestPixels) {
+            f.setPixelSize(f.pixelSize() - 1);
+            l->setFont(f);
+        }
     }
 }
 
