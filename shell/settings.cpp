@@ -3,7 +3,6 @@
 #include "common/errors.h"
 #include "common/profile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,12 +57,4 @@ bool WriteClosingSettings(const QString& programDir, const TUserSettings& s, QSt
     file.WriteString(kSetupSection, QStringLiteral("POCETP"), s.poles);
     file.WriteString(kSetupSection, QStringLiteral("PREVOD"), s.ratio);
     return file.Save();
-}
-
-QString ProgramDirectory()
-{
-    QString dir = QCoreApplication::applicationDirPath();
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir;
 }
