@@ -218,7 +218,7 @@ TEST(UsbCycle, UnplugDuringAReadEndsInNotConnectedAndReplugReconnects)
     // Four watchdog ticks 4 s apart, the time-out reset 2 s after the last.
     fx.clock.Advance(19000);
     EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
-    EXPECT_FALSE(fx.link->UsbIsOpen());
+    EXPECT_FALSE(fx.link->UsbOpen());
     EXPECT_FALSE(f.Button1->isEnabled());
     EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps);
 
