@@ -92,6 +92,7 @@ struct TCommEventThread::State {
     uint64_t posted = 0;
     uint64_t handled = 0;
     uint32_t pendingMask = 0; // the mask of ticket `posted`
+    uint64_t taken = 0;       // the ticket whose handler has begun (a handler may run a loop)
     bool released = false;
     bool finished = false;
     std::thread::id id;
@@ -232,9 +233,10 @@ void TCommEventThread::DeliverPending(TCommHandle* owner)
     uint32_t mask = 0;
     {
         std::lock_guard<std::mutex> lock(s->lock);
-        if (s->terminated || s->handled == s->posted)
+        if (s->terminated || s->handled == s->posted || s->taken == s->posted)
             return;
         ticket = s->posted;
+        s->taken = ticket;
         mask = s->pendingMask;
     }
     // Marks the call handled even when a handler throws on to the general error report; the
