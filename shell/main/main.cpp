@@ -1,6 +1,7 @@
 // Program entry: the application, the main window, the message loop.
 
 #include "shell/mainform.h"
+#include "shell/shownhook.h"
 
 #include "tools/regsim/ftsimadapter.h"
 
@@ -95,6 +96,7 @@ int main(int argc, char** argv)
     TMainFormEnv env;
     env.programDir = ProgramDirectory();
     TMainForm form(env);
+    InstallShownHook(&form);
     form.show();
     // Centred on the desktop.
     if (const QScreen* screen = form.screen())
