@@ -293,9 +293,9 @@ void Idle(const std::string& dist, const std::string& ftdiemu, int seconds)
             env.push_back("KXEMU_UNPLUG_FILE=" + s.dir + "/unplugged");
         }
         if (!s.usb || s.adapter) {
-            std::vector<std::string> args = {s.dir + "/regsim", "--file", s.dir + "/demo.regsim",
-                                             "--link",          port,     "--record",
-                                             s.dir + "/record.txt", "--pace"};
+            std::vector<std::string> args = {
+                s.dir + "/regsim",     "--file", s.dir + "/demo.regsim", "--link", port, "--record",
+                s.dir + "/record.txt", "--pace"};
             if (s.usb) {
                 args.push_back("--stop-bits");
                 args.push_back("2");

@@ -14,10 +14,10 @@
 #include "protocol/replyparser.h"
 
 #include <QApplication>
-#include <QScrollArea>
 #include <QDir>
-#include <QTemporaryDir>
 #include <QFile>
+#include <QScrollArea>
+#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -179,8 +179,7 @@ void Models()
             const auto t0 = std::chrono::steady_clock::now();
             def.Load(path);
             best = std::min(
-                best,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+                best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
             sections = def.SectionNames().size();
         }
         if (sections != n)
@@ -191,8 +190,8 @@ void Models()
         QScrollArea area;
         area.resize(600, 400);
         TsmlMsgLangRes messages;
-        TParameterPanel panel(&panel1, &area, messages, [](const QString&) {},
-                              [](const QString&) {});
+        TParameterPanel panel(
+            &panel1, &area, messages, [](const QString&) {}, [](const QString&) {});
         const ModelContext ctx{dir.path() + "/", QStringLiteral("CZ"), "M" + QString::number(n),
                                false};
         best = 1e9;
@@ -200,8 +199,7 @@ void Models()
             const auto t0 = std::chrono::steady_clock::now();
             panel.BuildParameterPanel(ctx);
             best = std::min(
-                best,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+                best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
             panel.ClearParameterPanel();
         }
         build.push_back({n, best * 1e9 / n});

@@ -328,8 +328,8 @@ void Print(const Figure& f)
     const double ratio = f.wireMs > 0 ? ours / f.wireMs : 0;
     std::printf("  %-5s %-30s %9.1f ms - pauses %5.0f = %9.1f ms | wire %9.1f ms (%4d+%5d B) | "
                 "ratio %.3f %s | stall %5.1f ms %s\n",
-                f.link.c_str(), f.what.c_str(), f.measuredMs, f.pausesMs, ours, f.wireMs,
-                f.pcBytes, f.regBytes, ratio, ratio <= kGoalRatio ? "ok  " : "MISS", f.stallMs,
+                f.link.c_str(), f.what.c_str(), f.measuredMs, f.pausesMs, ours, f.wireMs, f.pcBytes,
+                f.regBytes, ratio, ratio <= kGoalRatio ? "ok  " : "MISS", f.stallMs,
                 f.stallMs < kGoalStallMs ? "ok" : "MISS");
     std::fflush(stdout);
 }

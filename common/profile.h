@@ -64,7 +64,7 @@ private:
     QStringList lines_; // the file split at LF; a line keeps its CR, so mixed line ends survive
     mutable QHash<QString, qsizetype> sectionBodies_; // case-folded name -> SectionBody
     mutable bool sectionsIndexed_ = false;            // cleared whenever lines_ changes
-    bool crlf_ = true;  // line end used when writing
+    bool crlf_ = true;                                // line end used when writing
     QString error_;
     bool utf8_ = false;       // the file was UTF-8 (with non-ASCII text) and is rewritten as UTF-8
     bool bom_ = false;        // ... and it began with a byte order mark, which it keeps

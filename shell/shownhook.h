@@ -23,8 +23,8 @@ inline void InstallShownHook(QWidget* window)
                 done_ = true;
                 timespec ts{};
                 clock_gettime(CLOCK_MONOTONIC, &ts);
-                std::printf("shown %lld\n", static_cast<long long>(ts.tv_sec) * 1000000000LL +
-                                                ts.tv_nsec);
+                std::printf("shown %lld\n",
+                            static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
                 std::fflush(stdout);
                 watched->removeEventFilter(this);
             }
