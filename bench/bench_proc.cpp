@@ -273,13 +273,20 @@ struct Scenario {
 
 void Idle(const std::string& dist, const std::string& ftdiemu, int seconds)
 {
-    std::vector<Scenario> all = {
-        {"COM, connected", false, true, false},
-        {"USB (emulated chip), connected", true, true, false},
-        {"COM, after an unplug", false, true, true},
-        {"USB (emulated chip), after an unplug", true, true, true},
-        {"USB link mode, no adapter", true, false, false},
+    const auto scenario = [](const char* name, bool usb, bool adapter, bool unplug) {
+        Scenario s;
+        s.name = name;
+        s.usb = usb;
+        s.adapter = adapter;
+        s.unplug = unplug;
+        return s;
     };
+    std::vector<Scenario> all;
+    all.push_back(scenario("COM, connected", false, true, false));
+    all.push_back(scenario("USB (emulated chip), connected", true, true, false));
+    all.push_back(scenario("COM, after an unplug", false, true, true));
+    all.push_back(scenario("USB (emulated chip), after an unplug", true, true, true));
+    all.push_back(scenario("USB link mode, no adapter", true, false, false));
     for (size_t i = 0; i < all.size(); ++i) {
         Scenario& s = all[i];
         s.dir = "/tmp/kx-bench-idle" + std::to_string(i);
