@@ -34,8 +34,8 @@ public:
 struct TPanelGroup {
     QString caption; // two blanks, the title, two blanks
     QStringList items;
-    int itemIndex = -1; // the chosen item; -1 none
-    int blueItem = -1;  // the item the last read chose; -1 none
+    int itemIndex = -1;    // the chosen item; -1 none
+    int blueItem = -1;     // the item the last read chose; -1 none
     bool coloured = false; // the item colours have been set at least once
     bool enabled = true;
 };
@@ -82,7 +82,10 @@ public:
 
     // Caption labels may outnumber the value labels after a build that stopped at a bad entry.
     int CaptionCount() const { return int(captions_.size()); }
-    QString Caption(int k) const { return k >= 0 && k < captions_.size() ? captions_[k] : QString(); }
+    QString Caption(int k) const
+    {
+        return k >= 0 && k < captions_.size() ? captions_[k] : QString();
+    }
     const TPanelGroup* Group(int g) const;
     // The section list and entries of the current model definition file.
     const TModelDefinition& Definition() const { return definition_; }

@@ -1,6 +1,5 @@
 #include "models/parampanel.h"
 
-
 #include <QButtonGroup>
 #include <QEvent>
 #include <QGroupBox>
@@ -60,7 +59,8 @@ TParameterPanel::~TParameterPanel()
     DeleteControls();
 }
 
-// ---- following the model -------------------------------------------------------------------------
+// ---- following the model
+// -------------------------------------------------------------------------
 
 void TParameterPanel::PanelStructureChanged()
 {
@@ -134,8 +134,7 @@ void TParameterPanel::ItemColoursChanged(int g)
     if (!group || !state || !state->coloured)
         return;
     for (int i = 0; i < group->items.size(); ++i)
-        SetTextColour(group->items[i],
-                      i == state->blueItem ? QColor(0, 0, 255) : QColor(0, 0, 0));
+        SetTextColour(group->items[i], i == state->blueItem ? QColor(0, 0, 255) : QColor(0, 0, 0));
 }
 
 void TParameterPanel::GroupEnabledChanged(int g)

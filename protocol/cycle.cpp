@@ -175,9 +175,11 @@ void TConnectionCycle::IdentificationReply()
     alternateScale_ = flags & kFlagAlternateScale;
     if (!payload.isEmpty())
         payload[payload.size() - 1] = ' ';
-    view_.SetIdentity(IdentityText(payload, kNameOffset, kNameLength),
-                      IdentityText(payload, kVersionOffset, kVersionLength),
-                      IdentityText(payload, kDateOffset, kDateLength));
+    identity_ = TRegulatorIdentity{IdentityText(payload, kNameOffset, kNameLength),
+                                   IdentityText(payload, kVersionOffset, kVersionLength),
+                                   IdentityText(payload, kDateOffset, kDateLength), flags};
+    lastRead_.clear();
+    view_.SetIdentity(identity_.name, identity_.version, identity_.date);
     view_.ShowStatus(Msg("str60"));
 
     ModelContext ctx{programDir_, view_.LanguageCode(), view_.RegulatorName(), alternateScale_};
@@ -226,6 +228,7 @@ void TConnectionCycle::ReadReply()
     view_.SetProgress(1, 50);
     const DecodeOutcome outcome =
         DecodeReadReply(state_.replyPayload, view_, panel_, DecodeEnv{programDir_, &messages_});
+    lastRead_ = state_.replyPayload;
     view_.SetProgress(1, 100);
     state_.replyPayload.clear();
     state_.readPending = false;
@@ -257,9 +260,19 @@ void TConnectionCycle::ReadReply()
 // ---- write
 // ----------------------------------------------------------------------------------------
 
+bool TConnectionCycle::GuardAllows(TOverwriteContext::Kind kind)
+{
+    if (!guard_)
+        return true;
+    return guard_->BeforeOverwrite(
+        TOverwriteContext{kind, identity_, view_.LanguageCode(), alternateScale_, lastRead_});
+}
+
 void TConnectionCycle::Button2Click()
 {
     if (state_.busy)
+        return;
+    if (!GuardAllows(TOverwriteContext::Kind::Write))
         return;
     state_.busy = true;
     timer2_->Stop();
@@ -324,6 +337,8 @@ void TConnectionCycle::WriteEndByte()
 void TConnectionCycle::Button3Click()
 {
     if (state_.busy)
+        return;
+    if (!GuardAllows(TOverwriteContext::Kind::FactoryReset))
         return;
     state_.busy = true;
     SetTransferButtons(false);
@@ -430,6 +445,7 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
     state_.replyBuffer.Clear();
     state_.busy = false;
     noticesShown_.clear();
+    lastRead_.clear();
 }
 
 void TConnectionCycle::LostRegulatorReset()

@@ -55,6 +55,31 @@ public:
     virtual void ReportError(const QString& text) = 0;
 };
 
+// The regulator as its identification reply described it.
+struct TRegulatorIdentity {
+    QString name, version, date;
+    unsigned char flags = 0;
+};
+
+// What a write or a factory reset is about to replace: the regulator and its block as last read.
+struct TOverwriteContext {
+    enum class Kind { Write, FactoryReset };
+    Kind kind = Kind::Write;
+    TRegulatorIdentity identity;
+    QString languageCode;
+    bool alternateScale = false;
+    QByteArray lastReadPayload; // empty when nothing was read since the identification
+};
+
+// Asked before every write and factory reset, so that the settings are never replaced without a
+// copy. The window and the command-line tool share one implementation (models/backup.h).
+class IOverwriteGuard {
+public:
+    virtual ~IOverwriteGuard() = default;
+    // False stops the transaction before anything is sent; the guard has told the user why.
+    virtual bool BeforeOverwrite(const TOverwriteContext& context) = 0;
+};
+
 class TConnectionCycle final : public IReplyHandlers {
 public:
     TConnectionCycle(IClock& clock, ICycleView& view, IParameterPanel& panel,
@@ -90,6 +115,10 @@ public:
     const ProtocolState& State() const { return state_; }
     bool AlternateScale() const { return alternateScale_; }
     void SetTransferButtons(bool on);
+    void SetOverwriteGuard(IOverwriteGuard* guard) { guard_ = guard; }
+    const TRegulatorIdentity& Identity() const { return identity_; }
+    // The payload of the last read reply that was decoded, until the next reset or identification.
+    const QByteArray& LastReadPayload() const { return lastRead_; }
 
     // Sends a request by the link mode's rule. withReceive: over USB a blocking receive follows.
     // Link errors propagate.
@@ -110,6 +139,7 @@ private:
     bool UsbReady();
     void UsbStopBits(int stopBits);
     void ContinueWrite();
+    bool GuardAllows(TOverwriteContext::Kind kind);
     void LostRegulatorReset();
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
@@ -130,4 +160,7 @@ private:
     std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
+    IOverwriteGuard* guard_ = nullptr;
+    TRegulatorIdentity identity_;
+    QByteArray lastRead_;
 };

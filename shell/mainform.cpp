@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileInfo>
@@ -131,6 +132,11 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
         [this](const QString& text) { ShowGeneralError(text); });
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
                                                 smlMsgLangRes1_, *com_, *usb_, env_.programDir);
+    // Every write and factory reset first saves the block as last read.
+    TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
+    backups_ = std::make_unique<TBackupStore>(env_.programDir, smlMsgLangRes1_, std::move(now),
+                                              [this](const QString& text) { ShowError(text); });
+    cycle_->SetOverwriteGuard(backups_.get());
     FormCreate();
 }
 

@@ -5,6 +5,7 @@
 // sequences.
 
 #include "i18n/msglangres.h"
+#include "models/backup.h"
 #include "protocol/cycle.h"
 #include "shell/settings.h"
 
@@ -38,6 +39,7 @@ struct TMainFormEnv {
     IMessageBoxes* boxes = nullptr; // default: real message boxes
     IUsbLink* usb = nullptr;        // default: no adapter
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
+    TimeSource now;                 // names the backups; default: the system's clock
 };
 
 // The overwrite question's texts; translated like every other caption.
@@ -167,6 +169,7 @@ private:
     std::unique_ptr<TComm> comm1_;
     std::unique_ptr<TParameterPanel> panel_;
     std::unique_ptr<TConnectionCycle> cycle_;
+    std::unique_ptr<TBackupStore> backups_;
     QDialog* nastaveni_ = nullptr;
 
 public:
