@@ -3,6 +3,7 @@
 // their signatures, flags and status codes. Every call goes to the installed driver: by default the
 // one over libftdi1 (real FTDI adapters); tests and the demo install a simulated adapter instead.
 
+#include <cstddef>
 #include <cstdint>
 
 using FT_HANDLE = void*;
@@ -53,6 +54,11 @@ constexpr USHORT FT_FLOW_RTS_CTS = 0x0100;
 constexpr USHORT FT_FLOW_DTR_DSR = 0x0200;
 constexpr USHORT FT_FLOW_XON_XOFF = 0x0400;
 
+// The text buffer of FT_ListDevices by index: callers pass this many bytes, and a serial number or
+// description is cut to its size minus one and always ends with a zero byte. (The chips hold up to
+// 64 characters of description, more than the callers' buffers.)
+constexpr size_t kFtDeviceTextSize = 50;
+
 FT_STATUS FT_ListDevices(PVOID pArg1, PVOID pArg2, DWORD Flags);
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* pHandle);
 FT_STATUS FT_Close(FT_HANDLE ftHandle);
@@ -74,6 +80,9 @@ FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
 // /dev/bus/usb/001/004"), or empty. The status alone cannot say that the adapter is there but the
 // user may not open it.
 const char* FT_LastErrorDetail();
+// True when the last failing FT_Open (or listing of a device's strings) failed because the user may
+// not open the adapter: the case a udev rule fixes.
+bool FT_LastOpenDenied();
 
 // One implementation of the twelve functions. The handle it returns is its own.
 class IFtDriver {
@@ -94,6 +103,7 @@ public:
     virtual FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD written) = 0;
     virtual FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD received) = 0;
     virtual const char* LastErrorDetail() const { return ""; }
+    virtual bool LastOpenDenied() const { return false; }
 };
 
 // The driver over libftdi1, for real adapters.

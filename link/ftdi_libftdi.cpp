@@ -1,6 +1,9 @@
 // The FT_* functions over libftdi1, for real FTDI adapters. Adapters are listed in the order that
-// libusb enumerates the FTDI vendor's usual product ids; index n is the n-th of that list at the
-// time of the call, as the vendor's library does it.
+// libusb enumerates the FTDI vendor's usual product ids (FT232R, FT2232, FT4232, FT232H, FT230X);
+// index n is the n-th of that list at the time of the call, as the vendor's library does it.
+//
+// Calls on one handle are serialised: a read that waits holds the handle until it returns, so a
+// caller that reads on a worker thread makes its other calls on that thread too.
 
 #include "link/ftd2xx.h"
 
@@ -11,24 +14,67 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-// The chip sends a status packet at least every latency period, so a read returns at that pace
-// when nothing arrives; a short period keeps a reply's last byte from waiting in the chip.
+// The chip sends a packet at least every latency period, so a read returns at that pace when
+// nothing arrives; a short period keeps a reply's last byte from waiting in the chip.
 constexpr unsigned char kLatencyMs = 2;
 constexpr int kDefaultTimeoutMs = 300; // the vendor library's default before FT_SetTimeouts
+// A USB transfer is given this much beyond the caller's time-out: the chip answers every request
+// within its latency period, so only a device that stopped answering lets a transfer time out,
+// and a transfer that times out can lose the bytes it carried.
+constexpr int kTransferSlackMs = 200;
 
 struct FtHandle {
     ftdi_context* ctx = nullptr;
     ULONG readTimeoutMs = kDefaultTimeoutMs;
     ULONG writeTimeoutMs = kDefaultTimeoutMs;
-    std::mutex mutex; // a read may run on another thread than the calls around it
+    std::mutex mutex;
 };
+
+// Copies a device text into a caller's buffer of kFtDeviceTextSize bytes, cut to fit.
+void CopyDeviceText(char* out, const char* text)
+{
+    const size_t n = std::min(std::strlen(text), kFtDeviceTextSize - 1);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+std::string DevicePath(libusb_device* dev)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/dev/bus/usb/%03u/%03u", unsigned(libusb_get_bus_number(dev)),
+                  unsigned(libusb_get_device_address(dev)));
+    return path;
+}
+
+// The kernel publishes a device's strings to everybody, also when its node may not be opened.
+bool SysfsStrings(libusb_device* dev, std::string& description, std::string& serial)
+{
+    namespace fs = std::filesystem;
+    const unsigned bus = libusb_get_bus_number(dev), address = libusb_get_device_address(dev);
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator("/sys/bus/usb/devices", ec)) {
+        const auto read = [&](const char* name) {
+            std::ifstream in(e.path() / name);
+            std::string line;
+            std::getline(in, line);
+            return line;
+        };
+        if (read("busnum") != std::to_string(bus) || read("devnum") != std::to_string(address))
+            continue;
+        description = read("product");
+        serial = read("serial");
+        return true;
+    }
+    return false;
+}
 
 class LibftdiDriver final : public IFtDriver {
 public:
@@ -56,15 +102,19 @@ public:
             const FT_STATUS st = Enumerate([&](ftdi_context* ctx, libusb_device* dev) {
                 if (n++ != index)
                     return false;
-                // The vendor's buffers hold 16 characters of serial number and 64 of description.
-                char manufacturer[2], description[64] = {}, serial[16] = {};
-                if (ftdi_usb_get_strings(ctx, dev, manufacturer, 0, description, sizeof description,
-                                         serial, sizeof serial) < 0)
-                    result = AccessDenied(dev) ? FT_DEVICE_NOT_OPENED : FT_IO_ERROR;
-                else {
-                    const char* text = what == FT_OPEN_BY_SERIAL_NUMBER ? serial : description;
-                    std::strcpy(out, text);
+                // Room for the longest strings a chip holds (64 characters of description).
+                char description[128] = {}, serial[128] = {};
+                std::string sysDescription, sysSerial;
+                if (ftdi_usb_get_strings(ctx, dev, nullptr, 0, description, sizeof description,
+                                         serial, sizeof serial) == 0) {
+                    CopyDeviceText(out, what == FT_OPEN_BY_SERIAL_NUMBER ? serial : description);
                     result = FT_OK;
+                } else if (SysfsStrings(dev, sysDescription, sysSerial)) {
+                    CopyDeviceText(out, what == FT_OPEN_BY_SERIAL_NUMBER ? sysSerial.c_str()
+                                                                         : sysDescription.c_str());
+                    result = FT_OK;
+                } else {
+                    result = OpenFailure(dev, ctx);
                 }
                 return true;
             });
@@ -78,26 +128,22 @@ public:
         if (!handle)
             return FT_INVALID_PARAMETER;
         *handle = nullptr;
-        detail_.clear();
+        {
+            std::lock_guard lock(detailMutex_);
+            detail_.clear();
+            denied_ = false;
+        }
         ftdi_context* ctx = ftdi_new();
         if (!ctx)
             return FT_INSUFFICIENT_RESOURCES;
         ftdi_device_list* list = nullptr;
         const int found = ftdi_usb_find_all(ctx, &list, 0, 0);
-        FT_STATUS st = FT_DEVICE_NOT_FOUND;
+        FT_STATUS st = found < 0 ? FT_IO_ERROR : FT_DEVICE_NOT_FOUND;
         int n = 0;
         for (ftdi_device_list* d = list; found > 0 && d; d = d->next, ++n) {
             if (n != deviceNumber)
                 continue;
-            if (ftdi_usb_open_dev(ctx, d->dev) < 0) {
-                st = FT_DEVICE_NOT_OPENED;
-                if (AccessDenied(d->dev))
-                    detail_ = "permission denied on " + DevicePath(d->dev);
-                else
-                    detail_ = ftdi_get_error_string(ctx);
-            } else {
-                st = FT_OK;
-            }
+            st = ftdi_usb_open_dev(ctx, d->dev) == 0 ? FT_OK : OpenFailure(d->dev, ctx);
             break;
         }
         ftdi_list_free(&list);
@@ -105,6 +151,8 @@ public:
             ftdi_free(ctx);
             return st;
         }
+        // The chip keeps bytes back until its latency timer runs out; a failure to shorten it
+        // only slows replies down.
         ftdi_set_latency_timer(ctx, kLatencyMs);
         auto* h = new FtHandle;
         h->ctx = ctx;
@@ -130,14 +178,18 @@ public:
 
     FT_STATUS ResetDevice(FT_HANDLE handle) override
     {
-        return Call(handle, [](FtHandle& h) { return ftdi_usb_reset(h.ctx); });
+        return Call(handle, [](FtHandle& h) { return Io(ftdi_usb_reset(h.ctx)); });
     }
 
     FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baud) override
     {
-        if (baud == 0)
+        if (baud == 0 || baud > 12000000)
             return FT_INVALID_BAUD_RATE;
-        return Call(handle, [baud](FtHandle& h) { return ftdi_set_baudrate(h.ctx, int(baud)); });
+        return Call(handle, [baud](FtHandle& h) {
+            // libftdi refuses with -1 a rate the chip cannot reach within 5 %.
+            const int r = ftdi_set_baudrate(h.ctx, int(baud));
+            return r == -1 ? FT_INVALID_BAUD_RATE : Io(r);
+        });
     }
 
     FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
@@ -147,17 +199,18 @@ public:
             (stopBits != FT_STOP_BITS_1 && stopBits != FT_STOP_BITS_2) || parity > FT_PARITY_SPACE)
             return FT_INVALID_PARAMETER;
         return Call(handle, [=](FtHandle& h) {
-            return ftdi_set_line_property2(h.ctx, ftdi_bits_type(wordLength),
-                                           ftdi_stopbits_type(stopBits), ftdi_parity_type(parity),
-                                           BREAK_OFF);
+            return Io(ftdi_set_line_property2(h.ctx, ftdi_bits_type(wordLength),
+                                              stopBits == FT_STOP_BITS_2 ? STOP_BIT_2 : STOP_BIT_1,
+                                              ftdi_parity_type(parity), BREAK_OFF));
         });
     }
 
     FT_STATUS SetFlowControl(FT_HANDLE handle, USHORT mode, UCHAR xon, UCHAR xoff) override
     {
         if (mode == FT_FLOW_XON_XOFF)
-            return Call(handle,
-                        [=](FtHandle& h) { return ftdi_setflowctrl_xonxoff(h.ctx, xon, xoff); });
+            return Call(handle, [=](FtHandle& h) {
+                return Io(ftdi_setflowctrl_xonxoff(h.ctx, xon, xoff));
+            });
         int flow;
         switch (mode) {
         case FT_FLOW_NONE:
@@ -172,7 +225,7 @@ public:
         default:
             return FT_INVALID_PARAMETER;
         }
-        return Call(handle, [flow](FtHandle& h) { return ftdi_setflowctrl(h.ctx, flow); });
+        return Call(handle, [flow](FtHandle& h) { return Io(ftdi_setflowctrl(h.ctx, flow)); });
     }
 
     FT_STATUS SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
@@ -180,7 +233,7 @@ public:
     {
         return Call(handle, [=](FtHandle& h) {
             const int r = ftdi_set_event_char(h.ctx, eventChar, eventEnabled ? 1 : 0);
-            return r < 0 ? r : ftdi_set_error_char(h.ctx, errorChar, errorEnabled ? 1 : 0);
+            return Io(r < 0 ? r : ftdi_set_error_char(h.ctx, errorChar, errorEnabled ? 1 : 0));
         });
     }
 
@@ -189,23 +242,30 @@ public:
         return Call(handle, [=](FtHandle& h) {
             h.readTimeoutMs = readMs;
             h.writeTimeoutMs = writeMs;
-            return 0;
+            return FT_OK;
         });
     }
 
+    // Any non-zero status means the adapter is gone or stopped answering: the modem-status request
+    // is a round trip to the chip.
     FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) override
     {
         if (!rxBytes)
             return FT_INVALID_PARAMETER;
-        // A modem-status request fails once the adapter is gone: that is what callers look for.
+        *rxBytes = 0;
         return Call(handle, [rxBytes](FtHandle& h) {
             unsigned short status = 0;
             const int r = ftdi_poll_modem_status(h.ctx, &status);
-            *rxBytes = r < 0 ? 0 : DWORD(h.ctx->readbuffer_remaining);
-            return r;
+            if (r < 0)
+                return FT_IO_ERROR;
+            // Bytes still on their way through the USB are not known without reading them.
+            *rxBytes = DWORD(h.ctx->readbuffer_remaining);
+            return FT_OK;
         });
     }
 
+    // Writes in the chip's bulk transfers; a write that runs out of time returns FT_OK with the
+    // count that went out, as the vendor's library does, and the caller sees the short count.
     FT_STATUS Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) override
     {
         if (written)
@@ -213,12 +273,26 @@ public:
         if (!buffer && count)
             return FT_INVALID_PARAMETER;
         return Call(handle, [&](FtHandle& h) {
-            h.ctx->usb_write_timeout = int(std::max<ULONG>(1, h.writeTimeoutMs));
-            const int r =
-                count ? ftdi_write_data(h.ctx, static_cast<unsigned char*>(buffer), int(count)) : 0;
-            if (r > 0 && written)
-                *written = DWORD(r);
-            return r;
+            auto* data = static_cast<unsigned char*>(buffer);
+            const unsigned timeout = unsigned(std::max<ULONG>(1, h.writeTimeoutMs));
+            DWORD done = 0;
+            FT_STATUS st = FT_OK;
+            while (done < count) {
+                const int chunk = int(std::min<DWORD>(count - done, 4096));
+                int actual = 0;
+                const int r = libusb_bulk_transfer(h.ctx->usb_dev, (unsigned char)h.ctx->in_ep,
+                                                   data + done, chunk, &actual, timeout);
+                done += DWORD(std::max(0, actual));
+                if (r == LIBUSB_ERROR_TIMEOUT)
+                    break;
+                if (r < 0) {
+                    st = FT_IO_ERROR;
+                    break;
+                }
+            }
+            if (written)
+                *written = done;
+            return st;
         });
     }
 
@@ -235,30 +309,43 @@ public:
             const auto deadline = clock::now() + std::chrono::milliseconds(h.readTimeoutMs);
             auto* out = static_cast<unsigned char*>(buffer);
             DWORD got = 0;
-            while (got < count) {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now())
-                        .count();
-                if (left <= 0)
+            FT_STATUS st = FT_OK;
+            // At least one look, so that a zero time-out still returns what is already there.
+            for (bool first = true; got < count; first = false) {
+                const auto now = clock::now();
+                if (now >= deadline && !first)
                     break;
-                h.ctx->usb_read_timeout = int(left);
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+                h.ctx->usb_read_timeout =
+                    int(std::max<long long>(left.count(), 0)) + kTransferSlackMs;
                 const int r = ftdi_read_data(h.ctx, out + got, int(count - got));
                 if (r < 0) {
-                    if (received)
-                        *received = got;
-                    return r;
+                    st = FT_IO_ERROR;
+                    break;
                 }
                 got += DWORD(r);
             }
             if (received)
                 *received = got;
-            return 0;
+            return st;
         });
     }
 
-    const char* LastErrorDetail() const override { return detail_.c_str(); }
+    const char* LastErrorDetail() const override
+    {
+        std::lock_guard lock(detailMutex_);
+        return detail_.c_str();
+    }
+
+    bool LastOpenDenied() const override
+    {
+        std::lock_guard lock(detailMutex_);
+        return denied_;
+    }
 
 private:
+    static FT_STATUS Io(int libftdiResult) { return libftdiResult < 0 ? FT_IO_ERROR : FT_OK; }
+
     // Calls fn(ctx, dev) for every attached adapter until it returns true.
     template <typename Fn> FT_STATUS Enumerate(Fn fn)
     {
@@ -275,19 +362,30 @@ private:
         return found < 0 ? FT_IO_ERROR : FT_OK;
     }
 
-    static std::string DevicePath(libusb_device* dev)
+    // Why an adapter that is listed could not be opened: libftdi reports its own codes, so the
+    // open is tried once more by hand for libusb's.
+    FT_STATUS OpenFailure(libusb_device* dev, ftdi_context* ctx)
     {
-        char path[64];
-        std::snprintf(path, sizeof path, "/dev/bus/usb/%03u/%03u",
-                      unsigned(libusb_get_bus_number(dev)),
-                      unsigned(libusb_get_device_address(dev)));
-        return path;
-    }
-
-    static bool AccessDenied(libusb_device* dev)
-    {
-        const std::string path = DevicePath(dev);
-        return ::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), R_OK | W_OK) != 0;
+        libusb_device_handle* probe = nullptr;
+        const int r = libusb_open(dev, &probe);
+        if (r == 0)
+            libusb_close(probe);
+        std::string detail;
+        FT_STATUS st = FT_DEVICE_NOT_OPENED;
+        if (r == LIBUSB_ERROR_ACCESS) {
+            detail = "permission denied on " + DevicePath(dev);
+        } else if (r == LIBUSB_ERROR_NO_DEVICE) {
+            detail = "the adapter was unplugged";
+            st = FT_DEVICE_NOT_FOUND;
+        } else if (r == LIBUSB_ERROR_BUSY) {
+            detail = DevicePath(dev) + " is in use by another program";
+        } else {
+            detail = std::string(ftdi_get_error_string(ctx)) + " (" + DevicePath(dev) + ")";
+        }
+        std::lock_guard lock(detailMutex_);
+        detail_ = detail;
+        denied_ = r == LIBUSB_ERROR_ACCESS;
+        return st;
     }
 
     FtHandle* Find(FT_HANDLE handle)
@@ -304,20 +402,21 @@ private:
         return handles_.erase(h) ? h : nullptr;
     }
 
-    // Runs a libftdi call on an open handle; a negative result is an I/O error (the adapter went
-    // away or stopped answering).
+    // Runs fn on an open handle, with the handle to itself.
     template <typename Fn> FT_STATUS Call(FT_HANDLE handle, Fn fn)
     {
         FtHandle* h = Find(handle);
         if (!h)
             return FT_INVALID_HANDLE;
         std::lock_guard lock(h->mutex);
-        return fn(*h) < 0 ? FT_IO_ERROR : FT_OK;
+        return fn(*h);
     }
 
     std::mutex handlesMutex_;
     std::set<FtHandle*> handles_;
+    mutable std::mutex detailMutex_;
     std::string detail_;
+    bool denied_ = false;
 };
 
 } // namespace
