@@ -287,7 +287,8 @@ void TConnectionCycle::ContinueWrite()
     if (!state_.writePending)
         return; // a reset came in between
     view_.SetProgress(2, 20);
-    const QByteArray frame = BuildDataFrame(BuildWritePayload(view_, panel_));
+    written_ = BuildWritePayload(view_, panel_);
+    const QByteArray frame = BuildDataFrame(written_);
     view_.SetProgress(2, 40);
     try {
         SendRequest(frame, false);
@@ -304,8 +305,18 @@ void TConnectionCycle::ContinueWrite()
         UsbReceive();
 }
 
+void TConnectionCycle::WriteTaken()
+{
+    // The regulator now keeps what was written: a backup before the next write or reset must hold
+    // that, not the block read before this write.
+    if (!lastRead_.isEmpty())
+        lastRead_ = ReadPayloadAfterWrite(lastRead_, written_, view_.VersionCaption(),
+                                          panel_.DisplayCount(), panel_.GroupCount());
+}
+
 void TConnectionCycle::WriteAcknowledged()
 {
+    WriteTaken();
     state_.writePending = false;
     timer4_->Stop();
     timer3_->Stop();
@@ -325,6 +336,7 @@ void TConnectionCycle::WriteEndByte()
 {
     // Unlike FB, the watchdog keeps running and no presence checks follow until the next
     // transaction completes; the bar stays full until the next write.
+    WriteTaken();
     state_.writePending = false;
     view_.SetProgress(2, 100);
     SetTransferButtons(true);

@@ -117,7 +117,8 @@ public:
     void SetTransferButtons(bool on);
     void SetOverwriteGuard(IOverwriteGuard* guard) { guard_ = guard; }
     const TRegulatorIdentity& Identity() const { return identity_; }
-    // The payload of the last read reply that was decoded, until the next reset or identification.
+    // The payload of the last read reply that was decoded, with the writes the regulator has taken
+    // since put in, until the next reset or identification.
     const QByteArray& LastReadPayload() const { return lastRead_; }
 
     // Sends a request by the link mode's rule. withReceive: over USB a blocking receive follows.
@@ -140,6 +141,7 @@ private:
     void UsbStopBits(int stopBits);
     void ContinueWrite();
     bool GuardAllows(TOverwriteContext::Kind kind);
+    void WriteTaken();
     void LostRegulatorReset();
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
@@ -163,4 +165,5 @@ private:
     IOverwriteGuard* guard_ = nullptr;
     TRegulatorIdentity identity_;
     QByteArray lastRead_;
+    QByteArray written_; // the payload of the write in progress
 };
