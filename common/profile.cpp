@@ -4,6 +4,7 @@
 #include "common/textcodec.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <cerrno>
 #include <cstring>
@@ -93,6 +94,15 @@ QString CleanValue(QStringView raw)
     if (v.size() >= 2 && (v[0] == u'"' || v[0] == u'\'') && v.back() == v[0])
         v = v.mid(1, v.size() - 2);
     return CutValue(v);
+}
+
+// The default as a read hands it back: its trailing blanks go, and it is cut like a value.
+QString CleanDefault(const QString& def)
+{
+    qsizetype end = def.size();
+    while (end > 0 && def[end - 1] == u' ')
+        --end;
+    return CutValue(QStringView(def).left(end));
 }
 
 // A line break inside a name or value would split one entry into two lines on the next read.
@@ -221,13 +231,13 @@ QString TProfileFile::ReadString(const QString& section, const QString& key,
         const ParsedLine line = Parse(raw);
         if (line.kind == ParsedLine::Section) {
             if (inSection)
-                return def; // only the first section of a name is read
+                break; // only the first section of a name is read
             inSection = SameName(line.name, wantSection);
         } else if (inSection && line.kind == ParsedLine::Key && SameName(line.name, wantKey)) {
             return CleanValue(line.value);
         }
     }
-    return def;
+    return CleanDefault(def);
 }
 
 namespace {
@@ -274,7 +284,7 @@ QStringList TProfileFile::SectionNames() const
     return buffer.Take();
 }
 
-QStringList TProfileFile::SectionLines(const QString& section) const
+QStringList TProfileFile::SectionKeys(const QString& section) const
 {
     const QStringView wanted = Trim(section);
     ListBuffer buffer(utf8_);
@@ -286,20 +296,46 @@ QStringList TProfileFile::SectionLines(const QString& section) const
                 break;
             inSection = SameName(line.name, wanted);
         } else if (inSection && line.kind == ParsedLine::Key) {
-            if (!buffer.Add(line.name.toString() + u'=' + CleanValue(line.value)))
+            if (!buffer.Add(line.name.toString()))
                 break;
         }
     }
     return buffer.Take();
 }
 
-void TProfileFile::WriteString(const QString& section, const QString& key, const QString& value)
+QStringList TProfileFile::SectionLines(const QString& section) const
+{
+    // Reading each listed key by name, as ReadString would: the first line of a name wins. The
+    // first values are gathered in one pass so that a long section is not scanned once per key.
+    const QStringView wanted = Trim(section);
+    QHash<QString, QString> firstValue;
+    bool inSection = false;
+    for (const QString& raw : lines_) {
+        const ParsedLine line = Parse(raw);
+        if (line.kind == ParsedLine::Section) {
+            if (inSection)
+                break;
+            inSection = SameName(line.name, wanted);
+        } else if (inSection && line.kind == ParsedLine::Key) {
+            const QString folded = line.name.toString().toCaseFolded();
+            if (!firstValue.contains(folded))
+                firstValue.insert(folded, CleanValue(line.value));
+        }
+    }
+    QStringList lines;
+    for (const QString& key : SectionKeys(section))
+        lines.append(key + u'=' + firstValue.value(key.toCaseFolded()));
+    return lines;
+}
+
+bool TProfileFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
     const QString sec = OneLine(Trim(section).toString());
     const QString name = OneLine(Trim(key).toString());
     if (name.isEmpty())
-        return; // "=value" would not read back as a key
-    const QString entry = name + u'=' + OneLine(value);
+        return false; // "=value" would not read back as a key
+    const QString text = OneLine(value);
+    const QString entry = name + u'=' + text;
     const QString eol = crlf_ ? QStringLiteral("\r") : QString();
     if (lines_.isEmpty())
         lines_.append(QString());
@@ -331,9 +367,14 @@ void TProfileFile::WriteString(const QString& section, const QString& key, const
         if (header < 0)
             continue;
         if (line.kind == ParsedLine::Key && SameName(line.name, name)) {
+            // A file edited by hand keeps its look: the same value leaves the line alone, and a
+            // new one keeps the file's spelling of the name.
+            if (Trim(line.value) == text)
+                return false;
             const bool hadCr = lines_[i].endsWith(u'\r');
-            lines_[i] = entry + (hadCr ? QStringLiteral("\r") : QString());
-            return;
+            lines_[i] =
+                line.name.toString() + u'=' + text + (hadCr ? QStringLiteral("\r") : QString());
+            return true;
         }
         if (!IsBlankLine(lines_[i]))
             lastFilled = i;
@@ -341,20 +382,20 @@ void TProfileFile::WriteString(const QString& section, const QString& key, const
 
     if (header >= 0) {
         insertLine(lastFilled + 1, entry);
-        return;
+        return true;
     }
     // New section at the end of the file; when the file ends in a line without its line end,
     // that line gets one first.
     insertLine(lines_.size(), u'[' + sec + u']');
     insertLine(lines_.size(), entry);
+    return true;
 }
 
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
                                 const QString& path)
 {
     TProfileFile file(path);
-    if (!file.Load())
-        return def;
+    file.Load(); // a file that cannot be read has no lines: the default comes back
     return file.ReadString(section, key, def);
 }
 
@@ -363,10 +404,9 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
 {
     TProfileFile file(path);
     bool ok = file.Load();
-    if (ok) {
-        file.WriteString(section, key, value);
+    // A value the key already holds leaves the file untouched.
+    if (ok && file.WriteString(section, key, value))
         ok = file.Save();
-    }
     if (error)
         *error = ok ? QString() : file.Error();
     return ok;

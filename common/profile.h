@@ -4,16 +4,19 @@
 //  - section and key names match regardless of case;
 //  - blanks around names and values are trimmed, and one matching pair of quotes ('…' or "…")
 //    around a value is removed;
-//  - a missing file, section or key yields the default; a key present with an empty value yields
-//    the empty text;
+//  - a missing file, section or key yields the default (without its trailing blanks, cut like a
+//    value); a key present with an empty value yields the empty text;
 //  - a value is cut at 2047 characters;
-//  - name lists (section names, the lines of one section) pass through a 16384-byte buffer of
+//  - name lists (section names, the key names of one section) pass through a 16384-byte buffer of
 //    NUL-separated names: what does not fit is not seen;
+//  - a section is walked as its key list and then each key read by name, so a key that appears
+//    twice is listed twice and reads its first value both times;
 //  - CR LF and LF line ends are both read; a file is read as UTF-8 when it is valid UTF-8, else as
 //    Windows-1250;
 //  - writing one key replaces only that key's line, creating the file or the section when missing;
-//    every other line stays as it was. The file is written through the atomic writer, in
-//    Windows-1250 when every character fits, else in UTF-8.
+//    every other line stays as it was. An existing key keeps the file's spelling of its name, and
+//    writing the value a key already has changes nothing. The file is written through the atomic
+//    writer, in Windows-1250 when every character fits, else in UTF-8.
 
 #include <QByteArray>
 #include <QString>
@@ -40,11 +43,15 @@ public:
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
     // The section names in file order (through the 16384-byte buffer).
     QStringList SectionNames() const;
-    // The key=value lines of one section in file order (through the 16384-byte buffer), each as
-    // "key=value" with key and value trimmed as a read would give them.
+    // The key names of one section in file order (through the 16384-byte buffer); a duplicated
+    // key is listed each time it appears.
+    QStringList SectionKeys(const QString& section) const;
+    // The walk of one section: each listed key as "key=value", the value read by the key's name
+    // (so a duplicated key gives its first value again).
     QStringList SectionLines(const QString& section) const;
-    // Changes one key in memory; Save writes it.
-    void WriteString(const QString& section, const QString& key, const QString& value);
+    // Changes one key in memory; Save writes it. False when nothing changed (the key already held
+    // the value).
+    bool WriteString(const QString& section, const QString& key, const QString& value);
 
 private:
     QString path_;

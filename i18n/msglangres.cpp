@@ -21,10 +21,13 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         // Texts of our own, for data the regulator or a file got wrong.
         QStringLiteral("Str90=Hodnota %1 není v souboru %2, zobrazena je tak, jak prišla."),
         QStringLiteral(
-            "Str91=Verze regulátoru \"%1\" neobsahuje císlo verze, otácky nelze spocítat."),
+            "Str91=Verze regulátoru \"%1\" neobsahuje císlo verze, data regulátoru nelze precíst."),
         QStringLiteral("Str92=Unable to write to %1"),
         QStringLiteral("Str93=Soubor nápovedy %1 nebyl nalezen."),
         QStringLiteral("Str94=Nápoveda není k dispozici, dokud není vybrán jazyk."),
+        QStringLiteral("Str110=USB adaptér je pripojen, ale chybí oprávnení ho otevrít (%1). "
+                       "Nainstalujte pravidlo udev data/99-korvalinex-ftdi.rules do "
+                       "/etc/udev/rules.d a adaptér odpojte a znovu pripojte (viz README)."),
         // Backups before a write or factory reset, and the command-line tool.
         QStringLiteral("Str130=Zálohu nastavení regulátoru nelze uložit, regulátor nebyl "
                        "prepsán: %1"),

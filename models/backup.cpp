@@ -138,7 +138,8 @@ QByteArray TBlockImage::WritePayload() const
 
 std::optional<TBlockImage> ImageFromReadPayload(const QByteArray& p, const TBlockLayout& layout)
 {
-    if (p.size() < kThrottleBytes)
+    // A version without a number stops the read decoding too: no write follows such a read.
+    if (p.size() < kThrottleBytes || VersionNumber(layout.version) < 0)
         return std::nullopt;
     TBlockImage image;
     image.throttleMaxUs = Byte(p, 0) * 256 + Byte(p, 1);

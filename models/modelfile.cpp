@@ -94,6 +94,8 @@ bool TModelDefinition::Load(const QString& path)
     if (names.isEmpty())
         return false;
     sectionNames_ = names;
+    // Each section as its key list, every key then read by name: a duplicated key shows its
+    // first value twice, as the files have always been read.
     for (const QString& name : names)
         sectionEntries_.append(file.SectionLines(name));
     return true;

@@ -45,8 +45,10 @@ void TPanelModel::StructureChanged()
 
 void TPanelModel::BuildParameterPanel(const ModelContext& ctx)
 {
-    definition_ = TModelDefinition();
-    multipliers_.Clear();
+    // Whatever an earlier build left goes first. The connection resets skip the clear while the
+    // model is flagged missing, and a build stopped by a bad number sets that flag after it has
+    // made entries: without this, the next build would add its entries to the stale ones.
+    ClearParameterPanel();
 
     const QString& name = ctx.modelName;
     TModelDefinition definition;
@@ -66,9 +68,6 @@ void TPanelModel::BuildParameterPanel(const ModelContext& ctx)
         return;
     }
     definition_ = definition;
-    captions_.clear();
-    values_.clear();
-    groups_.clear();
 
     const QStringList texts = definition_.DisplayTexts();
     for (int k = 0; k < texts.size(); ++k) {

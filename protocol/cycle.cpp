@@ -5,6 +5,7 @@
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
 #include "protocol/frames.h"
+#include "protocol/replyend.h"
 
 namespace {
 
@@ -37,16 +38,19 @@ TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPa
                                    QString programDir)
     : clock_(clock), view_(view), panel_(panel), messages_(messages), com_(com), usb_(usb),
       programDir_(std::move(programDir)), timer1_(clock.CreateTimer()),
-      timer2_(clock.CreateTimer()), timer3_(clock.CreateTimer()), timer4_(clock.CreateTimer())
+      timer2_(clock.CreateTimer()), timer3_(clock.CreateTimer()), timer4_(clock.CreateTimer()),
+      portWatch_(clock.CreateTimer())
 {
     timer1_->SetInterval(kWakeUpInterval);
     timer2_->SetInterval(kPresenceInterval);
     timer3_->SetInterval(kTimeoutResetDelay);
     timer4_->SetInterval(kWatchdogInterval);
-    timer1_->SetOnTimer([this] { Guarded([this] { Timer1Timer(); }); });
-    timer2_->SetOnTimer([this] { Guarded([this] { Timer2Timer(); }); });
-    timer3_->SetOnTimer([this] { Guarded([this] { Timer3Timer(); }); });
-    timer4_->SetOnTimer([this] { Guarded([this] { Timer4Timer(); }); });
+    timer1_->SetOnTimer([this] { OnTimerTick(0, &TConnectionCycle::Timer1Timer); });
+    timer2_->SetOnTimer([this] { OnTimerTick(1, &TConnectionCycle::Timer2Timer); });
+    timer3_->SetOnTimer([this] { OnTimerTick(2, &TConnectionCycle::Timer3Timer); });
+    timer4_->SetOnTimer([this] { OnTimerTick(3, &TConnectionCycle::Timer4Timer); });
+    portWatch_->SetInterval(kPortWatchInterval);
+    portWatch_->SetOnTimer([this] { Guarded([this] { PortWatchTimer(); }); });
 }
 
 TConnectionCycle::~TConnectionCycle() = default;
@@ -67,10 +71,49 @@ void TConnectionCycle::Guarded(const std::function<void()>& fn)
 
 void TConnectionCycle::ShowLinkError() { view_.ShowError(Msg("str53")); }
 
+void TConnectionCycle::LinkFailed()
+{
+    // Once the line is gone every send fails alike; the user hears of it once.
+    if (linkLost_)
+        return;
+    ShowLinkError();
+    if (view_.LinkMode() == QLatin1String("COM")) {
+        linkLost_ = true;
+        portWatch_->Start();
+    }
+}
+
+void TConnectionCycle::PortWatchTimer()
+{
+    if (!com_.ReopenIfBack())
+        return;
+    linkLost_ = false;
+    portWatch_->Stop();
+    // A fresh line, perhaps with another regulator behind it: from not connected, with the busy
+    // flag that the failed wake-up left set cleared, the wake-up cycle begins again.
+    TimeoutReset();
+}
+
+void TConnectionCycle::ShowNotices(const QList<DecodeNotice>& notices)
+{
+    for (const DecodeNotice& n : notices) {
+        const QString id = n.key + QLatin1Char('|') + n.args.join(QLatin1Char('|'));
+        if (noticesShown_.contains(id))
+            continue;
+        noticesShown_.insert(id);
+        QString text = messages_.LookupMessage(n.key);
+        for (const QString& a : n.args)
+            text = text.arg(a);
+        view_.ShowError(text);
+    }
+}
+
 void TConnectionCycle::ClearWorkingState()
 {
     state_ = ProtocolState{};
     alternateScale_ = false;
+    linkLost_ = false;
+    portWatch_->Stop();
     pause_.reset();
     noticesShown_.clear();
 }
@@ -92,7 +135,8 @@ void TConnectionCycle::UsbStopBits(int stopBits)
         usb_.UsbSetDataCharacteristics(kWordLength8, stopBits, kNoParity);
 }
 
-void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive)
+void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive,
+                                   std::function<void()> then)
 {
     const QString mode = view_.LinkMode();
     if (mode == QLatin1String("COM")) {
@@ -101,30 +145,103 @@ void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive)
     } else if (mode == QLatin1String("USB")) {
         if (usb_.UsbReadyCheck()) {
             usb_.UsbSend(bytes);
-            if (withReceive)
-                UsbReceive();
+            if (withReceive) {
+                UsbReceive(std::move(then));
+                return;
+            }
         }
+    }
+    if (then)
+        then();
+}
+
+// ---- USB receive --------------------------------------------------------------------------------
+// The adapter reads on its own thread; its result comes back here in order. Each receive carries
+// the rest of the code that followed it, and that rest runs only once the reply has been parsed and
+// every exchange the parse started (an identification starting the read) has ended, so requests,
+// replies and state changes keep the order they would have with a blocking read.
+
+void TConnectionCycle::UsbReceive(std::function<void()> then)
+{
+    state_.replyBuffer.Clear();
+    usbContinuations_.push_back(std::move(then));
+    usbInFlight_ = true;
+    const ReplyExpectation expect{state_.presencePending, state_.writePending};
+    std::weak_ptr<bool> alive = alive_;
+    usb_.UsbReadAsync(
+        kUsbReadCount,
+        [expect](const QByteArray& received) { return ReplyBytesNeeded(received, expect); },
+        [this, alive](const UsbReadResult& result) {
+            if (!alive.expired())
+                UsbReceived(result);
+        });
+}
+
+void TConnectionCycle::UsbReceived(const UsbReadResult& result)
+{
+    usbInFlight_ = false;
+    Guarded([&] {
+        if (result.failed) {
+            ShowLinkError();
+            return;
+        }
+        if (!result.bytes.isEmpty())
+            timer1_->Stop();
+        state_.replyBuffer.Replace(result.bytes);
+        ParseReplyBuffer();
+    });
+    RunUsbContinuations();
+}
+
+void TConnectionCycle::RunUsbContinuations()
+{
+    // A continuation may start another receive; the ones outside it wait for that one.
+    while (!usbInFlight_ && !usbContinuations_.empty()) {
+        std::function<void()> then = std::move(usbContinuations_.back());
+        usbContinuations_.pop_back();
+        if (then)
+            Guarded(then);
+    }
+    while (!usbInFlight_ && !waitingForLink_.empty()) {
+        std::function<void()> fn = std::move(waitingForLink_.front());
+        waitingForLink_.pop_front();
+        fn();
     }
 }
 
-void TConnectionCycle::UsbReceive()
+void TConnectionCycle::WhenLinkIdle(std::function<void()> fn)
 {
-    state_.replyBuffer.Clear();
-    QByteArray bytes;
-    try {
-        bytes = usb_.UsbRead(kUsbReadCount);
-    } catch (const std::exception&) {
-        ShowLinkError();
+    if (usbInFlight_)
+        waitingForLink_.push_back(std::move(fn));
+    else
+        fn();
+}
+
+void TConnectionCycle::OnTimerTick(int index, void (TConnectionCycle::*handler)())
+{
+    if (!usbInFlight_) {
+        Guarded([this, handler] { (this->*handler)(); });
         return;
     }
-    if (!bytes.isEmpty())
-        timer1_->Stop();
-    state_.replyBuffer.Replace(bytes);
-    ParseReplyBuffer();
+    // A timer that fell due during a blocking read would have fired once after it, and not at all
+    // if it was stopped in the meantime.
+    if (tickWaiting_[index])
+        return;
+    tickWaiting_[index] = true;
+    waitingForLink_.push_back([this, index, handler] {
+        tickWaiting_[index] = false;
+        ITimer* timers[] = {timer1_.get(), timer2_.get(), timer3_.get(), timer4_.get()};
+        if (timers[index]->Enabled())
+            Guarded([this, handler] { (this->*handler)(); });
+    });
 }
 
 void TConnectionCycle::Comm1RxChar(const QByteArray& bytes)
 {
+    if (usbInFlight_) {
+        waitingForLink_.push_back([this, bytes] { Comm1RxChar(bytes); });
+        return;
+    }
     Guarded([&] {
         timer1_->Stop();
         state_.replyBuffer.Append(bytes);
@@ -151,18 +268,17 @@ void TConnectionCycle::Timer1Timer()
     try {
         SendRequest(WakeUpPattern(), false);
     } catch (const std::exception&) {
-        // The cycle stops here until the program is restarted: the busy flag stays set.
+        // The cycle stops here, the busy flag stays set; over COM the port watch starts it
+        // again once the port is back.
         timer1_->Stop();
-        ShowLinkError();
+        LinkFailed();
         return;
     }
     state_.identificationPending = true;
     timer3_->Start();
     timer1_->Stop();
-    if (UsbReady()) {
-        UsbReceive();
-        UsbStopBits(kTwoStopBits);
-    }
+    if (UsbReady())
+        UsbReceive([this] { UsbStopBits(kTwoStopBits); });
 }
 
 void TConnectionCycle::IdentificationReply()
@@ -213,14 +329,17 @@ void TConnectionCycle::Button1Click()
     state_.readPending = true;
     SetTransferButtons(false);
     view_.SetProgress(1, 20);
+    const auto watch = [this] {
+        if (state_.readPending)
+            timer4_->Start();
+    };
     try {
-        SendRequest(ReadRequest(), true);
+        SendRequest(ReadRequest(), true, watch);
     } catch (const std::exception&) {
-        // The watchdog below still ends the transaction, so the window does not stay busy.
-        ShowLinkError();
+        // The watchdog still ends the transaction, so the window does not stay busy.
+        LinkFailed();
+        watch();
     }
-    if (state_.readPending)
-        timer4_->Start();
 }
 
 void TConnectionCycle::ReadReply()
@@ -228,6 +347,13 @@ void TConnectionCycle::ReadReply()
     view_.SetProgress(1, 50);
     const DecodeOutcome outcome =
         DecodeReadReply(state_.replyPayload, view_, panel_, DecodeEnv{programDir_, &messages_});
+    if (!outcome.complete) {
+        // The block could not be placed, so no write may be offered for it: the read stays
+        // pending and ends by its watchdog and the time-out reset, as an unanswered one does.
+        state_.replyPayload.clear();
+        ShowNotices(outcome.notices);
+        return;
+    }
     lastRead_ = state_.replyPayload;
     view_.SetProgress(1, 100);
     state_.replyPayload.clear();
@@ -243,16 +369,7 @@ void TConnectionCycle::ReadReply()
             SetTransferButtons(true);
             if (!panel_.UnassignedBytes().isEmpty())
                 view_.ShowError(Msg("str11") + QLatin1Char('\r'));
-            for (const DecodeNotice& n : outcome.notices) {
-                const QString id = n.key + QLatin1Char('|') + n.args.join(QLatin1Char('|'));
-                if (noticesShown_.contains(id))
-                    continue;
-                noticesShown_.insert(id);
-                QString text = messages_.LookupMessage(n.key);
-                for (const QString& a : n.args)
-                    text = text.arg(a);
-                view_.ShowError(text);
-            }
+            ShowNotices(outcome.notices);
         });
     });
 }
@@ -287,13 +404,25 @@ void TConnectionCycle::ContinueWrite()
     if (!state_.writePending)
         return; // a reset came in between
     view_.SetProgress(2, 20);
-    written_ = BuildWritePayload(view_, panel_);
-    const QByteArray frame = BuildDataFrame(written_);
+    QByteArray frame;
+    try {
+        written_ = BuildWritePayload(view_, panel_);
+        frame = BuildDataFrame(written_);
+    } catch (const std::exception& e) {
+        // Nothing went out and no watchdog runs yet: the write ends here, back to idle.
+        state_.writePending = false;
+        view_.SetProgress(2, 0);
+        SetTransferButtons(true);
+        state_.busy = false;
+        timer2_->Start();
+        view_.ReportError(QString::fromStdString(e.what()));
+        return;
+    }
     view_.SetProgress(2, 40);
     try {
         SendRequest(frame, false);
     } catch (const std::exception&) {
-        ShowLinkError();
+        LinkFailed();
     }
     timer4_->Start();
     view_.SetProgress(2, 50);
@@ -302,7 +431,7 @@ void TConnectionCycle::ContinueWrite()
         panel_.SetDisplayText(i, kValuePlaceholder);
     view_.SetMaxRpmText(kValuePlaceholder);
     if (UsbReady())
-        UsbReceive();
+        UsbReceive({});
 }
 
 void TConnectionCycle::WriteTaken()
@@ -359,7 +488,7 @@ void TConnectionCycle::Button3Click()
     try {
         SendRequest(DefaultRequest(), false);
     } catch (const std::exception&) {
-        ShowLinkError();
+        LinkFailed();
     }
     pause_ = clock_.After(kDefaultSettlePause, [this] {
         Guarded([this] {
@@ -402,7 +531,7 @@ void TConnectionCycle::Timer2Timer()
         try {
             SendRequest(PresenceQuery(), true);
         } catch (const std::exception&) {
-            ShowLinkError();
+            LinkFailed();
         }
     }
 }

@@ -12,8 +12,10 @@
 #include <QByteArray>
 #include <QSet>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class IClock;
 class ITimer;
@@ -32,6 +34,7 @@ constexpr int kWatchdogInterval = 4000;  // Timer4
 constexpr int kProgressPause = 100;      // the progress bar stands at its end before it is cleared
 constexpr int kDefaultSettlePause = 700; // the regulator restores its factory block
 constexpr int kWatchdogLimit = 2;        // ticks counted before the time-out reset is armed
+constexpr int kPortWatchInterval = 1000; // looking for a lost COM port to come back
 constexpr int kUsbReadCount = 511;
 
 // The window as the cycle sees it.
@@ -111,6 +114,9 @@ public:
     ITimer& Timer2() { return *timer2_; }
     ITimer& Timer3() { return *timer3_; }
     ITimer& Timer4() { return *timer4_; }
+    // Runs while the COM line is lost, until the port is back and open again.
+    ITimer& PortWatch() { return *portWatch_; }
+    bool LinkLost() const { return linkLost_; }
     ProtocolState& State() { return state_; }
     const ProtocolState& State() const { return state_; }
     bool AlternateScale() const { return alternateScale_; }
@@ -121,9 +127,16 @@ public:
     // since put in, until the next reset or identification.
     const QByteArray& LastReadPayload() const { return lastRead_; }
 
-    // Sends a request by the link mode's rule. withReceive: over USB a blocking receive follows.
-    // Link errors propagate.
-    void SendRequest(const QByteArray& bytes, bool withReceive);
+    // Sends a request by the link mode's rule. withReceive: over USB a receive follows, and then
+    // runs once it has been parsed (along with every exchange that parse started); otherwise then
+    // runs at once. Link errors propagate, and then does not run.
+    void SendRequest(const QByteArray& bytes, bool withReceive, std::function<void()> then = {});
+
+    // Over USB the window does not wait for a reply: it goes on painting while the adapter reads.
+    // What would have waited behind the blocking read (timer ticks, the user's clicks, COM
+    // receptions) waits here instead and runs, in order, once the exchange is over.
+    bool UsbExchangeActive() const { return usbInFlight_; }
+    void WhenLinkIdle(std::function<void()> fn);
 
 private:
     // IReplyHandlers
@@ -136,7 +149,12 @@ private:
     void IdentificationReply() override;
     void ReplyBufferChanged(const ReplyBuffer& buffer) override;
 
-    void UsbReceive();
+    // Starts a USB receive; then runs after its reply has been parsed and every exchange started
+    // by that parse has ended, as after the blocking receive it stands for.
+    void UsbReceive(std::function<void()> then);
+    void UsbReceived(const UsbReadResult& result);
+    void RunUsbContinuations();
+    void OnTimerTick(int index, void (TConnectionCycle::*handler)());
     bool UsbReady();
     void UsbStopBits(int stopBits);
     void ContinueWrite();
@@ -146,6 +164,11 @@ private:
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
     void ShowLinkError();
+    // A send failed: the link error box, once per loss of the COM line, and the watch for the
+    // port to come back.
+    void LinkFailed();
+    void PortWatchTimer();
+    void ShowNotices(const QList<DecodeNotice>& notices);
     QString Msg(const char* key) const;
     // Runs a handler; what escapes it goes to the general error report.
     void Guarded(const std::function<void()>& fn);
@@ -159,11 +182,17 @@ private:
     QString programDir_;
     ProtocolState state_;
     bool alternateScale_ = false;
-    std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_;
+    std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_, portWatch_;
+    bool linkLost_ = false;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
     IOverwriteGuard* guard_ = nullptr;
     TRegulatorIdentity identity_;
     QByteArray lastRead_;
     QByteArray written_; // the payload of the write in progress
+    bool usbInFlight_ = false;
+    std::vector<std::function<void()>> usbContinuations_; // innermost last
+    std::deque<std::function<void()>> waitingForLink_;
+    bool tickWaiting_[4] = {false, false, false, false};
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // receives outliving the cycle
 };

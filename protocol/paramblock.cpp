@@ -197,9 +197,14 @@ DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,
     qsizetype base = kThrottleBytes;
     const QString version = fields.VersionCaption();
     const std::optional<int> versionNumber = VersionNumber(version);
-    if (!versionNumber)
+    if (!versionNumber) {
+        // Without the number it is unknown whether T is present, so every later byte would be
+        // taken from a guessed place: nothing more is decoded.
         outcome.notices.append({kNoticeVersionWithoutNumber, {version}});
-    if (versionNumber && *versionNumber >= kFirstVersionWithSpeed) {
+        outcome.complete = false;
+        return outcome;
+    }
+    if (*versionNumber >= kFirstVersionWithSpeed) {
         ShowMaxRpm(p, fields);
         base = kThrottleBytes + kSpeedBytes;
     }

@@ -44,6 +44,9 @@ struct DecodeNotice {
 };
 struct DecodeOutcome {
     QList<DecodeNotice> notices;
+    // False when the decoding stopped before the display values and options: the block was not
+    // read and must not be written back.
+    bool complete = true;
 };
 
 DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <stdexcept>
 
 class ISerialPort {
@@ -15,7 +16,22 @@ public:
     virtual void OpenComPort(const QString& portName) = 0;
     // Writes the bytes; may throw the link's error.
     virtual int SendString(const QByteArray& bytes) = 0;
+    // After the line was lost (a USB-serial cable pulled out): when the port's device is there
+    // again, opens the port anew under the name it was opened with and returns true. While it is
+    // away this only looks for it, cheaply, and changes nothing.
+    virtual bool ReopenIfBack() { return false; }
 };
+
+// What a USB receive brought: the bytes, or a failure of the read itself.
+struct UsbReadResult {
+    QByteArray bytes;
+    bool failed = false;
+};
+
+// How many more bytes the reply needs before it holds a complete message; 0 when it does. Lets a
+// receive end as soon as the reply is there instead of waiting for its whole time-out.
+using UsbReplyNeed = std::function<int(const QByteArray& received)>;
+using UsbReadDone = std::function<void(const UsbReadResult&)>;
 
 class IUsbLink {
 public:
@@ -23,8 +39,10 @@ public:
     // Finds and opens the first adapter, or checks that the open one is still there.
     virtual bool UsbReadyCheck() = 0;
     virtual void UsbSend(const QByteArray& bytes) = 0;
-    // Blocks until count bytes or the read time-out; returns what arrived. May throw.
-    virtual QByteArray UsbRead(int count) = 0;
+    // Reads up to count bytes within the read time-out, without blocking the caller: done runs
+    // later on the caller's thread, one receive after the other in the order they were asked for.
+    // need (may be empty) ends the read early.
+    virtual void UsbReadAsync(int count, UsbReplyNeed need, UsbReadDone done) = 0;
     // stopBits: 0 one, 2 two (the FT_STOP_BITS codes).
     virtual void UsbSetDataCharacteristics(int wordLength, int stopBits, int parity) = 0;
     virtual void UsbClose() = 0;
@@ -35,7 +53,7 @@ class TNoUsbAdapter final : public IUsbLink {
 public:
     bool UsbReadyCheck() override { return false; }
     void UsbSend(const QByteArray&) override {}
-    QByteArray UsbRead(int) override { return {}; }
+    void UsbReadAsync(int, UsbReplyNeed, UsbReadDone done) override { done({}); }
     void UsbSetDataCharacteristics(int, int, int) override {}
     void UsbClose() override {}
 };

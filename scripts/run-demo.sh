@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, prepares dist/ and starts the program talking to the built-in demo
-# regulator (our simulator on a pseudo-terminal). With a real regulator configured in
+# regulator (our simulator on a pseudo-terminal; with --usb, behind a simulated FTDI adapter). With a real regulator configured in
 # dist/setup.ini (DEVICE=COM and COM=<device>, see the README), no simulator is started.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -9,6 +9,16 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/make-dist.sh"
 dist="${DIST_DIR:-$root/dist}"
 setup="$dist/setup.ini"
+
+# --usb: the demo regulator behind a simulated FTDI adapter, in USB mode, in a folder of its own so
+# that the serial demo's settings stay as they are.
+if [ "${1:-}" = "--usb" ]; then
+  usbdir="$dist/usb-demo"
+  mkdir -p "$usbdir"
+  cp -r "$dist/korvalinex" "$dist/Regulators" "$dist/Teplota1.txt" "$dist/Teplota2.txt" "$usbdir/"
+  printf '[SETUP]\r\nDEVICE=USB\r\nLANGUAGE=CZ\r\n' > "$usbdir/setup.ini"
+  KORVALINEX_SIMULATED_ADAPTER="$dist/demo.regsim" exec "$usbdir/korvalinex"
+fi
 port="$dist/demo-regulator"
 
 if [ -f "$setup" ] && ! grep -q "^COM=$port" "$setup"; then

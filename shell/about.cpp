@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr int kMinPixels = 8;
+
 QLabel* Line(QWidget* parent, const char* name, const QString& text, int pixels, bool bold)
 {
     auto* l = new QLabel(text, parent);
@@ -70,6 +72,17 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     for (QObject* child : children())
         if (child->isWidgetType())
             child->installEventFilter(this);
+    // The system sans runs wider than the face the box was drawn for: a line that would not fit
+    // between the margins gets a smaller size rather than losing its ends.
+    const int room = kWidth - layout->contentsMargins().left() - layout->contentsMargins().right();
+    for (QLabel* l : {Label7, Label1, Label2, Label3, Label4, Label5, Label6}) {
+        QFont f = l->font();
+        while (QFontMetrics(f).horizontalAdvance(l->text()) > room && f.pixelSize() > kMinPixels) {
+            f.setPixelSize(f.pixelSize() - 1);
+            l->setFont(f);
+        }
+        l->setMinimumHeight(l->sizeHint().height());
+    }
 
     // The texts of the current language come with the language files; the box only knows which
     // file.

@@ -1,6 +1,12 @@
 #include "shell/comport.h"
 
 #include "link/commconnect.h"
+#include "link/portname.h"
+
+#include <QFile>
+
+#include <poll.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -15,6 +21,28 @@ public:
         comm_.Open();
     }
     int SendString(const QByteArray& bytes) override { return comm_.SendString(bytes); }
+    bool ReopenIfBack() override
+    {
+        // While the device is away its node is gone (a USB-serial adapter, the far end of a
+        // pseudo-terminal): one stat a check, the port left as it is.
+        const QByteArray path = QFile::encodeName(DevicePathForPortName(comm_.DeviceName()));
+        struct stat st {};
+        if (path.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+            return false;
+        try {
+            comm_.Close();
+            comm_.Open();
+        } catch (const std::exception&) {
+            return false; // there but not ready; the next check tries again
+        }
+        // A node that is there over a line that is still down is not back yet.
+        pollfd p{comm_.Handle(), POLLOUT, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            comm_.Close();
+            return false;
+        }
+        return true;
+    }
 
 private:
     TComm& comm_;

@@ -1,5 +1,7 @@
 #include "shell/mainform.h"
 
+#include "link/usblink.h"
+
 #include "common/clock.h"
 #include "common/errors.h"
 #include "link/commconnect.h"
@@ -97,6 +99,21 @@ QString LongHint(const QString& hint)
 
 } // namespace
 
+// Failing adapter calls, while their error box is switched on: the error kind, one OK button.
+class TFtErrorBox final : public IFtErrorBox {
+public:
+    explicit TFtErrorBox(TMainForm& form) : form_(form) {}
+    void ShowFtError(const QString& text) override { form_.ShowFtError(text); }
+
+private:
+    TMainForm& form_;
+};
+
+void TMainForm::ShowFtError(const QString& text)
+{
+    boxes_->Show(TBoxKind::Error, Msg("str2"), text);
+}
+
 TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(parent), env_(env)
 {
     setObjectName(QStringLiteral("MainForm"));
@@ -106,8 +123,16 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
     if (!env_.boxes)
         ownBoxes_ = std::make_unique<TQtMessageBoxes>(this);
     boxes_ = env_.boxes ? env_.boxes : ownBoxes_.get();
-    if (!env_.usb)
-        ownUsb_ = std::make_unique<TNoUsbAdapter>();
+    if (!env_.usb) {
+        ftErrorBox_ = std::make_unique<TFtErrorBox>(*this);
+        auto link = std::make_unique<TUsbLink>(ftErrorBox_.get());
+        ownUsbLink_ = link.get();
+        // Listed but not ours to open: the most common reason that nothing ever connects.
+        link->onPermissionDenied = [this](const QString& detail) {
+            SetApplicationHint(Msg("str110").arg(detail));
+        };
+        ownUsb_ = std::move(link);
+    }
     usb_ = env_.usb ? env_.usb : ownUsb_.get();
 
     // Comm1 as built into the window: 600 baud, device "Com1", all nine line events, closed.
@@ -309,10 +334,12 @@ void TMainForm::BuildLeftColumn(QWidget* p)
         b->setValue(0);
         b->setTextVisible(false);
     }
-    connect(Button1, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { cycle_->Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { cycle_->Button2Click(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->Button1Click(); }); });
+    });
+    connect(Button2, &QPushButton::clicked, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->Button2Click(); }); });
+    });
 
     Ln = AddLabel(p, "Ln", QStringLiteral("Název regulátoru : "), kCaptionColumn, 84, true);
     LnH = AddLabel(p, "LnH", kNamePlaceholder, kValueColumn, 84, true);
@@ -404,8 +431,9 @@ void TMainForm::BuildLeftColumn(QWidget* p)
         "hint",
         QStringLiteral(
             "Nastavit tovární nastavení regulátoru |Nastavit tovární nastavení regulátoru."));
-    connect(Button3, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { cycle_->Button3Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->Button3Click(); }); });
+    });
 
     for (QLabel* l : {Ln, Lv, La, Lm, Lkorekcemin, Lkorekcemax, LPocPolu, LPrevPom})
         FitLabel(l, l == LPrevPom ? 140 : l->y() > 160 && l->y() < 290 ? 150 : kValueColumn - 2);
@@ -450,8 +478,9 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     AboutSW =
         add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
 
-    connect(EEPROM1, &QAction::triggered, this,
-            [this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
+    connect(EEPROM1, &QAction::triggered, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
+    });
     connect(Setup, &QAction::triggered, this, [this] { RunGuarded([this] { SetupClick(); }); });
     connect(Konec, &QAction::triggered, this, [this] { RunGuarded([this] { KonecClick(); }); });
     connect(Help, &QAction::triggered, this, [this] { RunGuarded([this] { HelpClick(); }); });
@@ -497,6 +526,8 @@ void TMainForm::FormCreate()
     nastaveni_->resize(360, 240);
 
     cycle_->ClearWorkingState();
+    if (ownUsbLink_)
+        ownUsbLink_->SetUsbOpen(false);
     try {
         CreateWorkingDirectories(env_.programDir);
     } catch (const std::exception& e) {
@@ -632,10 +663,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
                 return true;
             }
     }
-    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
-        // The hint of the control under the mouse, or of the nearest parent that has one.
+    if ((event->type() == QEvent::Enter || event->type() == QEvent::Leave) &&
+        watched->isWidgetType()) {
+        // The hint of the control under the mouse, or of the nearest parent that has one. Leaving
+        // a control for its parent sends the parent no Enter: the mouse is then over the parent,
+        // whose hint (often none) takes over; a sibling's Enter follows and corrects it.
+        auto* w = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Leave)
+            w = w->parentWidget();
         QString hint;
-        for (auto* w = static_cast<QWidget*>(watched); w; w = w->parentWidget()) {
+        for (; w; w = w->parentWidget()) {
             hint = w->property("hint").toString();
             if (!hint.isEmpty())
                 break;

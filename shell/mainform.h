@@ -31,15 +31,17 @@ class TComm;
 class TFormCaption;
 class TNumEdit;
 class TParameterPanel;
+class TUsbLink;
+class IFtErrorBox;
 
 // What the window is given from outside. Tests replace the clock, the message boxes and the links.
 struct TMainFormEnv {
     QString programDir;             // with a trailing "/"
     IClock* clock = nullptr;        // default: Qt timers
     IMessageBoxes* boxes = nullptr; // default: real message boxes
-    IUsbLink* usb = nullptr;        // default: no adapter
+    IUsbLink* usb = nullptr;        // default: the FTDI adapter link (TUsbLink)
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
-    TimeSource now;                 // names the backups; default: the system's clock
+    TimeSource now = {};            // names the backups; default: the system's clock
 };
 
 // The overwrite question's texts; translated like every other caption.
@@ -89,10 +91,15 @@ public:
     bool AskOverwrite();
     // The general error report.
     void ShowGeneralError(const QString& text);
+    // The adapter library's own error box.
+    void ShowFtError(const QString& text);
 
     TConnectionCycle& Cycle() { return *cycle_; }
     TParameterPanel& ParamPanel() { return *panel_; }
     TComm& Comm1() { return *comm1_; }
+    // The window's own USB link (device table, device count, the dialog's device list); nullptr
+    // when the environment supplied another.
+    TUsbLink* UsbLink() { return ownUsbLink_; }
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
     TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
@@ -152,7 +159,9 @@ private:
     TMainFormEnv env_;
     std::unique_ptr<IClock> ownClock_;
     std::unique_ptr<IMessageBoxes> ownBoxes_;
+    std::unique_ptr<IFtErrorBox> ftErrorBox_;
     std::unique_ptr<IUsbLink> ownUsb_;
+    TUsbLink* ownUsbLink_ = nullptr;
     std::unique_ptr<ISerialPort> ownCom_;
     IClock* clock_ = nullptr;
     IMessageBoxes* boxes_ = nullptr;

@@ -9,13 +9,20 @@
 #include <QLocale>
 
 TNumEdit::TNumEdit(int decimals, int maxLength, QWidget* parent)
-    : QLineEdit(parent), decimals_(decimals)
+    : QLineEdit(parent), decimals_(decimals), maxLength_(maxLength)
 {
-    setMaxLength(maxLength);
+    // The limit holds for typing only (keyPressEvent): QLineEdit's own limit would also cut texts
+    // the program sets, such as a stored setting or a formatted ratio of 100 and more.
     connect(this, &QLineEdit::textChanged, this, &TNumEdit::TextEdited);
 }
 
-QString TNumEdit::Format(double v) const { return QLocale().toString(v, 'f', decimals_); }
+QString TNumEdit::Format(double v) const
+{
+    // Never grouped: "1,000.0" would not convert back in every locale.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(v, 'f', decimals_);
+}
 
 void TNumEdit::SetValue(double v)
 {
@@ -59,6 +66,8 @@ void TNumEdit::keyPressEvent(QKeyEvent* e)
         const bool isSeparator = decimals_ > 0 && QString(c) == sep && !text().contains(sep);
         accepted = c.isDigit() || isSeparator;
     }
+    if (accepted && maxLength_ > 0)
+        accepted = text().size() - selectedText().size() < maxLength_;
     if (!accepted) {
         QApplication::beep();
         e->accept();
@@ -69,7 +78,13 @@ void TNumEdit::keyPressEvent(QKeyEvent* e)
 
 void TNumEdit::focusOutEvent(QFocusEvent* e)
 {
-    DoExit();
+    // The exit rule is for the user leaving the field. A field being disabled (a connection reset)
+    // loses the focus too, and so does one whose window gives way to a message box or a menu; a
+    // half-typed value must survive those.
+    const bool windowOrPopup =
+        e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason;
+    if (isEnabled() && !windowOrPopup)
+        DoExit();
     QLineEdit::focusOutEvent(e);
 }
 

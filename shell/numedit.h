@@ -4,8 +4,9 @@
 // A number field holds a floating-point value shown in a fixed format ("0.00", "0.0", "0"). Every
 // change of its text converts the text into the value; a text that does not convert brings the
 // previous value's text back. Keys: digits and backspace, and the decimal separator once when the
-// format has decimals; the field's own key filter runs first. Leaving the field runs its own exit
-// rule, then turns an empty text or "-" into "0" and reformats.
+// format has decimals, up to the field's maximum length; the field's own key filter runs first.
+// Leaving the field runs its own exit rule, then turns an empty text or "-" into "0" and
+// reformats. The maximum length limits typing only: a text the program sets is never cut.
 
 #include <QLineEdit>
 #include <QToolButton>
@@ -45,6 +46,7 @@ private:
     QString Format(double v) const;
 
     int decimals_;
+    int maxLength_; // characters the user may type; texts the program sets are never cut
     double value_ = 0;
     QString lastGoodText_;
     bool restoring_ = false;

@@ -54,10 +54,11 @@ bool WriteClosingSettings(const QString& programDir, const TUserSettings& s, QSt
     // A file that exists but cannot be read must not be replaced by one holding only our keys.
     if (!file.Load())
         return false;
-    file.WriteString(kSetupSection, QStringLiteral("LANGUAGE"), s.language);
-    file.WriteString(kSetupSection, QStringLiteral("POCETP"), s.poles);
-    file.WriteString(kSetupSection, QStringLiteral("PREVOD"), s.ratio);
-    return file.Save();
+    bool changed = file.WriteString(kSetupSection, QStringLiteral("LANGUAGE"), s.language);
+    changed = file.WriteString(kSetupSection, QStringLiteral("POCETP"), s.poles) || changed;
+    changed = file.WriteString(kSetupSection, QStringLiteral("PREVOD"), s.ratio) || changed;
+    // Values the file already holds need no write: a read-only folder then reports nothing.
+    return !changed || file.Save();
 }
 
 QString ProgramDirectory()

@@ -2,11 +2,70 @@
 
 #include "shell/mainform.h"
 
+#include "tools/regsim/ftsimadapter.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
 
 namespace {
+
+// The demo without hardware: KORVALINEX_SIMULATED_ADAPTER names a regulator file of the
+// simulator ("demo" for the built-in one), and the program finds a simulated FTDI adapter with
+// that regulator behind it, paced at the line's speed. SIGUSR1 unplugs it, or plugs it in again.
+std::atomic<bool> g_togglePlug{false};
+
+struct TDemoAdapter {
+    std::unique_ptr<regsim::Regulator> regulator;
+    regsim::FtSimAdapters adapters;
+    int adapter = -1;
+    bool plugged = true;
+};
+
+std::unique_ptr<TDemoAdapter> InstallSimulatedAdapter(QApplication& app)
+{
+    const QByteArray file = qgetenv("KORVALINEX_SIMULATED_ADAPTER");
+    if (file.isEmpty())
+        return nullptr;
+    auto demo = std::make_unique<TDemoAdapter>();
+    try {
+        demo->regulator = std::make_unique<regsim::Regulator>(
+            file == "demo" ? regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")
+                           : regsim::LoadRegulatorFile(file.toStdString()));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "korvalinex: %s\n", e.what());
+        return nullptr;
+    }
+    demo->regulator->SetObserver([](const regsim::Event& e) {
+        if (e.message == regsim::Message::Write && e.write)
+            std::fprintf(stderr, "simulated regulator: write %s\n",
+                         e.write->stored ? "stored" : "refused");
+    });
+    demo->adapters.SetPaced(qgetenv("KORVALINEX_SIMULATED_ADAPTER_PACE") != "0");
+    demo->adapter =
+        demo->adapters.AddAdapter("KX000001", "Simulated FT232R USB UART", demo->regulator.get());
+    FtInstallDriver(&demo->adapters);
+    std::signal(SIGUSR1, [](int) { g_togglePlug = true; });
+    auto* poll = new QTimer(&app);
+    TDemoAdapter* d = demo.get();
+    QObject::connect(poll, &QTimer::timeout, [d] {
+        if (!g_togglePlug.exchange(false))
+            return;
+        d->plugged = !d->plugged;
+        if (d->plugged)
+            d->adapters.Plug(d->adapter);
+        else
+            d->adapters.Unplug(d->adapter);
+        std::fprintf(stderr, "simulated adapter %s\n", d->plugged ? "plugged in" : "unplugged");
+    });
+    poll->start(200);
+    return demo;
+}
 
 // Nothing that leaves an event handler escapes into the event loop: its text is shown, the current
 // operation ends and the program goes on.
@@ -32,6 +91,7 @@ int main(int argc, char** argv)
     TKorvalinexApp app(argc, argv);
     app.setApplicationName(QStringLiteral("Korvalinex"));
     app.setApplicationDisplayName(QStringLiteral("KORVALINEX"));
+    const std::unique_ptr<TDemoAdapter> demo = InstallSimulatedAdapter(app);
     TMainFormEnv env;
     env.programDir = ProgramDirectory();
     TMainForm form(env);
@@ -39,5 +99,6 @@ int main(int argc, char** argv)
     // Centred on the desktop.
     if (const QScreen* screen = form.screen())
         form.move(screen->availableGeometry().center() - form.rect().center());
-    return app.exec();
+    const int code = app.exec();
+    return code;
 }

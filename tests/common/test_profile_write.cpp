@@ -25,7 +25,8 @@ TEST(ProfileWrite, ChangesOnlyTheKeysLine)
     } rows[] = {
         {"replace, other section untouched", "[A]\r\nx=1\r\n; note\r\n[B]\r\nx=2\r\n", "B", "x",
          "9", "[A]\r\nx=1\r\n; note\r\n[B]\r\nx=9\r\n"},
-        {"key written as given", "[A]\r\nkey=1\r\n", "a", "KEY", "2", "[A]\r\nKEY=2\r\n"},
+        {"the file's spelling of the key stays", "[A]\r\nkey=1\r\n", "a", "KEY", "2",
+         "[A]\r\nkey=2\r\n"},
         {"blanks around the old line go", "[A]\r\n  x =  1  \r\n", "A", "x", "5", "[A]\r\nx=5\r\n"},
         {"new key before the section's trailing blank lines", "[A]\r\nx=1\r\n\r\n  \r\n[B]\r\n",
          "A", "y", "2", "[A]\r\nx=1\r\ny=2\r\n\r\n  \r\n[B]\r\n"},

@@ -238,3 +238,40 @@ TEST(LineSettingsTest, RefusedSettingWhileOpenKeepsTheOldValue)
 }
 
 } // namespace
+
+// What a new component holds before anything is set: the declared defaults of every property.
+TEST(CommDefaults, EveryPropertyStartsAtItsDefault)
+{
+    const TComm comm;
+    const struct {
+        const char* property;
+        long long got;
+        long long expected;
+    } rows[] = {
+        {"Baudrate", comm.Baudrate(), br9600},
+        {"Baudrate value", BaudrateValue(comm.Baudrate()), 9600},
+        {"Parity", comm.Parity(), paNone},
+        {"Stopbits", comm.Stopbits(), sb10},
+        {"Databits", comm.Databits(), da8},
+        {"Options", comm.Options().Bits(), TCommOptions{}.Bits()},
+        {"DontSynchronize", comm.DontSynchronize(), false},
+        {"FlowControl", comm.FlowControl(), fcDefault},
+        {"XonChar", comm.XonChar(), 17},
+        {"XoffChar", comm.XoffChar(), 19},
+        {"ErrorChar", comm.ErrorChar(), 0},
+        {"EofChar", comm.EofChar(), 0},
+        {"EvtChar", comm.EvtChar(), 0},
+        {"ReadTimeout", comm.ReadTimeout(), 1000},
+        {"WriteTimeout", comm.WriteTimeout(), 1000},
+        {"ReadBufSize", comm.ReadBufSize(), 4096},
+        {"WriteBufSize", comm.WriteBufSize(), 2048},
+        {"MonitorEvents", comm.MonitorEvents().Bits(), AllCommEvents.Bits()},
+        {"MonitorEvents mask", CommEventMask(comm.MonitorEvents()), 0x01FF},
+        {"Active", comm.Active(), false},
+        {"Handle", comm.Handle(), -1},
+        {"OnRxChar assigned", bool(comm.OnRxChar), false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.got, row.expected) << row.property;
+    EXPECT_EQ(comm.DeviceName(), "Com2");
+}

@@ -55,6 +55,17 @@ TEST_F(ModelFile, ExampleGivesOneGroupAndTwoDisplayEntries)
     EXPECT_EQ(table.Count(), 1);
 }
 
+TEST_F(ModelFile, ADuplicatedKeyShowsItsFirstValueTwice)
+{
+    // The section is walked by its key list, each key read by name: as the original program shows
+    // such a file.
+    TModelDefinition def;
+    ASSERT_TRUE(def.Load(Write("dup.ini", {"[S1]", "A000=Title", "A001=off", "a001=on", "A002=x",
+                                           "[S2]", "B000=V:1", "b000=W:2"})));
+    EXPECT_EQ(def.GroupItems(0), QStringList({"off", "off", "x"}));
+    EXPECT_EQ(def.DisplayTexts(), QStringList({"V:1", "V:1"}));
+}
+
 TEST_F(ModelFile, KeyLengthShiftsTheText)
 {
     TModelDefinition def;

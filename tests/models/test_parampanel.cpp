@@ -310,6 +310,24 @@ TEST_F(Panel, BadNumberStopsTheBuildAtThatEntry)
     EXPECT_EQ(p->MultiplierCount(), 0);
 }
 
+TEST_F(Panel, EveryBuildStartsFromNothing)
+{
+    // The resets skip the clear while the model is flagged missing, as a stopped build leaves it:
+    // three failed identifications in a row, then the file is mended.
+    WriteModel("CZ", "M", ModelLines({{"Mode", "a", "b"}}, {"A:0,5", "B:x", "C:"}));
+    for (int i = 0; i < 3; ++i)
+        p->BuildParameterPanel(Ctx("M"));
+    EXPECT_EQ(panel1->findChildren<QLabel*>("Lab10").size(), 1);
+    WriteModel("CZ", "M", ModelLines({{"Mode", "a", "b"}}, {"A:0,5", "B:2", "C:"}));
+    p->BuildParameterPanel(Ctx("M"));
+    ASSERT_FALSE(p->ModelFileMissing());
+    EXPECT_EQ(RunTimeControls(), 3 + 3 + 1);
+    const QList<QLabel*> captions = panel1->findChildren<QLabel*>("Lab11");
+    ASSERT_EQ(captions.size(), 1);
+    EXPECT_EQ(captions[0], p->CaptionLabel(1));
+    EXPECT_EQ(captions[0]->text(), "B:");
+}
+
 class PanelRelabel : public Panel {
 protected:
     void SetUp() override

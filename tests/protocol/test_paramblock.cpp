@@ -95,14 +95,24 @@ TEST_F(BlockTest, VersionDecidesWhetherTheSpeedValueIsPresent)
         panel_.multipliers[0] = 1;
         panel_.multiplierCount = 1;
         const DecodeOutcome out = Decode(Hex("03E802BC03E807"));
-        // With the speed value the display entry is byte 6, without it byte 4.
-        EXPECT_EQ(panel_.displays[0], c.speed ? QStringLiteral("7") : QStringLiteral("3"))
+        // With the speed value the display entry is byte 6, without it byte 4; without a version
+        // number neither is guessed: only the throttle limits are read.
+        EXPECT_EQ(panel_.displays[0], c.notice  ? QStringLiteral("old 0")
+                                      : c.speed ? QStringLiteral("7")
+                                                : QStringLiteral("3"))
             << c.version;
+        EXPECT_DOUBLE_EQ(fields_.throttleMax, 1.0) << c.version;
+        EXPECT_DOUBLE_EQ(fields_.throttleMin, 0.7) << c.version;
         EXPECT_EQ(fields_.maxRpmEnabled, c.speed) << c.version;
         EXPECT_EQ(fields_.maxRpmText,
                   c.speed ? QStringLiteral("60000") : QStringLiteral("untouched"))
             << c.version;
-        EXPECT_EQ(panel_.unassigned, c.speed ? QByteArray() : Hex("E807")) << c.version;
+        EXPECT_EQ(panel_.unassigned, c.notice  ? QByteArray("stale")
+                                     : c.speed ? QByteArray()
+                                               : Hex("E807"))
+            << c.version;
+        EXPECT_EQ(panel_.activeCount, c.notice ? -1 : 0) << c.version;
+        EXPECT_EQ(out.complete, !c.notice) << c.version;
         ASSERT_EQ(out.notices.size(), c.notice ? 1 : 0) << c.version;
         if (c.notice) {
             EXPECT_EQ(out.notices[0].key, QStringLiteral("str91"));

@@ -276,8 +276,16 @@ TEST(Cycle, IdentificationWithoutLogFlagHidesTheEepromItem)
     port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_FALSE(f.EEPROM1->isVisible());
+    // Hidden, the item is left alone by the transfer buttons; shown, it follows them. (A hidden
+    // action always reads as disabled: look once it is shown again.)
     f.Cycle().SetTransferButtons(false);
-    EXPECT_FALSE(f.EEPROM1->isVisible());
+    EXPECT_FALSE(f.Button2->isEnabled());
+    f.EEPROM1->setVisible(true);
+    EXPECT_TRUE(f.EEPROM1->isEnabled()) << "untouched while hidden";
+    f.Cycle().SetTransferButtons(false);
+    EXPECT_FALSE(f.EEPROM1->isEnabled());
+    f.Cycle().SetTransferButtons(true);
+    EXPECT_TRUE(f.EEPROM1->isEnabled());
 }
 
 TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
@@ -318,4 +326,92 @@ TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
     EXPECT_EQ(f.LnH->text(), QString::fromUtf8("Motčik Š"));
     EXPECT_EQ(fx.Panel().GroupCount(), 6);
     EXPECT_TRUE(fx.dir.Exists(QString::fromUtf8("Data/Motčik Š")));
+}
+
+TEST(Cycle, VersionWithoutNumberDecodesNothingAtAGuessAndOffersNoWrite)
+{
+    TCycleFixture fx;
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.version = "V.X3a";
+    regsim::Regulator sim(data);
+    TSimPort port(fx.clock, sim);
+    TMainForm& f = fx.Start(&port);
+    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 3000));
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
+    EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str91").arg("V.X3a"));
+    EXPECT_EQ(f.LKorekceB->text(), "2.00") << "the throttle limits have their fixed place";
+    for (int g = 0; g < fx.Panel().GroupCount(); ++g)
+        EXPECT_EQ(fx.Panel().ItemIndex(g), -1) << g;
+    EXPECT_EQ(fx.Panel().DisplayText(0), "- - - - -");
+    // No write is offered until the read ends by time-out and the window is reset.
+    const int64_t shown = fx.clock.Now();
+    while (fx.clock.Now() - shown < 17000) {
+        fx.clock.Advance(500);
+        ASSERT_FALSE(f.Button2->isEnabled()) << fx.clock.Now();
+    }
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.Connected(); }, 3000));
+    EXPECT_TRUE(sim.Writes().empty());
+}
+
+TEST(Cycle, WriteWhoseFrameCannotBeBuiltEndsAtOnce)
+{
+    // An item beyond 255 cannot travel in its option byte.
+    TCycleFixture fx;
+    QByteArray model = SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini");
+    QByteArray items;
+    for (int i = 3; i <= 300; ++i)
+        items += "F" + QByteArray::number(i).rightJustified(3, '0') + "=x\r\n";
+    model.replace("[Hodnoty]", items + "[Hodnoty]");
+    fx.dir.Write("Regulators/CZ/KVX-40 OPTO.ini", model);
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.Panel().SetItemIndex(5, 299);
+    f.Button2->click();
+    fx.clock.Advance(200);
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+    EXPECT_TRUE(fx.Idle()) << "busy " << fx.State().busy;
+    EXPECT_FALSE(fx.State().writePending);
+    EXPECT_EQ(f.PB2->value(), 0);
+    EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
+    EXPECT_TRUE(fx.sim.Writes().empty());
+    fx.Panel().SetItemIndex(5, 1);
+    f.Button2->click();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.sim.Writes().empty(); }, 1000));
+    EXPECT_TRUE(fx.RunUntilIdle());
+}
+
+TEST(Cycle, HungUpPortIsReportedOnceWatchedAndReopenedWhenBack)
+{
+    TCycleFixture fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    // The cable is pulled out.
+    fx.port.lineGone = true;
+    fx.port.present = false;
+    const int wakeUps = fx.Count(Message::WakeUp);
+    fx.clock.Advance(30000);
+    ASSERT_EQ(fx.boxes.boxes.size(), 1) << "one link error box per loss";
+    EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str53"));
+    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps);
+    // A light look about once a second, no busy loop.
+    EXPECT_GE(fx.port.reopenChecks, 26);
+    EXPECT_LE(fx.port.reopenChecks, 30);
+    EXPECT_FALSE(fx.Cycle().Timer1().Enabled());
+
+    // Plugged in again: within a second the port is open, and the regulator is found anew.
+    fx.port.present = true;
+    fx.clock.Advance(1000);
+    EXPECT_FALSE(fx.Cycle().LinkLost());
+    EXPECT_FALSE(fx.Cycle().PortWatch().Enabled());
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps + 1);
+    EXPECT_EQ(fx.boxes.boxes.size(), 1);
+
+    // A second loss is a second box.
+    fx.port.lineGone = true;
+    fx.clock.Advance(3000);
+    EXPECT_EQ(fx.boxes.boxes.size(), 2);
 }

@@ -100,15 +100,77 @@ TEST_F(Fields, LeavingAThrottleFieldClampsItsValue)
         {f->LKorekceA, "9", "1.40"},   {f->LKorekceA, "1.05", "1.05"},
     };
     for (const auto& row : table) {
+        // From a value inside the range, so that an empty text must really count as 0.
+        row.edit->SetValue(row.edit == f->LKorekceA ? 1.0 : 2.0);
         row.edit->setText(row.typed);
         Leave(row.edit);
         EXPECT_EQ(row.edit->text(), row.shown) << row.typed;
     }
-    // Also while disabled.
-    f->LKorekceA->setEnabled(false);
-    f->LKorekceA->setText("0.1");
-    Leave(f->LKorekceA);
-    EXPECT_EQ(f->LKorekceA->text(), "0.70");
+}
+
+// The exit rule is for the user leaving the field; the program disabling it (a connection reset)
+// or a message box or menu taking the focus leave the text alone.
+TEST_F(Fields, OnlyTheUserLeavingAFieldClampsIt)
+{
+    const struct {
+        const char* how;
+        Qt::FocusReason reason;
+        const char* shown;
+    } table[] = {
+        {"tab", Qt::TabFocusReason, "0.70"},
+        {"mouse", Qt::MouseFocusReason, "0.70"},
+        {"a message box", Qt::ActiveWindowFocusReason, "0.5"},
+        {"a menu", Qt::PopupFocusReason, "0.5"},
+    };
+    for (const auto& row : table) {
+        f->LKorekceA->setText("0.5");
+        QFocusEvent out(QEvent::FocusOut, row.reason);
+        QApplication::sendEvent(f->LKorekceA, &out);
+        EXPECT_EQ(f->LKorekceA->text(), row.shown) << row.how;
+    }
+
+    // A reset while a throttle field has the focus: both show 0.00, neither is clamped as the
+    // focus hops away from the disabled fields.
+    f->show();
+    QApplication::setActiveWindow(f);
+    f->LKorekceA->setFocus();
+    ASSERT_TRUE(f->LKorekceA->hasFocus());
+    f->Cycle().Timer3Timer();
+    EXPECT_EQ(f->LKorekceA->text(), "0.00");
+    EXPECT_EQ(f->LKorekceB->text(), "0.00");
+    EXPECT_FALSE(f->LKorekceA->isEnabled());
+}
+
+TEST_F(Fields, NumbersAreNeverGroupedNorCut)
+{
+    const struct {
+        QLocale::Language language;
+        QLocale::Territory territory;
+        const char* typed;
+        const char* shown;
+    } table[] = {
+        {QLocale::English, QLocale::UnitedStates, "1000", "1000.0"},
+        {QLocale::English, QLocale::UnitedStates, "100", "100.0"},
+        {QLocale::Czech, QLocale::CzechRepublic, "1000", "1000,0"},
+        {QLocale::Czech, QLocale::CzechRepublic, "2,5", "2,5"},
+    };
+    for (const auto& row : table) {
+        QLocale::setDefault(QLocale(row.language, row.territory));
+        f->EPrevPom->clear();
+        Type(f->EPrevPom, row.typed);
+        Leave(f->EPrevPom);
+        EXPECT_EQ(f->EPrevPom->text(), row.shown) << row.typed;
+        EXPECT_EQ(f->Settings().ratio, row.shown) << row.typed;
+    }
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+
+    // Typing stops at the field's length; a longer text set by the program stays whole.
+    f->EPocPolu->clear();
+    Type(f->EPocPolu, "123");
+    EXPECT_EQ(f->EPocPolu->text(), "12");
+    f->EPocPolu->setText("1234");
+    EXPECT_EQ(f->EPocPolu->text(), "1234");
 }
 
 TEST_F(Fields, HoldingAnArrowRepeatsEvery100msAndReleaseStepsOnceMore)

@@ -90,6 +90,14 @@ struct LanguageCase {
     const char* help;
 };
 
+void PrintTo(const LanguageCase& c, std::ostream* os) { *os << '"' << c.stored << '"'; }
+
+// Test names from the stored text: "CZ", "cz" and "" stay apart.
+std::string LanguageName(const ::testing::TestParamInfo<LanguageCase>& info)
+{
+    return *info.param.stored ? info.param.stored : "empty";
+}
+
 class StartUpLanguage : public ::testing::TestWithParam<LanguageCase> {};
 
 TEST_P(StartUpLanguage, OnlyExactCodesSelectALanguage)
@@ -112,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, StartUpLanguage,
                                            LanguageCase{"GE", 2, "Help/HelpGE.HLP"},
                                            LanguageCase{"Other", 3, "Help/Other.HLP"},
                                            LanguageCase{"cz", -1, ""}, LanguageCase{"DE", -1, ""},
-                                           LanguageCase{"", -1, ""},
-                                           LanguageCase{"other", -1, ""}));
+                                           LanguageCase{"", -1, ""}, LanguageCase{"other", -1, ""}),
+                         LanguageName);
 
 struct DeviceCase {
     const char* setup;
@@ -121,6 +129,22 @@ struct DeviceCase {
     bool errorBox;
     bool timer1;
 };
+
+void PrintTo(const DeviceCase& c, std::ostream* os)
+{
+    *os << '"' << QByteArray(c.setup).replace("\r\n", " ").trimmed().toStdString() << '"';
+}
+
+std::string DeviceName(const ::testing::TestParamInfo<DeviceCase>& info)
+{
+    std::string name;
+    for (const char* p = info.param.setup; *p; ++p)
+        if ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9'))
+            name += *p;
+        else if (*p == '=' || *p == '/')
+            name += '_';
+    return name.empty() ? "no_setup_file" : name;
+}
 
 class StartUpLink : public ::testing::TestWithParam<DeviceCase> {};
 
@@ -153,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=/dev/does-not-exist\r\n", false,
                                  true, false},
                       DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=\r\n", false, true, false},
-                      DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=COM256\r\n", false, true, false}));
+                      DeviceCase{"[SETUP]\r\nDEVICE=COM\r\nCOM=COM256\r\n", false, true, false}),
+    DeviceName);
 
 TEST(StartUp, PortNameBecomesTheDeviceNameUnchanged)
 {
@@ -163,15 +188,26 @@ TEST(StartUp, PortNameBecomesTheDeviceNameUnchanged)
     EXPECT_EQ(f.Comm1().DeviceName(), "\\\\.\\COM12");
 }
 
-TEST(StartUp, MotorFieldsShowStoredTextsUnchanged)
+TEST(StartUp, MotorFieldsShowStoredTextsUnchangedAndCloseWritesThemBack)
 {
-    for (const char* poles : {"0", "", "14"}) {
+    const struct {
+        const char* poles;
+        const char* ratio;
+    } rows[] = {{"0", "2,5"}, {"", "2,5"}, {"14", "1"}, {"123", "12,345"}, {"0099", "100.25"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.poles);
         TShellFixture fx;
-        fx.WriteSetup(QByteArray("[SETUP]\r\nPOCETP=") + poles + "\r\nPREVOD=2,5\r\n");
+        const QByteArray setup =
+            QByteArray("[SETUP]\r\nPOCETP=") + row.poles + "\r\nPREVOD=" + row.ratio + "\r\n";
+        fx.WriteSetup(setup);
         TMainForm& f = fx.Start();
-        EXPECT_EQ(f.EPocPolu->text(), poles);
-        EXPECT_EQ(f.Settings().poles, poles);
-        EXPECT_EQ(f.EPrevPom->text(), "2,5");
+        // Longer than the fields let the user type, and still not cut.
+        EXPECT_EQ(f.EPocPolu->text(), row.poles);
+        EXPECT_EQ(f.Settings().poles, row.poles);
+        EXPECT_EQ(f.EPrevPom->text(), row.ratio);
+        EXPECT_EQ(f.Settings().ratio, row.ratio);
+        f.close();
+        EXPECT_EQ(fx.dir.Read("setup.ini"), setup + "LANGUAGE=CZ\r\n");
     }
 }
 
@@ -222,7 +258,7 @@ TEST(Closing, ClosesAnOpenAdapterInAnyLinkMode)
     public:
         bool UsbReadyCheck() override { return true; }
         void UsbSend(const QByteArray&) override {}
-        QByteArray UsbRead(int) override { return {}; }
+        void UsbReadAsync(int, UsbReplyNeed, UsbReadDone done) override { done({}); }
         void UsbSetDataCharacteristics(int, int, int) override {}
         void UsbClose() override { ++closes; }
         int closes = 0;

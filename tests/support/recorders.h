@@ -37,7 +37,7 @@ public:
         return false;
     }
     void UsbSend(const QByteArray&) override { ++sends; }
-    QByteArray UsbRead(int) override { return {}; }
+    void UsbReadAsync(int, UsbReplyNeed, UsbReadDone done) override { done({}); }
     void UsbSetDataCharacteristics(int, int, int) override {}
     void UsbClose() override { ++closes; }
     int checks = 0;

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 class TSimPort final : public ISerialPort {
@@ -26,6 +27,11 @@ public:
     bool opened = false;
     QString portName;
     std::vector<QByteArray> sent;
+    // The cable: pulled out, every send fails as on a hung-up line until the port is reopened;
+    // present, the device is there to be reopened.
+    bool lineGone = false;
+    bool present = true;
+    int reopenChecks = 0;
 
     bool Active() const override { return opened; }
     void OpenComPort(const QString& name) override
@@ -33,8 +39,19 @@ public:
         portName = name;
         opened = true;
     }
+    bool ReopenIfBack() override
+    {
+        ++reopenChecks;
+        if (!present)
+            return false;
+        lineGone = false;
+        opened = true;
+        return true;
+    }
     int SendString(const QByteArray& bytes) override
     {
+        if (lineGone)
+            throw std::runtime_error("Error 5 Input/output error in function: WriteFile");
         sent.push_back(bytes);
         const regsim::Bytes reply =
             sim_.Feed(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size());

@@ -6,6 +6,7 @@
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
 #include "link/ftd2xx.h"
+#include "link/usblink.h"
 #include "tools/cli/report.h"
 #include "tools/cli/session.h"
 
@@ -25,6 +26,12 @@ void Print(FILE* stream, const QString& text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
+
+// The adapter library's failures, in plain words on stderr.
+class TStderrFtErrors final : public IFtErrorBox {
+public:
+    void ShowFtError(const QString& text) override { Print(stderr, text); }
+};
 
 class TCommPort final : public ISerialPort {
 public:
@@ -114,7 +121,8 @@ int main(int argc, char** argv)
     TComm comm;
     comm.SetBaudrate(br600);
     TCommPort com(comm);
-    TNoUsbAdapter usb;
+    TStderrFtErrors ftErrors;
+    TUsbLink usb(&ftErrors);
     TCliEnv env{&clock, &com, &usb, dataDir, [] { return QDateTime::currentDateTime(); }, out, err};
     TCliSession session(env, options, messages);
     comm.OnRxChar = [&](TCommunicationConnection*, int count) {
@@ -131,6 +139,8 @@ int main(int argc, char** argv)
     if (!session.Finished())
         app.exec();
     comm.OnRxChar = nullptr;
+    if (usb.UsbIsOpen())
+        usb.UsbClose();
     try {
         comm.Close();
     } catch (const std::exception&) {

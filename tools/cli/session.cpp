@@ -258,7 +258,7 @@ void TCliSession::Settled()
     case Phase::Writing:
         // The regulator has taken the block: read it back.
         phase_ = Phase::ReadingBack;
-        cycle_->Button1Click();
+        cycle_->WhenLinkIdle([this] { cycle_->Button1Click(); });
         break;
     case Phase::ReadingBack:
         CheckReadBack();
@@ -292,9 +292,12 @@ void TCliSession::Connected()
     }
     if (command == QLatin1String("default")) {
         phase_ = Phase::Defaulting;
-        cycle_->Button3Click();
-        if (!cycle_->State().readPending)
-            return Finish(kExitBackupFailed); // the guard has said why
+        // As the window's button does: a receive still running over USB goes first.
+        cycle_->WhenLinkIdle([this] {
+            cycle_->Button3Click();
+            if (!cycle_->State().readPending)
+                Finish(kExitBackupFailed); // the guard has said why
+        });
         return;
     }
     if (command == QLatin1String("restore")) {
@@ -339,9 +342,11 @@ void TCliSession::StartWrite(const QByteArray& expected)
 {
     expected_ = expected;
     phase_ = Phase::Writing;
-    cycle_->Button2Click();
-    if (!cycle_->State().writePending)
-        Finish(kExitBackupFailed); // the guard refused and has said why
+    cycle_->WhenLinkIdle([this] {
+        cycle_->Button2Click();
+        if (!cycle_->State().writePending)
+            Finish(kExitBackupFailed); // the guard refused and has said why
+    });
 }
 
 void TCliSession::CheckReadBack()

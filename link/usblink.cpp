@@ -1,0 +1,243 @@
+#include "link/usblink.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+constexpr UCHAR kWordLength8 = FT_BITS_8;
+constexpr UCHAR kOneStopBit = FT_STOP_BITS_1;
+constexpr UCHAR kNoParity = FT_PARITY_NONE;
+constexpr USHORT kNoHandshake = FT_FLOW_NONE;
+
+int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+// ---- worker thread
+// -------------------------------------------------------------------------------
+
+TThreadReadRunner::TThreadReadRunner() : context_(std::make_unique<QObject>())
+{
+    thread_ = std::thread(&TThreadReadRunner::Loop, this);
+}
+
+TThreadReadRunner::~TThreadReadRunner() { Stop(); }
+
+void TThreadReadRunner::Run(std::function<UsbReadResult()> work, UsbReadDone done)
+{
+    std::lock_guard lock(mutex_);
+    if (stopping_)
+        return;
+    jobs_.push_back({std::move(work), std::move(done)});
+    wake_.notify_one();
+}
+
+void TThreadReadRunner::Stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        jobs_.clear();
+        wake_.notify_one();
+    }
+    if (thread_.joinable())
+        thread_.join();
+    // Results posted but not yet delivered die with their context.
+    context_.reset();
+}
+
+void TThreadReadRunner::Loop()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        UsbReadResult result;
+        try {
+            result = job.work();
+        } catch (const std::exception&) {
+            result.failed = true;
+        }
+        // Posted from one thread in order, so delivered in order.
+        QMetaObject::invokeMethod(
+            context_.get(), [done = std::move(job.done), result] { done(result); },
+            Qt::QueuedConnection);
+    }
+}
+
+// ---- the link -----------------------------------------------------------------------------------
+
+TUsbLink::TUsbLink(IFtErrorBox* errorBox, TUsbLinkOptions options)
+    : unit_(errorBox), options_(std::move(options))
+{
+    if (!options_.nowMs)
+        options_.nowMs = SteadyMs;
+    if (!options_.runner)
+        ownRunner_ = std::make_unique<TThreadReadRunner>();
+    runner_ = options_.runner ? options_.runner : ownRunner_.get();
+}
+
+TUsbLink::~TUsbLink()
+{
+    closing_ = true;
+    runner_->Stop();
+    // The window's close has normally released the adapter already.
+    if (unit_.handle)
+        unit_.UsbClose();
+}
+
+DWORD TUsbLink::RefreshDeviceCount()
+{
+    std::lock_guard lock(unitMutex_);
+    unit_.GetFTDeviceCount();
+    return unit_.deviceCount;
+}
+
+void TUsbLink::ListDevices()
+{
+    unit_.GetFTDeviceCount();
+    for (DWORD n = 1; n <= unit_.deviceCount; ++n) {
+        // More adapters than the table holds are still listed in the dialog.
+        TUsbDeviceEntry scratch;
+        const bool dialog = DialogActive();
+        TUsbDeviceEntry& entry =
+            !dialog && n <= DWORD(kUsbDeviceTableSize) ? table_[n - 1] : scratch;
+        entry.label = QStringLiteral("DEVICE ") + QString::number(n);
+        unit_.GetFTDeviceSerialNo(n - 1);
+        entry.serialNo = unit_.deviceText;
+        unit_.GetFTDeviceDescription(n - 1);
+        entry.description = unit_.deviceText;
+        if (dialog)
+            deviceList_->AddDeviceRow(entry.label, entry.serialNo, entry.description);
+    }
+}
+
+bool TUsbLink::UsbReadyCheck()
+{
+    // While a receive runs the adapter is open and busy with it; what became of it shows when the
+    // receive ends.
+    if (readsInFlight_ > 0)
+        return usbOpen_;
+    std::lock_guard lock(unitMutex_);
+    if (!usbOpen_)
+        ListDevices();
+    unit_.errorBoxSwitch = false;
+    if (!usbOpen_) {
+        unit_.UsbClose();
+        if (unit_.UsbOpen() == FT_OK) {
+            usbOpen_ = true;
+            unit_.UsbReset();
+            unit_.UsbSetTimeouts(kUsbReadTimeoutMs, kUsbWriteTimeoutMs);
+            unit_.baudRate = kUsbBaudRate;
+            unit_.wordLength = kWordLength8;
+            unit_.stopBits = kOneStopBit;
+            unit_.parity = kNoParity;
+            unit_.handshakeMode = kNoHandshake;
+            unit_.UsbSetBaudRate();
+            unit_.UsbSetDataCharacteristics();
+            unit_.UsbSetFlowMode();
+            unit_.UsbSetChars();
+        } else if (unit_.deviceCount > 0 && !permissionReported_) {
+            const QString detail = QString::fromLocal8Bit(FT_LastErrorDetail());
+            if (detail.contains(QLatin1String("permission"), Qt::CaseInsensitive)) {
+                permissionReported_ = true;
+                if (onPermissionDenied)
+                    onPermissionDenied(detail);
+            }
+        }
+        return usbOpen_;
+    }
+    if (unit_.UsbGetQueueStatus() != FT_OK) {
+        usbOpen_ = false;
+        if (DialogActive())
+            deviceList_->ClearDeviceRows();
+    }
+    return usbOpen_;
+}
+
+void TUsbLink::UsbSend(const QByteArray& bytes)
+{
+    std::lock_guard lock(unitMutex_);
+    unit_.errorBoxSwitch = false;
+    // The write buffer holds 512 bytes; nothing the protocol sends comes near that.
+    const int n = std::min<int>(bytes.size(), kFtBufferSize);
+    std::copy_n(bytes.constData(), n, unit_.writeBuffer.data());
+    if (n > 0)
+        unit_.UsbWrite(DWORD(n));
+}
+
+void TUsbLink::UsbSetDataCharacteristics(int wordLength, int stopBits, int parity)
+{
+    std::lock_guard lock(unitMutex_);
+    unit_.wordLength = UCHAR(wordLength);
+    unit_.stopBits = UCHAR(stopBits);
+    unit_.parity = UCHAR(parity);
+    unit_.UsbSetDataCharacteristics();
+}
+
+void TUsbLink::UsbClose()
+{
+    // A receive still running ends at its next piece.
+    closing_ = true;
+    runner_->Stop();
+    std::lock_guard lock(unitMutex_);
+    unit_.UsbClose();
+    unit_.handle = nullptr;
+    usbOpen_ = false;
+}
+
+void TUsbLink::UsbReadAsync(int count, UsbReplyNeed need, UsbReadDone done)
+{
+    ++readsInFlight_;
+    runner_->Run([this, count, need = std::move(need)] { return ReadReply(count, need); },
+                 [this, done = std::move(done)](const UsbReadResult& r) {
+                     --readsInFlight_;
+                     done(r);
+                 });
+}
+
+// Runs on the worker.
+UsbReadResult TUsbLink::ReadReply(int count, const UsbReplyNeed& need)
+{
+    UsbReadResult result;
+    count = std::clamp(count, 0, kFtBufferSize);
+    if (!options_.earlyEnd || !need) {
+        std::lock_guard lock(unitMutex_);
+        const DWORD n = unit_.UsbRead(DWORD(count));
+        result.bytes = QByteArray(unit_.readBuffer.data(), int(n));
+        return result;
+    }
+    // Only as many bytes as the message under way still lacks are asked for, so the read never
+    // takes what belongs to a later reply, and it ends the moment the reply is complete. The time
+    // bound of a silent regulator stays that of one whole read.
+    const int64_t start = options_.nowMs();
+    while (result.bytes.size() < count && !closing_) {
+        const int wanted = std::min<int>(need(result.bytes), count - int(result.bytes.size()));
+        if (wanted <= 0)
+            break;
+        const int64_t left = int64_t(kUsbReadTimeoutMs) - (options_.nowMs() - start);
+        if (left <= 0)
+            break;
+        std::lock_guard lock(unitMutex_);
+        unit_.UsbSetTimeouts(ULONG(std::min<int64_t>(left, kUsbReadSliceMs)), kUsbWriteTimeoutMs);
+        const DWORD n = unit_.UsbRead(DWORD(wanted));
+        result.bytes.append(unit_.readBuffer.data(), int(n));
+        if (unit_.lastTransferStatus != FT_OK)
+            break;
+    }
+    return result;
+}

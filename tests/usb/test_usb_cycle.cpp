@@ -1,0 +1,270 @@
+// The connection cycle and its transactions over the USB link, with simulated adapters and the
+// regulator simulator, on virtual time.
+
+#include "usbfixture.h"
+
+#include "models/parampanel.h"
+
+#include <QAction>
+#include <QProgressBar>
+#include <gtest/gtest.h>
+#include <map>
+
+using regsim::Message;
+
+namespace {
+
+const QString kNotConnected = QString::fromUtf8(" Regulátor NEPRIPOJEN ");
+
+// What went out on the adapter, one line per write: the bytes in hex and the stop bits they went
+// out with ("1", "2", or "mixed"); any other line setting than 600 8N is shown.
+QStringList Writes(const std::vector<regsim::SentByte>& sent)
+{
+    QStringList lines;
+    int write = 0;
+    QByteArray bytes;
+    QString stops;
+    auto flush = [&] {
+        if (!bytes.isEmpty())
+            lines.append(QString::fromLatin1(bytes.toHex(' ')) + " /" + stops);
+        bytes.clear();
+        stops.clear();
+    };
+    for (const regsim::SentByte& b : sent) {
+        if (b.write != write)
+            flush();
+        write = b.write;
+        QString s = b.stopBits == FT_STOP_BITS_2 ? "2" : "1";
+        if (b.baud != 600 || b.wordLength != 8 || b.parity != 0)
+            s = "bad line";
+        stops = stops.isEmpty() || stops == s ? s : QString("mixed");
+        bytes.append(char(b.byte));
+    }
+    flush();
+    return lines;
+}
+
+} // namespace
+
+TEST(UsbCycle, ConnectsReadsAndKeepsTheLineSettingsOfEveryByte)
+{
+    TUsbFixture fx;
+    TMainForm& f = fx.Start();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
+    EXPECT_EQ(f.LvH->text(), "V.03a");
+    EXPECT_EQ(f.LmH->text(), "15625");
+    EXPECT_EQ(fx.form->ParamPanel().GroupCount(), 6);
+    EXPECT_EQ(fx.Count(Message::WakeUp), 1);
+    EXPECT_EQ(fx.Count(Message::Read), 1);
+
+    // One stop bit for the wake-up pattern, two for everything else.
+    fx.clock.Advance(2600);
+    EXPECT_EQ(Writes(fx.adapters.Sent(0)),
+              QStringList({"55 55 55 55 55 55 55 55 55 55 /1", "fc 01 02 /2", "fc 01 03 /2"}));
+    // The stop bits go back to two only after the identification's own read has ended.
+    const auto& c = fx.log.calls;
+    const auto wake = std::find(c.begin(), c.end(), "Write(10)");
+    ASSERT_NE(wake, c.end());
+    EXPECT_EQ(*(wake - 2), "SetDataCharacteristics(8,0,0)");
+    EXPECT_EQ(*(wake - 1), "GetQueueStatus") << "the check before every send";
+    const std::vector<std::string> afterWake(wake, std::find(wake, c.end(), "Write(3)") + 1);
+    EXPECT_EQ(afterWake.back(), "Write(3)");
+    EXPECT_EQ(*(afterWake.end() - 3), "SetDataCharacteristics(8,2,0)");
+    EXPECT_EQ(*(afterWake.end() - 2), "GetQueueStatus");
+    const auto readEnd = std::find(wake + afterWake.size(), c.end(), "GetQueueStatus");
+    ASSERT_NE(readEnd, c.end());
+    EXPECT_EQ(*(readEnd + 1), "SetDataCharacteristics(8,2,0)")
+        << "the wake-up's closing switch to two stop bits follows the nested read";
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    EXPECT_TRUE(fx.ftBox.texts.isEmpty());
+}
+
+// Each transaction as a timeline: what the user or the regulator does, what the regulator then
+// sees until the window reaches the state awaited, within a time limit.
+TEST(UsbCycle, TransactionTimelines)
+{
+    struct Step {
+        const char* what;
+        std::function<void(TUsbFixture&)> act;
+        std::vector<Message> seen;
+        std::function<bool(TUsbFixture&)> until;
+        int64_t limitMs;
+    };
+    const auto idle = [](TUsbFixture& fx) { return fx.Idle(); };
+    const auto notConnected = [](TUsbFixture& fx) {
+        return fx.form->StatusPanel1->text() == kNotConnected &&
+               fx.form->LnH->text() == kNamePlaceholder;
+    };
+    const auto click = [](QPushButton* TMainForm::*b) {
+        return [b](TUsbFixture& fx) { ((*fx.form).*b)->click(); };
+    };
+    const std::vector<Step> steps = {
+        {"presence while idle",
+         [](TUsbFixture& fx) { fx.clock.Advance(5000); },
+         {Message::Presence, Message::Presence},
+         idle,
+         100},
+        {"read", click(&TMainForm::Button1), {Message::Read}, idle, 500},
+        {"write answered with FB", click(&TMainForm::Button2), {Message::Write}, idle, 500},
+        {"write answered with FC",
+         [](TUsbFixture& fx) {
+             fx.sim.faults().writeEndInsteadOfAck = true;
+             fx.form->Button2->click();
+         },
+         {Message::Write},
+         [](TUsbFixture& fx) {
+             return !fx.State().busy && fx.form->PB2->value() == 100 &&
+                    fx.form->Button1->isEnabled() && !fx.Cycle().Timer2().Enabled();
+         },
+         500},
+        {"factory settings, then a read",
+         [](TUsbFixture& fx) {
+             fx.sim.faults().writeEndInsteadOfAck = false;
+             fx.form->Button3->click();
+         },
+         {Message::Default, Message::Read},
+         idle,
+         1500},
+        {"silent while idle: lost after two queries",
+         [](TUsbFixture& fx) { fx.sim.faults().silent = true; },
+         {Message::Presence, Message::Presence},
+         notConnected,
+         8000},
+        {"answering again: found and read",
+         [](TUsbFixture& fx) { fx.sim.faults().silent = false; },
+         {Message::WakeUp, Message::Read},
+         idle,
+         4000},
+        {"read unanswered: watchdog, then the time-out reset",
+         [](TUsbFixture& fx) {
+             fx.sim.faults().mute = {Message::Read};
+             fx.form->Button1->click();
+         },
+         {Message::Read},
+         notConnected,
+         20000},
+    };
+
+    TUsbFixture fx;
+    fx.Start();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    for (const Step& s : steps) {
+        std::map<Message, int> before;
+        for (Message m :
+             {Message::WakeUp, Message::Read, Message::Presence, Message::Default, Message::Write})
+            before[m] = fx.Count(m);
+        const int64_t start = fx.clock.Now();
+        s.act(fx);
+        ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return s.until(fx); }, s.limitMs)) << s.what;
+        std::map<Message, int> expected;
+        for (Message m : s.seen)
+            ++expected[m];
+        for (auto [m, n] : before)
+            EXPECT_EQ(fx.Count(m) - n, expected[m]) << s.what << ": " << regsim::MessageName(m);
+        if (std::string(s.what).starts_with("read unanswered")) {
+            // The watchdog starts when the receive has waited out its 1500 ms, as after a
+            // blocking read; then four ticks and the 2 s of Timer3.
+            EXPECT_EQ(fx.clock.Now() - start, 1500 + 16000 + 2000);
+        }
+    }
+    ASSERT_EQ(fx.sim.Writes().size(), 2u);
+    EXPECT_TRUE(fx.sim.Writes()[0].stored);
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST(UsbCycle, WithoutAdapterTheCycleGoesOnQuietly)
+{
+    TUsbFixture fx(0);
+    TMainForm& f = fx.Start();
+    EXPECT_TRUE(fx.Cycle().Timer1().Enabled());
+    fx.clock.Advance(10000);
+    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
+    EXPECT_TRUE(fx.Cycle().Timer1().Enabled() || fx.Cycle().Timer3().Enabled());
+    EXPECT_GE(fx.adapters.OpenCalls(), 10) << "tried again on every check";
+    EXPECT_EQ(fx.link->DeviceCount(), 0u);
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    EXPECT_TRUE(fx.ftBox.texts.isEmpty());
+}
+
+TEST(UsbCycle, UnplugAndReplugReconnects)
+{
+    TUsbFixture fx;
+    TMainForm& f = fx.Start();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.adapters.Unplug(0);
+    fx.clock.Advance(8000);
+    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
+    EXPECT_FALSE(fx.link->UsbIsOpen());
+    const int wakeUps = fx.Count(Message::WakeUp);
+    fx.adapters.Plug(0);
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps + 1);
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST(UsbCycle, TwoAdaptersBothListedTheFirstOneUsed)
+{
+    TUsbFixture fx(2);
+    fx.Start();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.link->DeviceTable()[0].serialNo, "KX000001");
+    EXPECT_EQ(fx.link->DeviceTable()[1].serialNo, "KX000002");
+    EXPECT_FALSE(fx.adapters.Sent(0).empty());
+    EXPECT_TRUE(fx.adapters.Sent(1).empty());
+}
+
+TEST(UsbCycle, AClickDuringAReceiveWaitsForItsEnd)
+{
+    TUsbFixture fx;
+    TMainForm& f = fx.Start();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    // Replies now trickle in: three stray bytes, then the answer, 400 ms apart.
+    fx.sim.faults().garbage = {0, 0, 0};
+    fx.adapters.SetReplyPieces(1, 400);
+    fx.clock.Advance(2500); // the presence query goes out, its FA comes 1200 ms later
+    ASSERT_TRUE(fx.Cycle().UsbExchangeActive());
+    fx.clock.Advance(100);
+    ASSERT_TRUE(fx.State().busy);
+    // Behind a blocking read the click would have waited, and found the presence check over.
+    f.Button1->click();
+    const int reads = fx.Count(Message::Read);
+    fx.clock.Advance(1000);
+    EXPECT_EQ(fx.Count(Message::Read), reads) << "nothing goes out during the receive";
+    fx.clock.Advance(200);
+    EXPECT_EQ(fx.Count(Message::Read), reads + 1) << "the click ran once the receive had ended";
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST(UsbCycle, PermissionProblemShowsInTheHintPanelOnce)
+{
+    TUsbFixture fx;
+    fx.adapters.SetPermissionDenied(0, true);
+    TMainFormEnv env;
+    env.programDir = fx.dir.Path();
+    env.clock = &fx.clock;
+    env.boxes = &fx.boxes; // the window's own link this time
+    TMainForm f(env);
+    const QString hint = f.StatusPanel2->text();
+    EXPECT_TRUE(hint.contains("/dev/bus/usb/001/002")) << hint.toStdString();
+    EXPECT_TRUE(hint.contains("99-korvalinex-ftdi.rules")) << hint.toStdString();
+    f.SetApplicationHint(QString());
+    fx.clock.Advance(5000);
+    EXPECT_EQ(f.StatusPanel2->text(), " ") << "once per run";
+    EXPECT_GE(fx.adapters.OpenCalls(), 3);
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST(UsbCycle, ReadExchangeEndsWithItsLastByteOnTheWire)
+{
+    TUsbFixture fx;
+    fx.adapters.SetPaced(true);
+    fx.Start();
+    ASSERT_TRUE(fx.RunUntilIdle(20000));
+    fx.form->Button1->click();
+    // Request FC 01 02 and the reply frame, 11 bits a byte at 600 baud.
+    const size_t replyBytes = fx.sim.ReadPayload().size() + 3;
+    const int64_t wireMs = ((3 + replyBytes) * 11 * 1000 + 599) / 600;
+    EXPECT_LE(fx.runner.lastTookMs, wireMs + 1);
+    EXPECT_GE(fx.runner.lastTookMs, wireMs - 3 * 19);
+}

@@ -1,0 +1,219 @@
+#pragma once
+// The main window over the USB link: the real TUsbLink and D2XXUnit over simulated FTDI adapters
+// with the in-process regulator simulator behind them, all on virtual time. A receive's blocking
+// part runs at once against the simulated adapter's virtual time, and its result comes back when
+// the test clock reaches the moment the read would have ended.
+
+#include "common/clock.h"
+#include "link/usblink.h"
+#include "shell/mainform.h"
+#include "tests/support/programdir.h"
+#include "tests/support/recorders.h"
+#include "tools/regsim/ftsimadapter.h"
+#include "tools/regsim/regfile.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+inline QByteArray UsbSourceFile(const QString& rel)
+{
+    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// Runs the read in place and hands its result back at the virtual moment it would have ended.
+class TVirtualReadRunner final : public IUsbReadRunner {
+public:
+    TVirtualReadRunner(IClock& clock, regsim::FtSimClock& simClock)
+        : clock_(clock), simClock_(simClock)
+    {
+    }
+    void Run(std::function<UsbReadResult()> work, UsbReadDone done) override
+    {
+        const int64_t start = simClock_.NowUs();
+        const UsbReadResult result = work();
+        const int64_t tookMs = (simClock_.NowUs() - start + 999) / 1000;
+        ++reads;
+        lastTookMs = tookMs;
+        pending_.push_back(clock_.After(int(tookMs), [done, result] { done(result); }));
+    }
+    void Stop() override { pending_.clear(); }
+    int reads = 0;
+    int64_t lastTookMs = 0;
+
+private:
+    IClock& clock_;
+    regsim::FtSimClock& simClock_;
+    std::vector<IClock::Token> pending_;
+};
+
+// Every FT_* call by name and arguments, in order, passed on to the simulated adapters.
+class TFtCallLog final : public IFtDriver {
+public:
+    explicit TFtCallLog(IFtDriver& next) : next_(next) {}
+    std::vector<std::string> calls;
+    FT_STATUS ListDevices(PVOID a, PVOID b, DWORD flags) override
+    {
+        calls.push_back(flags & FT_LIST_NUMBER_ONLY
+                            ? "ListDevices(count)"
+                            : "ListDevices(" + std::to_string(reinterpret_cast<uintptr_t>(a)) +
+                                  (flags & FT_OPEN_BY_DESCRIPTION ? ",description)" : ",serial)"));
+        return next_.ListDevices(a, b, flags);
+    }
+    FT_STATUS Open(int n, FT_HANDLE* h) override
+    {
+        calls.push_back("Open(" + std::to_string(n) + ")");
+        return next_.Open(n, h);
+    }
+    FT_STATUS Close(FT_HANDLE h) override
+    {
+        calls.push_back("Close");
+        return next_.Close(h);
+    }
+    FT_STATUS ResetDevice(FT_HANDLE h) override
+    {
+        calls.push_back("ResetDevice");
+        return next_.ResetDevice(h);
+    }
+    FT_STATUS SetBaudRate(FT_HANDLE h, ULONG baud) override
+    {
+        calls.push_back("SetBaudRate(" + std::to_string(baud) + ")");
+        return next_.SetBaudRate(h, baud);
+    }
+    FT_STATUS SetDataCharacteristics(FT_HANDLE h, UCHAR w, UCHAR s, UCHAR p) override
+    {
+        calls.push_back("SetDataCharacteristics(" + std::to_string(w) + "," + std::to_string(s) +
+                        "," + std::to_string(p) + ")");
+        return next_.SetDataCharacteristics(h, w, s, p);
+    }
+    FT_STATUS SetFlowControl(FT_HANDLE h, USHORT m, UCHAR on, UCHAR off) override
+    {
+        calls.push_back("SetFlowControl(" + std::to_string(m) + "," + std::to_string(on) + "," +
+                        std::to_string(off) + ")");
+        return next_.SetFlowControl(h, m, on, off);
+    }
+    FT_STATUS SetChars(FT_HANDLE h, UCHAR e, UCHAR ee, UCHAR r, UCHAR re) override
+    {
+        calls.push_back("SetChars(" + std::to_string(e) + "," + std::to_string(ee) + "," +
+                        std::to_string(r) + "," + std::to_string(re) + ")");
+        return next_.SetChars(h, e, ee, r, re);
+    }
+    FT_STATUS SetTimeouts(FT_HANDLE h, ULONG r, ULONG w) override
+    {
+        calls.push_back("SetTimeouts(" + std::to_string(r) + "," + std::to_string(w) + ")");
+        return next_.SetTimeouts(h, r, w);
+    }
+    FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* n) override
+    {
+        calls.push_back("GetQueueStatus");
+        return next_.GetQueueStatus(h, n);
+    }
+    FT_STATUS Write(FT_HANDLE h, LPVOID b, DWORD n, LPDWORD w) override
+    {
+        calls.push_back("Write(" + std::to_string(n) + ")");
+        return next_.Write(h, b, n, w);
+    }
+    FT_STATUS Read(FT_HANDLE h, LPVOID b, DWORD n, LPDWORD r) override
+    {
+        const FT_STATUS st = next_.Read(h, b, n, r);
+        calls.push_back("Read(" + std::to_string(n) + ")=" + std::to_string(r ? *r : 0));
+        return st;
+    }
+    const char* LastErrorDetail() const override { return next_.LastErrorDetail(); }
+
+private:
+    IFtDriver& next_;
+};
+
+struct TRecordingFtBox final : IFtErrorBox {
+    void ShowFtError(const QString& text) override { texts.append(text); }
+    QStringList texts;
+};
+
+// The settings dialog's device list as the ready check sees it.
+struct TFakeDeviceList final : IUsbDeviceList {
+    bool active = false;
+    QStringList rows;
+    int clears = 0;
+    bool IsActiveWindow() const override { return active; }
+    void AddDeviceRow(const QString& label, const QString& serialNo,
+                      const QString& description) override
+    {
+        rows.append(label + "|" + serialNo + "|" + description);
+    }
+    void ClearDeviceRows() override
+    {
+        rows.clear();
+        ++clears;
+    }
+};
+
+struct TUsbFixture {
+    VirtualClock clock;
+    regsim::FtSimVirtualClock simClock{[this] { return clock.Now() * 1000; }};
+    regsim::FtSimAdapters adapters{&simClock};
+    TFtCallLog log{adapters};
+    IFtDriver* previousDriver = nullptr;
+    regsim::Regulator sim{regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")};
+    TVirtualReadRunner runner{clock, simClock};
+    TRecordingFtBox ftBox;
+    std::unique_ptr<TUsbLink> link;
+    TProgramDir dir;
+    TRecordingBoxes boxes;
+    std::unique_ptr<TMainForm> form;
+
+    explicit TUsbFixture(int adapterCount = 1, bool earlyEnd = true)
+    {
+        previousDriver = FtInstallDriver(&log);
+        for (int i = 0; i < adapterCount; ++i)
+            adapters.AddAdapter("KX00000" + std::to_string(i + 1),
+                                "Simulated FT232R " + std::to_string(i + 1),
+                                i == 0 ? &sim : nullptr);
+        link = std::make_unique<TUsbLink>(
+            &ftBox, TUsbLinkOptions{earlyEnd, &runner, [this] { return simClock.NowUs() / 1000; }});
+        dir.Write("setup.ini", "[SETUP]\r\nLANGUAGE=CZ\r\n");
+        dir.Write("Regulators/CZ/KVX-40 OPTO.ini",
+                  UsbSourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+        dir.Write("Teplota1.txt", UsbSourceFile("data/Teplota1.txt"));
+        dir.Write("Teplota2.txt", UsbSourceFile("data/Teplota2.txt"));
+    }
+    ~TUsbFixture()
+    {
+        form.reset();
+        link.reset();
+        FtInstallDriver(previousDriver);
+    }
+    TMainForm& Start()
+    {
+        TMainFormEnv env;
+        env.programDir = dir.Path();
+        env.clock = &clock;
+        env.boxes = &boxes;
+        env.usb = link.get();
+        form = std::make_unique<TMainForm>(env);
+        return *form;
+    }
+    TConnectionCycle& Cycle() { return form->Cycle(); }
+    ProtocolState& State() { return form->Cycle().State(); }
+    bool Connected() const
+    {
+        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ");
+    }
+    bool Idle()
+    {
+        return Connected() && !State().busy && form->Button1->isEnabled() &&
+               Cycle().Timer2().Enabled() && !Cycle().UsbExchangeActive();
+    }
+    bool RunUntilIdle(int64_t limitMs = 10000)
+    {
+        return clock.AdvanceUntil([this] { return Idle(); }, limitMs);
+    }
+    int Count(regsim::Message m) const { return sim.Count(m); }
+};
