@@ -165,3 +165,48 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, QString
         error->clear();
     return true;
 }
+
+bool AppendToFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    auto fail = [error](int err) {
+        if (error)
+            *error = SystemReason(err);
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(ENOENT);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fail(err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (error)
+            *error = QStringLiteral("Not a regular file");
+        return false;
+    }
+    int err = 0;
+    bool ok = WriteAll(fd, bytes, err);
+    if (ok && ::fdatasync(fd) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (!ok) {
+        [[maybe_unused]] const int ignored = ::ftruncate(fd, st.st_size);
+    }
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
+    if (!ok)
+        return fail(err);
+    if (error)
+        error->clear();
+    return true;
+}

@@ -8,3 +8,10 @@
 
 // False on failure; *error (when given) holds the system's reason.
 bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error = nullptr);
+
+// Adds bytes at the end of an existing file in one write and hands them to the disk, for a log that
+// grows record by record: each record costs the same however long the file is, and an interrupted
+// program leaves every record written before it. A record that cannot be written whole is taken
+// back, so the file never ends in half a record. The file is not created: a log file that vanished
+// under the program is reported, not silently started anew without its beginning.
+bool AppendToFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);

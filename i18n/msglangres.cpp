@@ -25,7 +25,15 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str92=Unable to write to %1"),
         QStringLiteral("Str93=Soubor nápovedy %1 nebyl nalezen."),
         QStringLiteral("Str94=Nápoveda není k dispozici, dokud není vybrán jazyk."),
-        QStringLiteral("Str110=USB adaptér je pripojen, ale chybí oprávnení ho otevrít (%1). "
+        // Parameter files and the EEPROM log.
+        QStringLiteral("Str110=Pro tento regulátor není sestaven panel parametru (chybí soubor "
+                       "modelu), soubor parametru nelze otevrít ani uložit."),
+        QStringLiteral("Str111=Soubor má jen %1 rádku, panel jich potrebuje nejméne %2."),
+        QStringLiteral("Str112=\"%1\" na rádku %2 není celé císlo."),
+        QStringLiteral("Str113=Nacítám EEPROM, uloženo záznamu: %1"),
+        QStringLiteral("Str114=EEPROM nactena, uloženo záznamu celkem: %1"),
+        QStringLiteral("Str115=Soubor %1 nelze zapsat: %2"),
+        QStringLiteral("Str116=USB adaptér je pripojen, ale chybí oprávnení ho otevrít (%1). "
                        "Nainstalujte pravidlo udev data/99-korvalinex-ftdi.rules do "
                        "/etc/udev/rules.d a adaptér odpojte a znovu pripojte (viz README)."),
         // Backups before a write or factory reset, and the command-line tool.

@@ -27,3 +27,18 @@ public:
     // Empties the list view (the open adapter went away).
     virtual void ClearDeviceRows() = 0;
 };
+
+// The adapters as the USB link last saw them. The USB link implements this; the dialog only reads
+// it, and asks for a fresh count while no adapter is open.
+class IUsbDeviceSource {
+public:
+    virtual ~IUsbDeviceSource() = default;
+    // The USB-open flag: an adapter has been opened and has not failed a check since.
+    virtual bool UsbOpen() const = 0;
+    // Asks the library again how many adapters are attached; DeviceCount gives the answer.
+    virtual void GetFTDeviceCount() = 0;
+    // The count that the last GetFTDeviceCount left (the table may hold fewer filled entries).
+    virtual int DeviceCount() const = 0;
+    // Entries 1 to 10 at indexes 0 to 9, as the last listing filled them.
+    virtual const TUsbDeviceTable& DeviceTable() const = 0;
+};

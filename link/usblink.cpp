@@ -100,11 +100,10 @@ TUsbLink::~TUsbLink()
         unit_.UsbClose();
 }
 
-DWORD TUsbLink::RefreshDeviceCount()
+void TUsbLink::GetFTDeviceCount()
 {
     std::lock_guard lock(unitMutex_);
     unit_.GetFTDeviceCount();
-    return unit_.deviceCount;
 }
 
 void TUsbLink::ListDevices()

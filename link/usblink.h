@@ -59,16 +59,6 @@ private:
 
 // What the settings dialog reads of the link: the device table, the device count and whether an
 // adapter is open.
-class IUsbDeviceTableSource {
-public:
-    virtual ~IUsbDeviceTableSource() = default;
-    virtual const TUsbDeviceTable& DeviceTable() const = 0;
-    virtual DWORD DeviceCount() const = 0;
-    virtual bool UsbIsOpen() const = 0;
-    // GetFTDeviceCount: refreshes the device count (the dialog does so while nothing is open).
-    virtual DWORD RefreshDeviceCount() = 0;
-};
-
 struct TUsbLinkOptions {
     // false: one read of 511 bytes that waits out the whole read time-out, as the adapter's
     // library is used traditionally. Kept for comparison.
@@ -78,7 +68,7 @@ struct TUsbLinkOptions {
     std::function<int64_t()> nowMs;
 };
 
-class TUsbLink final : public IUsbLink, public IUsbDeviceTableSource {
+class TUsbLink final : public IUsbLink, public IUsbDeviceSource {
 public:
     explicit TUsbLink(IFtErrorBox* errorBox, TUsbLinkOptions options = {});
     ~TUsbLink() override;
@@ -90,11 +80,11 @@ public:
     void UsbSetDataCharacteristics(int wordLength, int stopBits, int parity) override;
     void UsbClose() override;
 
-    // IUsbDeviceTableSource
+    // IUsbDeviceSource
     const TUsbDeviceTable& DeviceTable() const override { return table_; }
-    DWORD DeviceCount() const override { return unit_.deviceCount; }
-    bool UsbIsOpen() const override { return usbOpen_; }
-    DWORD RefreshDeviceCount() override;
+    int DeviceCount() const override { return int(unit_.deviceCount); }
+    bool UsbOpen() const override { return usbOpen_; }
+    void GetFTDeviceCount() override;
 
     // The settings dialog, which takes the listed rows while it is the active window.
     void SetDeviceList(IUsbDeviceList* list) { deviceList_ = list; }

@@ -6,6 +6,7 @@
 #include "i18n/msglangres.h"
 #include "models/modelfile.h"
 #include "models/panelmodel.h"
+#include "models/paramfile.h"
 #include "protocol/paramblock.h"
 
 #include <QDir>
@@ -94,16 +95,7 @@ private:
 
 QByteArray BackupParameterFile(const IParameterPanel& panel)
 {
-    QStringList lines;
-    for (int i = 0; i < panel.DisplayCount(); ++i)
-        lines << panel.DisplayText(i);
-    lines << QStringLiteral("Data");
-    for (int g = 0; g < panel.GroupCount(); ++g)
-        lines << QString::number(panel.ItemIndex(g));
-    QByteArray out;
-    for (const QString& line : lines)
-        out += EncodeText(line) + "\r\n";
-    return out;
+    return EncodeParameterFile(ParameterFileLines(panel));
 }
 
 namespace {

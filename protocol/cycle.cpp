@@ -499,19 +499,7 @@ void TConnectionCycle::Button3Click()
     });
 }
 
-// ---- log download
-// -----------------------------------------------------------------------------------
-
-void TConnectionCycle::EEPROM1Click()
-{
-    if (state_.busy)
-        return;
-    // The download itself arrives with the log transaction; until then the item does nothing.
-}
-
-void TConnectionCycle::LogRecord() { state_.replyPayload.clear(); }
-
-void TConnectionCycle::LogFrameError() {}
+// The log download, EEPROM1Click and the log record handlers, is in protocol/eepromlog.cpp.
 
 // ---- presence, watchdog, resets
 // -----------------------------------------------------------------------

@@ -5,6 +5,7 @@
 // through the reply parser. Widget-free: the window is reached through ICycleView, the panel
 // through IParameterPanel, time through IClock.
 
+#include "protocol/eepromlog.h"
 #include "protocol/paramblock.h"
 #include "protocol/replyparser.h"
 #include "protocol/transport.h"
@@ -56,6 +57,10 @@ public:
     // Error boxes ("str2" caption) come through IBlockFields::ShowError. This one is the general
     // error report: a box with the error's text.
     virtual void ReportError(const QString& text) = 0;
+    // A box with the text and an OK button, nothing else.
+    virtual void ShowPlainMessage(const QString& text) = 0;
+    // The status bar's hint panel, for progress of long work.
+    virtual void ShowProgressHint(const QString& text) = 0;
 };
 
 // The regulator as its identification reply described it.
@@ -98,8 +103,12 @@ public:
     void Button1Click();
     void Button2Click();
     void Button3Click();
-    // The log download comes with its own transaction; the watchdog already calls it.
+    // The log download (protocol/eepromlog.cpp); the watchdog calls it too.
     void EEPROM1Click();
+    QString EepromPath() const;
+    // Where the log goes instead of EEPROM.txt in the program folder (the command-line tool's -o).
+    void SetEepromPath(const QString& path) { eepromPath_ = path; }
+    const TLogDownload& LogDownload() const { return log_; }
 
     // Bytes from the COM port's receive event (the window reads them from Comm1).
     void Comm1RxChar(const QByteArray& bytes);
@@ -160,6 +169,8 @@ private:
     void ContinueWrite();
     bool GuardAllows(TOverwriteContext::Kind kind);
     void WriteTaken();
+    void SendLogRequest(const QByteArray& request);
+    void EndLogDownload();
     void LostRegulatorReset();
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
@@ -195,4 +206,6 @@ private:
     std::deque<std::function<void()>> waitingForLink_;
     bool tickWaiting_[4] = {false, false, false, false};
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // receives outliving the cycle
+    TLogDownload log_;
+    QString eepromPath_;
 };

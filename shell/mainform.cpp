@@ -5,11 +5,15 @@
 #include "common/clock.h"
 #include "common/errors.h"
 #include "link/commconnect.h"
+#include "link/nastaveni.h"
+#include "models/modelfile.h"
+#include "models/paramfile.h"
 #include "models/parampanel.h"
 #include "protocol/frames.h"
 #include "shell/about.h"
 #include "shell/comport.h"
 #include "shell/formcaption.h"
+#include "shell/filedialogs.h"
 #include "shell/messageboxes.h"
 #include "shell/numedit.h"
 #include "shell/pictures.h"
@@ -129,10 +133,13 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
         ownUsbLink_ = link.get();
         // Listed but not ours to open: the most common reason that nothing ever connects.
         link->onPermissionDenied = [this](const QString& detail) {
-            SetApplicationHint(Msg("str110").arg(detail));
+            SetApplicationHint(Msg("str116").arg(detail));
         };
         ownUsb_ = std::move(link);
     }
+    if (!env_.dialogs)
+        ownDialogs_ = std::make_unique<TQtFileDialogs>(this);
+    dialogs_ = env_.dialogs ? env_.dialogs : ownDialogs_.get();
     usb_ = env_.usb ? env_.usb : ownUsb_.get();
 
     // Comm1 as built into the window: 600 baud, device "Com1", all nine line events, closed.
@@ -155,6 +162,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
         Panel1, Panel, smlMsgLangRes1_,
         [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
         [this](const QString& text) { ShowGeneralError(text); });
+    paramFiles_ = std::make_unique<TParameterFiles>(*panel_, smlMsgLangRes1_,
+                                                    [this](const QString& t) { ShowError(t); });
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
                                                 smlMsgLangRes1_, *com_, *usb_, env_.programDir);
     // Every write and factory reset first saves the block as last read.
@@ -177,6 +186,7 @@ TMainForm::~TMainForm()
     }
     // The cycle and the panel reach into the window's controls: they go first.
     cycle_.reset();
+    paramFiles_.reset();
     panel_.reset();
     comm1_.reset();
 }
@@ -478,6 +488,12 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     AboutSW =
         add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
 
+    connect(Open, &QAction::triggered, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { OpenClick(); }); });
+    });
+    connect(Saveas, &QAction::triggered, this, [this] {
+        cycle_->WhenLinkIdle([this] { RunGuarded([this] { SaveasClick(); }); });
+    });
     connect(EEPROM1, &QAction::triggered, this, [this] {
         cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
     });
@@ -520,10 +536,7 @@ void TMainForm::FormCreate()
 {
     // The settings dialog exists before the link is opened: the USB check asks whether it is
     // active.
-    nastaveni_ = new QDialog(this);
-    nastaveni_->setObjectName(QStringLiteral("Nastaveni"));
-    nastaveni_->setWindowTitle(QStringLiteral("Nastavení . . ."));
-    nastaveni_->resize(360, 240);
+    CreateNastaveni();
 
     cycle_->ClearWorkingState();
     if (ownUsbLink_)
@@ -565,6 +578,40 @@ void TMainForm::FormCreate()
 }
 
 void TMainForm::OpenComPort() { com_->OpenComPort(settings_.com); }
+
+void TMainForm::CreateNastaveni()
+{
+    TNastaveniHost host;
+    host.programDir = env_.programDir;
+    host.linkMode = &settings_.device;
+    host.portName = &settings_.com;
+    host.languageCode = [this] { return settings_.language; };
+    host.settingsRead = [this] { return settingsRead_; };
+    host.comActive = [this] { return com_->Active(); };
+    host.openComPort = [this] { OpenComPort(); };
+    host.closeComPort = [this] { comm1_->Close(); };
+    host.usbReadyCheck = [this] { return usb_->UsbReadyCheck(); };
+    host.linkChosen = [this] { ResumeConnecting(); };
+    host.showLinkError = [this] { ShowError(Msg("str53")); };
+    host.lookupMessage = [this](const QString& key) { return smlMsgLangRes1_.LookupMessage(key); };
+    host.reportError = [this](const QString& text) { ShowGeneralError(text); };
+    // The window's own adapter link lists into the dialog while it is active; a link that tests
+    // supply may offer the same through the interfaces.
+    host.usbDevices = ownUsbLink_ ? ownUsbLink_ : dynamic_cast<IUsbDeviceSource*>(usb_);
+    nastaveni_ = new TNastaveni(std::move(host), this);
+    if (ownUsbLink_)
+        ownUsbLink_->SetDeviceList(nastaveni_);
+}
+
+void TMainForm::ResumeConnecting()
+{
+    // Start-up could not open the configured port, so no attempts were started; a link chosen in
+    // the settings dialog starts them, as a working link does at start-up. A running cycle goes on.
+    TConnectionCycle& c = *cycle_;
+    if (!c.Timer1().Enabled() && !c.Timer2().Enabled() && !c.Timer3().Enabled() &&
+        !c.Timer4().Enabled() && !c.State().busy)
+        c.StartConnecting();
+}
 
 void TMainForm::FormClose()
 {
@@ -643,6 +690,65 @@ void TMainForm::SelectLanguage(int index)
                                                    cycle_->AlternateScale()});
     if (presenceRunning)
         cycle_->Timer2().Start();
+}
+
+// ---- parameter files
+// ------------------------------------------------------------------------------------
+
+void TMainForm::OpenClick()
+{
+    if (!ParameterPanelExists(*panel_)) {
+        ShowError(Msg("str110"));
+        return;
+    }
+    // No presence query may run while the modal dialog is open.
+    const bool presenceRunning = cycle_->Timer2().Enabled();
+    cycle_->Timer2().Stop();
+    const QString folder = ParameterFolder(env_.programDir, LnH->text());
+    RunGuarded([&] {
+        const QString name = dialogs_->OpenDlg(
+            TFileDialogRequest{folder, QString(), Msg("str84"), QStringLiteral("*.zeq")});
+        if (!name.isEmpty())
+            LoadParameterFile(name);
+    });
+    if (presenceRunning)
+        cycle_->Timer2().Start();
+}
+
+void TMainForm::SaveasClick()
+{
+    if (!ParameterPanelExists(*panel_)) {
+        ShowError(Msg("str110"));
+        return;
+    }
+    const bool presenceRunning = cycle_->Timer2().Enabled();
+    cycle_->Timer2().Stop();
+    const QString folder = ParameterFolder(env_.programDir, LnH->text());
+    RunGuarded([&] {
+        // "Ne" to the overwrite question shows the dialog anew with the proposed name.
+        for (;;) {
+            const QString name = dialogs_->SaveDlg(
+                TFileDialogRequest{folder, folder + QLatin1Char('/') + kParamFileProposedName,
+                                   kParamFileSaveFilter, QStringLiteral("*.zeq")});
+            if (name.isEmpty() || SaveParameterFile(name))
+                break;
+        }
+    });
+    if (presenceRunning)
+        cycle_->Timer2().Start();
+}
+
+void TMainForm::LoadParameterFile(const QString& fileName)
+{
+    paramFiles_->LoadParameterFile(fileName);
+}
+
+bool TMainForm::SaveParameterFile(const QString& fileName)
+{
+    if (QFileInfo::exists(fileName) && !AskOverwrite())
+        return false;
+    paramFiles_->SaveParameterFile(fileName);
+    return true;
 }
 
 // ---- hints
@@ -807,6 +913,13 @@ void TMainForm::SetTransferButtonsEnabled(bool on)
     Button3->setEnabled(on);
     if (EEPROM1->isVisible())
         EEPROM1->setEnabled(on);
+}
+
+void TMainForm::ShowProgressHint(const QString& text) { SetApplicationHint(text); }
+
+void TMainForm::ShowPlainMessage(const QString& text)
+{
+    boxes_->Show(TBoxKind::Plain, QString(), text);
 }
 
 void TMainForm::SetEepromVisible(bool on) { EEPROM1->setVisible(on); }

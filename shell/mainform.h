@@ -13,6 +13,7 @@
 #include <memory>
 
 class IClock;
+class IFileDialogs;
 class IMessageBoxes;
 class IUsbLink;
 class ISerialPort;
@@ -29,7 +30,9 @@ class QStatusBar;
 class TArrowButton;
 class TComm;
 class TFormCaption;
+class TNastaveni;
 class TNumEdit;
+class TParameterFiles;
 class TParameterPanel;
 class TUsbLink;
 class IFtErrorBox;
@@ -41,7 +44,9 @@ struct TMainFormEnv {
     IMessageBoxes* boxes = nullptr; // default: real message boxes
     IUsbLink* usb = nullptr;        // default: the FTDI adapter link (TUsbLink)
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
-    TimeSource now = {};            // names the backups; default: the system's clock
+    // default: real file dialogs (OpenDlg, SaveDlg)
+    IFileDialogs* dialogs = nullptr;
+    TimeSource now = {}; // names the backups; default: the system's clock
 };
 
 // The overwrite question's texts; translated like every other caption.
@@ -72,6 +77,12 @@ public:
     void AboutSWClick();
     void Image2Click(QLabel* flag);
     void OpenComPort();
+    // Parameter files. SaveParameterFile asks before replacing a file; false when the answer was
+    // "Ne" and the save dialog is to be shown again.
+    void OpenClick();
+    void SaveasClick();
+    void LoadParameterFile(const QString& fileName);
+    bool SaveParameterFile(const QString& fileName);
 
     // Left column handlers.
     void UpAClick();
@@ -100,6 +111,9 @@ public:
     // The window's own USB link (device table, device count, the dialog's device list); nullptr
     // when the environment supplied another.
     TUsbLink* UsbLink() { return ownUsbLink_; }
+    // The connection settings dialog; the USB ready check lists adapters into it while it is
+    // active.
+    TNastaveni* Nastaveni() { return nastaveni_; }
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
     TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
@@ -142,6 +156,8 @@ private:
     void SetFileMenuEnabled(bool on) override;
     void DisableMaxRpm() override;
     void ReportError(const QString& text) override { ShowGeneralError(text); }
+    void ShowProgressHint(const QString& text) override;
+    void ShowPlainMessage(const QString& text) override;
 
     void BuildWindow();
     void BuildLeftColumn(QWidget* panel1);
@@ -153,6 +169,8 @@ private:
     void StepThrottle(TNumEdit* edit, double step, double low, double high);
     void ClampThrottle(TNumEdit* edit, double low, double high);
     void RunGuarded(const std::function<void()>& fn);
+    void CreateNastaveni();
+    void ResumeConnecting();
     void SelectLanguage(int index);
     QString Msg(const char* key) const;
 
@@ -160,11 +178,13 @@ private:
     std::unique_ptr<IClock> ownClock_;
     std::unique_ptr<IMessageBoxes> ownBoxes_;
     std::unique_ptr<IFtErrorBox> ftErrorBox_;
+    std::unique_ptr<IFileDialogs> ownDialogs_;
     std::unique_ptr<IUsbLink> ownUsb_;
     TUsbLink* ownUsbLink_ = nullptr;
     std::unique_ptr<ISerialPort> ownCom_;
     IClock* clock_ = nullptr;
     IMessageBoxes* boxes_ = nullptr;
+    IFileDialogs* dialogs_ = nullptr;
     IUsbLink* usb_ = nullptr;
     ISerialPort* com_ = nullptr;
 
@@ -177,9 +197,10 @@ private:
 
     std::unique_ptr<TComm> comm1_;
     std::unique_ptr<TParameterPanel> panel_;
+    std::unique_ptr<TParameterFiles> paramFiles_;
     std::unique_ptr<TConnectionCycle> cycle_;
     std::unique_ptr<TBackupStore> backups_;
-    QDialog* nastaveni_ = nullptr;
+    TNastaveni* nastaveni_ = nullptr;
 
 public:
     // Controls, by their component names.

@@ -70,7 +70,9 @@ TEST_F(Program, ReadAsJsonOverThePseudoTerminal)
 TEST_F(Program, AWriteTheRegulatorIgnoresFailsTheCheck)
 {
     StartRegulator({"--ignore-writes"});
-    const Result r = Cli(On({"write", "any.zeq", "--throttle-max", "2.20"}));
+    const QString zeq = dir.File("master.zeq");
+    ASSERT_EQ(Cli(On({"read", "-o", zeq})).status, kExitOk);
+    const Result r = Cli(On({"write", zeq, "--throttle-max", "2.20"}));
     EXPECT_EQ(r.status, kExitCheckFailed) << r.err.toStdString();
     EXPECT_EQ(QDir(dir.File("Data/KVX-40 OPTO/Backup")).entryList({"*.txt"}).size(), 1);
 }

@@ -163,27 +163,68 @@ TEST_F(Cli, WriteWhoseReadBackDiffersFailsTheCheck)
     ASSERT_EQ(RunCli({"default"}), kExitOk);
     sim.faults().ignoreWrites = true;
     const regsim::ParameterBlock before = sim.Block();
-    EXPECT_EQ(RunCli({"write", "any.zeq", "--throttle-max", "2.10"}), kExitCheckFailed);
+    const QString zeq = dir.File("factory.zeq");
+    ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
+    EXPECT_EQ(RunCli({"write", dir.File("none.zeq")}), kExitFailure);
+    EXPECT_EQ(RunCli({"write", zeq, "--throttle-max", "2.10"}), kExitCheckFailed);
     EXPECT_EQ(sim.Block(), before);
     EXPECT_EQ(sim.Count(Message::Write), 1);
     EXPECT_TRUE(Err().contains("08 34 03 E8")) << Err().toStdString();
 
     sim.faults().ignoreWrites = false;
-    EXPECT_EQ(RunCli({"write", "any.zeq", "--throttle-max", "2.10"}), kExitOk)
-        << Err().toStdString();
+    EXPECT_EQ(RunCli({"write", zeq, "--throttle-max", "2.10"}), kExitOk) << Err().toStdString();
     EXPECT_EQ(sim.Block().throttleMax, 2100);
+
+    // The file decides the options, as when the window loads it: the demo's own set goes back.
+    WriteBytes(zeq,
+               "- - - - -\r\n- - - - -\r\n- - - - -\r\nData\r\n1\r\n0\r\n2\r\n0\r\n3\r\n1\r\n");
+    EXPECT_EQ(RunCli({"write", zeq}), kExitOk) << Err().toStdString();
+    EXPECT_EQ(sim.Block().options, kDemoBlock.options);
 }
 
 TEST_F(Cli, UnwritableBackupStopsTheWriteAndTheReset)
 {
-    QDir().mkpath(dir.File("Data/" + kModel));
+    const QString zeq = dir.File("demo.zeq");
+    ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
     WriteBytes(BackupDir(), "a file where the folder belongs");
-    EXPECT_EQ(RunCli({"write", "any.zeq", "--throttle-max", "2.10"}), kExitBackupFailed);
+    EXPECT_EQ(RunCli({"write", zeq, "--throttle-max", "2.10"}), kExitBackupFailed);
     EXPECT_EQ(RunCli({"default"}), kExitBackupFailed);
     EXPECT_TRUE(Err().contains(messages.LookupMessage("str130").left(20))) << Err().toStdString();
     EXPECT_EQ(sim.Count(Message::Write), 0);
     EXPECT_EQ(sim.Count(Message::Default), 0);
     EXPECT_EQ(sim.Block(), kDemoBlock);
+}
+
+TEST_F(Cli, LogWithProgressAndDamagedRecords)
+{
+    const QString log = dir.File("log.txt");
+    const QByteArray whole = "\r\n5 1 2 \r\n12 34 127 0 16 8 \r\n1 250 251 252 254 85 \r\n";
+    ASSERT_EQ(RunCli({"log", "-o", log}), kExitOk) << Err().toStdString();
+    EXPECT_EQ(ReadBytes(log), whole);
+    EXPECT_TRUE(Err().contains(messages.LookupMessage("str113").arg(2))) << Err().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.File("EEPROM.txt")));
+
+    // Damaged records are asked for again and stored once.
+    sim.faults().badCheckFrames = 3;
+    ASSERT_EQ(RunCli({"log", "-o", log}), kExitOk) << Err().toStdString();
+    EXPECT_EQ(ReadBytes(log), whole);
+
+    // Four in one download end it; what came before stays in the file.
+    sim.faults().badCheckFrames = 0;
+    sim.faults().badCheckAlways = true;
+    int status = -1;
+    // The identification and the read are frames too: let them through, then damage the log.
+    sim.SetObserver([&](const regsim::Event& e) {
+        sim.faults().badCheckAlways =
+            e.message == Message::LogNext || e.message == Message::LogRepeat;
+    });
+    status = RunCli({"log", "-o", log});
+    sim.SetObserver({});
+    EXPECT_EQ(status, kExitLinkError);
+    EXPECT_TRUE(Err().contains(QString::fromUtf8("Špatná komunikace s EEPROM.")))
+        << Err().toStdString();
+    EXPECT_EQ(ReadBytes(log), "\r\n5 1 2 \r\n");
+    EXPECT_EQ(RunCli({"log"}), kExitUsage);
 }
 
 } // namespace

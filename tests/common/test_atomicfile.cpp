@@ -151,3 +151,32 @@ TEST(AtomicFile, WritesThroughSymbolicLinks)
     EXPECT_FALSE(WriteFileAtomically(a, "x", &error));
     EXPECT_EQ(error, QStringLiteral("Too many levels of symbolic links"));
 }
+
+namespace {
+
+// Appending: records go on the end one by one; a record that does not fit whole is taken back, and
+// a file that is not there is not made up.
+TEST(AppendToFile, AddsWholeRecordsOrNothing)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    QString error;
+    EXPECT_FALSE(AppendToFile(path, "1 \r\n", &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path));
+
+    WriteBytes(path, "\r\n");
+    EXPECT_TRUE(AppendToFile(path, "5 1 2 \r\n", &error)) << error.toStdString();
+    EXPECT_TRUE(error.isEmpty());
+    {
+        FileSizeLimit limit(14);
+        EXPECT_FALSE(AppendToFile(path, "12 34 127 \r\n", &error));
+    }
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(ReadBytes(path), "\r\n5 1 2 \r\n");
+    EXPECT_TRUE(AppendToFile(path, "7 \r\n"));
+    EXPECT_EQ(ReadBytes(path), "\r\n5 1 2 \r\n7 \r\n");
+    EXPECT_EQ(Entries(dir.path()), QStringList{"log.txt"});
+}
+
+} // namespace

@@ -188,6 +188,8 @@ public:
     void SetFileMenuEnabled(bool on) override { log_.Add(on ? "file menu on" : "file menu off"); }
     void DisableMaxRpm() override { log_.Add("Lm LmH off"); }
     void ReportError(const QString& t) override { log_.Add("report " + t.toStdString()); }
+    void ShowPlainMessage(const QString& t) override { log_.Add("plain " + t.toStdString()); }
+    void ShowProgressHint(const QString& t) override { log_.Add("hint " + t.toStdString()); }
 
 private:
     // Message texts are written down by their keys.

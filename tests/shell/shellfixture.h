@@ -23,20 +23,22 @@ struct TShellFixture {
     VirtualClock clock;
     TRecordingBoxes boxes;
     TCountingNoUsb usb;
+    TScriptedDialogs dialogs;
     std::unique_ptr<TMainForm> form;
 
     void WriteSetup(const QByteArray& content) const
     {
         dir.Write(QStringLiteral("setup.ini"), content);
     }
-    TMainForm& Start(ISerialPort* com = nullptr)
+    TMainForm& Start(ISerialPort* com = nullptr, IUsbLink* usbLink = nullptr)
     {
         TMainFormEnv env;
         env.programDir = dir.Path();
         env.clock = &clock;
         env.boxes = &boxes;
-        env.usb = &usb;
+        env.usb = usbLink ? usbLink : &usb;
         env.com = com;
+        env.dialogs = &dialogs;
         form = std::make_unique<TMainForm>(env);
         return *form;
     }

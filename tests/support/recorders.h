@@ -2,10 +2,13 @@
 // Test doubles for what the window shows and the adapter it would open.
 
 #include "protocol/transport.h"
+#include "shell/filedialogs.h"
 #include "shell/messageboxes.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 struct TRecordedBox {
     TBoxKind kind;
@@ -43,4 +46,27 @@ public:
     int checks = 0;
     int sends = 0;
     int closes = 0;
+};
+
+// Open and save dialogs answered from a script: each showing takes the next answer (a path, or
+// empty for Cancel); with the script used up the dialog is cancelled. Every request is kept.
+class TScriptedDialogs final : public IFileDialogs {
+public:
+    QString OpenDlg(const TFileDialogRequest& request) override { return Next(request, false); }
+    QString SaveDlg(const TFileDialogRequest& request) override { return Next(request, true); }
+
+    QStringList answers;
+    QList<TFileDialogRequest> requests;
+    QList<bool> wasSave;
+    std::function<void()> whileShown; // runs while the dialog is "open"
+
+private:
+    QString Next(const TFileDialogRequest& request, bool save)
+    {
+        requests.append(request);
+        wasSave.append(save);
+        if (whileShown)
+            whileShown();
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
 };

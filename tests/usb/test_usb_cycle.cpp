@@ -182,7 +182,7 @@ TEST(UsbCycle, WithoutAdapterTheCycleGoesOnQuietly)
     EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
     EXPECT_TRUE(fx.Cycle().Timer1().Enabled() || fx.Cycle().Timer3().Enabled());
     EXPECT_GE(fx.adapters.OpenCalls(), 10) << "tried again on every check";
-    EXPECT_EQ(fx.link->DeviceCount(), 0u);
+    EXPECT_EQ(fx.link->DeviceCount(), 0);
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
     EXPECT_TRUE(fx.ftBox.texts.isEmpty());
 }
@@ -195,7 +195,7 @@ TEST(UsbCycle, UnplugAndReplugReconnects)
     fx.adapters.Unplug(0);
     fx.clock.Advance(8000);
     EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
-    EXPECT_FALSE(fx.link->UsbIsOpen());
+    EXPECT_FALSE(fx.link->UsbOpen());
     const int wakeUps = fx.Count(Message::WakeUp);
     fx.adapters.Plug(0);
     ASSERT_TRUE(fx.RunUntilIdle());

@@ -129,7 +129,7 @@ TEST(UsbLink, NoAdapterFailsSilentlyOnEveryCheck)
         EXPECT_FALSE(fx.link->UsbReadyCheck());
         EXPECT_EQ(fx.TakeCalls(), Concat(Listing(0), {"Close", "Open(0)"}));
     }
-    EXPECT_EQ(fx.link->DeviceCount(), 0u);
+    EXPECT_EQ(fx.link->DeviceCount(), 0);
     EXPECT_TRUE(fx.ftBox.texts.isEmpty());
 }
 
@@ -171,7 +171,7 @@ TEST(UsbLink, AllAdaptersAreListedTheTableKeepsTenTheFirstIsOpened)
     dialog.active = false;
     fx.adapters.SetPermissionDenied(0, false);
     EXPECT_TRUE(fx.link->UsbReadyCheck());
-    EXPECT_EQ(fx.link->DeviceCount(), 12u);
+    EXPECT_EQ(fx.link->DeviceCount(), 12);
     EXPECT_EQ(fx.link->DeviceTable()[1].serialNo, "KX000002");
     EXPECT_EQ(fx.link->DeviceTable()[9].label, "DEVICE 10");
     fx.link->UsbSend("AB");

@@ -139,7 +139,7 @@ int main(int argc, char** argv)
     if (!session.Finished())
         app.exec();
     comm.OnRxChar = nullptr;
-    if (usb.UsbIsOpen())
+    if (options.usb && usb.UsbReadyCheck())
         usb.UsbClose();
     try {
         comm.Close();

@@ -2,6 +2,8 @@
 
 #include "common/atomicfile.h"
 #include "i18n/msglangres.h"
+#include "models/paramfile.h"
+#include "protocol/eepromlog.h"
 #include "protocol/frames.h"
 #include "protocol/paramblock.h"
 #include "tools/cli/report.h"
@@ -73,6 +75,14 @@ public:
     void SetFileMenuEnabled(bool) override {}
     void DisableMaxRpm() override { maxRpmShown_ = false; }
     void ReportError(const QString& text) override { s_.Error(text); }
+    void ShowPlainMessage(const QString& text) override
+    {
+        if (text == kEepromBadCommunication)
+            s_.logFailed_ = true;
+        s_.Error(text);
+    }
+    // The log download's progress line.
+    void ShowProgressHint(const QString& text) override { s_.env_.err(text); }
 
     TReadReport Report(const TPanelModel& panel) const
     {
@@ -270,6 +280,9 @@ void TCliSession::Settled()
         break;
     }
     case Phase::Logging:
+        // Four damaged records in one download end it: what was stored stays in the file.
+        Finish(logFailed_ ? kExitLinkError : kExitOk);
+        break;
     case Phase::Done:
         break;
     }
@@ -326,7 +339,15 @@ void TCliSession::Connected()
         return StartWrite(record->writePayload);
     }
     if (command == QLatin1String("write")) {
-        // TODO(parameter files): load options_.argument into the panel as the window does.
+        // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
+        bool loadFailed = false;
+        TParameterFiles files(panel_, messages_, [&](const QString& text) {
+            loadFailed = true;
+            Error(text);
+        });
+        files.LoadParameterFile(options_.argument);
+        if (loadFailed)
+            return Finish(kExitFailure);
         if (options_.throttleMin)
             view_->SetThrottleMin(*options_.throttleMin);
         if (options_.throttleMax)
@@ -369,6 +390,11 @@ void TCliSession::CheckReadBack()
 
 void TCliSession::StartLog()
 {
-    // The log download arrives with the parameter file work.
-    Finish(kExitFailure);
+    phase_ = Phase::Logging;
+    cycle_->SetEepromPath(options_.output);
+    cycle_->WhenLinkIdle([this] {
+        cycle_->EEPROM1Click();
+        if (!cycle_->State().logPending)
+            Finish(kExitFailure); // the file could not be started; the reason is out
+    });
 }

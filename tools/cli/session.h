@@ -75,5 +75,6 @@ private:
     QByteArray expected_; // the write payload the read-back must reproduce
     QString modelMissingText_;
     QString lastError_;
+    bool logFailed_ = false;
     IClock::Token deadline_, settle_, identifiedCheck_;
 };

@@ -1,0 +1,360 @@
+#include "link/nastaveni.h"
+
+#include "common/profile.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor kBackground(0xE8, 0xE8, 0xE8);
+const QColor kSeparatorRed(204, 0, 0); // colour value 204: red in the low byte
+constexpr int kTitleHeight = 32;
+constexpr int kDefaultFontPixels = 11; // 8 points at 96 dpi
+constexpr int kLargeFontPixels = 13;   // 10 points at 96 dpi
+constexpr int kSmallestFontPixels = 9;
+constexpr int kMargin = 4;
+constexpr int kColumnWidths[] = {115, 115, 143};
+
+QFont PixelFont(int pixels, bool bold = false)
+{
+    QFont f = QApplication::font();
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    return f;
+}
+
+// The system sans runs wider than the narrow face the form was drawn for: a text that would pass
+// its right limit gets a smaller size instead of being cut.
+void FitToRight(QWidget* w, int right)
+{
+    QFont f = w->font();
+    if (f.pixelSize() < 0)
+        f.setPixelSize(QFontInfo(f).pixelSize());
+    while (w->x() + w->sizeHint().width() > right && f.pixelSize() > kSmallestFontPixels) {
+        f.setPixelSize(f.pixelSize() - 1);
+        w->setFont(f);
+    }
+    w->resize(std::max(w->width(), std::min(w->sizeHint().width(), right - w->x())), w->height());
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h,
+                 int pixels)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setFont(PixelFont(pixels));
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+
+struct LanguageFileRow {
+    const char* code;
+    const char* file;
+};
+constexpr LanguageFileRow kLanguageFiles[] = {{"CZ", "Languages/CZ.ini"},
+                                              {"EN", "Languages/EN.ini"},
+                                              {"GE", "Languages/GE.ini"},
+                                              {"Other", "Languages/Other.ini"}};
+
+} // namespace
+
+TNastaveni::TNastaveni(TNastaveniHost host, QWidget* parent)
+    : QDialog(parent), host_(std::move(host))
+{
+    BuildForm();
+    FormCreate();
+}
+
+void TNastaveni::BuildForm()
+{
+    setObjectName(QStringLiteral("Nastaveni"));
+    setWindowTitle(QStringLiteral("Nastavení . . ."));
+    setFont(PixelFont(kDefaultFontPixels));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kBackground);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFixedSize(kClientWidth, kClientHeight);
+    setModal(true);
+
+    suiForm1 = new QLabel(windowTitle(), this);
+    suiForm1->setObjectName(QStringLiteral("suiForm1"));
+    suiForm1->setGeometry(0, 0, kClientWidth, kTitleHeight);
+    suiForm1->setAlignment(Qt::AlignCenter);
+    suiForm1->setFont(PixelFont(15, true));
+    suiForm1->setStyleSheet(QStringLiteral("background:#31558a;color:white;"));
+
+    PC1 = new QTabWidget(this);
+    PC1->setObjectName(QStringLiteral("PC1"));
+    PC1->setGeometry(0, 32, 382, 121);
+    Sheet1 = new QWidget;
+    Sheet1->setObjectName(QStringLiteral("Sheet1"));
+    Sheet2 = new QWidget;
+    Sheet2->setObjectName(QStringLiteral("Sheet2"));
+    PC1->addTab(Sheet1, QStringLiteral("Komunikační port"));
+    PC1->addTab(Sheet2, QStringLiteral("USB zařízení"));
+    // Enabled, unlike the form it comes from: on Linux a serial device is the usual way to a
+    // regulator (the kernel's own driver makes /dev/ttyUSB0 of an FTDI adapter).
+    Sheet1->setEnabled(true);
+
+    Label2 = AddLabel(Sheet1, "Label2", QStringLiteral("Komunikační  port :"), 10, 17, 111, 16,
+                      kLargeFontPixels);
+    CB1 = new QComboBox(Sheet1);
+    CB1->setObjectName(QStringLiteral("CB1"));
+    CB1->setEditable(false);
+    CB1->setGeometry(131, 9, 102, 24);
+    FitToRight(Label2, CB1->x() - kMargin);
+    connect(CB1, &QComboBox::activated, this, [this] { Guarded([this] { CB1Click(); }); });
+
+    LV = new QTreeWidget(Sheet2);
+    LV->setObjectName(QStringLiteral("LV"));
+    LV->setColumnCount(3);
+    LV->setRootIsDecorated(false);
+    LV->setItemsExpandable(false);
+    LV->setUniformRowHeights(true);
+    LV->setSelectionBehavior(QAbstractItemView::SelectRows);
+    LV->setSelectionMode(QAbstractItemView::SingleSelection);
+    LV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    LV->header()->setStretchLastSection(false);
+    LV->header()->setSectionsMovable(false);
+    LV->setHeaderLabels({QStringLiteral("Číslo USB zařízení"), QStringLiteral("Sériové číslo"),
+                         QStringLiteral("Popis USB zařízení")});
+    for (int c = 0; c < 3; ++c)
+        LV->setColumnWidth(c, kColumnWidths[c]);
+    auto* sheet2Layout = new QVBoxLayout(Sheet2);
+    sheet2Layout->setContentsMargins(0, 0, 0, 0);
+    sheet2Layout->addWidget(LV);
+    LV->viewport()->installEventFilter(this);
+    PC1->setCurrentWidget(Sheet2);
+
+    Button3 = new QPushButton(QStringLiteral("Nastavit"), this);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(0, 155, 382, 24);
+    Button3->setAutoDefault(false);
+    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+
+    // The upgrade section: every control disabled or hidden, none with a handler.
+    CheckBox1 = new QCheckBox(QStringLiteral("Zpřístupnit volbu pro upgrade regulátoru"), this);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setFont(PixelFont(kLargeFontPixels));
+    CheckBox1->setGeometry(14, 189, 258, 22);
+    CheckBox1->setChecked(false);
+    CheckBox1->setEnabled(false);
+    FitToRight(CheckBox1, kClientWidth - kMargin);
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(11, 211, 356, 1);
+    Panel1->setAutoFillBackground(true);
+    QPalette red = Panel1->palette();
+    red.setColor(QPalette::Window, kSeparatorRed);
+    Panel1->setPalette(red);
+    Label1 = AddLabel(this, "Label1", QStringLiteral("Cesta k souboru :"), 14, 217, 103, 16,
+                      kLargeFontPixels);
+    FitToRight(Label1, kClientWidth - kMargin);
+    Label1->setEnabled(false);
+    suiEdit1 = new QLineEdit(this);
+    suiEdit1->setObjectName(QStringLiteral("suiEdit1"));
+    suiEdit1->setGeometry(14, 235, 265, 19);
+    suiEdit1->setEnabled(false);
+    Button1 = new QPushButton(QStringLiteral("Najít . . ."), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(286, 235, 80, 19);
+    Button1->setEnabled(false);
+    Button1->setAutoDefault(false);
+    suiProgressBar1 = new QProgressBar(this);
+    suiProgressBar1->setObjectName(QStringLiteral("suiProgressBar1"));
+    suiProgressBar1->setGeometry(14, 256, 265, 12);
+    suiProgressBar1->setRange(0, 100);
+    suiProgressBar1->setValue(50);
+    suiProgressBar1->setTextVisible(true);
+    suiProgressBar1->hide();
+    Button2 = new QPushButton(QStringLiteral("Spustit"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(286, 259, 80, 27);
+    Button2->setEnabled(false);
+    Button2->setAutoDefault(false);
+
+    Label3 = AddLabel(this, "Label3", QStringLiteral("Číslo USB zařízení"), 296, 184, 90, 13,
+                      kDefaultFontPixels);
+    Label4 = AddLabel(this, "Label4", QStringLiteral("Sériové číslo"), 296, 200, 90, 13,
+                      kDefaultFontPixels);
+    Label5 = AddLabel(this, "Label5", QStringLiteral("Popis USB zařízení"), 296, 216, 90, 13,
+                      kDefaultFontPixels);
+    for (QLabel* l : {Label3, Label4, Label5})
+        l->hide();
+}
+
+void TNastaveni::Guarded(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        if (host_.reportError)
+            host_.reportError(QString::fromStdString(e.what()));
+    }
+}
+
+void TNastaveni::FormCreate() { Button3->setEnabled(false); }
+
+void TNastaveni::FormActivate()
+{
+    // A box shown from inside (a failing adapter listing) takes the focus and gives it back; that
+    // second activation must not rebuild the lists half-way through this one.
+    if (activating_)
+        return;
+    activating_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{activating_};
+
+    const QString code = host_.languageCode ? host_.languageCode() : QString();
+    for (const auto& row : kLanguageFiles)
+        if (code == QLatin1String(row.code))
+            languageFile_ = host_.programDir + QLatin1String(row.file);
+
+    LV->setHeaderLabels({Label3->text(), Label4->text(), Label5->text()});
+    for (int c = 0; c < 3; ++c)
+        LV->setColumnWidth(c, kColumnWidths[c]);
+
+    // No skins here: the dialog keeps the main window's plain look.
+
+    PC1->setCurrentWidget(*host_.linkMode == QLatin1String("COM") ? Sheet1 : Sheet2);
+
+    QElapsedTimer timer;
+    timer.start();
+    const bool comActive = host_.comActive && host_.comActive();
+    const QStringList ports = BuildPortList(host_.portDirs, comActive, *host_.portName);
+    lastPortListMs_ = timer.elapsed();
+    CB1->clear();
+    CB1->addItems(ports);
+    // No port is picked until the user picks one, whatever the list holds.
+    CB1->setCurrentIndex(-1);
+    FitComboWidth();
+
+    LV->clear();
+    if (IUsbDeviceSource* usb = host_.usbDevices) {
+        if (!usb->UsbOpen())
+            usb->GetFTDeviceCount();
+        // The table has ten entries; adapters beyond them have nothing to show.
+        const int rows = std::min(usb->DeviceCount(), kUsbDeviceTableSize);
+        const TUsbDeviceTable& table = usb->DeviceTable();
+        for (int n = 1; n <= rows; ++n) {
+            const TUsbDeviceEntry& e = table[n - 1];
+            AddDeviceRow(e.label, e.serialNo, e.description);
+        }
+    }
+}
+
+void TNastaveni::FitComboWidth()
+{
+    // Device paths are longer than the old port names: the list grows to show them whole, as far
+    // as the page allows.
+    const int room = PC1->width() - CB1->x() - 2 * kMargin;
+    CB1->resize(std::clamp(CB1->sizeHint().width(), 102, std::max(102, room)), CB1->height());
+}
+
+void TNastaveni::CB1Click() { Button3->setEnabled(true); }
+
+void TNastaveni::LVClick() { Button3->setEnabled(!LV->selectedItems().isEmpty()); }
+
+void TNastaveni::Button3Click()
+{
+    applied_ = true;
+    const bool com = PC1->currentWidget() == Sheet1;
+    *host_.linkMode = com ? QStringLiteral("COM") : QStringLiteral("USB");
+    if (com) {
+        *host_.portName = CB1->currentText();
+        try {
+            host_.openComPort();
+        } catch (const std::exception&) {
+            host_.showLinkError();
+            if (host_.closeComPort)
+                host_.closeComPort();
+            return;
+        }
+    } else if (host_.usbReadyCheck) {
+        // Choosing USB leaves an open COM port alone; the link mode decides which one is used.
+        host_.usbReadyCheck();
+    }
+    if (host_.linkChosen)
+        host_.linkChosen();
+}
+
+void TNastaveni::FormClose()
+{
+    // Without the user's settings in memory, only a choice made here is worth storing: the defaults
+    // would replace what the file holds.
+    if (host_.settingsRead && !host_.settingsRead() && !applied_)
+        return;
+    TProfileFile file(host_.programDir + QStringLiteral("setup.ini"));
+    // A file that exists but cannot be read must not be replaced by one holding only these keys.
+    bool ok = file.Load();
+    if (ok) {
+        file.WriteString(QStringLiteral("SETUP"), QStringLiteral("COM"), *host_.portName);
+        file.WriteString(QStringLiteral("SETUP"), QStringLiteral("DEVICE"), *host_.linkMode);
+        ok = file.Save();
+    }
+    if (!ok && host_.reportError && host_.lookupMessage)
+        host_.reportError(host_.lookupMessage(QStringLiteral("str92"))
+                              .arg(QFileInfo(file.Path()).absoluteFilePath()));
+}
+
+void TNastaveni::done(int r)
+{
+    Guarded([this] { FormClose(); });
+    QDialog::done(r);
+}
+
+bool TNastaveni::IsActiveWindow() const { return isVisible() && isActiveWindow(); }
+
+void TNastaveni::AddDeviceRow(const QString& label, const QString& serialNo,
+                              const QString& description)
+{
+    new QTreeWidgetItem(LV, QStringList{label, serialNo, description});
+}
+
+void TNastaveni::ClearDeviceRows() { LV->clear(); }
+
+bool TNastaveni::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate)
+        Guarded([this] { FormActivate(); });
+    return QDialog::event(e);
+}
+
+void TNastaveni::showEvent(QShowEvent* e)
+{
+    if (QWidget* p = parentWidget())
+        move(p->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    QDialog::showEvent(e);
+}
+
+bool TNastaveni::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == LV->viewport()) {
+        // A click beside the rows leaves none selected, as the list views of the old platform did.
+        if (event->type() == QEvent::MouseButtonPress &&
+            !LV->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())
+            LV->clearSelection();
+        // The view has made its selection on the press; the click is complete on the release.
+        if (event->type() == QEvent::MouseButtonRelease)
+            Guarded([this] { LVClick(); });
+    }
+    return QDialog::eventFilter(watched, event);
+}

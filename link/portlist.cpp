@@ -1,0 +1,138 @@
+#include "link/portlist.h"
+
+#include "link/portname.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The type a UART driver reports for a port it knows of but found no chip for.
+constexpr int kPortUnknown = 0; // PORT_UNKNOWN
+
+// A legacy port whose type the kernel reports as unknown has no UART behind it. Reading sysfs
+// spares opening each of the dozens of ttyS nodes a PC has.
+bool SysfsSaysNoUart(const QString& sysTty, const QString& name)
+{
+    QFile f(sysTty + QLatin1Char('/') + name + QStringLiteral("/type"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false; // no such attribute: the open decides
+    bool ok = false;
+    const int type = f.readAll().trimmed().toInt(&ok);
+    return ok && type == kPortUnknown;
+}
+
+} // namespace
+
+bool IsSerialDeviceName(const QString& name)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^(ttyS|ttyUSB|ttyACM|ttyAMA|ttyXRUSB|ttyMXUSB|ttymxc|ttySAC|ttyO|ttyTHS|"
+                       "ttyHS|ttyMSM|ttyPS|ttySC|ttyLP|ttyMFD|rfcomm)[0-9]+$"));
+    return re.match(name).hasMatch();
+}
+
+bool NaturalLess(const QString& a, const QString& b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ie = i, je = j;
+            while (ie < a.size() && a[ie].isDigit())
+                ++ie;
+            while (je < b.size() && b[je].isDigit())
+                ++je;
+            // Compared as digit strings without leading zeros, so that no length overflows.
+            QStringView na = QStringView(a).mid(i, ie - i), nb = QStringView(b).mid(j, je - j);
+            while (na.size() > 1 && na.front() == u'0')
+                na = na.mid(1);
+            while (nb.size() > 1 && nb.front() == u'0')
+                nb = nb.mid(1);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (const int c = na.compare(nb); c != 0)
+                return c < 0;
+            i = ie;
+            j = je;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return (a.size() - i) < (b.size() - j);
+    return a < b; // equal by value ("ttyS02" and "ttyS2"): still a strict, stable order
+}
+
+bool PortExists(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty() || native.contains('\0'))
+        return false;
+    // Non-blocking: a port whose carrier is down must not hold up the list.
+    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false; // missing, no permission, or in exclusive use (EBUSY)
+    bool ok = isatty(fd) == 1;
+#ifdef TIOCGEXCL
+    // The superuser gets past another program's exclusive mode; it still is that program's port.
+    int exclusive = 0;
+    if (ok && ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+        ok = false;
+#endif
+    serial_struct info{};
+    if (ok && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == kPortUnknown)
+        ok = false;
+    // The serial component locks the ports it opens; so do other careful programs.
+    if (ok && flock(fd, LOCK_EX | LOCK_NB) != 0)
+        ok = false;
+    ::close(fd); // releases the lock
+    return ok;
+}
+
+QStringList ListSerialPorts(const TPortListDirs& dirs)
+{
+    QStringList names;
+    const QDir dev(dirs.dev);
+    for (const QString& name : dev.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        if (!IsSerialDeviceName(name))
+            continue;
+        const QString path = dev.filePath(name);
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+            continue;
+        if (SysfsSaysNoUart(dirs.sysTty, name))
+            continue;
+        if (PortExists(path))
+            names.append(name);
+    }
+    std::sort(names.begin(), names.end(), NaturalLess);
+    QStringList paths;
+    for (const QString& name : names)
+        paths.append(dev.filePath(name));
+    return paths;
+}
+
+QStringList BuildPortList(const TPortListDirs& dirs, bool comActive, const QString& openPortName)
+{
+    QStringList ports = ListSerialPorts(dirs);
+    if (comActive) {
+        // The open port may be named as a path or as "COMn"; either way it is one device.
+        const QString openPath = DevicePathForPortName(openPortName);
+        ports.removeIf([&](const QString& p) {
+            return p == openPortName || (!openPath.isEmpty() && p == openPath);
+        });
+        ports.append(openPortName);
+    }
+    return ports;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// Parameter files (*.zeq): what the parameter panel shows for one regulator, as text lines. The
+// value texts of the display entries, the marker "Data", then the chosen item of each option group.
+// Written in Windows-1250 with CR LF after every line, so files stay exchangeable with those made
+// on the regulator's old platform. Widget-free: the panel is reached through IParameterPanel.
+
+#include "protocol/panel.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class TsmlMsgLangRes;
+
+inline const QString kParamFileMarker = QStringLiteral("Data");
+inline const QString kParamFileExtension = QStringLiteral("zeq");
+inline const QString kParamFileProposedName = QStringLiteral("Noname.zeq");
+// The save dialog's filter is fixed; the open dialog's comes from message "str84".
+inline const QString kParamFileSaveFilter = QStringLiteral("ZEQ Files [*.zeq]|*.zeq");
+
+// A file can be loaded or saved only while a panel stands: after an identification whose model
+// definition file is missing there are no entries and no groups to work on.
+bool ParameterPanelExists(const IParameterPanel& panel);
+
+// The lines of the file for the panel as it stands, and their bytes on disk.
+QStringList ParameterFileLines(const IParameterPanel& panel);
+QByteArray EncodeParameterFile(const QStringList& lines);
+// Lines end at CR, LF or CR LF; a NUL ends the text. A final line end makes no empty line.
+QStringList DecodeParameterFile(const QByteArray& bytes);
+
+// Load and save with their error boxes: each failure is reported through showError (a box with the
+// caption "str2") with texts looked up in messages, and the operations return nothing.
+class TParameterFiles {
+public:
+    using ShowErrorFn = std::function<void(const QString&)>;
+    TParameterFiles(IParameterPanel& panel, const TsmlMsgLangRes& messages, ShowErrorFn showError)
+        : panel_(panel), messages_(messages), showError_(std::move(showError))
+    {
+    }
+
+    // Fills the panel from the file. The labels and groups set before a failing line keep their
+    // new values; a file that cannot be opened leaves the panel as it was.
+    void LoadParameterFile(const QString& fileName);
+    // Replaces the file atomically: a failed save leaves the previous file whole. The overwrite
+    // question is the caller's.
+    void SaveParameterFile(const QString& fileName);
+
+private:
+    QString Msg(const char* key) const;
+
+    IParameterPanel& panel_;
+    const TsmlMsgLangRes& messages_;
+    ShowErrorFn showError_;
+};

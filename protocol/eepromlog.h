@@ -1,0 +1,34 @@
+#pragma once
+// The EEPROM log download: the regulator hands its log record by record, and each record goes to
+// EEPROM.txt beside the executable as a line of decimal byte values. The transaction itself runs in
+// the connection cycle (EEPROM1Click and the log record handlers); this is its file and its state.
+
+#include <QByteArray>
+#include <QString>
+
+inline const QString kEepromFileName = QStringLiteral("EEPROM.txt");
+// Shown as it is in every language: the regulator's makers wrote it so.
+inline const QString kEepromBadCommunication = QStringLiteral("Špatná komunikace s EEPROM.");
+// A record whose first byte is this marks the end of the log and is not stored.
+inline constexpr unsigned char kLogEndMark = 8;
+// Records with a wrong check byte allowed in one download; the next one ends it.
+inline constexpr int kLogErrorLimit = 3;
+
+// "5 1 2 \r\n" for the payload 05 01 02: each byte in decimal followed by one blank.
+QByteArray EepromRecordLine(const QByteArray& payload);
+
+// The file begins with one empty line. False with the system's reason when it cannot be written.
+bool StartEepromFile(const QString& path, QString* reason);
+// Adds one record's line. The whole file would read the same if it were rewritten for each record,
+// but appending keeps a long log linear.
+bool AppendEepromRecord(const QString& path, const QByteArray& payload, QString* reason);
+
+// State of the download in progress.
+struct TLogDownload {
+    int errorCount = 0; // records with a wrong check byte, over the whole download
+    int stored = 0;     // records stored in the file
+    // Over a link whose receive runs inside the send, the next request waits here while a record
+    // is handled, so a long log runs as a loop rather than as nested exchanges.
+    QByteArray queued;
+    bool looping = false;
+};

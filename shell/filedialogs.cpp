@@ -1,0 +1,65 @@
+#include "shell/filedialogs.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QStringList>
+
+QString QtFileFilter(const QString& filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters.append(parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+    // A lone description without a pattern is still shown, matching everything.
+    if (parts.size() % 2 == 1 && !parts.back().isEmpty())
+        filters.append(parts.back() + QStringLiteral(" (*)"));
+    return filters.join(QStringLiteral(";;"));
+}
+
+QString PlainSuffix(const QString& defaultExt)
+{
+    QString s = defaultExt;
+    while (s.startsWith(QLatin1Char('*')) || s.startsWith(QLatin1Char('.')))
+        s.remove(0, 1);
+    return s;
+}
+
+namespace {
+
+QString Run(QWidget* parent, const TFileDialogRequest& r, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dlg(parent);
+    dlg.setAcceptMode(mode);
+    dlg.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                    : QFileDialog::ExistingFile);
+    // The overwrite question is the program's own, with its own texts and answers.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dlg.setNameFilter(QtFileFilter(r.filter));
+    dlg.setDefaultSuffix(PlainSuffix(r.defaultExt));
+    if (!r.initialDir.isEmpty())
+        dlg.setDirectory(r.initialDir);
+    if (!r.fileName.isEmpty()) {
+        const QFileInfo proposed(r.fileName);
+        if (proposed.isAbsolute())
+            dlg.setDirectory(proposed.absolutePath());
+        dlg.selectFile(proposed.fileName());
+    }
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return {};
+    return dlg.selectedFiles().constFirst();
+}
+
+} // namespace
+
+QString TQtFileDialogs::OpenDlg(const TFileDialogRequest& request)
+{
+    return Run(parent_, request, QFileDialog::AcceptOpen);
+}
+
+QString TQtFileDialogs::SaveDlg(const TFileDialogRequest& request)
+{
+    return Run(parent_, request, QFileDialog::AcceptSave);
+}

@@ -1,0 +1,151 @@
+// The serial ports the settings dialog offers: device folders of our own holding links to real
+// pseudo-terminals, in use or free, under serial and other names.
+
+#include "link/commconnect.h"
+#include "link/portlist.h"
+#include "ptyfixture.h"
+#include "tests/support/files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <vector>
+
+using linktest::PtyPair;
+
+namespace {
+
+// Lists compare as one text per line, so that a failure shows the paths.
+std::string Lines(const QStringList& l) { return l.join('\n').toStdString(); }
+
+// A device folder: each name a link to a pseudo-terminal of its own, plus whatever else a test puts
+// there; and a sysfs stand-in for the port types.
+struct DeviceFolder {
+    QTemporaryDir dev, sys;
+    std::vector<std::unique_ptr<PtyPair>> ptys;
+
+    QString Add(const QString& name)
+    {
+        ptys.push_back(std::make_unique<PtyPair>());
+        const QString path = dev.filePath(name);
+        EXPECT_TRUE(QFile::link(ptys.back()->Path(), path));
+        return path;
+    }
+    void SetType(const QString& name, const QByteArray& type)
+    {
+        QDir(sys.path()).mkpath(name);
+        WriteBytes(sys.filePath(name + "/type"), type);
+    }
+    TPortListDirs Dirs() const { return {dev.path(), sys.path()}; }
+    QString Path(const QString& name) const { return dev.filePath(name); }
+};
+
+} // namespace
+
+TEST(PortList, NaturalOrderComparesNumbersByValue)
+{
+    const QStringList expected = {"rfcomm0", "ttyACM0", "ttyS0",   "ttyS2",    "ttyS02x",
+                                  "ttyS10",  "ttyUSB1", "ttyUSB9", "ttyUSB10", "ttyUSB100"};
+    QStringList shuffled = expected;
+    for (int round = 0; round < 20; ++round) {
+        std::shuffle(shuffled.begin(), shuffled.end(), *QRandomGenerator::global());
+        std::sort(shuffled.begin(), shuffled.end(), NaturalLess);
+        ASSERT_EQ(shuffled, expected);
+    }
+    // A strict order: a name is never less than itself, and leading zeros still give an order.
+    EXPECT_FALSE(NaturalLess("ttyS2", "ttyS2"));
+    EXPECT_NE(NaturalLess("ttyS02", "ttyS2"), NaturalLess("ttyS2", "ttyS02"));
+}
+
+TEST(PortList, OnlySerialDeviceNamesQualify)
+{
+    for (const char* yes : {"ttyS0", "ttyS31", "ttyUSB0", "ttyACM12", "ttyAMA0", "rfcomm1"})
+        EXPECT_TRUE(IsSerialDeviceName(yes)) << yes;
+    for (const char* no : {"tty", "tty0", "tty12", "ttyS", "ttyUSB", "pts", "ptmx", "console",
+                           "ttyUSB0.bak", "xttyS0", "ttyprintk"})
+        EXPECT_FALSE(IsSerialDeviceName(no)) << no;
+}
+
+TEST(PortList, ListsOpenableSerialDevicesInNaturalOrderAndLeavesOutPortsInUse)
+{
+    DeviceFolder f;
+    for (const char* name : {"ttyUSB0", "ttyS10", "ttyS2", "ttyUSB1", "ttyACM0", "ttyS4", "console",
+                             "ttyAMA0", "ttyACM1"})
+        f.Add(name);
+    // The serial component has ttyUSB1 open: its lock keeps it out.
+    TComm comm;
+    comm.SetDeviceName(f.Path("ttyUSB1"));
+    comm.Open();
+    ASSERT_TRUE(comm.Active());
+    // Another program holds ttyACM0 in exclusive mode (the superuser could still open it).
+    const int other = ::open(QFile::encodeName(f.Path("ttyACM0")), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+    // ... and another one has locked ttyAMA0.
+    const int locker = ::open(QFile::encodeName(f.Path("ttyAMA0")), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(locker, 0);
+    ASSERT_EQ(flock(locker, LOCK_EX | LOCK_NB), 0);
+    // ttyS4 has no UART behind it, ttyS2 has one.
+    f.SetType("ttyS4", "0\n");
+    f.SetType("ttyS2", "4\n");
+    // The far end of ttyACM1 has gone: it cannot be opened.
+    f.ptys[8]->CloseMaster();
+    // Not devices, or not serial ones.
+    WriteBytes(f.Path("ttyUSB7"), "a plain file");
+    ASSERT_TRUE(QFile::link(f.Path("nowhere"), f.Path("ttyUSB8")));
+
+    const QStringList expected = {f.Path("ttyS2"), f.Path("ttyS10"), f.Path("ttyUSB0")};
+    EXPECT_EQ(Lines(ListSerialPorts(f.Dirs())), Lines(expected));
+    // The probe released everything it opened: the ports can be taken at once.
+    for (const QString& p : expected)
+        EXPECT_TRUE(PortExists(p)) << p.toStdString();
+
+    ::ioctl(other, TIOCNXCL); // as a careful program leaves a port
+    ::close(other);
+    ::close(locker);
+    comm.Close();
+    EXPECT_EQ(Lines(ListSerialPorts(f.Dirs())),
+              Lines({f.Path("ttyACM0"), f.Path("ttyAMA0"), f.Path("ttyS2"), f.Path("ttyS10"),
+                     f.Path("ttyUSB0"), f.Path("ttyUSB1")}));
+}
+
+TEST(PortList, TheOpenPortComesLastAndOnce)
+{
+    DeviceFolder f;
+    f.Add("ttyUSB0");
+    f.Add("ttyUSB2");
+    const QString held = f.Path("ttyUSB1");
+    f.Add("ttyUSB1");
+    TComm comm;
+    comm.SetDeviceName(held);
+    comm.Open();
+    ASSERT_TRUE(comm.Active());
+
+    const QStringList withOpen = {f.Path("ttyUSB0"), f.Path("ttyUSB2"), held};
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), true, held)), Lines(withOpen));
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), true, held)), Lines(withOpen)); // nothing doubles
+    // The open port is named as the settings name it, whatever that name looks like.
+    EXPECT_EQ(BuildPortList(f.Dirs(), true, "COM3").last(), "COM3");
+    // Closed, the configured port is listed only where the probe finds it.
+    comm.Close();
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, held)),
+              Lines({f.Path("ttyUSB0"), f.Path("ttyUSB1"), f.Path("ttyUSB2")}));
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, "COM9")),
+              Lines(BuildPortList(f.Dirs(), false, held)));
+}
+
+TEST(PortList, ProbeRefusesNamesThatAreNoTerminal)
+{
+    QTemporaryDir dir;
+    WriteBytes(dir.filePath("file"), "x");
+    EXPECT_FALSE(PortExists(dir.filePath("file")));
+    EXPECT_FALSE(PortExists(dir.filePath("missing")));
+    EXPECT_FALSE(PortExists(QString()));
+    EXPECT_FALSE(PortExists(QStringLiteral("/dev/null")));
+    EXPECT_FALSE(PortExists(QString("/dev/pt") + QChar(0) + "mx"));
+}

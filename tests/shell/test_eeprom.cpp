@@ -1,0 +1,238 @@
+// The EEPROM log download against the simulated regulator, over the COM port and over the USB link,
+// on virtual time: what ends up in EEPROM.txt, what goes on the line, and the window's state after.
+
+#include "cyclefixture.h"
+#include "tests/support/simusb.h"
+
+#include <QAction>
+#include <QDir>
+#include <gtest/gtest.h>
+#include <set>
+
+using regsim::Message;
+
+namespace {
+
+enum class Link { Com, Usb };
+
+struct TEepromFixture : TCycleFixture {
+    TSimUsb simUsb{sim};
+    Link link;
+
+    explicit TEepromFixture(Link l) : link(l)
+    {
+        if (link == Link::Usb)
+            WriteSetup("[SETUP]\r\nDEVICE=USB\r\nLANGUAGE=CZ\r\n");
+    }
+    TMainForm& ConnectIdle()
+    {
+        TMainForm& f = link == Link::Com ? Connect() : Start(&port, &simUsb);
+        EXPECT_TRUE(RunUntilIdle());
+        return f;
+    }
+    void SetLog(std::vector<regsim::Bytes> records)
+    {
+        regsim::RegulatorData data = sim.Data();
+        data.log = std::move(records);
+        sim = regsim::Regulator(data); // the port keeps its reference to the same object
+    }
+    QByteArray LogFile() const { return dir.Read(QStringLiteral("EEPROM.txt")); }
+    // Runs until the download has ended one way or another.
+    bool RunDownload(int64_t limitMs = 60000)
+    {
+        return clock.AdvanceUntil([this] { return !State().logPending; }, limitMs);
+    }
+    QStringList Boxes() const
+    {
+        QStringList texts;
+        for (const TRecordedBox& b : boxes.boxes)
+            texts.append(b.text);
+        return texts;
+    }
+};
+
+// Wrong check bytes on the replies to chosen log requests, counted from 1 over the whole download.
+void SpoilLogReplies(regsim::Regulator& sim, std::set<int> which)
+{
+    auto counter = std::make_shared<int>(0);
+    sim.SetObserver([&sim, which, counter](const regsim::Event& e) {
+        if (e.message != Message::LogStart && e.message != Message::LogNext &&
+            e.message != Message::LogRepeat)
+            return;
+        if (which.count(++*counter))
+            sim.faults().badCheckFrames = 1;
+    });
+}
+
+const QByteArray kDemoLog = "\r\n"
+                            "5 1 2 \r\n"
+                            "12 34 127 0 16 8 \r\n"
+                            "1 250 251 252 254 85 \r\n";
+
+struct TDownloadCase {
+    const char* name;
+    std::vector<regsim::Bytes> log;
+    std::set<int> spoiled; // log replies with a wrong check byte, counted from 1
+    QByteArray file;
+    int logRequests;       // start, next and repeat requests together
+    bool badCommunication; // ended with the fixed message
+};
+
+const TDownloadCase kDownloads[] = {
+    {"EndRecordFirst", {{0x08, 0x01}}, {}, "\r\n", 1, false},
+    {"OneRecordThenEnd", {{0x05, 0x01, 0x02}}, {}, "\r\n5 1 2 \r\n", 2, false},
+    {"EmptyRecordIsALine", {{}, {0x07}}, {}, "\r\n\r\n7 \r\n", 3, false},
+    {"DemoLog", {}, {}, kDemoLog, 4, false},
+    {"WrongCheckThenGoodRepeatStoredOnce", {}, {2}, kDemoLog, 5, false},
+    {"ThreeWrongInDifferentRecordsComplete", {}, {1, 3, 6}, kDemoLog, 7, false},
+    {"FourthWrongInARowEndsTheDownload", {}, {2, 3, 4, 5}, "\r\n5 1 2 \r\n", 5, true},
+    // Counted over the whole download: the fourth comes after three records were stored.
+    {"FourthWrongOverTheDownloadEndsIt", {}, {2, 4, 5, 7}, kDemoLog, 7, true},
+    {"FourWrongOnTheFirstRecord", {}, {1, 2, 3, 4}, "\r\n", 4, true},
+};
+
+std::string LinkName(Link l) { return l == Link::Com ? "Com" : "Usb"; }
+void PrintTo(Link l, std::ostream* os) { *os << LinkName(l); }
+void PrintTo(const TDownloadCase& c, std::ostream* os) { *os << c.name; }
+
+class Download : public testing::TestWithParam<std::tuple<Link, TDownloadCase>> {};
+
+TEST_P(Download, StoresTheRecordsAndReturnsToIdle)
+{
+    const auto& [link, c] = GetParam();
+    TEepromFixture fx(link);
+    if (!c.log.empty())
+        fx.SetLog(c.log);
+    TMainForm& f = fx.ConnectIdle();
+    ASSERT_TRUE(f.EEPROM1->isVisible() && f.EEPROM1->isEnabled());
+    fx.dir.Write(QStringLiteral("EEPROM.txt"), "an older log\r\n");
+    SpoilLogReplies(fx.sim, c.spoiled);
+
+    f.EEPROM1->trigger();
+    ASSERT_TRUE(fx.RunDownload());
+    EXPECT_EQ(fx.LogFile(), c.file);
+    const int requests =
+        fx.Count(Message::LogStart) + fx.Count(Message::LogNext) + fx.Count(Message::LogRepeat);
+    EXPECT_EQ(requests, c.logRequests);
+    EXPECT_EQ(fx.Count(Message::LogStart), 1);
+    EXPECT_EQ(fx.Count(Message::LogRepeat), int(c.spoiled.size()) - (c.badCommunication ? 1 : 0));
+    if (c.badCommunication) {
+        ASSERT_EQ(fx.boxes.boxes.size(), 1);
+        EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Plain);
+        EXPECT_EQ(fx.boxes.boxes[0].text, QString::fromUtf8("Špatná komunikace s EEPROM."));
+    } else {
+        EXPECT_TRUE(fx.boxes.boxes.isEmpty()) << fx.Boxes().join('|').toStdString();
+    }
+    // Back to connected and idle at once, with presence checks and the buttons.
+    EXPECT_TRUE(fx.Idle());
+    EXPECT_TRUE(f.EEPROM1->isEnabled());
+    EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
+    const int stored = int(c.file.count("\r\n")) - 1;
+    EXPECT_EQ(f.StatusPanel2->text(),
+              QString::fromUtf8(" EEPROM nactena, uloženo záznamu celkem: %1").arg(stored));
+    const int presence = fx.Count(Message::Presence);
+    fx.clock.Advance(5100);
+    EXPECT_EQ(fx.Count(Message::Presence), presence + 2);
+    EXPECT_TRUE(fx.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Eeprom, Download,
+                         testing::Combine(testing::Values(Link::Com, Link::Usb),
+                                          testing::ValuesIn(kDownloads)),
+                         [](const auto& info) {
+                             return LinkName(std::get<0>(info.param)) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
+
+class EepromLink : public testing::TestWithParam<Link> {};
+
+TEST_P(EepromLink, RefusedWhileAReadIsPending)
+{
+    TEepromFixture fx(GetParam());
+    TMainForm& f = fx.ConnectIdle();
+    fx.sim.faults().mute.insert(Message::Read);
+    f.Button1->click();
+    ASSERT_TRUE(fx.State().readPending);
+    fx.Cycle().EEPROM1Click();
+    EXPECT_EQ(fx.Count(Message::LogStart), 0);
+    EXPECT_FALSE(fx.State().logPending);
+    EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt")));
+}
+
+TEST_P(EepromLink, SilenceMidDownloadKeepsTheRecordsAndEndsNotConnected)
+{
+    TEepromFixture fx(GetParam());
+    TMainForm& f = fx.ConnectIdle();
+    // Silent from the second next request on: two records are stored.
+    fx.sim.SetObserver([&fx](const regsim::Event& e) {
+        if (e.message == Message::LogNext && fx.Count(Message::LogNext) == 2)
+            fx.sim.faults().silent = true;
+    });
+    const int64_t start = fx.clock.Now();
+    f.EEPROM1->trigger();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 2; }, 5000));
+    EXPECT_TRUE(fx.State().logPending);
+    EXPECT_FALSE(f.EEPROM1->isEnabled());
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(" Nacítám EEPROM, uloženo záznamu: 2"));
+    ASSERT_TRUE(fx.clock.AdvanceUntil(
+        [&] { return f.StatusPanel1->text() == QString::fromUtf8(" Regulátor NEPRIPOJEN "); },
+        30000));
+    // Four watchdog ticks of 4 s after the last record, then the 2 s of the time-out reset.
+    EXPECT_NEAR(double(fx.clock.Now() - start), 18000, 1000);
+    EXPECT_FALSE(fx.State().logPending);
+    EXPECT_FALSE(fx.State().busy);
+    EXPECT_EQ(f.LnH->text(), kNamePlaceholder);
+    EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n12 34 127 0 16 8 \r\n");
+    EXPECT_EQ(fx.Count(Message::LogStart), 1) << "the watchdog does not start it again";
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST_P(EepromLink, ALogFileThatCannotBeStartedLeavesTheWindowIdle)
+{
+    TEepromFixture fx(GetParam());
+    TMainForm& f = fx.ConnectIdle();
+    QDir().mkpath(fx.dir.File(QStringLiteral("EEPROM.txt"))); // a folder in its place
+    f.EEPROM1->trigger();
+    EXPECT_EQ(fx.Count(Message::LogStart), 0);
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+    EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QStringLiteral("EEPROM.txt")));
+    EXPECT_TRUE(fx.Idle());
+}
+
+INSTANTIATE_TEST_SUITE_P(Eeprom, EepromLink, testing::Values(Link::Com, Link::Usb),
+                         [](const auto& info) { return LinkName(info.param); });
+
+TEST(Eeprom, ComRecordsAdvanceOnePerReceptionWithProgressInTheHintPanel)
+{
+    TEepromFixture fx(Link::Com);
+    TMainForm& f = fx.ConnectIdle();
+    f.EEPROM1->trigger();
+    EXPECT_EQ(fx.LogFile(), "\r\n") << "the first line is written when the download starts";
+    EXPECT_TRUE(fx.Cycle().Timer4().Enabled());
+    EXPECT_FALSE(fx.Cycle().Timer2().Enabled()) << "no presence queries during the download";
+    EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(" Nacítám EEPROM, uloženo záznamu: 0"));
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 1; }, 2000));
+    EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n");
+    EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(" Nacítám EEPROM, uloženo záznamu: 1"));
+    ASSERT_TRUE(fx.RunDownload());
+    EXPECT_EQ(fx.LogFile(), kDemoLog);
+}
+
+TEST(Eeprom, ALogFileRemovedMidDownloadIsReportedAndTheWatchdogEndsIt)
+{
+    TEepromFixture fx(Link::Com);
+    TMainForm& f = fx.ConnectIdle();
+    f.EEPROM1->trigger();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 1; }, 2000));
+    QFile::remove(fx.dir.File(QStringLiteral("EEPROM.txt")));
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 2000));
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+    EXPECT_EQ(fx.Count(Message::LogNext), 1) << "no next request after a record was lost";
+    EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt"))) << "not started anew half-way";
+    ASSERT_TRUE(fx.RunDownload(30000));
+    EXPECT_EQ(f.LnH->text(), kNamePlaceholder);
+}
+
+} // namespace

@@ -1,0 +1,176 @@
+// "Otevřít ..." and "Uložit jako ..." in the connected window: the dialogs, the overwrite question,
+// the presence timer around them, and the panel after a load.
+
+#include "cyclefixture.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TFilesWindow : TCycleFixture {
+    using TCycleFixture::TCycleFixture;
+    QString Folder() const { return dir.File(QStringLiteral("Data/KVX-40 OPTO")); }
+    QString InFolder(const char* name) const
+    {
+        return Folder() + QLatin1Char('/') + QString::fromLatin1(name);
+    }
+    // Records whether the presence timer ran while each dialog was up.
+    std::vector<bool> presenceDuringDialog;
+    void WatchDialogs()
+    {
+        dialogs.whileShown = [this] { presenceDuringDialog.push_back(Cycle().Timer2().Enabled()); };
+    }
+};
+
+TEST(ParamFiles, SaveDialogStartsInTheModelFolderAndWritesTheFile)
+{
+    TFilesWindow fx;
+    fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.WatchDialogs();
+    fx.dialogs.answers = {fx.InFolder("mine.zeq")};
+    fx.form->Saveas->trigger();
+
+    ASSERT_EQ(fx.dialogs.requests.size(), 1);
+    const TFileDialogRequest& r = fx.dialogs.requests[0];
+    EXPECT_TRUE(fx.dialogs.wasSave[0]);
+    EXPECT_EQ(r.initialDir, fx.Folder());
+    EXPECT_EQ(r.fileName, fx.InFolder("Noname.zeq"));
+    EXPECT_EQ(r.filter, "ZEQ Files [*.zeq]|*.zeq");
+    EXPECT_EQ(PlainSuffix(r.defaultExt), "zeq");
+    EXPECT_EQ(fx.presenceDuringDialog, std::vector<bool>{false});
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled()) << "presence checks run again after the dialog";
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    const QByteArray saved = ReadBytes(fx.InFolder("mine.zeq"));
+    // The demo regulator's values as the window shows them, then the six chosen items.
+    EXPECT_TRUE(saved.endsWith("Data\r\n1\r\n0\r\n2\r\n0\r\n3\r\n1\r\n")) << saved.toStdString();
+    EXPECT_EQ(saved.count("\r\n"), 10);
+}
+
+struct TOverwriteCase {
+    const char* name;
+    QList<bool> answers; // to the overwrite question, in order
+    QStringList dialog;  // answers of the save dialogs, in order
+    int dialogsShown;
+    bool replaced;
+};
+void PrintTo(const TOverwriteCase& c, std::ostream* os) { *os << c.name; }
+
+class Overwrite : public testing::TestWithParam<TOverwriteCase> {};
+
+TEST_P(Overwrite, AsksBeforeReplacingAnExistingFile)
+{
+    const TOverwriteCase& c = GetParam();
+    TFilesWindow fx;
+    fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const QString path = fx.InFolder("old.zeq");
+    WriteBytes(path, "kept\r\n");
+    QStringList answers;
+    for (const QString& a : c.dialog)
+        answers.append(a.isEmpty() ? QString() : path);
+    fx.dialogs.answers = answers;
+    int asked = 0;
+    // The recording boxes give one answer for all questions; change it after each.
+    fx.dialogs.whileShown = [&] {
+        if (asked < c.answers.size())
+            fx.boxes.answer = c.answers[asked++];
+    };
+    fx.form->Saveas->trigger();
+
+    EXPECT_EQ(fx.dialogs.requests.size(), c.dialogsShown);
+    for (const TFileDialogRequest& r : fx.dialogs.requests)
+        EXPECT_EQ(r.fileName, fx.InFolder("Noname.zeq")) << "shown anew with the proposed name";
+    ASSERT_EQ(fx.boxes.boxes.size(), c.answers.size());
+    for (const TRecordedBox& b : fx.boxes.boxes) {
+        EXPECT_EQ(b.caption, QString::fromUtf8("Otázka ..."));
+        EXPECT_EQ(b.text, QString::fromUtf8("Soubor již existuje. Nahradit stávající soubor?"));
+    }
+    EXPECT_EQ(ReadBytes(path) != "kept\r\n", c.replaced);
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+}
+
+const TOverwriteCase kOverwrites[] = {
+    {"Ano", {true}, {"old"}, 1, true},
+    {"NeThenCancel", {false}, {"old", ""}, 2, false},
+    {"NeThenAno", {false, true}, {"old", "old"}, 2, true},
+};
+INSTANTIATE_TEST_SUITE_P(ParamFiles, Overwrite, testing::ValuesIn(kOverwrites),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParamFiles, OpenLoadsThePanelAndGroup0RunsTheMasterSwitch)
+{
+    TFilesWindow fx;
+    fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    TParameterPanel& p = fx.Panel();
+    ASSERT_EQ(p.ItemIndex(0), 1);
+    ASSERT_TRUE(p.GroupEnabled(3));
+    // Group 0 to its first item switches the other groups off.
+    WriteBytes(fx.InFolder("off.zeq"), "1\r\n2\r\n3\r\nData\r\n0\r\n-1\r\n9\r\n");
+    fx.WatchDialogs();
+    fx.dialogs.answers = {fx.InFolder("off.zeq")};
+    fx.form->Open->trigger();
+
+    ASSERT_EQ(fx.dialogs.requests.size(), 1);
+    EXPECT_FALSE(fx.dialogs.wasSave[0]);
+    EXPECT_EQ(fx.dialogs.requests[0].initialDir, fx.Folder());
+    EXPECT_EQ(fx.dialogs.requests[0].filter, "Soubory aplikace Korvalinex regulator [*.zeq]|*.zeq");
+    EXPECT_EQ(fx.presenceDuringDialog, std::vector<bool>{false});
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_EQ(p.DisplayText(0), "1");
+    EXPECT_EQ(p.DisplayText(2), "3");
+    EXPECT_EQ(p.ItemIndex(0), 0);
+    EXPECT_EQ(p.ItemIndex(1), -1);
+    EXPECT_EQ(p.ItemIndex(2), 2) << "9 is no item of group 2";
+    EXPECT_FALSE(p.GroupEnabled(2));
+    EXPECT_FALSE(p.GroupEnabled(3));
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    EXPECT_EQ(fx.Count(regsim::Message::Write), 0) << "loading sends nothing";
+}
+
+TEST(ParamFiles, CancelledOpenRestartsThePresenceTimerOnlyIfItRan)
+{
+    TFilesWindow fx;
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    f.Open->trigger();
+    EXPECT_EQ(fx.dialogs.requests.size(), 1);
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    fx.Cycle().Timer2().Stop();
+    f.Open->trigger();
+    EXPECT_FALSE(fx.Cycle().Timer2().Enabled());
+}
+
+TEST(ParamFiles, AFileThatCannotBeOpenedIsReportedInTheErrorBox)
+{
+    TFilesWindow fx;
+    fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const QString path = fx.InFolder("gone.zeq");
+    fx.dialogs.answers = {path};
+    fx.form->OpenClick();
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
+    EXPECT_EQ(fx.boxes.boxes[0].caption, "Chyba !!!");
+    EXPECT_EQ(fx.boxes.boxes[0].text,
+              QString::fromUtf8("Chyba pri otevírání souboru \r") + path + QLatin1Char('.'));
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+}
+
+TEST(ParamFiles, WithoutAPanelNeitherDialogOpens)
+{
+    TFilesWindow fx(false); // no model definition file for the regulator
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.Open->isEnabled(); }, 3000));
+    fx.boxes.boxes.clear();
+    f.Open->trigger();
+    f.Saveas->trigger();
+    EXPECT_TRUE(fx.dialogs.requests.isEmpty());
+    ASSERT_EQ(fx.boxes.boxes.size(), 2);
+    EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QStringLiteral("chybí soubor modelu")));
+}
+
+} // namespace
