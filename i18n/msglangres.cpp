@@ -2,6 +2,31 @@
 
 TsmlMsgLangRes::TsmlMsgLangRes() : msgList_(BuiltInMessages()) {}
 
+TsmlMsgLangRes::TsmlMsgLangRes(QObject* owner, const QString& programDir)
+    : TsmlLangRes(owner, programDir), msgList_(BuiltInMessages())
+{
+}
+
+void TsmlMsgLangRes::SetMsgList(const QStringList& lines)
+{
+    msgList_ = lines;
+    if (!applying_)
+        Reapply();
+}
+
+void TsmlMsgLangRes::ApplyLanguage()
+{
+    applying_ = true;
+    for (QString& line : msgList_) {
+        const int eq = line.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? line : line.left(eq);
+        const QString text = eq < 0 ? QString() : line.mid(eq + 1);
+        if (const auto value = ReadText(name, text))
+            line = name + QLatin1Char('=') + *value;
+    }
+    applying_ = false;
+}
+
 QStringList TsmlMsgLangRes::BuiltInMessages()
 {
     // The blanks at the ends of Str1, Str3, Str4, Str10 and Str60, and the two blanks after
@@ -22,7 +47,7 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str90=Hodnota %1 není v souboru %2, zobrazena je tak, jak prišla."),
         QStringLiteral(
             "Str91=Verze regulátoru \"%1\" neobsahuje císlo verze, data regulátoru nelze precíst."),
-        QStringLiteral("Str92=Unable to write to %1"),
+        QStringLiteral("Str92=Soubor %1 nelze zapsat."),
         QStringLiteral("Str93=Soubor nápovedy %1 nebyl nalezen."),
         QStringLiteral("Str94=Nápoveda není k dispozici, dokud není vybrán jazyk."),
         // Parameter files and the EEPROM log.

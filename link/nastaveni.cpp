@@ -1,5 +1,8 @@
 #include "link/nastaveni.h"
 
+#include "i18n/formcaption.h"
+#include "i18n/languages.h"
+
 #include "common/profile.h"
 
 #include <QApplication>
@@ -23,7 +26,9 @@ namespace {
 
 const QColor kBackground(0xE8, 0xE8, 0xE8);
 const QColor kSeparatorRed(204, 0, 0); // colour value 204: red in the low byte
-constexpr int kTitleHeight = 32;
+// The form's places count from the top of the skinned frame's 32-pixel title strip; the desktop's
+// own title bar replaces that strip, so everything on the form moves up by it.
+constexpr int kFrameStrip = 32;
 constexpr int kDefaultFontPixels = 11; // 8 points at 96 dpi
 constexpr int kLargeFontPixels = 13;   // 10 points at 96 dpi
 constexpr int kSmallestFontPixels = 9;
@@ -62,21 +67,16 @@ QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, 
     return l;
 }
 
-struct LanguageFileRow {
-    const char* code;
-    const char* file;
-};
-constexpr LanguageFileRow kLanguageFiles[] = {{"CZ", "Languages/CZ.ini"},
-                                              {"EN", "Languages/EN.ini"},
-                                              {"GE", "Languages/GE.ini"},
-                                              {"Other", "Languages/Other.ini"}};
-
 } // namespace
 
 TNastaveni::TNastaveni(TNastaveniHost host, QWidget* parent)
     : QDialog(parent), host_(std::move(host))
 {
     BuildForm();
+    // The dialog's own form component follows the main window's language on every activation.
+    AttachFormLanguage(this, host_.programDir,
+                       [this] { return host_.languageCode ? host_.languageCode() : QString(); },
+                       {QStringLiteral("Caption"), QStringLiteral("Hint")});
     FormCreate();
 }
 
@@ -89,19 +89,15 @@ void TNastaveni::BuildForm()
     pal.setColor(QPalette::Window, kBackground);
     setPalette(pal);
     setAutoFillBackground(true);
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(kClientWidth, kClientHeight - kFrameStrip);
     setModal(true);
 
-    suiForm1 = new QLabel(windowTitle(), this);
+    suiForm1 = new TFormCaption(windowTitle(), this);
     suiForm1->setObjectName(QStringLiteral("suiForm1"));
-    suiForm1->setGeometry(0, 0, kClientWidth, kTitleHeight);
-    suiForm1->setAlignment(Qt::AlignCenter);
-    suiForm1->setFont(PixelFont(15, true));
-    suiForm1->setStyleSheet(QStringLiteral("background:#31558a;color:white;"));
 
     PC1 = new QTabWidget(this);
     PC1->setObjectName(QStringLiteral("PC1"));
-    PC1->setGeometry(0, 32, 382, 121);
+    PC1->setGeometry(0, 32 - kFrameStrip, 382, 121);
     Sheet1 = new QWidget;
     Sheet1->setObjectName(QStringLiteral("Sheet1"));
     Sheet2 = new QWidget;
@@ -144,7 +140,7 @@ void TNastaveni::BuildForm()
 
     Button3 = new QPushButton(QStringLiteral("Nastavit"), this);
     Button3->setObjectName(QStringLiteral("Button3"));
-    Button3->setGeometry(0, 155, 382, 24);
+    Button3->setGeometry(0, 155 - kFrameStrip, 382, 24);
     Button3->setAutoDefault(false);
     connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
 
@@ -152,49 +148,49 @@ void TNastaveni::BuildForm()
     CheckBox1 = new QCheckBox(QStringLiteral("Zpřístupnit volbu pro upgrade regulátoru"), this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setFont(PixelFont(kLargeFontPixels));
-    CheckBox1->setGeometry(14, 189, 258, 22);
+    CheckBox1->setGeometry(14, 189 - kFrameStrip, 258, 22);
     CheckBox1->setChecked(false);
     CheckBox1->setEnabled(false);
     FitToRight(CheckBox1, kClientWidth - kMargin);
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setGeometry(11, 211, 356, 1);
+    Panel1->setGeometry(11, 211 - kFrameStrip, 356, 1);
     Panel1->setAutoFillBackground(true);
     QPalette red = Panel1->palette();
     red.setColor(QPalette::Window, kSeparatorRed);
     Panel1->setPalette(red);
-    Label1 = AddLabel(this, "Label1", QStringLiteral("Cesta k souboru :"), 14, 217, 103, 16,
-                      kLargeFontPixels);
+    Label1 = AddLabel(this, "Label1", QStringLiteral("Cesta k souboru :"), 14, 217 - kFrameStrip,
+                      103, 16, kLargeFontPixels);
     FitToRight(Label1, kClientWidth - kMargin);
     Label1->setEnabled(false);
     suiEdit1 = new QLineEdit(this);
     suiEdit1->setObjectName(QStringLiteral("suiEdit1"));
-    suiEdit1->setGeometry(14, 235, 265, 19);
+    suiEdit1->setGeometry(14, 235 - kFrameStrip, 265, 19);
     suiEdit1->setEnabled(false);
     Button1 = new QPushButton(QStringLiteral("Najít . . ."), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(286, 235, 80, 19);
+    Button1->setGeometry(286, 235 - kFrameStrip, 80, 19);
     Button1->setEnabled(false);
     Button1->setAutoDefault(false);
     suiProgressBar1 = new QProgressBar(this);
     suiProgressBar1->setObjectName(QStringLiteral("suiProgressBar1"));
-    suiProgressBar1->setGeometry(14, 256, 265, 12);
+    suiProgressBar1->setGeometry(14, 256 - kFrameStrip, 265, 12);
     suiProgressBar1->setRange(0, 100);
     suiProgressBar1->setValue(50);
     suiProgressBar1->setTextVisible(true);
     suiProgressBar1->hide();
     Button2 = new QPushButton(QStringLiteral("Spustit"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(286, 259, 80, 27);
+    Button2->setGeometry(286, 259 - kFrameStrip, 80, 27);
     Button2->setEnabled(false);
     Button2->setAutoDefault(false);
 
-    Label3 = AddLabel(this, "Label3", QStringLiteral("Číslo USB zařízení"), 296, 184, 90, 13,
-                      kDefaultFontPixels);
-    Label4 = AddLabel(this, "Label4", QStringLiteral("Sériové číslo"), 296, 200, 90, 13,
-                      kDefaultFontPixels);
-    Label5 = AddLabel(this, "Label5", QStringLiteral("Popis USB zařízení"), 296, 216, 90, 13,
-                      kDefaultFontPixels);
+    Label3 = AddLabel(this, "Label3", QStringLiteral("Číslo USB zařízení"), 296, 184 - kFrameStrip,
+                      90, 13, kDefaultFontPixels);
+    Label4 = AddLabel(this, "Label4", QStringLiteral("Sériové číslo"), 296, 200 - kFrameStrip, 90,
+                      13, kDefaultFontPixels);
+    Label5 = AddLabel(this, "Label5", QStringLiteral("Popis USB zařízení"), 296, 216 - kFrameStrip,
+                      90, 13, kDefaultFontPixels);
     for (QLabel* l : {Label3, Label4, Label5})
         l->hide();
 }
@@ -223,10 +219,11 @@ void TNastaveni::FormActivate()
         ~Reset() { flag = false; }
     } reset{activating_};
 
+    // The form component has already taken this file (it runs first on every activation), so
+    // the column titles copied below are in the current language.
     const QString code = host_.languageCode ? host_.languageCode() : QString();
-    for (const auto& row : kLanguageFiles)
-        if (code == QLatin1String(row.code))
-            languageFile_ = host_.programDir + QLatin1String(row.file);
+    if (const QString file = LanguageFileOf(code); !file.isEmpty())
+        languageFile_ = host_.programDir + file;
 
     LV->setHeaderLabels({Label3->text(), Label4->text(), Label5->text()});
     for (int c = 0; c < 3; ++c)

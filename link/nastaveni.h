@@ -18,6 +18,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class TFormCaption;
 class QTreeWidget;
 
 // What the dialog reads and changes in the main window. The two settings are the main window's own
@@ -75,7 +76,7 @@ public:
     qint64 LastPortListMs() const { return lastPortListMs_; }
 
     // Components, by their names in the form.
-    QLabel* suiForm1 = nullptr; // the title strip of the skinned frame
+    TFormCaption* suiForm1 = nullptr; // the caption of the window's frame
     QTabWidget* PC1 = nullptr;
     QWidget *Sheet1 = nullptr, *Sheet2 = nullptr;
     QLabel* Label2 = nullptr;

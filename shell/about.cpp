@@ -1,5 +1,6 @@
 #include "shell/about.h"
 
+#include "i18n/languages.h"
 #include "shell/pictures.h"
 
 #include <QEvent>
@@ -10,7 +11,9 @@
 
 namespace {
 
-constexpr int kMinPixels = 8;
+constexpr char kBasePixels[] = "basePixels";
+constexpr int kSideMargin = 12;
+constexpr int kSmallestPixels = 8;
 
 QLabel* Line(QWidget* parent, const char* name, const QString& text, int pixels, bool bold)
 {
@@ -20,6 +23,7 @@ QLabel* Line(QWidget* parent, const char* name, const QString& text, int pixels,
     f.setPixelSize(pixels);
     f.setBold(bold);
     l->setFont(f);
+    l->setProperty(kBasePixels, pixels);
     l->setAlignment(Qt::AlignHCenter);
     return l;
 }
@@ -38,7 +42,7 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     setAutoFillBackground(true);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setContentsMargins(kSideMargin, 10, kSideMargin, 10);
     layout->setSpacing(2);
     Label7 = Line(this, "Label7", QStringLiteral("KORVALINEX v. 1.0.9"), 19, false);
     Image1 = new QLabel(this);
@@ -72,34 +76,42 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     for (QObject* child : children())
         if (child->isWidgetType())
             child->installEventFilter(this);
-    // The system sans runs wider than the face the box was drawn for: a line that would not fit
-    // between the margins gets a smaller size rather than losing its ends.
-    const int room = kWidth - layout->contentsMargins().left() - layout->contentsMargins().right();
-    for (QLabel* l : {Label7, Label1, Label2, Label3, Label4, Label5, Label6}) {
-        QFont f = l->font();
-        while (QFontMetrics(f).horizontalAdvance(l->text()) > room && f.pixelSize() > kMinPixels) {
-            f.setPixelSize(f.pixelSize() - 1);
-            l->setFont(f);
-        }
-        l->setMinimumHeight(l->sizeHint().height());
-    }
 
-    // The texts of the current language come with the language files; the box only knows which
-    // file.
-    static const struct {
-        const char* code;
-        const char* file;
-    } files[] = {{"CZ", "Languages/CZ.ini"},
-                 {"EN", "Languages/EN.ini"},
-                 {"GE", "Languages/GE.ini"},
-                 {"Other", "Languages/Other.ini"}};
-    for (const auto& f : files)
-        if (languageCode == QLatin1String(f.code))
-            languageFile_ = programDir + QLatin1String(f.file);
+    // The box's own form component takes the current language each time the box becomes active.
+    languageFile_ = LanguageFileOf(languageCode);
+    if (!languageFile_.isEmpty())
+        languageFile_.prepend(programDir);
+    AttachFormLanguage(this, programDir, [languageCode] { return languageCode; },
+                       {QStringLiteral("Caption"), QStringLiteral("Hint")});
+
+    FitLines();
 
     if (parent) {
         const QRect pg = parent->frameGeometry();
         move(pg.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+}
+
+bool TAbout::event(QEvent* e)
+{
+    const bool handled = QDialog::event(e);
+    // The language component has applied the texts of the current language by now.
+    if (e->type() == QEvent::WindowActivate)
+        FitLines();
+    return handled;
+}
+
+void TAbout::FitLines()
+{
+    const int room = kWidth - 2 * kSideMargin;
+    for (QLabel* l : {Label1, Label2, Label3, Label4, Label5, Label6, Label7}) {
+        QFont f = l->font();
+        f.setPixelSize(l->property(kBasePixels).toInt());
+        l->setFont(f);
+        while (l->sizeHint().width() > room && f.pixelSize() > kSmallestPixels) {
+            f.setPixelSize(f.pixelSize() - 1);
+            l->setFont(f);
+        }
     }
 }
 

@@ -24,10 +24,14 @@ public:
     QString LanguageFile() const { return languageFile_; }
 
 protected:
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
+    // A translated line that is wider than the box gets a smaller font instead of being cut.
+    void FitLines();
+
     QString languageFile_;
 };

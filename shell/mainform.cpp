@@ -4,6 +4,10 @@
 
 #include "common/clock.h"
 #include "common/errors.h"
+#include "i18n/formcaption.h"
+#include "i18n/formlangres.h"
+#include "i18n/languages.h"
+#include "i18n/menulangres.h"
 #include "link/commconnect.h"
 #include "link/nastaveni.h"
 #include "models/modelfile.h"
@@ -12,7 +16,6 @@
 #include "protocol/frames.h"
 #include "shell/about.h"
 #include "shell/comport.h"
-#include "shell/formcaption.h"
 #include "shell/filedialogs.h"
 #include "shell/messageboxes.h"
 #include "shell/numedit.h"
@@ -51,18 +54,6 @@ constexpr int kValueColumn = 167;
 constexpr int kCaptionColumn = 6;
 constexpr int kProgressTop = 65;
 constexpr int kProgressHeight = 5;
-
-struct LanguageRow {
-    const char* code;
-    const char* helpFile;
-};
-// In the order of the flags Image2, Image3, Image4, Image5.
-constexpr LanguageRow kLanguages[] = {
-    {"CZ", "Help/HelpCZ.HLP"},
-    {"EN", "Help/HelpEN.HLP"},
-    {"GE", "Help/HelpGE.HLP"},
-    {"Other", "Help/Other.HLP"},
-};
 
 // The system sans runs wider than the narrow face the layout was drawn for: a label that would pass
 // its right limit gets a smaller size instead of being cut.
@@ -118,7 +109,8 @@ void TMainForm::ShowFtError(const QString& text)
     boxes_->Show(TBoxKind::Error, Msg("str2"), text);
 }
 
-TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(parent), env_(env)
+TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
+    : QMainWindow(parent), env_(env), smlMsgLangRes1_(this, env.programDir)
 {
     setObjectName(QStringLiteral("MainForm"));
     if (!env_.clock)
@@ -158,6 +150,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent) : QMainWindow(par
     com_ = env_.com ? env_.com : ownCom_.get();
 
     BuildWindow();
+    CreateLanguageComponents();
     panel_ = std::make_unique<TParameterPanel>(
         Panel1, Panel, smlMsgLangRes1_,
         [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
@@ -445,6 +438,17 @@ void TMainForm::BuildLeftColumn(QWidget* p)
         cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->Button3Click(); }); });
     });
 
+    FitLeftColumn();
+}
+
+// Captions of every language must fit the column: each label starts again from its own size and
+// shrinks only as far as its text needs.
+void TMainForm::FitLeftColumn()
+{
+    for (QLabel* l : {Ln, Lv, La, Lm})
+        l->setFont(PixelFont(kLabelFontPixels, true));
+    for (QLabel* l : {Lkorekcemin, Lkorekcemax, LPocPolu, LPrevPom, Label1, Label2})
+        l->setFont(QFont());
     for (QLabel* l : {Ln, Lv, La, Lm, Lkorekcemin, Lkorekcemax, LPocPolu, LPrevPom})
         FitLabel(l, l == LPrevPom ? 140 : l->y() > 160 && l->y() < 290 ? 150 : kValueColumn - 2);
     for (QLabel* l : {Label1, Label2})
@@ -454,6 +458,35 @@ void TMainForm::BuildLeftColumn(QWidget* p)
         l->resize(kLeftWidth - kValueColumn - 2, l->height());
         FitValue(l);
     }
+}
+
+// The three language components of the window, as built into it: each applies "DefLang.ini" as
+// soon as it is active.
+void TMainForm::CreateLanguageComponents()
+{
+    messageDlg_.setObjectName(QStringLiteral("MessageDlg"));
+    messageDlg_.setParent(this);
+
+    smlFormLangRes1_ = new TsmlFormLangRes(this, env_.programDir);
+    smlFormLangRes1_->setObjectName(QStringLiteral("smlFormLangRes1"));
+    smlMenuLangRes1_ = new TsmlMenuLangRes(this, env_.programDir);
+    smlMenuLangRes1_->setObjectName(QStringLiteral("smlMenuLangRes1"));
+    smlMsgLangRes1_.setObjectName(QStringLiteral("smlMsgLangRes1"));
+    for (TsmlLangRes* res : std::initializer_list<TsmlLangRes*>{smlFormLangRes1_, smlMenuLangRes1_,
+                                                                &smlMsgLangRes1_}) {
+        res->SetAutoCreateMode(false);
+        res->SetIgnoreEmptyString(true);
+    }
+    smlFormLangRes1_->SetStringProperties(
+        {QStringLiteral("Caption"), QStringLiteral("Hint"), QStringLiteral("Button1Caption"),
+         QStringLiteral("Button2Caption"), QStringLiteral("Text")});
+    smlFormLangRes1_->SetStringsProperties({QStringLiteral("Tabs"), QStringLiteral("Items")});
+    smlFormLangRes1_->SetIgnoreFormCaption(true);
+    smlMenuLangRes1_->SetMenu(MainMenu);
+    for (TsmlLangRes* res :
+         std::initializer_list<TsmlLangRes*>{smlFormLangRes1_, smlMenuLangRes1_, &smlMsgLangRes1_})
+        res->SetActive(true);
+    FitLeftColumn();
 }
 
 void TMainForm::BuildMenus(QMenuBar* bar)
@@ -488,12 +521,10 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     AboutSW =
         add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
 
-    connect(Open, &QAction::triggered, this, [this] {
-        cycle_->WhenLinkIdle([this] { RunGuarded([this] { OpenClick(); }); });
-    });
-    connect(Saveas, &QAction::triggered, this, [this] {
-        cycle_->WhenLinkIdle([this] { RunGuarded([this] { SaveasClick(); }); });
-    });
+    connect(Open, &QAction::triggered, this,
+            [this] { cycle_->WhenLinkIdle([this] { RunGuarded([this] { OpenClick(); }); }); });
+    connect(Saveas, &QAction::triggered, this,
+            [this] { cycle_->WhenLinkIdle([this] { RunGuarded([this] { SaveasClick(); }); }); });
     connect(EEPROM1, &QAction::triggered, this, [this] {
         cycle_->WhenLinkIdle([this] { RunGuarded([this] { cycle_->EEPROM1Click(); }); });
     });
@@ -560,9 +591,8 @@ void TMainForm::FormCreate()
     EPocPolu->setText(settings_.poles);
     EPrevPom->setText(settings_.ratio);
 
-    for (int i = 0; i < 4; ++i)
-        if (settings_.language == QLatin1String(kLanguages[i].code))
-            SelectLanguage(i);
+    if (const int lang = LanguageIndex(settings_.language); lang >= 0)
+        SelectLanguage(lang);
     ShowStatus(Msg("str4"));
 
     try {
@@ -680,11 +710,24 @@ void TMainForm::SelectLanguage(int index)
     for (QFrame* p : panels)
         p->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panels[index]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // No presence query may run while the texts and the panel are being replaced.
     const bool presenceRunning = cycle_->Timer2().Enabled();
     if (presenceRunning)
         cycle_->Timer2().Stop();
-    settings_.language = QLatin1String(kLanguages[index].code);
-    helpFile_ = env_.programDir + QLatin1String(kLanguages[index].helpFile);
+
+    const TLanguage& language = kLanguages[index];
+    settings_.language = QLatin1String(language.code);
+    const QString languageFile = QLatin1String(language.languageFile);
+    smlFormLangRes1_->SetLangFileName(languageFile);
+    smlMenuLangRes1_->SetLangFileName(languageFile);
+    smlMsgLangRes1_.SetLangFileName(languageFile);
+    helpFile_ = env_.programDir + QLatin1String(language.helpFile);
+    FitLeftColumn();
+
+    // The hint handler is registered again, as the old application object required.
+    qApp->removeEventFilter(this);
+    qApp->installEventFilter(this);
+
     if (LnH->text() != kNamePlaceholder && !panel_->ModelFileMissing())
         panel_->RelabelParameterPanel(ModelContext{env_.programDir, settings_.language, LnH->text(),
                                                    cycle_->AlternateScale()});

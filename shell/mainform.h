@@ -31,6 +31,8 @@ class TArrowButton;
 class TComm;
 class TFormCaption;
 class TNastaveni;
+class TsmlFormLangRes;
+class TsmlMenuLangRes;
 class TNumEdit;
 class TParameterFiles;
 class TParameterPanel;
@@ -49,8 +51,15 @@ struct TMainFormEnv {
     TimeSource now = {}; // names the backups; default: the system's clock
 };
 
-// The overwrite question's texts; translated like every other caption.
-struct TMessageDlg {
+// The overwrite question's texts: a component of the window, translated like every other caption
+// (MessageDlg_Caption, MessageDlg_Text, MessageDlg_Button1Caption, MessageDlg_Button2Caption).
+class TMessageDlg : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString caption MEMBER caption)
+    Q_PROPERTY(QString text MEMBER text)
+    Q_PROPERTY(QString button1Caption MEMBER button1Caption)
+    Q_PROPERTY(QString button2Caption MEMBER button2Caption)
+public:
     QString caption = QStringLiteral("Otázka ...");
     QString text = QStringLiteral("Soubor již existuje. Nahradit stávající soubor?");
     QString button1Caption = QStringLiteral("Ano");
@@ -117,6 +126,8 @@ public:
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
     TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
+    TsmlFormLangRes& FormLangRes() { return *smlFormLangRes1_; }
+    TsmlMenuLangRes& MenuLangRes() { return *smlMenuLangRes1_; }
     QString HelpFile() const { return helpFile_; }
     QString HintText() const { return hint_; }
     TMessageDlg& MessageDlg() { return messageDlg_; }
@@ -172,6 +183,8 @@ private:
     void CreateNastaveni();
     void ResumeConnecting();
     void SelectLanguage(int index);
+    void CreateLanguageComponents();
+    void FitLeftColumn();
     QString Msg(const char* key) const;
 
     TMainFormEnv env_;
@@ -189,6 +202,8 @@ private:
     ISerialPort* com_ = nullptr;
 
     TsmlMsgLangRes smlMsgLangRes1_;
+    TsmlFormLangRes* smlFormLangRes1_ = nullptr;
+    TsmlMenuLangRes* smlMenuLangRes1_ = nullptr;
     TUserSettings settings_;
     bool settingsRead_ = false;
     QString helpFile_;

@@ -248,7 +248,7 @@ TEST(Closing, FailedWriteIsReportedWithTheFullPath)
     f.close();
     ASSERT_FALSE(fx.boxes.boxes.isEmpty());
     EXPECT_EQ(fx.boxes.boxes.back().text,
-              "Unable to write to " + QFileInfo(fx.dir.File("setup.ini")).absoluteFilePath());
+              "Soubor " + QFileInfo(fx.dir.File("setup.ini")).absoluteFilePath() + " nelze zapsat.");
     EXPECT_TRUE(QFileInfo(fx.dir.File("setup.ini")).isDir());
 }
 

@@ -1,0 +1,237 @@
+// The language switch of the main window and its secondary windows, and the shipped language
+// files measured against every text the program can translate.
+
+#include "cyclefixture.h"
+
+#include "common/profile.h"
+#include "i18n/formlangres.h"
+#include "i18n/langprops.h"
+#include "i18n/languages.h"
+#include "i18n/menulangres.h"
+#include "shell/about.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGroupBox>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every text of the main window that a language file can reach, by key.
+QMap<QString, QString> MainTexts(TMainForm& f)
+{
+    QMap<QString, QString> texts;
+    for (const auto& t : f.FormLangRes().Texts())
+        texts.insert(t.first, t.second);
+    for (const auto& t : f.MenuLangRes().Texts())
+        texts.insert(t.first, t.second);
+    for (const QString& line : f.Messages().MsgList())
+        texts.insert(line.section('=', 0, 0), line.section('=', 1));
+    return texts;
+}
+
+void Activate(QWidget* w)
+{
+    QEvent e(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+QString Shipped(const QString& name)
+{
+    return QStringLiteral(KX_SOURCE_DIR "/data/Languages/") + name;
+}
+
+} // namespace
+
+TEST(LanguageSwitch, EnglishWithoutItsFileLowersTheFlagAndKeepsEveryText)
+{
+    TShellFixture fx;
+    fx.WriteSetup("[SETUP]\r\nLANGUAGE=CZ\r\n");
+    fx.dir.Write("Languages/CZ.ini", SourceFile("data/Languages/CZ.ini"));
+    TMainForm& f = fx.Start();
+    ASSERT_EQ(f.Button1->text(), QString::fromUtf8("Načíst data"));
+    const auto before = MainTexts(f);
+    f.Image2Click(f.Image3);
+    EXPECT_EQ(f.Panel4->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(f.Panel3->frameShadow(), QFrame::Raised);
+    EXPECT_EQ(f.Settings().language, "EN");
+    EXPECT_EQ(f.HelpFile(), fx.dir.Path() + "Help/HelpEN.HLP");
+    EXPECT_EQ(MainTexts(f), before) << "the texts stay in the previous language, not built-in";
+    EXPECT_EQ(f.FormLangRes().LangFileName(), "EN.ini");
+    EXPECT_EQ(f.MenuLangRes().LangFileName(), "EN.ini");
+    EXPECT_EQ(f.Messages().LangFileName(), "EN.ini");
+}
+
+TEST(LanguageSwitch, AppliesTheThreeComponentsAndSkipsTheWindowsOwnCaption)
+{
+    TShellFixture fx;
+    fx.dir.Write("Languages/GE.ini",
+                 "[MainForm]\r\nMainForm_Caption=WRONG\r\nsuiForm1_Caption=Titel\r\n"
+                 "Button1_Caption=Lesen\r\nButton1_Hint=Lesen | Liest.\r\nSoubor1_Caption=Datei\r\n"
+                 "Open_Caption=Oeffnen\r\nN1_Caption=WRONG\r\nStr4=\" Getrennt \"\r\n"
+                 "Str53=a=b\r\nMessageDlg_Button1Caption=Ja\r\nMessageDlg_Text=Ersetzen?\r\n"
+                 "EPocPolu_Text=14\r\nEPrevPom_Text=\r\n");
+    fx.WriteSetup("[SETUP]\r\nPOCETP=6\r\nPREVOD=3.5\r\n");
+    TMainForm& f = fx.Start();
+    ASSERT_EQ(f.Settings().poles, "6");
+    f.Image2Click(f.Image4);
+    EXPECT_EQ(f.windowTitle(), "Titel") << "the frame's caption is the title, never MainForm_Caption";
+    const QObject* frame = f.findChild<QObject*>("suiForm1");
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(FindStringProperty(const_cast<QObject*>(frame), "Caption")->get(), "Titel");
+    EXPECT_EQ(f.Button1->text(), "Lesen");
+    EXPECT_EQ(f.Button1->property("hint").toString(), "Lesen | Liest.");
+    EXPECT_EQ(f.Soubor1->title(), "Datei");
+    EXPECT_EQ(f.Open->text(), "Oeffnen");
+    EXPECT_TRUE(f.N1->isSeparator() && f.N1->text().isEmpty());
+    EXPECT_EQ(f.Messages().LookupMessage("str4"), " Getrennt ");
+    EXPECT_EQ(f.Messages().LookupMessage("str53"), "a=b");
+    EXPECT_EQ(f.MessageDlg().button1Caption, "Ja");
+    EXPECT_EQ(f.MessageDlg().text, "Ersetzen?");
+    EXPECT_EQ(f.MessageDlg().button2Caption, "Ne");
+    // The pole count follows the file, and with it the setting; an empty value changes nothing.
+    EXPECT_EQ(f.EPocPolu->text(), "14");
+    EXPECT_EQ(f.Settings().poles, "14");
+    EXPECT_EQ(f.Settings().ratio, "3.5");
+    // The status panel keeps the language it was set in until the cycle sets it again.
+    EXPECT_EQ(f.StatusPanel1->text(), QString::fromUtf8(" Regulátor NEPRIPOJEN "));
+
+    // The same flag again reads the file afresh.
+    fx.dir.Write("Languages/GE.ini", "[MainForm]\r\nButton1_Caption=Daten lesen\r\n");
+    f.Image2Click(f.Image4);
+    EXPECT_EQ(f.Button1->text(), "Daten lesen");
+    EXPECT_EQ(f.Soubor1->title(), "Datei");
+}
+
+TEST(LanguageSwitch, ANameInLnHCaptionIsTakenForARegulator)
+{
+    TShellFixture fx;
+    fx.dir.Write("Languages/EN.ini", "[MainForm]\r\nLnH_Caption=NO SUCH ESC\r\n");
+    TMainForm& f = fx.Start();
+    f.Image2Click(f.Image3);
+    EXPECT_EQ(f.LnH->text(), "NO SUCH ESC");
+    ASSERT_FALSE(fx.boxes.boxes.isEmpty()) << "relabelling looked for the model file";
+    EXPECT_TRUE(fx.boxes.boxes.back().text.contains("NO SUCH ESC.ini"));
+}
+
+TEST(LanguageSwitch, RelabelsTheConnectedPanelFromTheNewLanguageAndKeepsPresenceChecks)
+{
+    TCycleFixture fx;
+    fx.dir.Write("Regulators/EN/KVX-40 OPTO.ini", SourceFile("data/Regulators/EN/KVX-40 OPTO.ini"));
+    fx.dir.Write("Languages/EN.ini", "[MainForm]\r\nButton1_Caption=Read settings\r\n"
+                                     "sui0_Caption=WRONG\r\nLab10_Caption=WRONG\r\n");
+    TMainForm& f = fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const int selected = fx.Panel().ItemIndex(1);
+    f.Image2Click(f.Image3);
+    EXPECT_EQ(f.Button1->text(), "Read settings");
+    EXPECT_EQ(fx.Panel().Group(0)->title().trimmed(), "Settings range") << "the model file wins";
+    EXPECT_EQ(fx.Panel().CaptionLabel(0)->text().left(7), "Voltage");
+    EXPECT_EQ(fx.Panel().ItemIndex(1), selected);
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+}
+
+TEST(LanguageSwitch, AboutBoxSpeaksTheLanguageOfEachShowing)
+{
+    TShellFixture fx;
+    fx.dir.Write("Languages/EN.ini", SourceFile("data/Languages/EN.ini"));
+    fx.dir.Write("Languages/Other.ini", "[About]\r\nLabel5_Caption=Autre\r\n");
+    TMainForm& f = fx.Start();
+    {
+        TAbout about("EN", fx.dir.Path(), &f);
+        EXPECT_EQ(about.Label5->text(),
+                  QString::fromUtf8("Program pro Korvalinex napsala softwarová dílna Vlnka"));
+        Activate(&about);
+        EXPECT_EQ(about.Label5->text(),
+                  "Software for Korvalinex written by the Vlnka software studio");
+        EXPECT_EQ(about.windowTitle(), "About Korvalinex ...");
+        EXPECT_EQ(about.Label7->text(), "KORVALINEX v. 1.0.9");
+    }
+    TAbout other("Other", fx.dir.Path(), &f);
+    Activate(&other);
+    EXPECT_EQ(other.Label5->text(), "Autre");
+}
+
+// Every text the program can look up or apply, taken from the windows as built and the message
+// table, must have a value in the Czech, English and German files, and the template must name it.
+// Keys whose "text" is a value (what the regulator or the user put there) must not be in any
+// shipped file: applying them would overwrite that value at every language selection.
+TEST(ShippedLanguageFiles, CoverEveryTextOfEveryWindowAndMessage)
+{
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    TAbout about("EN", fx.dir.Path(), &f);
+    const QStringList valueStems = {"LnH",          "LvH",          "LaH",          "LmH",
+                                    "LKorekceA",    "LKorekceB",    "EPocPolu",     "EPrevPom",
+                                    "StatusPanel0", "StatusPanel1", "StatusPanel2", "Label3"};
+    struct Key {
+        QString section, key, builtIn;
+    };
+    QList<Key> keys;
+    QList<Key> valueKeys;
+    QList<TsmlFormLangRes*> forms = f.findChildren<TsmlFormLangRes*>();
+    forms += about.findChildren<TsmlFormLangRes*>();
+    for (TsmlFormLangRes* res : forms) {
+        for (const auto& t : res->Texts()) {
+            const QString stem = t.first.section('_', 0, 0);
+            // The About box's version line comes from the program.
+            const bool value = (res->Section() == "MainForm" && valueStems.contains(stem)) ||
+                               (res->Section() == "About" && stem == "Label7");
+            if (value)
+                valueKeys.append({res->Section(), t.first, t.second});
+            else if (!t.second.trimmed().isEmpty())
+                keys.append({res->Section(), t.first, t.second});
+        }
+    }
+    for (const auto& t : f.MenuLangRes().Texts())
+        keys.append({"MainForm", t.first, t.second});
+    for (const QString& line : f.Messages().MsgList())
+        keys.append({"MainForm", line.section('=', 0, 0), line.section('=', 1)});
+    ASSERT_GT(keys.size(), 60);
+
+    const QString missing = QString(QChar(0xFFFF));
+    const QRegularExpression placeholders("%\\d");
+    for (const char* lang : {"CZ.ini", "EN.ini", "GE.ini", "Other.ini"}) {
+        const QString path = Shipped(lang);
+        ASSERT_TRUE(QFileInfo(path).isFile()) << lang;
+        const QByteArray bytes = ReadBytes(path);
+        EXPECT_EQ(bytes.count("\r\n"), bytes.count('\n')) << lang << ": CR LF line ends";
+        // Windows-1250, not UTF-8: every file has accented letters, so UTF-8 would decode cleanly.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8.decode(bytes);
+        EXPECT_TRUE(utf8.hasError()) << lang << " is not in Windows-1250";
+        for (const Key& k : keys) {
+            const QString v = GetPrivateProfileString(k.section, k.key, missing, path);
+            EXPECT_NE(v, missing) << lang << ": " << k.section.toStdString() << "/"
+                                  << k.key.toStdString();
+            if (QLatin1String(lang) == QLatin1String("Other.ini") || v == missing)
+                continue;
+            EXPECT_FALSE(v.isEmpty()) << lang << ": " << k.key.toStdString();
+            // Messages that others are appended to keep their blanks; placeholders stay.
+            if (k.key.startsWith("Str")) {
+                EXPECT_EQ(v.startsWith(' '), k.builtIn.startsWith(' '))
+                    << lang << ": " << k.key.toStdString();
+                EXPECT_EQ(v.endsWith(' '), k.builtIn.endsWith(' '))
+                    << lang << ": " << k.key.toStdString();
+            }
+            QStringList want, got;
+            for (const auto& m : placeholders.globalMatch(k.builtIn))
+                want << m.captured();
+            for (const auto& m : placeholders.globalMatch(v))
+                got << m.captured();
+            want.sort();
+            got.sort();
+            EXPECT_EQ(got, want) << lang << ": " << k.key.toStdString();
+            if (k.builtIn.contains('|') && k.key.startsWith("Str")) {
+                EXPECT_EQ(v.section('|', 1), k.builtIn.section('|', 1)) << lang << ": filter";
+            }
+        }
+        for (const Key& k : valueKeys)
+            EXPECT_EQ(GetPrivateProfileString(k.section, k.key, missing, path), missing)
+                << lang << ": " << k.key.toStdString() << " would overwrite a value";
+    }
+}
