@@ -80,36 +80,37 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str143=Panel modelu %1 neodpovídá záloze, zápis by nebyl shodný."),
         QStringLiteral("Str144=Nacítám EEPROM, záznamu: %1"),
         QStringLiteral("Str145=Stahování EEPROM selhalo: %1"),
-        // Usage of korvalinex-cli; "\n" stands for a line break (a language file holds one line).
-        QStringLiteral("Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\n"
+        // Usage of korvalinex-cli; a backslash and "n" stand for a line break, as a language file holds
+        // one line per text.
+        QStringLiteral("Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\\n"
                        "Commands: ports, identify, read, write FILE.zeq, default, log -o FILE, "
-                       "restore BACKUP\n"
+                       "restore BACKUP\\n"
                        "korvalinex-cli COMMAND --help describes one command."),
-        QStringLiteral("Str151=Usage: korvalinex-cli ports [--json]\n"
+        QStringLiteral("Str151=Usage: korvalinex-cli ports [--json]\\n"
                        "Lists the serial ports that can be opened and the FTDI USB adapters "
                        "attached (serial number, description)."),
-        QStringLiteral("Str152=Usage: korvalinex-cli identify [LINK]\n"
+        QStringLiteral("Str152=Usage: korvalinex-cli identify [LINK]\\n"
                        "Shows the regulator's name, version, update date and whether it keeps a "
                        "log."),
         QStringLiteral("Str153=Usage: korvalinex-cli read [LINK] [--json] [-o FILE.zeq] "
-                       "[--poles N] [--ratio X]\n"
+                       "[--poles N] [--ratio X]\\n"
                        "Reads the parameter block and shows it decoded with the model definition "
                        "file of the language; -o saves it as a parameter file."),
         QStringLiteral("Str154=Usage: korvalinex-cli write FILE.zeq [LINK] [--throttle-min MS] "
-                       "[--throttle-max MS] [--json]\n"
+                       "[--throttle-max MS] [--json]\\n"
                        "Reads the regulator, applies the parameter file as the window loads it, "
                        "writes, reads back and checks. A backup is made first."),
-        QStringLiteral("Str155=Usage: korvalinex-cli default [LINK] [--json]\n"
+        QStringLiteral("Str155=Usage: korvalinex-cli default [LINK] [--json]\\n"
                        "Restores the factory settings, then reads. A backup is made first."),
-        QStringLiteral("Str156=Usage: korvalinex-cli log -o FILE [LINK]\n"
+        QStringLiteral("Str156=Usage: korvalinex-cli log -o FILE [LINK]\\n"
                        "Downloads the log kept in the regulator's EEPROM into FILE; progress goes "
                        "to stderr."),
-        QStringLiteral("Str157=Usage: korvalinex-cli restore BACKUP [LINK]\n"
+        QStringLiteral("Str157=Usage: korvalinex-cli restore BACKUP [LINK]\\n"
                        "Writes a backup (the .txt file beside the .zeq in Data/<model>/Backup) "
                        "back exactly, then reads back and checks. A backup is made first."),
         QStringLiteral("Str158=LINK: --port PATH|COMn or --usb (default: setup.ini); --lang "
                        "CZ|EN|GE|Other; --data DIR (folder with Regulators/, default: the program "
-                       "folder); --timeout S (default 10).\n"
+                       "folder); --timeout S (default 10).\\n"
                        "Exit status: 0 done, 1 failure, 2 usage, 3 no regulator answering, 4 link "
                        "error, 5 missing model definition file, 6 check after writing failed, 7 "
                        "backup failed."),

