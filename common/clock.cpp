@@ -40,6 +40,9 @@ IClock::Token QtClock::After(int ms, std::function<void()> fn)
 {
     auto timer = std::make_shared<QTimer>();
     timer->setSingleShot(true);
+    // The protocol's pauses are short and each one lies on the line's critical path: a coarse
+    // timer may fire 5 % late (35 ms of a 700 ms pause).
+    timer->setTimerType(Qt::PreciseTimer);
     QObject::connect(timer.get(), &QTimer::timeout, std::move(fn));
     timer->start(ms);
     return timer;

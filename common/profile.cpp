@@ -161,6 +161,7 @@ TProfileFile::TProfileFile(QString path) : path_(std::move(path)) {}
 bool TProfileFile::Load()
 {
     lines_.clear();
+    sectionsIndexed_ = false;
     crlf_ = true;
     utf8_ = bom_ = false;
     loadFailed_ = false;
@@ -221,21 +222,43 @@ bool TProfileFile::Save()
     return true;
 }
 
+qsizetype TProfileFile::SectionBody(QStringView section) const
+{
+    if (!sectionsIndexed_) {
+        sectionBodies_.clear();
+        for (qsizetype i = 0; i < lines_.size(); ++i) {
+            const ParsedLine line = Parse(lines_[i]);
+            if (line.kind != ParsedLine::Section)
+                continue;
+            const QString name = line.name.toString().toCaseFolded();
+            if (!sectionBodies_.contains(name))
+                sectionBodies_.insert(name, i + 1); // the first section of a name is the one read
+        }
+        sectionsIndexed_ = true;
+    }
+    const auto it = sectionBodies_.constFind(section.toString().toCaseFolded());
+    if (it != sectionBodies_.cend() && SameName(Parse(lines_[*it - 1]).name, section))
+        return *it;
+    // Names whose folding differs from the comparison's: the walk from the top decides.
+    for (qsizetype i = 0; i < lines_.size(); ++i) {
+        const ParsedLine line = Parse(lines_[i]);
+        if (line.kind == ParsedLine::Section && SameName(line.name, section))
+            return i + 1;
+    }
+    return -1;
+}
+
 QString TProfileFile::ReadString(const QString& section, const QString& key,
                                  const QString& def) const
 {
-    const QStringView wantSection = Trim(section);
     const QStringView wantKey = Trim(key);
-    bool inSection = false;
-    for (const QString& raw : lines_) {
-        const ParsedLine line = Parse(raw);
-        if (line.kind == ParsedLine::Section) {
-            if (inSection)
-                break; // only the first section of a name is read
-            inSection = SameName(line.name, wantSection);
-        } else if (inSection && line.kind == ParsedLine::Key && SameName(line.name, wantKey)) {
+    const qsizetype body = SectionBody(Trim(section));
+    for (qsizetype i = body < 0 ? lines_.size() : body; i < lines_.size(); ++i) {
+        const ParsedLine line = Parse(lines_[i]);
+        if (line.kind == ParsedLine::Section)
+            break; // only the first section of a name is read
+        if (line.kind == ParsedLine::Key && SameName(line.name, wantKey))
             return CleanValue(line.value);
-        }
     }
     return CleanDefault(def);
 }
@@ -286,19 +309,14 @@ QStringList TProfileFile::SectionNames() const
 
 QStringList TProfileFile::SectionKeys(const QString& section) const
 {
-    const QStringView wanted = Trim(section);
     ListBuffer buffer(utf8_);
-    bool inSection = false;
-    for (const QString& raw : lines_) {
-        const ParsedLine line = Parse(raw);
-        if (line.kind == ParsedLine::Section) {
-            if (inSection)
-                break;
-            inSection = SameName(line.name, wanted);
-        } else if (inSection && line.kind == ParsedLine::Key) {
-            if (!buffer.Add(line.name.toString()))
-                break;
-        }
+    const qsizetype body = SectionBody(Trim(section));
+    for (qsizetype i = body < 0 ? lines_.size() : body; i < lines_.size(); ++i) {
+        const ParsedLine line = Parse(lines_[i]);
+        if (line.kind == ParsedLine::Section)
+            break;
+        if (line.kind == ParsedLine::Key && !buffer.Add(line.name.toString()))
+            break;
     }
     return buffer.Take();
 }
@@ -307,16 +325,13 @@ QStringList TProfileFile::SectionLines(const QString& section) const
 {
     // Reading each listed key by name, as ReadString would: the first line of a name wins. The
     // first values are gathered in one pass so that a long section is not scanned once per key.
-    const QStringView wanted = Trim(section);
     QHash<QString, QString> firstValue;
-    bool inSection = false;
-    for (const QString& raw : lines_) {
-        const ParsedLine line = Parse(raw);
-        if (line.kind == ParsedLine::Section) {
-            if (inSection)
-                break;
-            inSection = SameName(line.name, wanted);
-        } else if (inSection && line.kind == ParsedLine::Key) {
+    const qsizetype body = SectionBody(Trim(section));
+    for (qsizetype i = body < 0 ? lines_.size() : body; i < lines_.size(); ++i) {
+        const ParsedLine line = Parse(lines_[i]);
+        if (line.kind == ParsedLine::Section)
+            break;
+        if (line.kind == ParsedLine::Key) {
             const QString folded = line.name.toString().toCaseFolded();
             if (!firstValue.contains(folded))
                 firstValue.insert(folded, CleanValue(line.value));
@@ -330,6 +345,7 @@ QStringList TProfileFile::SectionLines(const QString& section) const
 
 bool TProfileFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
+    sectionsIndexed_ = false;
     const QString sec = OneLine(Trim(section).toString());
     const QString name = OneLine(Trim(key).toString());
     if (name.isEmpty())

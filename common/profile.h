@@ -19,6 +19,7 @@
 //    writer, in Windows-1250 when every character fits, else in UTF-8.
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -54,9 +55,16 @@ public:
     bool WriteString(const QString& section, const QString& key, const QString& value);
 
 private:
+    // The index of the first line after the first header of that section, or -1. Each lookup
+    // starts there instead of walking the file from its top, so reading every section of a large
+    // model file stays linear in its size.
+    qsizetype SectionBody(QStringView section) const;
+
     QString path_;
     QStringList lines_; // the file split at LF; a line keeps its CR, so mixed line ends survive
-    bool crlf_ = true;  // line end used when writing
+    mutable QHash<QString, qsizetype> sectionBodies_; // case-folded name -> SectionBody
+    mutable bool sectionsIndexed_ = false;            // cleared whenever lines_ changes
+    bool crlf_ = true;                                // line end used when writing
     QString error_;
     bool utf8_ = false;       // the file was UTF-8 (with non-ASCII text) and is rewritten as UTF-8
     bool bom_ = false;        // ... and it began with a byte order mark, which it keeps

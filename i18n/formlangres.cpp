@@ -8,6 +8,17 @@
 #include <QTimer>
 #include <QWidget>
 
+namespace {
+
+// Installed before main runs, in every program that links the form component.
+const bool kWindowTestInstalled = [] {
+    SetWidgetWindowTest(
+        [](const QObject* o) { return static_cast<const QWidget*>(o)->isWindow(); });
+    return true;
+}();
+
+} // namespace
+
 TsmlFormLangRes::TsmlFormLangRes(QObject* owner, const QString& programDir)
     : TsmlLangRes(owner, programDir)
 {

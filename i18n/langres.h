@@ -23,6 +23,11 @@ public:
     using EKorvalinexError::EKorvalinexError;
 };
 
+// Tells whether a widget is a window. The core of the language components links no widget code:
+// the widget half (formlangres.cpp) installs the test as the program starts.
+using TWidgetWindowTest = bool (*)(const QObject* widget);
+void SetWidgetWindowTest(TWidgetWindowTest test);
+
 class TsmlLangRes : public QObject {
     Q_OBJECT
 public:

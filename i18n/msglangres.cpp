@@ -61,6 +61,59 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str116=USB adaptér je pripojen, ale chybí oprávnení ho otevrít (%1). "
                        "Nainstalujte pravidlo udev data/99-korvalinex-ftdi.rules do "
                        "/etc/udev/rules.d a adaptér odpojte a znovu pripojte (viz README)."),
+        // Backups before a write or factory reset, and the command-line tool.
+        QStringLiteral("Str130=Zálohu nastavení regulátoru nelze uložit, regulátor nebyl "
+                       "prepsán: %1"),
+        QStringLiteral("Str131=z regulátoru dosud nebyla nactena žádná data"),
+        QStringLiteral("Str132=Záloha uložena: %1"),
+        QStringLiteral("Str133=Na %1 neodpovídá žádný regulátor."),
+        QStringLiteral("Str134=Spojení s regulátorem selhalo: %1"),
+        QStringLiteral("Str135=Chybí soubor modelu %1"),
+        QStringLiteral("Str136=Regulátor po zápisu neobsahuje zapsaná data. Zapsáno: %1, "
+                       "precteno: %2"),
+        QStringLiteral("Str137=Chybné zadání: %1"),
+        QStringLiteral("Str138=Zálohu nelze použít: %1"),
+        QStringLiteral("Str139=Záloha patrí regulátoru %1, pripojen je %2."),
+        QStringLiteral("Str140=Soubor %1 nelze zapsat: %2"),
+        QStringLiteral("Str141=Není pripojen žádný adaptér USB."),
+        QStringLiteral("Str142=Plyn min. musí být 0,70 až 1,40 ms, plyn max. 1,70 až 2,30 ms."),
+        QStringLiteral("Str143=Panel modelu %1 neodpovídá záloze, zápis by nebyl shodný."),
+        QStringLiteral("Str144=Nacítám EEPROM, záznamu: %1"),
+        QStringLiteral("Str145=Stahování EEPROM selhalo: %1"),
+        // Usage of korvalinex-cli; a backslash and "n" stand for a line break, as a language file holds
+        // one line per text.
+        QStringLiteral("Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\\n"
+                       "Commands: ports, identify, read, write FILE.zeq, default, log -o FILE, "
+                       "restore BACKUP\\n"
+                       "korvalinex-cli COMMAND --help describes one command."),
+        QStringLiteral("Str151=Usage: korvalinex-cli ports [--json]\\n"
+                       "Lists the serial ports that can be opened and the FTDI USB adapters "
+                       "attached (serial number, description)."),
+        QStringLiteral("Str152=Usage: korvalinex-cli identify [LINK]\\n"
+                       "Shows the regulator's name, version, update date and whether it keeps a "
+                       "log."),
+        QStringLiteral("Str153=Usage: korvalinex-cli read [LINK] [--json] [-o FILE.zeq] "
+                       "[--poles N] [--ratio X]\\n"
+                       "Reads the parameter block and shows it decoded with the model definition "
+                       "file of the language; -o saves it as a parameter file."),
+        QStringLiteral("Str154=Usage: korvalinex-cli write FILE.zeq [LINK] [--throttle-min MS] "
+                       "[--throttle-max MS] [--json]\\n"
+                       "Reads the regulator, applies the parameter file as the window loads it, "
+                       "writes, reads back and checks. A backup is made first."),
+        QStringLiteral("Str155=Usage: korvalinex-cli default [LINK] [--json]\\n"
+                       "Restores the factory settings, then reads. A backup is made first."),
+        QStringLiteral("Str156=Usage: korvalinex-cli log -o FILE [LINK]\\n"
+                       "Downloads the log kept in the regulator's EEPROM into FILE; progress goes "
+                       "to stderr."),
+        QStringLiteral("Str157=Usage: korvalinex-cli restore BACKUP [LINK]\\n"
+                       "Writes a backup (the .txt file beside the .zeq in Data/<model>/Backup) "
+                       "back exactly, then reads back and checks. A backup is made first."),
+        QStringLiteral("Str158=LINK: --port PATH|COMn or --usb (default: setup.ini); --lang "
+                       "CZ|EN|GE|Other; --data DIR (folder with Regulators/, default: the program "
+                       "folder); --timeout S (default 10).\\n"
+                       "Exit status: 0 done, 1 failure, 2 usage, 3 no regulator answering, 4 link "
+                       "error, 5 missing model definition file, 6 check after writing failed, 7 "
+                       "backup failed."),
     };
 }
 

@@ -1,12 +1,7 @@
 #include "models/parampanel.h"
 
-#include "common/errors.h"
-#include "i18n/msglangres.h"
-
 #include <QButtonGroup>
 #include <QEvent>
-#include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,15 +9,11 @@
 #include <QScrollArea>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
 
 namespace {
 
 constexpr char kHintProperty[] = "hint";
 const QString kHintPrefix = QStringLiteral("| ");
-constexpr mode_t kFolderMode = 0777; // narrowed by the umask, as for any folder the user makes
 
 QFont PanelFont(QFont font, bool bold)
 {
@@ -39,27 +30,15 @@ void SetTextColour(QWidget* widget, const QColor& colour)
     widget->setPalette(palette);
 }
 
-// Only the last level is made: "Data" itself belongs to start-up, and a missing "Data" is an
-// error worth reporting rather than papering over.
-bool MakeFolder(const QString& path, QString* error)
-{
-    if (QFileInfo(path).isDir())
-        return true;
-    if (::mkdir(QFile::encodeName(path).constData(), kFolderMode) == 0)
-        return true;
-    const int code = errno;
-    *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(code)));
-    return false;
-}
-
 } // namespace
 
 TParameterPanel::TParameterPanel(QWidget* panel1, QScrollArea* panel,
                                  const TsmlMsgLangRes& messages, MessageFn showPlainMessage,
                                  MessageFn reportError, QObject* parent)
-    : QObject(parent), panel1_(panel1), panel_(panel), messages_(messages),
-      showPlainMessage_(std::move(showPlainMessage)), reportError_(std::move(reportError))
+    : QObject(parent), model_(messages, std::move(showPlainMessage), std::move(reportError)),
+      panel1_(panel1), panel_(panel)
 {
+    model_.SetObserver(this);
     if (!panel_)
         return;
     content_ = panel_->widget();
@@ -74,59 +53,32 @@ TParameterPanel::TParameterPanel(QWidget* panel1, QScrollArea* panel,
     panel_->viewport()->installEventFilter(this);
 }
 
-TParameterPanel::~TParameterPanel() { DeleteControls(); }
-
-void TParameterPanel::BuildParameterPanel(const ModelContext& ctx)
+TParameterPanel::~TParameterPanel()
 {
-    // Whatever an earlier build left goes first. The connection resets skip the clear while the
-    // model is flagged missing, and a build stopped by a bad number sets that flag after it has
-    // created controls: without this, the next build would add its controls to the stale ones.
-    ClearParameterPanel();
+    model_.SetObserver(nullptr);
+    DeleteControls();
+}
 
-    const QString& name = ctx.modelName;
-    TModelDefinition definition;
-    if (!IsSafeModelName(name) ||
-        !definition.Load(ModelFilePath(ctx.programDir, ctx.languageCode, name))) {
-        ShowMissing(name, QStringLiteral(" "));
-        modelFileMissing_ = true;
-        return;
-    }
+// ---- following the model
+// -------------------------------------------------------------------------
 
-    // A build that fails leaves the model flagged as missing, so that no read follows: a read into
-    // a half-built panel would take display bytes for option bytes and write them back.
-    QString error;
-    if (!MakeFolder(ParameterFolder(ctx.programDir, name), &error)) {
-        modelFileMissing_ = true;
-        reportError_(error);
-        return;
-    }
-    definition_ = definition;
-
-    const QStringList texts = definition_.DisplayTexts();
-    for (int k = 0; k < texts.size(); ++k) {
+void TParameterPanel::PanelStructureChanged()
+{
+    DeleteControls();
+    for (int k = 0; k < model_.CaptionCount(); ++k) {
         QLabel* caption = MakeLabel(QStringLiteral("Lab1%1").arg(k), kCaptionLabelLeft, k,
                                     kValueLabelLeft - kCaptionLabelLeft);
+        caption->setText(model_.Caption(k));
         captionLabels_.append(caption);
-        try {
-            multipliers_.Derive(k, texts[k], ctx.alternateScale);
-        } catch (const EKorvalinexError& e) {
-            modelFileMissing_ = true;
-            reportError_(e.Text());
-            return;
-        }
-        caption->setText(DisplayCaption(texts[k]));
     }
-    for (int k = 0; k < texts.size(); ++k) {
+    for (int k = 0; k < model_.DisplayCount(); ++k) {
         QLabel* value = MakeLabel(QStringLiteral("Lab2%1").arg(k), kValueLabelLeft, k, 0);
-        value->setText(kNoValueText);
+        value->setText(model_.DisplayText(k));
         valueLabels_.append(value);
     }
-
-    groups_.resize(definition_.GroupCount());
-    for (int g = definition_.GroupCount() - 1; g >= 0; --g)
+    groups_.resize(model_.GroupCount());
+    for (int g = model_.GroupCount() - 1; g >= 0; --g)
         MakeGroup(g);
-
-    modelFileMissing_ = false;
     LayoutGroups();
     for (int g = int(groups_.size()) - 1; g >= 0; --g) {
         if (groups_[g].box)
@@ -134,141 +86,64 @@ void TParameterPanel::BuildParameterPanel(const ModelContext& ctx)
     }
 }
 
-void TParameterPanel::RelabelParameterPanel(const ModelContext& ctx)
+void TParameterPanel::PanelCaptionsChanged()
 {
-    const QString& name = ctx.modelName;
-    TModelDefinition definition;
-    if (!IsSafeModelName(name) ||
-        !definition.Load(ModelFilePath(ctx.programDir, ctx.languageCode, name))) {
-        ShowMissing(name, QString());
-        return;
-    }
-
-    // Everything is derived before anything changes: a bad number in the new file leaves the panel
-    // and its scaling as they were instead of half relabelled.
-    const QStringList texts = definition.DisplayTexts();
-    const int entries = int(std::min<qsizetype>(captionLabels_.size(), texts.size()));
-    TMultiplierTable multipliers = multipliers_;
-    try {
-        for (int k = 0; k < entries; ++k)
-            multipliers.Derive(k, texts[k], ctx.alternateScale);
-    } catch (const EKorvalinexError& e) {
-        reportError_(e.Text());
-        return;
-    }
-    definition_ = definition;
-    multipliers_ = multipliers;
-
-    for (int k = 0; k < entries; ++k) {
+    for (int k = 0; k < captionLabels_.size(); ++k) {
         if (captionLabels_[k])
-            captionLabels_[k]->setText(DisplayCaption(texts[k]));
+            captionLabels_[k]->setText(model_.Caption(k));
     }
-    const int groups = std::min(GroupCount(), definition_.GroupCount());
-    for (int g = groups - 1; g >= 0; --g) {
+    for (int g = int(groups_.size()) - 1; g >= 0; --g) {
         const GroupControls& group = groups_[g];
-        if (!group.box)
+        const TPanelGroup* state = model_.Group(g);
+        if (!group.box || !state)
             continue;
-        group.box->setTitle(definition_.GroupCaption(g));
-        const QStringList items = definition_.GroupItems(g);
-        const qsizetype count = std::min(items.size(), group.items.size());
-        for (qsizetype j = 0; j < count; ++j)
-            SetItemText(group.items[j], items[j]);
+        group.box->setTitle(state->caption);
+        for (int j = 0; j < group.items.size() && j < state->items.size(); ++j)
+            SetItemText(group.items[j], state->items[j]);
     }
-    modelFileMissing_ = false;
 }
 
-void TParameterPanel::ClearParameterPanel()
-{
-    // Whatever exists goes, also the remains of a build that stopped half-way.
-    DeleteControls();
-    definition_ = TModelDefinition();
-    multipliers_.Clear();
-    activeOptionCount_ = 0;
-    unassignedBytes_.clear();
-    LayoutGroups();
-}
-
-int TParameterPanel::DisplayCount() const { return int(valueLabels_.size()); }
-
-QString TParameterPanel::DisplayText(int i) const
-{
-    const QLabel* label = ValueLabel(i);
-    return label ? label->text() : QString();
-}
-
-void TParameterPanel::SetDisplayText(int i, const QString& text)
+void TParameterPanel::DisplayTextChanged(int i)
 {
     if (QLabel* label = ValueLabel(i))
-        label->setText(text);
+        label->setText(model_.DisplayText(i));
 }
 
-int TParameterPanel::GroupCount() const { return int(groups_.size()); }
-
-int TParameterPanel::ItemCount(int g) const
-{
-    const GroupControls* group = Controls(g);
-    return group ? int(group->items.size()) : 0;
-}
-
-int TParameterPanel::ItemIndex(int g) const
-{
-    const GroupControls* group = Controls(g);
-    return group ? group->buttons->checkedId() : -1;
-}
-
-void TParameterPanel::SetItemIndex(int g, int index)
-{
-    const GroupControls* group = Controls(g);
-    if (!group || index < -1 || index >= group->items.size())
-        return;
-    if (index >= 0) {
-        // Checking an item that is already chosen emits nothing, so group 0's rule runs only on a
-        // real change.
-        group->items[index]->setChecked(true);
-        return;
-    }
-    QAbstractButton* chosen = group->buttons->checkedButton();
-    if (!chosen)
-        return;
-    // An exclusive group refuses to end up with nothing chosen; "none" is a valid state here.
-    group->buttons->setExclusive(false);
-    chosen->setChecked(false);
-    group->buttons->setExclusive(true);
-}
-
-void TParameterPanel::SetItemColours(int g, int blue)
+void TParameterPanel::ItemIndexChanged(int g)
 {
     const GroupControls* group = Controls(g);
     if (!group)
         return;
-    for (int i = 0; i < group->items.size(); ++i)
-        SetTextColour(group->items[i], i == blue ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    const int index = model_.ItemIndex(g);
+    syncing_ = true;
+    if (index >= 0 && index < group->items.size()) {
+        group->items[index]->setChecked(true);
+    } else if (QAbstractButton* chosen = group->buttons->checkedButton()) {
+        // An exclusive group refuses to end up with nothing chosen; "none" is a valid state here.
+        group->buttons->setExclusive(false);
+        chosen->setChecked(false);
+        group->buttons->setExclusive(true);
+    }
+    syncing_ = false;
 }
 
-bool TParameterPanel::GroupEnabled(int g) const
+void TParameterPanel::ItemColoursChanged(int g)
 {
     const GroupControls* group = Controls(g);
-    return group && group->box->isEnabledTo(group->box->parentWidget());
+    const TPanelGroup* state = model_.Group(g);
+    if (!group || !state || !state->coloured)
+        return;
+    for (int i = 0; i < group->items.size(); ++i)
+        SetTextColour(group->items[i], i == state->blueItem ? QColor(0, 0, 255) : QColor(0, 0, 0));
 }
 
-void TParameterPanel::SetGroupEnabled(int g, bool on)
+void TParameterPanel::GroupEnabledChanged(int g)
 {
     if (const GroupControls* group = Controls(g))
-        group->box->setEnabled(on);
+        group->box->setEnabled(model_.GroupEnabled(g));
 }
 
-void TParameterPanel::ApplyMasterSwitch()
-{
-    const int n = GroupCount();
-    for (int g = n - 1; g >= 2; --g)
-        SetGroupEnabled(g, false);
-    // "Nothing chosen" counts as not the first item; the handler itself never sees it, because
-    // clearing the choice does not run the rule.
-    if (n > 0 && ItemIndex(0) != 0) {
-        for (int g = std::min(activeOptionCount_, n) - 1; g >= 0; --g)
-            SetGroupEnabled(g, true);
-    }
-}
+// ---- controls ----------------------------------------------------------------------------------
 
 QLabel* TParameterPanel::CaptionLabel(int k) const
 {
@@ -325,35 +200,39 @@ QLabel* TParameterPanel::MakeLabel(const QString& name, int left, int k, int wid
 
 void TParameterPanel::MakeGroup(int g)
 {
-    if (!content_)
+    const TPanelGroup* state = model_.Group(g);
+    if (!content_ || !state)
         return;
     GroupControls group;
     group.box = new QGroupBox(content_);
     group.box->hide();
     group.box->setObjectName(QStringLiteral("sui%1").arg(g));
     group.box->setFont(PanelFont(group.box->font(), true));
-    group.box->setTitle(definition_.GroupCaption(g));
+    group.box->setTitle(state->caption);
     group.buttons = new QButtonGroup(group.box);
     group.buttons->setExclusive(true);
 
     const QFont itemFont = PanelFont(group.box->font(), false);
-    const QStringList items = definition_.GroupItems(g);
-    for (int i = 0; i < items.size(); ++i) {
+    for (int i = 0; i < state->items.size(); ++i) {
         auto* item = new QRadioButton(group.box);
         item->setObjectName(QStringLiteral("sui%1_item%2").arg(g).arg(i));
         item->setFont(itemFont);
-        SetItemText(item, items[i]);
+        SetItemText(item, state->items[i]);
         item->installEventFilter(this);
         group.buttons->addButton(item, i);
         group.items.append(item);
     }
-    if (g == 0) {
-        connect(group.buttons, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-            if (checked)
-                ApplyMasterSwitch();
-        });
-    }
+    // A choice made on the control (click, Space, Enter, arrow keys) goes to the model, which runs
+    // group 0's rule.
+    connect(group.buttons, &QButtonGroup::idToggled, this, [this, g](int id, bool checked) {
+        if (checked && !syncing_)
+            model_.SetItemIndex(g, id);
+    });
     groups_[g] = group;
+    ItemIndexChanged(g);
+    ItemColoursChanged(g);
+    if (!state->enabled)
+        group.box->setEnabled(false);
 }
 
 void TParameterPanel::SetItemText(QRadioButton* item, const QString& text)
@@ -418,13 +297,6 @@ void TParameterPanel::ArrangeItems(const GroupControls& group)
         group.items[i]->setGeometry(left + (i / rows) * columnWidth,
                                     inner.top() + (i % rows) * rowHeight, columnWidth, rowHeight);
     }
-}
-
-void TParameterPanel::ShowMissing(const QString& modelName, const QString& gap)
-{
-    showPlainMessage_(messages_.LookupMessage(QStringLiteral("str10")) + gap + modelName +
-                      QStringLiteral(".ini") + QLatin1Char('\r') +
-                      messages_.LookupMessage(QStringLiteral("str30")));
 }
 
 void TParameterPanel::DeleteControls()

@@ -1,12 +1,10 @@
 #pragma once
-// The parameter panel: the value labels in the left column and the option groups in the right-hand
-// scroll box, built at run time from the model definition file of the identified regulator. The
-// window keeps the two parent widgets; the panel creates, relabels and frees the controls in them
-// and holds the model state the protocol reads (multipliers, active option count, unassigned
-// bytes).
+// The parameter panel as the window shows it: the value labels in the left column and the option
+// groups in the right-hand scroll box. The state lives in a widget-free TPanelModel; this view
+// makes, relabels and frees the controls as the model changes, and hands the user's choices back
+// to it.
 
-#include "models/modelfile.h"
-#include "protocol/panel.h"
+#include "models/panelmodel.h"
 
 #include <QList>
 #include <QObject>
@@ -35,12 +33,10 @@ inline constexpr int kItemsInSmallGroup = 4;
 inline constexpr int kItemLeftMargin = 8;
 inline constexpr int kGroupSideMargin = 4; // between a group's frame and the panel's edges
 
-inline const QString kNoValueText = QStringLiteral("- - - - -");
-
-class TParameterPanel : public QObject, public IParameterPanel {
+class TParameterPanel : public QObject, public IParameterPanel, private IPanelModelObserver {
     Q_OBJECT
 public:
-    using MessageFn = std::function<void(const QString&)>;
+    using MessageFn = TPanelModel::MessageFn;
 
     // panel1: the left column; panel: the right-hand scroll box, whose content widget holds the
     // groups (one is made when it has none). showPlainMessage shows a box with the text and an OK
@@ -49,42 +45,45 @@ public:
                     MessageFn showPlainMessage, MessageFn reportError, QObject* parent = nullptr);
     ~TParameterPanel() override;
 
-    void BuildParameterPanel(const ModelContext& ctx) override;
-    void RelabelParameterPanel(const ModelContext& ctx) override;
-    void ClearParameterPanel() override;
-    bool ModelFileMissing() const override { return modelFileMissing_; }
+    TPanelModel& Model() { return model_; }
+    const TPanelModel& Model() const { return model_; }
 
-    double Multiplier(int slot) const override { return multipliers_.Slot(slot); }
-    int MultiplierCount() const override { return multipliers_.Count(); }
+    void BuildParameterPanel(const ModelContext& ctx) override { model_.BuildParameterPanel(ctx); }
+    void RelabelParameterPanel(const ModelContext& ctx) override
+    {
+        model_.RelabelParameterPanel(ctx);
+    }
+    void ClearParameterPanel() override { model_.ClearParameterPanel(); }
+    bool ModelFileMissing() const override { return model_.ModelFileMissing(); }
 
-    int DisplayCount() const override;
-    QString DisplayText(int i) const override;
-    void SetDisplayText(int i, const QString& text) override;
+    double Multiplier(int slot) const override { return model_.Multiplier(slot); }
+    int MultiplierCount() const override { return model_.MultiplierCount(); }
 
-    int GroupCount() const override;
-    int ItemCount(int g) const override;
-    int ItemIndex(int g) const override;
-    void SetItemIndex(int g, int index) override;
-    void SetItemColours(int g, int blue) override;
-    bool GroupEnabled(int g) const override;
-    void SetGroupEnabled(int g, bool on) override;
+    int DisplayCount() const override { return model_.DisplayCount(); }
+    QString DisplayText(int i) const override { return model_.DisplayText(i); }
+    void SetDisplayText(int i, const QString& text) override { model_.SetDisplayText(i, text); }
 
-    int ActiveOptionCount() const override { return activeOptionCount_; }
-    void SetActiveOptionCount(int n) override { activeOptionCount_ = n; }
-    QByteArray UnassignedBytes() const override { return unassignedBytes_; }
-    void SetUnassignedBytes(const QByteArray& bytes) override { unassignedBytes_ = bytes; }
+    int GroupCount() const override { return model_.GroupCount(); }
+    int ItemCount(int g) const override { return model_.ItemCount(g); }
+    int ItemIndex(int g) const override { return model_.ItemIndex(g); }
+    void SetItemIndex(int g, int index) override { model_.SetItemIndex(g, index); }
+    void SetItemColours(int g, int blue) override { model_.SetItemColours(g, blue); }
+    bool GroupEnabled(int g) const override { return model_.GroupEnabled(g); }
+    void SetGroupEnabled(int g, bool on) override { model_.SetGroupEnabled(g, on); }
 
-    // The enabling rule of group 0: groups from 2 on are disabled; unless the first item of group 0
-    // is chosen, groups 0 to a-1 are enabled again (a = active option count). Runs whenever group 0
-    // gets a different chosen item.
-    void ApplyMasterSwitch();
+    int ActiveOptionCount() const override { return model_.ActiveOptionCount(); }
+    void SetActiveOptionCount(int n) override { model_.SetActiveOptionCount(n); }
+    QByteArray UnassignedBytes() const override { return model_.UnassignedBytes(); }
+    void SetUnassignedBytes(const QByteArray& bytes) override { model_.SetUnassignedBytes(bytes); }
+
+    void ApplyMasterSwitch() { model_.ApplyMasterSwitch(); }
 
     QLabel* CaptionLabel(int k) const; // "Lab1" + k
     QLabel* ValueLabel(int k) const;   // "Lab2" + k
     QGroupBox* Group(int g) const;     // "sui" + g
     QRadioButton* ItemButton(int g, int i) const;
     // The section list and entries of the current model definition file.
-    const TModelDefinition& Definition() const { return definition_; }
+    const TModelDefinition& Definition() const { return model_.Definition(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,6 +95,14 @@ private:
         QList<QRadioButton*> items;      // children of box, in item order
     };
 
+    // IPanelModelObserver
+    void PanelStructureChanged() override;
+    void PanelCaptionsChanged() override;
+    void DisplayTextChanged(int i) override;
+    void ItemIndexChanged(int g) override;
+    void ItemColoursChanged(int g) override;
+    void GroupEnabledChanged(int g) override;
+
     // width 0: up to the edge of the left column.
     QLabel* MakeLabel(const QString& name, int left, int k, int width);
     void MakeGroup(int g);
@@ -104,22 +111,14 @@ private:
     void ArrangeItems(const GroupControls& group);
     int GroupHeight(const GroupControls& group) const;
     int GroupWidth() const;
-    void ShowMissing(const QString& modelName, const QString& gap);
     void DeleteControls();
     const GroupControls* Controls(int g) const;
 
+    TPanelModel model_;
     QPointer<QWidget> panel1_;
     QPointer<QScrollArea> panel_;
     QPointer<QWidget> content_;
-    const TsmlMsgLangRes& messages_;
-    MessageFn showPlainMessage_;
-    MessageFn reportError_;
-
-    TModelDefinition definition_;
-    TMultiplierTable multipliers_;
-    bool modelFileMissing_ = false;
-    int activeOptionCount_ = 0;
-    QByteArray unassignedBytes_;
+    bool syncing_ = false; // the view is setting a control from the model
 
     QList<QPointer<QLabel>> captionLabels_;
     QList<QPointer<QLabel>> valueLabels_;

@@ -291,9 +291,11 @@ void TConnectionCycle::IdentificationReply()
     alternateScale_ = flags & kFlagAlternateScale;
     if (!payload.isEmpty())
         payload[payload.size() - 1] = ' ';
-    view_.SetIdentity(IdentityText(payload, kNameOffset, kNameLength),
-                      IdentityText(payload, kVersionOffset, kVersionLength),
-                      IdentityText(payload, kDateOffset, kDateLength));
+    identity_ = TRegulatorIdentity{IdentityText(payload, kNameOffset, kNameLength),
+                                   IdentityText(payload, kVersionOffset, kVersionLength),
+                                   IdentityText(payload, kDateOffset, kDateLength), flags};
+    lastRead_.clear();
+    view_.SetIdentity(identity_.name, identity_.version, identity_.date);
     view_.ShowStatus(Msg("str60"));
 
     ModelContext ctx{programDir_, view_.LanguageCode(), view_.RegulatorName(), alternateScale_};
@@ -352,6 +354,7 @@ void TConnectionCycle::ReadReply()
         ShowNotices(outcome.notices);
         return;
     }
+    lastRead_ = state_.replyPayload;
     view_.SetProgress(1, 100);
     state_.replyPayload.clear();
     state_.readPending = false;
@@ -374,9 +377,19 @@ void TConnectionCycle::ReadReply()
 // ---- write
 // ----------------------------------------------------------------------------------------
 
+bool TConnectionCycle::GuardAllows(TOverwriteContext::Kind kind)
+{
+    if (!guard_)
+        return true;
+    return guard_->BeforeOverwrite(
+        TOverwriteContext{kind, identity_, view_.LanguageCode(), alternateScale_, lastRead_});
+}
+
 void TConnectionCycle::Button2Click()
 {
     if (state_.busy)
+        return;
+    if (!GuardAllows(TOverwriteContext::Kind::Write))
         return;
     state_.busy = true;
     timer2_->Stop();
@@ -393,7 +406,8 @@ void TConnectionCycle::ContinueWrite()
     view_.SetProgress(2, 20);
     QByteArray frame;
     try {
-        frame = BuildDataFrame(BuildWritePayload(view_, panel_));
+        written_ = BuildWritePayload(view_, panel_);
+        frame = BuildDataFrame(written_);
     } catch (const std::exception& e) {
         // Nothing went out and no watchdog runs yet: the write ends here, back to idle.
         state_.writePending = false;
@@ -420,8 +434,18 @@ void TConnectionCycle::ContinueWrite()
         UsbReceive({});
 }
 
+void TConnectionCycle::WriteTaken()
+{
+    // The regulator now keeps what was written: a backup before the next write or reset must hold
+    // that, not the block read before this write.
+    if (!lastRead_.isEmpty())
+        lastRead_ = ReadPayloadAfterWrite(lastRead_, written_, view_.VersionCaption(),
+                                          panel_.DisplayCount(), panel_.GroupCount());
+}
+
 void TConnectionCycle::WriteAcknowledged()
 {
+    WriteTaken();
     state_.writePending = false;
     timer4_->Stop();
     timer3_->Stop();
@@ -441,6 +465,7 @@ void TConnectionCycle::WriteEndByte()
 {
     // Unlike FB, the watchdog keeps running and no presence checks follow until the next
     // transaction completes; the bar stays full until the next write.
+    WriteTaken();
     state_.writePending = false;
     view_.SetProgress(2, 100);
     SetTransferButtons(true);
@@ -453,6 +478,8 @@ void TConnectionCycle::WriteEndByte()
 void TConnectionCycle::Button3Click()
 {
     if (state_.busy)
+        return;
+    if (!GuardAllows(TOverwriteContext::Kind::FactoryReset))
         return;
     state_.busy = true;
     SetTransferButtons(false);
@@ -547,6 +574,7 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
     state_.replyBuffer.Clear();
     state_.busy = false;
     noticesShown_.clear();
+    lastRead_.clear();
 }
 
 void TConnectionCycle::LostRegulatorReset()

@@ -63,6 +63,31 @@ public:
     virtual void ShowProgressHint(const QString& text) = 0;
 };
 
+// The regulator as its identification reply described it.
+struct TRegulatorIdentity {
+    QString name, version, date;
+    unsigned char flags = 0;
+};
+
+// What a write or a factory reset is about to replace: the regulator and its block as last read.
+struct TOverwriteContext {
+    enum class Kind { Write, FactoryReset };
+    Kind kind = Kind::Write;
+    TRegulatorIdentity identity;
+    QString languageCode;
+    bool alternateScale = false;
+    QByteArray lastReadPayload; // empty when nothing was read since the identification
+};
+
+// Asked before every write and factory reset, so that the settings are never replaced without a
+// copy. The window and the command-line tool share one implementation (models/backup.h).
+class IOverwriteGuard {
+public:
+    virtual ~IOverwriteGuard() = default;
+    // False stops the transaction before anything is sent; the guard has told the user why.
+    virtual bool BeforeOverwrite(const TOverwriteContext& context) = 0;
+};
+
 class TConnectionCycle final : public IReplyHandlers {
 public:
     TConnectionCycle(IClock& clock, ICycleView& view, IParameterPanel& panel,
@@ -81,6 +106,8 @@ public:
     // The log download (protocol/eepromlog.cpp); the watchdog calls it too.
     void EEPROM1Click();
     QString EepromPath() const;
+    // Where the log goes instead of EEPROM.txt in the program folder (the command-line tool's -o).
+    void SetEepromPath(const QString& path) { eepromPath_ = path; }
     const TLogDownload& LogDownload() const { return log_; }
 
     // Bytes from the COM port's receive event (the window reads them from Comm1).
@@ -103,6 +130,11 @@ public:
     const ProtocolState& State() const { return state_; }
     bool AlternateScale() const { return alternateScale_; }
     void SetTransferButtons(bool on);
+    void SetOverwriteGuard(IOverwriteGuard* guard) { guard_ = guard; }
+    const TRegulatorIdentity& Identity() const { return identity_; }
+    // The payload of the last read reply that was decoded, with the writes the regulator has taken
+    // since put in, until the next reset or identification.
+    const QByteArray& LastReadPayload() const { return lastRead_; }
 
     // Sends a request by the link mode's rule. withReceive: over USB a receive follows, and then
     // runs once it has been parsed (along with every exchange that parse started); otherwise then
@@ -135,6 +167,8 @@ private:
     bool UsbReady();
     void UsbStopBits(int stopBits);
     void ContinueWrite();
+    bool GuardAllows(TOverwriteContext::Kind kind);
+    void WriteTaken();
     void SendLogRequest(const QByteArray& request);
     void EndLogDownload();
     void LostRegulatorReset();
@@ -163,10 +197,15 @@ private:
     bool linkLost_ = false;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
+    IOverwriteGuard* guard_ = nullptr;
+    TRegulatorIdentity identity_;
+    QByteArray lastRead_;
+    QByteArray written_; // the payload of the write in progress
     bool usbInFlight_ = false;
     std::vector<std::function<void()>> usbContinuations_; // innermost last
     std::deque<std::function<void()>> waitingForLink_;
     bool tickWaiting_[4] = {false, false, false, false};
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // receives outliving the cycle
     TLogDownload log_;
+    QString eepromPath_;
 };

@@ -30,7 +30,10 @@ bool AppendEepromRecord(const QString& path, const QByteArray& payload, QString*
 
 // ---- the download as a transaction of the connection cycle ------------------------------------
 
-QString TConnectionCycle::EepromPath() const { return programDir_ + kEepromFileName; }
+QString TConnectionCycle::EepromPath() const
+{
+    return eepromPath_.isEmpty() ? programDir_ + kEepromFileName : eepromPath_;
+}
 
 void TConnectionCycle::EEPROM1Click()
 {

@@ -234,3 +234,28 @@ QByteArray BuildWritePayload(const IBlockFields& fields, const IParameterPanel& 
     out.append(panel.UnassignedBytes());
     return out;
 }
+
+QByteArray ReadPayloadAfterWrite(const QByteArray& read, const QByteArray& write,
+                                 const QString& version, int displayCount, int groups)
+{
+    if (read.size() < kThrottleBytes || write.size() < kThrottleBytes)
+        return read;
+    const std::optional<int> number = VersionNumber(version);
+    const qsizetype base =
+        kThrottleBytes + (number && *number >= kFirstVersionWithSpeed ? kSpeedBytes : 0);
+    QByteArray out = read;
+    out.replace(0, kThrottleBytes, write.left(kThrottleBytes));
+    const qsizetype optionsStart = base + displayCount;
+    if (out.size() < optionsStart)
+        out.append(QByteArray(optionsStart - out.size(), '\0'));
+    // The write carries the groups up to the active count, then the unassigned bytes; the groups
+    // it leaves out keep their value.
+    const QByteArray values = write.mid(kThrottleBytes);
+    QByteArray options = out.mid(optionsStart);
+    const qsizetype unassignedInWrite = std::max<qsizetype>(0, options.size() - groups);
+    const qsizetype groupBytes = std::max<qsizetype>(0, values.size() - unassignedInWrite);
+    if (options.size() < groupBytes)
+        options.append(QByteArray(groupBytes - options.size(), '\0'));
+    options.replace(0, groupBytes, values.left(groupBytes));
+    return out.left(optionsStart) + options;
+}

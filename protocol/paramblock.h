@@ -53,3 +53,9 @@ DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,
                               IParameterPanel& panel, const DecodeEnv& env);
 
 QByteArray BuildWritePayload(const IBlockFields& fields, const IParameterPanel& panel);
+
+// The read payload the regulator would send after taking this write: the block of the last read
+// with the written throttle limits and option bytes in place (measured values as last read). Lets
+// a backup taken after a write hold what the regulator now keeps rather than what it held before.
+QByteArray ReadPayloadAfterWrite(const QByteArray& read, const QByteArray& write,
+                                 const QString& version, int displayCount, int groups);

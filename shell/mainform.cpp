@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileInfo>
@@ -179,6 +180,11 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
                                                     [this](const QString& t) { ShowError(t); });
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
                                                 smlMsgLangRes1_, *com_, *usb_, env_.programDir);
+    // Every write and factory reset first saves the block as last read.
+    TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
+    backups_ = std::make_unique<TBackupStore>(env_.programDir, smlMsgLangRes1_, std::move(now),
+                                              [this](const QString& text) { ShowError(text); });
+    cycle_->SetOverwriteGuard(backups_.get());
     FormCreate();
 }
 

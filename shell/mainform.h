@@ -5,6 +5,7 @@
 // sequences.
 
 #include "i18n/msglangres.h"
+#include "models/backup.h"
 #include "protocol/cycle.h"
 #include "shell/settings.h"
 
@@ -47,6 +48,7 @@ struct TMainFormEnv {
     ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
     // default: real file dialogs (OpenDlg, SaveDlg)
     IFileDialogs* dialogs = nullptr;
+    TimeSource now = {}; // names the backups; default: the system's clock
 };
 
 // The overwrite question's texts: a component of the window, translated like every other caption
@@ -212,6 +214,7 @@ private:
     std::unique_ptr<TParameterPanel> panel_;
     std::unique_ptr<TParameterFiles> paramFiles_;
     std::unique_ptr<TConnectionCycle> cycle_;
+    std::unique_ptr<TBackupStore> backups_;
     TNastaveni* nastaveni_ = nullptr;
 
 public:

@@ -3,6 +3,7 @@
 #include "shell/mainform.h"
 #include "shell/pictures.h"
 #include "shell/programdir.h"
+#include "shell/shownhook.h"
 #include "shell/termination.h"
 
 #include "tools/regsim/ftsimadapter.h"
@@ -118,6 +119,7 @@ int main(int argc, char** argv)
     env.programDir = PrepareProgramFolder().path;
     TMainForm form(env);
     window = &form;
+    InstallShownHook(&form);
     form.show();
     // Centred on the desktop.
     if (const QScreen* screen = form.screen())

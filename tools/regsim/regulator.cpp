@@ -244,6 +244,9 @@ void Regulator::HandleWrite(Bytes& out)
     frame_.clear();
     if (!w.checkOk) {
         ++badCheckWrites_;
+    } else if (w.payload.size() >= kBlockHeader && faults_.ignoreWrites) {
+        // Acknowledged as stored, and forgotten: the fault a read-back check exists for.
+        w.acknowledged = true;
     } else if (w.payload.size() >= kBlockHeader) {
         const Bytes& p = w.payload;
         data_.block.throttleMax = static_cast<uint16_t>(p[0] << 8 | p[1]);
@@ -252,6 +255,7 @@ void Regulator::HandleWrite(Bytes& out)
         const size_t n = std::min(p.size() - kBlockHeader, data_.block.options.size());
         std::copy_n(p.begin() + kBlockHeader, n, data_.block.options.begin());
         w.stored = true;
+        w.acknowledged = true;
     }
     writes_.push_back(std::move(w));
 
@@ -259,7 +263,7 @@ void Regulator::HandleWrite(Bytes& out)
     ++messages_;
     if (observer_)
         observer_(Event{Message::Write, &writes_.back()});
-    if (writes_.back().stored)
+    if (writes_.back().acknowledged)
         Reply(Message::Write, Bytes{faults_.writeEndInsteadOfAck ? kWriteEnd : kWriteAck}, false,
               out);
 }

@@ -39,6 +39,7 @@ struct Faults {
     int badCheckFrames = 0; // the next this many data frames get a wrong check byte
     bool badCheckAlways = false;
     bool writeEndInsteadOfAck = false; // FC instead of FB after a stored write
+    bool ignoreWrites = false;         // acknowledge writes without storing them
     std::optional<int> hangUpAfter;    // hang up once this many messages have been answered
 };
 
@@ -47,7 +48,8 @@ struct ReceivedWrite {
     Bytes frame; // FE, length, payload, check as received
     Bytes payload;
     bool checkOk = false;
-    bool stored = false; // false for a wrong check byte or a payload too short for the limits
+    bool stored = false;       // false for a wrong check byte or a payload too short for the limits
+    bool acknowledged = false; // answered as stored (also when the ignore-writes fault forgot it)
 };
 
 // Notified for every recognised message, before its reply is made.

@@ -482,6 +482,7 @@ const char* UsageText()
            "  --bad-check N      wrong check byte on the next N data frames\n"
            "  --bad-check-always wrong check byte on every data frame\n"
            "  --write-end        answer a write with FC instead of FB\n"
+           "  --ignore-writes    acknowledge writes but keep the block unchanged\n"
            "  --hangup-after N   close the line after N messages (SIGUSR1: at once)\n"
            "Ends on SIGTERM, SIGINT or SIGHUP, and after a hang-up.\n";
 }
@@ -566,6 +567,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv)
             flag(o.faults.badCheckAlways);
         } else if (arg == "--write-end") {
             flag(o.faults.writeEndInsteadOfAck);
+        } else if (arg == "--ignore-writes") {
+            flag(o.faults.ignoreWrites);
         } else if (arg == "--hangup-after") {
             int n = 0;
             if (need() && !ParseInt(value, 1, 1'000'000, n))

@@ -1,0 +1,380 @@
+#include "models/backup.h"
+
+#include "common/atomicfile.h"
+#include "common/profile.h"
+#include "common/textcodec.h"
+#include "i18n/msglangres.h"
+#include "models/modelfile.h"
+#include "models/panelmodel.h"
+#include "models/paramfile.h"
+#include "protocol/paramblock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kThrottleBytes = 4;
+constexpr int kSpeedBytes = 2;
+constexpr int kFirstVersionWithSpeed = 3;
+constexpr double kMicrosPerMilli = 1000.0;
+constexpr mode_t kFolderMode = 0777;
+constexpr int kMaxSameSecond = 999;
+
+const QString kStemFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss");
+const QString kTakenFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
+// Only files of this shape are ever pruned: whatever else the user keeps there stays.
+const QRegularExpression
+    kRecordName(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d(_\\d{3})?\\.txt$"));
+
+int Byte(const QByteArray& p, qsizetype i) { return static_cast<unsigned char>(p[i]); }
+
+// The third and fourth characters of the version text as a number, as the read decoding takes it.
+int VersionNumber(const QString& version)
+{
+    if (version.size() < 4 || !version[2].isDigit() || !version[3].isDigit() ||
+        version[2].unicode() > '9' || version[3].unicode() > '9')
+        return -1;
+    return (version[2].unicode() - u'0') * 10 + (version[3].unicode() - u'0');
+}
+
+QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+
+std::optional<QByteArray> FromHex(const QString& text)
+{
+    QByteArray out;
+    for (const QString& token : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int v = token.toInt(&ok, 16);
+        if (!ok || token.size() > 2 || v < 0)
+            return std::nullopt;
+        out.append(static_cast<char>(v));
+    }
+    return out;
+}
+
+QString KindName(TOverwriteContext::Kind kind)
+{
+    return kind == TOverwriteContext::Kind::Write ? QStringLiteral("write")
+                                                  : QStringLiteral("default");
+}
+
+// The fixed fields of the left column for a decoding that nobody sees.
+class TScratchFields final : public IBlockFields {
+public:
+    explicit TScratchFields(QString version) : version_(std::move(version)) {}
+    double ThrottleMin() const override { return min_; }
+    double ThrottleMax() const override { return max_; }
+    void SetThrottleMin(double ms) override { min_ = ms; }
+    void SetThrottleMax(double ms) override { max_ = ms; }
+    QString VersionCaption() const override { return version_; }
+    QString PoleText() const override { return poles_; }
+    void SetPoleText(const QString& text) override { poles_ = text; }
+    QString RatioText() const override { return ratio_; }
+    void SetRatioText(const QString& text) override { ratio_ = text; }
+    void EnableMaxRpm() override {}
+    void SetMaxRpmText(const QString&) override {}
+    void ShowError(const QString&) override {}
+
+private:
+    QString version_;
+    QString poles_ = QStringLiteral("2");
+    QString ratio_ = QStringLiteral("1");
+    double min_ = 0, max_ = 0;
+};
+
+} // namespace
+
+QByteArray BackupParameterFile(const IParameterPanel& panel)
+{
+    return EncodeParameterFile(ParameterFileLines(panel));
+}
+
+namespace {
+
+bool MakeFolder(const QString& path, QString* reason)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    if (::mkdir(QFile::encodeName(path).constData(), kFolderMode) == 0)
+        return true;
+    *reason = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
+} // namespace
+
+// ---- the block image
+// -------------------------------------------------------------------------------
+
+QByteArray TBlockImage::WritePayload() const
+{
+    QByteArray out;
+    for (const int v : {throttleMaxUs, throttleMinUs}) {
+        out.append(static_cast<char>(v >> 8));
+        out.append(static_cast<char>(v & 0xFF));
+    }
+    for (const int index : itemIndexes)
+        out.append(static_cast<char>(std::max(index + 1, 0)));
+    out.append(unassigned);
+    return out;
+}
+
+std::optional<TBlockImage> ImageFromReadPayload(const QByteArray& p, const TBlockLayout& layout)
+{
+    // A version without a number stops the read decoding too: no write follows such a read.
+    if (p.size() < kThrottleBytes || VersionNumber(layout.version) < 0)
+        return std::nullopt;
+    TBlockImage image;
+    image.throttleMaxUs = Byte(p, 0) * 256 + Byte(p, 1);
+    image.throttleMinUs = Byte(p, 2) * 256 + Byte(p, 3);
+    const int base = kThrottleBytes +
+                     (VersionNumber(layout.version) >= kFirstVersionWithSpeed ? kSpeedBytes : 0);
+    const qsizetype start = base + layout.displayCount;
+    const QByteArray values = start < p.size() ? p.mid(start) : QByteArray();
+    const int groups = int(layout.itemCounts.size());
+    // As the read decoding: the active count is the number of non-zero values that have a group,
+    // a value beyond a group's items leaves it as built (nothing chosen), and the values without a
+    // group go back unchanged.
+    int active = 0;
+    for (qsizetype k = 0; k < values.size() && k < groups; ++k)
+        active += Byte(values, k) != 0 ? 1 : 0;
+    for (int k = 0; k < active; ++k) {
+        const int v = Byte(values, k);
+        image.itemIndexes.append(v <= layout.itemCounts[k] ? v - 1 : -1);
+    }
+    if (groups < values.size())
+        image.unassigned = values.mid(groups);
+    return image;
+}
+
+// ---- the text file
+// -----------------------------------------------------------------------------------
+
+QByteArray EncodeBackupRecord(const TBackupRecord& r)
+{
+    QStringList counts;
+    for (const int n : r.layout.itemCounts)
+        counts << QString::number(n);
+    const QStringList lines = {
+        QLatin1Char('[') + kBackupSection + QLatin1Char(']'),
+        QStringLiteral("KIND=") + KindName(r.kind),
+        QStringLiteral("TAKEN=") + r.taken.toString(kTakenFormat),
+        QStringLiteral("NAME=\"") + r.identity.name + QLatin1Char('"'),
+        QStringLiteral("VERSION=\"") + r.identity.version + QLatin1Char('"'),
+        QStringLiteral("DATE=\"") + r.identity.date + QLatin1Char('"'),
+        QStringLiteral("FLAGS=") + Hex(QByteArray(1, static_cast<char>(r.identity.flags))),
+        QStringLiteral("LANGUAGE=") + r.languageCode,
+        QStringLiteral("ALTERNATE=") + QString::number(r.alternateScale ? 1 : 0),
+        QStringLiteral("DISPLAY=") + QString::number(r.layout.displayCount),
+        QStringLiteral("ITEMS=") + counts.join(QLatin1Char(' ')),
+        QStringLiteral("READ=") + Hex(r.readPayload),
+        QStringLiteral("WRITE=") + Hex(r.writePayload),
+    };
+    QByteArray out;
+    for (const QString& line : lines)
+        out += EncodeText(line) + "\r\n";
+    return out;
+}
+
+std::optional<TBackupRecord> LoadBackupRecord(const QString& path, QString* error)
+{
+    TProfileFile file(path);
+    if (!QFileInfo(path).isFile() || !file.Load()) {
+        *error =
+            QFileInfo(path).isFile()
+                ? file.Error()
+                : QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(ENOENT)));
+        return std::nullopt;
+    }
+    const QString missing = QStringLiteral("\x01");
+    auto value = [&](const char* key) {
+        return file.ReadString(kBackupSection, QString::fromLatin1(key), missing);
+    };
+    for (const char* key :
+         {"KIND", "NAME", "VERSION", "DATE", "FLAGS", "DISPLAY", "ITEMS", "READ"}) {
+        if (value(key) == missing) {
+            *error = QStringLiteral("%1: no %2").arg(path, QString::fromLatin1(key));
+            return std::nullopt;
+        }
+    }
+    TBackupRecord r;
+    r.kind = value("KIND") == QLatin1String("default") ? TOverwriteContext::Kind::FactoryReset
+                                                       : TOverwriteContext::Kind::Write;
+    r.taken = QDateTime::fromString(value("TAKEN"), kTakenFormat);
+    r.identity.name = value("NAME");
+    r.identity.version = value("VERSION");
+    r.identity.date = value("DATE");
+    r.languageCode = value("LANGUAGE") == missing ? QString() : value("LANGUAGE");
+    r.alternateScale = value("ALTERNATE") == QLatin1String("1");
+    bool ok = false;
+    const std::optional<QByteArray> flags = FromHex(value("FLAGS"));
+    r.layout.version = r.identity.version;
+    r.layout.displayCount = value("DISPLAY").toInt(&ok);
+    if (!flags || flags->size() != 1 || !ok || r.layout.displayCount < 0) {
+        *error = QStringLiteral("%1: FLAGS or DISPLAY").arg(path);
+        return std::nullopt;
+    }
+    r.identity.flags = static_cast<unsigned char>(flags->at(0));
+    for (const QString& n : value("ITEMS").split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const int count = n.toInt(&ok);
+        if (!ok || count < 0) {
+            *error = QStringLiteral("%1: ITEMS").arg(path);
+            return std::nullopt;
+        }
+        r.layout.itemCounts.append(count);
+    }
+    const std::optional<QByteArray> read = FromHex(value("READ"));
+    const std::optional<TBlockImage> image =
+        read ? ImageFromReadPayload(*read, r.layout) : std::nullopt;
+    if (!image) {
+        *error = QStringLiteral("%1: READ").arg(path);
+        return std::nullopt;
+    }
+    r.readPayload = *read;
+    r.writePayload = image->WritePayload();
+    // The write payload kept beside is a check on the rest: an edited or damaged file is refused
+    // rather than written to a regulator.
+    if (value("WRITE") != missing && FromHex(value("WRITE")) != r.writePayload) {
+        *error = QStringLiteral("%1: WRITE does not follow from READ").arg(path);
+        return std::nullopt;
+    }
+    return r;
+}
+
+QString BackupFolder(const QString& programDir, const QString& modelName)
+{
+    return ParameterFolder(programDir, modelName) + QLatin1Char('/') + kBackupFolderName;
+}
+
+QString BackupStem(const QDateTime& when) { return when.toString(kStemFormat); }
+
+// ---- the store
+// -----------------------------------------------------------------------------------------
+
+TBackupStore::TBackupStore(QString programDir, const TsmlMsgLangRes& messages, TimeSource now,
+                           MessageFn showError, MessageFn saved)
+    : programDir_(std::move(programDir)), messages_(messages), now_(std::move(now)),
+      showError_(std::move(showError)), saved_(std::move(saved))
+{
+}
+
+bool TBackupStore::BeforeOverwrite(const TOverwriteContext& context)
+{
+    QString reason;
+    const std::optional<QString> path = Save(context, &reason);
+    if (!path) {
+        showError_(messages_.LookupMessage(QStringLiteral("str130")).arg(reason));
+        return false;
+    }
+    if (saved_)
+        saved_(*path);
+    return true;
+}
+
+std::optional<TBackupRecord> TBackupStore::MakeRecord(const TOverwriteContext& context,
+                                                      QByteArray* parameterFile,
+                                                      QString* reason) const
+{
+    if (context.lastReadPayload.isEmpty()) {
+        *reason = messages_.LookupMessage(QStringLiteral("str131"));
+        return std::nullopt;
+    }
+    // The block as last read, decoded afresh into a panel nobody sees: the user's changes since
+    // the read are not the regulator's settings.
+    QString problem;
+    TPanelModel scratch(
+        messages_, [&](const QString& text) { problem = text; },
+        [&](const QString& text) { problem = text; });
+    scratch.BuildParameterPanel(ModelContext{programDir_, context.languageCode,
+                                             context.identity.name, context.alternateScale});
+    if (scratch.ModelFileMissing()) {
+        *reason = problem.isEmpty()
+                      ? ModelFilePath(programDir_, context.languageCode, context.identity.name)
+                      : problem;
+        return std::nullopt;
+    }
+    TScratchFields fields(context.identity.version);
+    DecodeReadReply(context.lastReadPayload, fields, scratch, DecodeEnv{programDir_, &messages_});
+
+    TBackupRecord r;
+    r.kind = context.kind;
+    r.taken = now_();
+    r.identity = context.identity;
+    r.languageCode = context.languageCode;
+    r.alternateScale = context.alternateScale;
+    r.layout.version = context.identity.version;
+    r.layout.displayCount = scratch.DisplayCount();
+    for (int g = 0; g < scratch.GroupCount(); ++g)
+        r.layout.itemCounts.append(scratch.ItemCount(g));
+    r.readPayload = context.lastReadPayload;
+    const std::optional<TBlockImage> image = ImageFromReadPayload(r.readPayload, r.layout);
+    if (!image) {
+        *reason = messages_.LookupMessage(QStringLiteral("str131"));
+        return std::nullopt;
+    }
+    r.writePayload = image->WritePayload();
+    *parameterFile = BackupParameterFile(scratch);
+    return r;
+}
+
+std::optional<QString> TBackupStore::Save(const TOverwriteContext& context, QString* reason)
+{
+    QByteArray parameterFile;
+    const std::optional<TBackupRecord> record = MakeRecord(context, &parameterFile, reason);
+    if (!record)
+        return std::nullopt;
+    if (!IsSafeModelName(context.identity.name)) {
+        *reason = context.identity.name;
+        return std::nullopt;
+    }
+    const QString folder = BackupFolder(programDir_, context.identity.name);
+    if (!MakeFolder(ParameterFolder(programDir_, context.identity.name), reason) ||
+        !MakeFolder(folder, reason))
+        return std::nullopt;
+
+    // Two backups within one second get a counter rather than replacing each other.
+    const QString stem = folder + QLatin1Char('/') + BackupStem(record->taken);
+    QString base = stem;
+    for (int n = 2; QFileInfo::exists(base + QStringLiteral(".zeq")) ||
+                    QFileInfo::exists(base + QLatin1Char('.') + kBackupRecordExtension);
+         ++n) {
+        if (n > kMaxSameSecond) {
+            *reason = stem;
+            return std::nullopt;
+        }
+        base = stem + QStringLiteral("_%1").arg(n, 3, 10, QLatin1Char('0'));
+    }
+    const QString zeq = base + QStringLiteral(".zeq");
+    const QString txt = base + QLatin1Char('.') + kBackupRecordExtension;
+    if (!WriteFileAtomically(zeq, parameterFile, reason))
+        return std::nullopt;
+    if (!WriteFileAtomically(txt, EncodeBackupRecord(*record), reason)) {
+        QFile::remove(zeq); // half a backup is no backup
+        return std::nullopt;
+    }
+    Prune(folder);
+    return txt;
+}
+
+void TBackupStore::Prune(const QString& folder) const
+{
+    QStringList records;
+    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+        if (kRecordName.match(name).hasMatch())
+            records << name;
+    // Names sort by date and time; the oldest go first.
+    for (qsizetype i = 0; i + kBackupsKept < records.size(); ++i) {
+        const QString stem = folder + QLatin1Char('/') + QFileInfo(records[i]).completeBaseName();
+        QFile::remove(stem + QLatin1Char('.') + kBackupRecordExtension);
+        QFile::remove(stem + QStringLiteral(".zeq"));
+    }
+}

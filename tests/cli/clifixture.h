@@ -1,0 +1,114 @@
+#pragma once
+// korvalinex-cli's session in process: the demo regulator of the simulator behind the COM link, on
+// virtual time, in a temporary program folder with the demo model's definition and lookup files.
+
+#include "common/clock.h"
+#include "i18n/msglangres.h"
+#include "tests/support/files.h"
+#include "tests/support/programdir.h"
+#include "tests/support/simport.h"
+#include "tools/cli/session.h"
+#include "tools/regsim/regfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+inline QByteArray SourceFile(const QString& rel)
+{
+    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// A COM port whose opening or sending fails, as a missing or unplugged device does.
+class TBrokenPort final : public ISerialPort {
+public:
+    bool failOpen = false, failSend = false;
+    ISerialPort* inner = nullptr;
+    bool Active() const override { return inner->Active(); }
+    void OpenComPort(const QString& name) override
+    {
+        if (failOpen)
+            throw std::runtime_error("Error 2 No such file or directory in function: CreateFile");
+        inner->OpenComPort(name);
+    }
+    int SendString(const QByteArray& bytes) override
+    {
+        if (failSend)
+            throw std::runtime_error("Error 5 Input/output error in function: WriteFile");
+        return inner->SendString(bytes);
+    }
+};
+
+struct TCliFixture {
+    TProgramDir dir;
+    VirtualClock clock;
+    regsim::Regulator sim{regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")};
+    TSimPort port{clock, sim};
+    TBrokenPort link;
+    TNoUsbAdapter usb;
+    TsmlMsgLangRes messages;
+    QStringList out, err;
+    QDateTime now{QDate(2025, 3, 14), QTime(9, 26, 53)};
+    std::unique_ptr<TCliSession> session;
+
+    static constexpr int64_t kPatienceMs = 120'000;
+    inline static const QString kModel = QStringLiteral("KVX-40 OPTO");
+
+    TCliFixture()
+    {
+        link.inner = &port;
+        dir.Write("Regulators/CZ/" + kModel + ".ini",
+                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+        dir.Write("Regulators/EN/" + kModel + ".ini",
+                  SourceFile("data/Regulators/EN/KVX-40 OPTO.ini"));
+        dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
+        dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
+        QDir().mkpath(dir.File("Data"));
+    }
+
+    // Runs one command line to its end on virtual time; the exit status, or -1 if it never ended.
+    int RunCli(const QStringList& args)
+    {
+        out.clear();
+        err.clear();
+        const TParsedCommandLine parsed = ParseCliCommandLine(args);
+        if (!parsed.error.isEmpty())
+            return kExitUsage;
+        TCliOptions o = parsed.options;
+        if (o.language.isEmpty())
+            o.language = "CZ";
+        if (o.poles.isEmpty())
+            o.poles = "2";
+        if (o.ratio.isEmpty())
+            o.ratio = "1";
+        if (o.port.isEmpty())
+            o.port = "SIM";
+        TCliEnv env{&clock,
+                    &link,
+                    &usb,
+                    dir.Path(),
+                    [this] { return now; },
+                    [this](const QString& t) { out << t; },
+                    [this](const QString& t) { err << t; }};
+        session = std::make_unique<TCliSession>(env, o, messages);
+        port.deliver = [this](const QByteArray& b) { session->Cycle().Comm1RxChar(b); };
+        session->Start([](int) {});
+        clock.AdvanceUntil([this] { return session->Finished(); }, kPatienceMs);
+        port.deliver = nullptr;
+        port.DropPending();
+        // Later commands meet the regulator afresh, as a new run of the program would.
+        sim.LineIdle();
+        const int status = session->Status();
+        return status;
+    }
+
+    QString Out() const { return out.join('\n'); }
+    QString Err() const { return err.join('\n'); }
+    QString BackupDir() const { return dir.File("Data/" + kModel + "/Backup"); }
+    QStringList Backups(const QString& ext = "txt") const
+    {
+        return QDir(BackupDir()).entryList({"*." + ext}, QDir::Files, QDir::Name);
+    }
+};

@@ -1,0 +1,150 @@
+// Backups: the write payload rebuilt from a read payload is the one the window would send after
+// that read; a write folded into the last read gives that write back; the newest 100 are kept.
+
+#include "models/backup.h"
+
+#include "i18n/msglangres.h"
+#include "models/panelmodel.h"
+#include "protocol/paramblock.h"
+#include "tests/models/modelfixture.h"
+
+#include <QDir>
+
+namespace {
+
+struct Fields final : IBlockFields {
+    QString version;
+    double min = 0, max = 0;
+    QString poles = "2", ratio = "1";
+    double ThrottleMin() const override { return min; }
+    double ThrottleMax() const override { return max; }
+    void SetThrottleMin(double ms) override { min = ms; }
+    void SetThrottleMax(double ms) override { max = ms; }
+    QString VersionCaption() const override { return version; }
+    QString PoleText() const override { return poles; }
+    void SetPoleText(const QString& t) override { poles = t; }
+    QString RatioText() const override { return ratio; }
+    void SetRatioText(const QString& t) override { ratio = t; }
+    void EnableMaxRpm() override {}
+    void SetMaxRpmText(const QString&) override {}
+    void ShowError(const QString&) override {}
+};
+
+struct Case {
+    const char* name;
+    const char* version;
+    const char* payload; // hex
+};
+
+// Two display entries with multipliers; three groups of 2, 3 and 4 items.
+const Case kCases[] = {
+    {"AllGroupsChosen", "V.03a", "07 D0 04 4C 0F 00 10 20 02 03 04"},
+    {"NoSpeedValueBeforeVersion3", "V.02a", "07 D0 04 4C 10 20 01 01 01"},
+    {"ZeroInTheMiddle", "V.03a", "07 D0 04 4C 0F 00 10 20 02 00 04"},
+    {"ValueBeyondTheItems", "V.03a", "07 D0 04 4C 0F 00 10 20 05 03 09"},
+    {"ExtraBytesGoBackUnchanged", "V.03a", "07 D0 04 4C 0F 00 10 20 02 03 04 7F 00 11"},
+    {"FewerOptionsThanGroups", "V.03a", "07 D0 04 4C 0F 00 10 20 02"},
+    {"NoOptionsAtAll", "V.03a", "07 D0 04 4C 0F 00"},
+};
+
+class Rebuild : public ::testing::TestWithParam<Case> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        root = tmp.path() + "/";
+        QDir(root).mkpath("Regulators/CZ");
+        QDir(root).mkpath("Data");
+        WriteLines(
+            ModelFilePath(root, "CZ", "M"),
+            ModelLines({{"A", "a1", "a2"}, {"B", "b1", "b2", "b3"}, {"C", "1", "2", "3", "4"}},
+                       {"U:0,1", "I:0,5"}));
+    }
+    QTemporaryDir tmp;
+    QString root;
+    TsmlMsgLangRes messages;
+};
+
+TEST_P(Rebuild, EqualsTheWindowsWriteAfterThatRead)
+{
+    const Case& c = GetParam();
+    const QByteArray read = QByteArray::fromHex(c.payload);
+    TPanelModel panel(
+        messages, [](const QString&) {}, [](const QString&) {});
+    panel.BuildParameterPanel({root, "CZ", "M", false});
+    ASSERT_FALSE(panel.ModelFileMissing());
+    Fields fields;
+    fields.version = c.version;
+    DecodeReadReply(read, fields, panel, {root, &messages});
+    const QByteArray window = BuildWritePayload(fields, panel);
+
+    const TBlockLayout layout{c.version, 2, {2, 3, 4}};
+    const auto image = ImageFromReadPayload(read, layout);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->WritePayload().toHex(' '), window.toHex(' '));
+
+    // After the regulator took a write it holds the written limits and group bytes, and keeps
+    // what the write did not cover (groups beyond the active count, measured values).
+    panel.SetItemIndex(1, 2);
+    fields.max = 2.1;
+    const QByteArray write = BuildWritePayload(fields, panel);
+    const QByteArray after = ReadPayloadAfterWrite(read, write, c.version, 2, 3);
+    const int active = panel.ActiveOptionCount();
+    const int optionsStart = (QString(c.version) == "V.03a" ? 6 : 4) + 2;
+    QByteArray expected = read;
+    if (expected.size() < optionsStart + active)
+        expected.append(QByteArray(optionsStart + active - expected.size(), '\0'));
+    expected.replace(0, 4, write.left(4));
+    expected.replace(optionsStart, active, write.mid(4, active));
+    EXPECT_EQ(after.toHex(' '), expected.toHex(' '));
+}
+
+TEST(RebuildRefuses, WhatTheReadDecodingRefuses)
+{
+    EXPECT_FALSE(ImageFromReadPayload(QByteArray::fromHex("03 E8 02 BC 10 20 01 02"),
+                                      TBlockLayout{"Vx", 2, {2, 3, 4}}));
+    EXPECT_FALSE(
+        ImageFromReadPayload(QByteArray::fromHex("03 E8 02"), TBlockLayout{"V.03a", 2, {2, 3, 4}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Payloads, Rebuild, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BackupStore, KeepsTheNewestHundredAndNothingElseIsTouched)
+{
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QDir(root).mkpath("Regulators/CZ");
+    QDir(root).mkpath("Data/M/Backup");
+    WriteLines(ModelFilePath(root, "CZ", "M"), ModelLines({{"A", "a1", "a2"}}, {"U:0,1"}));
+    WriteLines(root + "Data/M/Backup/mine.txt", {"the user's own notes"});
+    TsmlMsgLangRes messages;
+    QDateTime now(QDate(2025, 1, 1), QTime(0, 0, 0));
+    QStringList errors;
+    TBackupStore store(
+        root, messages, [&] { return now; }, [&](const QString& t) { errors << t; });
+    TOverwriteContext context;
+    context.identity = {"M", "V.02a", "1.1.25", 0};
+    context.languageCode = "CZ";
+    context.lastReadPayload = QByteArray::fromHex("07 D0 04 4C 10 02");
+    const QString first = BackupStem(now);
+    for (int i = 0; i < kBackupsKept + 1; ++i) {
+        ASSERT_TRUE(store.BeforeOverwrite(context)) << errors.join('\n').toStdString();
+        now = now.addSecs(1);
+    }
+    const QDir folder(root + "Data/M/Backup");
+    EXPECT_EQ(folder.entryList({"2025-*.txt"}, QDir::Files).size(), kBackupsKept);
+    EXPECT_EQ(folder.entryList({"2025-*.zeq"}, QDir::Files).size(), kBackupsKept);
+    EXPECT_FALSE(folder.exists(first + ".txt"));
+    EXPECT_FALSE(folder.exists(first + ".zeq"));
+    EXPECT_TRUE(folder.exists(BackupStem(now.addSecs(-kBackupsKept)) + ".txt"));
+    EXPECT_TRUE(folder.exists("mine.txt"));
+
+    // Nothing read yet: no copy can be made, so the transaction must not run.
+    context.lastReadPayload.clear();
+    EXPECT_FALSE(store.BeforeOverwrite(context));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(messages.LookupMessage("str131")));
+}
+
+} // namespace

@@ -1,0 +1,86 @@
+// The window saves the block as last read before every write and factory reset, and a backup that
+// cannot be written stops the transaction with its reason.
+
+#include "cyclefixture.h"
+
+#include "models/backup.h"
+
+#include <QDir>
+
+namespace {
+
+struct Backups : ::testing::Test, TCycleFixture {
+    QDateTime now{QDate(2025, 3, 14), QTime(9, 26, 53)};
+
+    TMainForm& ConnectAt()
+    {
+        TMainFormEnv env;
+        env.programDir = dir.Path();
+        env.clock = &clock;
+        env.boxes = &boxes;
+        env.usb = &usb;
+        env.com = &port;
+        env.now = [this] { return now; };
+        form = std::make_unique<TMainForm>(env);
+        port.deliver = [this](const QByteArray& b) { form->Cycle().Comm1RxChar(b); };
+        return *form;
+    }
+    QString Folder() const { return dir.File("Data/KVX-40 OPTO/Backup"); }
+    QStringList Files() const { return QDir(Folder()).entryList(QDir::Files, QDir::Name); }
+};
+
+TEST_F(Backups, OneBeforeEachWriteAndReset)
+{
+    TMainForm& f = ConnectAt();
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_TRUE(Files().isEmpty());
+
+    // The user's change after the read is not the regulator's setting: the backup holds the read.
+    Panel().SetItemIndex(1, 3);
+    f.Button2->click();
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(sim.Block().options[1], 4);
+    EXPECT_EQ(Files(), QStringList({"2025-03-14_09-26-53.txt", "2025-03-14_09-26-53.zeq"}));
+    QString error;
+    auto record = LoadBackupRecord(Folder() + "/2025-03-14_09-26-53.txt", &error);
+    ASSERT_TRUE(record) << error.toStdString();
+    EXPECT_EQ(record->writePayload.toHex(' '), "07 d0 04 4c 02 01 03 01 04 02");
+    EXPECT_EQ(record->kind, TOverwriteContext::Kind::Write);
+    EXPECT_TRUE(ReadBytes(Folder() + "/2025-03-14_09-26-53.zeq")
+                    .endsWith("Data\r\n1\r\n0\r\n2\r\n0\r\n3\r\n1\r\n"));
+
+    f.Button3->click();
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(sim.Block(), sim.Data().factory);
+    // Within the same second: a counter keeps both.
+    EXPECT_EQ(Files().size(), 4);
+    record = LoadBackupRecord(Folder() + "/2025-03-14_09-26-53_002.txt", &error);
+    ASSERT_TRUE(record) << error.toStdString();
+    EXPECT_EQ(record->kind, TOverwriteContext::Kind::FactoryReset);
+    EXPECT_EQ(record->writePayload.toHex(' '), "07 d0 04 4c 02 04 03 01 04 02");
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+TEST_F(Backups, UnwritableFolderStopsTheWriteAndSaysWhy)
+{
+    TMainForm& f = ConnectAt();
+    ASSERT_TRUE(RunUntilIdle());
+    WriteBytes(Folder(), "not a folder");
+    Panel().SetItemIndex(1, 3);
+    f.Button2->click();
+    f.Button3->click();
+    clock.Advance(5000);
+    EXPECT_EQ(sim.Count(regsim::Message::Write), 0);
+    EXPECT_EQ(sim.Count(regsim::Message::Default), 0);
+    ASSERT_EQ(boxes.boxes.size(), 2);
+    EXPECT_EQ(boxes.boxes[0].kind, TBoxKind::Error);
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(f.Messages().LookupMessage("str130").left(30)))
+        << boxes.boxes[0].text.toStdString();
+    EXPECT_TRUE(boxes.boxes[0].text.contains(Folder())) << boxes.boxes[0].text.toStdString();
+    // Nothing is left half-done: the window is idle and the user's choice is still there.
+    EXPECT_TRUE(RunUntilIdle(3000));
+    EXPECT_TRUE(f.Button2->isEnabled());
+    EXPECT_EQ(Panel().ItemIndex(1), 3);
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+// korvalinex-cli: the regulator's settings without the window, for workshops and scripts. Same
+// protocol code and timers as the window, on a Qt event loop without widgets.
+
+#include "common/clock.h"
+#include "common/profile.h"
+#include "i18n/msglangres.h"
+#include "link/commconnect.h"
+#include "link/ftd2xx.h"
+#include "link/usblink.h"
+#include "tools/cli/report.h"
+#include "tools/cli/session.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <cstdio>
+
+namespace {
+
+const QString kSetupSection = QStringLiteral("SETUP");
+constexpr DWORD kFtTextBuffer = 64;
+
+void Print(FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// The adapter library's failures, in plain words on stderr.
+class TStderrFtErrors final : public IFtErrorBox {
+public:
+    void ShowFtError(const QString& text) override { Print(stderr, text); }
+};
+
+class TCommPort final : public ISerialPort {
+public:
+    explicit TCommPort(TComm& comm) : comm_(comm) {}
+    bool Active() const override { return comm_.Active(); }
+    void OpenComPort(const QString& portName) override
+    {
+        comm_.Close();
+        comm_.SetDeviceName(QStringLiteral("\\\\.\\") + portName);
+        comm_.Open();
+    }
+    int SendString(const QByteArray& bytes) override { return comm_.SendString(bytes); }
+
+private:
+    TComm& comm_;
+};
+
+QList<TPortReport::Adapter> ListAdapters()
+{
+    QList<TPortReport::Adapter> out;
+    DWORD count = 0;
+    if (FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK)
+        return out;
+    for (DWORD i = 0; i < count; ++i) {
+        char serial[kFtTextBuffer] = {}, description[kFtTextBuffer] = {};
+        FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(i)), serial,
+                       FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+        FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(i)), description,
+                       FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
+        serial[kFtTextBuffer - 1] = description[kFtTextBuffer - 1] = 0;
+        out.append({QString::fromLatin1(serial), QString::fromLatin1(description)});
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    TsmlMsgLangRes messages;
+    auto out = [](const QString& text) { Print(stdout, text); };
+    auto err = [](const QString& text) { Print(stderr, text); };
+
+    const TParsedCommandLine parsed = ParseCliCommandLine(app.arguments().mid(1));
+    TCliOptions options = parsed.options;
+    if (!parsed.error.isEmpty()) {
+        err(messages.LookupMessage(QStringLiteral("str137")).arg(parsed.error));
+        err(CliUsage(options.command, messages));
+        return kExitUsage;
+    }
+    if (options.help) {
+        out(CliUsage(options.command, messages));
+        return kExitOk;
+    }
+
+    // What the window would use when the command line does not say.
+    TProfileFile setup(programDir + QStringLiteral("setup.ini"));
+    setup.Load();
+    auto setting = [&](const char* key, const char* def) {
+        return setup.ReadString(kSetupSection, QString::fromLatin1(key), QString::fromLatin1(def));
+    };
+    if (options.language.isEmpty())
+        options.language = setting("LANGUAGE", "CZ");
+    if (options.poles.isEmpty())
+        options.poles = setting("POCETP", "2");
+    if (options.ratio.isEmpty())
+        options.ratio = setting("PREVOD", "1");
+    if (options.port.isEmpty() && !options.usb) {
+        if (setting("DEVICE", "USB") == QLatin1String("COM"))
+            options.port = setting("COM", "COM1");
+        else
+            options.usb = true;
+    }
+    QString dataDir = options.dataDir.isEmpty() ? programDir : options.dataDir;
+    dataDir = QDir(dataDir).absolutePath() + QLatin1Char('/');
+
+    if (options.command == QLatin1String("ports")) {
+        TPortReport report;
+        report.adapters = ListAdapters();
+        out(options.json ? PortsJson(report) : PortsText(report));
+        return kExitOk;
+    }
+
+    QtClock clock;
+    TComm comm;
+    comm.SetBaudrate(br600);
+    TCommPort com(comm);
+    TStderrFtErrors ftErrors;
+    TUsbLink usb(&ftErrors);
+    TCliEnv env{&clock, &com, &usb, dataDir, [] { return QDateTime::currentDateTime(); }, out, err};
+    TCliSession session(env, options, messages);
+    comm.OnRxChar = [&](TCommunicationConnection*, int count) {
+        QByteArray bytes;
+        comm.ReadString(count, bytes);
+        session.Cycle().Comm1RxChar(bytes);
+    };
+    int status = kExitFailure;
+    session.Start([&](int s) {
+        status = s;
+        QMetaObject::invokeMethod(
+            &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    });
+    if (!session.Finished())
+        app.exec();
+    comm.OnRxChar = nullptr;
+    if (options.usb && usb.UsbReadyCheck())
+        usb.UsbClose();
+    try {
+        comm.Close();
+    } catch (const std::exception&) {
+        // The result is known; a port that went away cannot change it.
+    }
+    return status;
+}

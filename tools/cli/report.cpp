@@ -1,0 +1,126 @@
+#include "tools/cli/report.h"
+
+#include "models/panelmodel.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QString Ms(int us) { return QString::number(us / 1000.0, 'f', 2); }
+
+QString DisplayCaption(const TPanelModel& panel, int i) { return panel.Caption(i); }
+
+QString GroupCaption(const TPanelModel& panel, int g)
+{
+    const TPanelGroup* group = panel.Group(g);
+    return group ? group->caption.trimmed() : QString();
+}
+
+QString ItemText(const TPanelModel& panel, int g, int index)
+{
+    const TPanelGroup* group = panel.Group(g);
+    return group && index >= 0 && index < group->items.size() ? group->items[index] : QString();
+}
+
+QJsonObject IdentityObject(const TReadReport& r)
+{
+    QJsonObject o;
+    o[QStringLiteral("name")] = r.name;
+    o[QStringLiteral("version")] = r.version;
+    o[QStringLiteral("date")] = r.date;
+    o[QStringLiteral("keepsLog")] = r.keepsLog;
+    return o;
+}
+
+QString Json(const QJsonObject& o)
+{
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)).trimmed();
+}
+
+} // namespace
+
+QString IdentityText(const TReadReport& r)
+{
+    return QStringLiteral("name: %1\nversion: %2\ndate: %3\nlog: %4")
+        .arg(r.name, r.version, r.date, r.keepsLog ? QStringLiteral("yes") : QStringLiteral("no"));
+}
+
+QString IdentityJson(const TReadReport& r) { return Json(IdentityObject(r)); }
+
+QString ReadText(const TReadReport& r)
+{
+    QStringList lines{IdentityText(r)};
+    lines << QStringLiteral("throttle-min: %1 ms").arg(Ms(r.throttleMinUs))
+          << QStringLiteral("throttle-max: %1 ms").arg(Ms(r.throttleMaxUs));
+    if (r.maxRpm)
+        lines << QStringLiteral("max-rpm: %1 (poles %2, ratio 1:%3)")
+                     .arg(*r.maxRpm, r.poles, r.ratio);
+    const TPanelModel& p = *r.panel;
+    for (int i = 0; i < p.DisplayCount(); ++i)
+        lines << QStringLiteral("%1 %2").arg(DisplayCaption(p, i), p.DisplayText(i));
+    for (int g = 0; g < p.GroupCount(); ++g) {
+        const int index = p.ItemIndex(g);
+        lines << QStringLiteral("[%1] %2").arg(
+            GroupCaption(p, g), index < 0 ? QStringLiteral("-") : ItemText(p, g, index));
+    }
+    if (!p.UnassignedBytes().isEmpty())
+        lines << QStringLiteral("unassigned: %1")
+                     .arg(QString::fromLatin1(p.UnassignedBytes().toHex(' ').toUpper()));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString ReadJson(const TReadReport& r)
+{
+    QJsonObject o = IdentityObject(r);
+    o[QStringLiteral("throttleMinMs")] = r.throttleMinUs / 1000.0;
+    o[QStringLiteral("throttleMaxMs")] = r.throttleMaxUs / 1000.0;
+    o[QStringLiteral("throttleMinUs")] = r.throttleMinUs;
+    o[QStringLiteral("throttleMaxUs")] = r.throttleMaxUs;
+    if (r.maxRpm) {
+        o[QStringLiteral("maxRpm")] = *r.maxRpm;
+        o[QStringLiteral("poles")] = r.poles;
+        o[QStringLiteral("ratio")] = r.ratio;
+    }
+    const TPanelModel& p = *r.panel;
+    QJsonArray display;
+    for (int i = 0; i < p.DisplayCount(); ++i)
+        display.append(QJsonObject{{QStringLiteral("caption"), DisplayCaption(p, i)},
+                                   {QStringLiteral("text"), p.DisplayText(i)}});
+    o[QStringLiteral("display")] = display;
+    QJsonArray groups;
+    for (int g = 0; g < p.GroupCount(); ++g) {
+        const int index = p.ItemIndex(g);
+        QJsonObject group{{QStringLiteral("caption"), GroupCaption(p, g)},
+                          {QStringLiteral("index"), index}};
+        group[QStringLiteral("item")] =
+            index < 0 ? QJsonValue() : QJsonValue(ItemText(p, g, index));
+        groups.append(group);
+    }
+    o[QStringLiteral("groups")] = groups;
+    o[QStringLiteral("unassigned")] = QString::fromLatin1(p.UnassignedBytes().toHex(' ').toUpper());
+    return Json(o);
+}
+
+QString PortsText(const TPortReport& r)
+{
+    QStringList lines;
+    for (const QString& port : r.serialPorts)
+        lines << QStringLiteral("serial %1").arg(port);
+    for (const TPortReport::Adapter& a : r.adapters)
+        lines << QStringLiteral("usb %1 %2").arg(a.serialNo, a.description);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString PortsJson(const TPortReport& r)
+{
+    QJsonArray serial;
+    for (const QString& port : r.serialPorts)
+        serial.append(port);
+    QJsonArray usb;
+    for (const TPortReport::Adapter& a : r.adapters)
+        usb.append(QJsonObject{{QStringLiteral("serialNumber"), a.serialNo},
+                               {QStringLiteral("description"), a.description}});
+    return Json(QJsonObject{{QStringLiteral("serial"), serial}, {QStringLiteral("usb"), usb}});
+}

@@ -1,0 +1,34 @@
+#pragma once
+// What korvalinex-cli prints: the identity and the decoded parameter block, as lines of text or as
+// one JSON object. The field names are part of the output format and stay the same in every
+// language; captions and item texts come from the model definition file of the chosen language.
+
+#include "models/panelmodel.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct TReadReport {
+    QString name, version, date;
+    bool keepsLog = false;
+    int throttleMinUs = 0, throttleMaxUs = 0;
+    std::optional<QString> maxRpm; // only for regulators that report the speed value
+    QString poles, ratio;
+    const TPanelModel* panel = nullptr;
+};
+
+QString IdentityText(const TReadReport& r);
+QString IdentityJson(const TReadReport& r);
+QString ReadText(const TReadReport& r);
+QString ReadJson(const TReadReport& r);
+
+struct TPortReport {
+    QStringList serialPorts;
+    struct Adapter {
+        QString serialNo, description;
+    };
+    QList<Adapter> adapters;
+};
+QString PortsText(const TPortReport& r);
+QString PortsJson(const TPortReport& r);

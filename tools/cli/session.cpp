@@ -1,0 +1,400 @@
+#include "tools/cli/session.h"
+
+#include "common/atomicfile.h"
+#include "i18n/msglangres.h"
+#include "models/paramfile.h"
+#include "protocol/eepromlog.h"
+#include "protocol/frames.h"
+#include "protocol/paramblock.h"
+#include "tools/cli/report.h"
+
+#include <cmath>
+#include <exception>
+
+namespace {
+
+constexpr double kMicrosPerMilli = 1000.0;
+constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
+constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
+constexpr int kMillisPerSecond = 1000;
+
+} // namespace
+
+// The window as the cycle sees it, without a window: the fields are plain values and every
+// message goes to the session.
+class TCliView final : public ICycleView {
+public:
+    TCliView(TCliSession& session, QString linkMode, QString language, QString poles, QString ratio)
+        : s_(session), linkMode_(std::move(linkMode)), language_(std::move(language)),
+          poles_(std::move(poles)), ratio_(std::move(ratio))
+    {
+    }
+
+    // IBlockFields
+    double ThrottleMin() const override { return throttleMin_; }
+    double ThrottleMax() const override { return throttleMax_; }
+    void SetThrottleMin(double ms) override { throttleMin_ = ms; }
+    void SetThrottleMax(double ms) override { throttleMax_ = ms; }
+    QString VersionCaption() const override { return version_; }
+    QString PoleText() const override { return poles_; }
+    void SetPoleText(const QString& text) override { poles_ = text; }
+    QString RatioText() const override { return ratio_; }
+    void SetRatioText(const QString& text) override { ratio_ = text; }
+    void EnableMaxRpm() override { maxRpmShown_ = true; }
+    void SetMaxRpmText(const QString& text) override { maxRpm_ = text; }
+    void ShowError(const QString& text) override
+    {
+        if (text == s_.Msg("str53"))
+            s_.LinkError();
+        else
+            s_.Error(text);
+    }
+
+    // ICycleView
+    QString LinkMode() const override { return linkMode_; }
+    QString LanguageCode() const override { return language_; }
+    void SetIdentity(const QString& name, const QString& version, const QString& date) override
+    {
+        name_ = name;
+        version_ = version;
+        date_ = date;
+        if (name != kNamePlaceholder)
+            s_.Identified();
+    }
+    QString RegulatorName() const override { return name_; }
+    void ShowStatus(const QString& text) override
+    {
+        if (text == s_.Msg("str4"))
+            s_.Lost();
+    }
+    void ShowReplyBuffer(const QString&) override {}
+    void SetProgress(int, int) override {}
+    void SetTransferButtonsEnabled(bool on) override { s_.TransferButtons(on); }
+    void SetEepromVisible(bool on) override { keepsLog_ = on; }
+    void SetThrottleEnabled(bool) override {}
+    void SetFileMenuEnabled(bool) override {}
+    void DisableMaxRpm() override { maxRpmShown_ = false; }
+    void ReportError(const QString& text) override { s_.Error(text); }
+    void ShowPlainMessage(const QString& text) override
+    {
+        if (text == kEepromBadCommunication)
+            s_.logFailed_ = true;
+        s_.Error(text);
+    }
+    // The log download's progress line.
+    void ShowProgressHint(const QString& text) override { s_.env_.err(text); }
+
+    TReadReport Report(const TPanelModel& panel) const
+    {
+        TReadReport r;
+        r.name = name_;
+        r.version = version_;
+        r.date = date_;
+        r.keepsLog = keepsLog_;
+        r.throttleMinUs = int(std::lround(throttleMin_ * kMicrosPerMilli));
+        r.throttleMaxUs = int(std::lround(throttleMax_ * kMicrosPerMilli));
+        if (maxRpmShown_)
+            r.maxRpm = maxRpm_;
+        r.poles = poles_;
+        r.ratio = ratio_;
+        r.panel = &panel;
+        return r;
+    }
+
+private:
+    TCliSession& s_;
+    QString linkMode_, language_, poles_, ratio_;
+    QString name_ = kNamePlaceholder, version_ = kValuePlaceholder, date_ = kDatePlaceholder;
+    QString maxRpm_ = kValuePlaceholder;
+    bool maxRpmShown_ = false;
+    bool keepsLog_ = false;
+    double throttleMin_ = 0, throttleMax_ = 0;
+};
+
+TCliSession::TCliSession(const TCliEnv& env, const TCliOptions& options,
+                         const TsmlMsgLangRes& messages)
+    : env_(env), options_(options), messages_(messages),
+      view_(std::make_unique<TCliView>(*this,
+                                       options.usb ? QStringLiteral("USB") : QStringLiteral("COM"),
+                                       options.language, options.poles, options.ratio)),
+      panel_(
+          messages, [this](const QString& text) { modelMissingText_ = text; },
+          [this](const QString& text) { Error(text); })
+{
+    cycle_ = std::make_unique<TConnectionCycle>(*env_.clock, *view_, panel_, messages_, *env_.com,
+                                                *env_.usb, env_.programDir);
+    backups_ = std::make_unique<TBackupStore>(
+        env_.programDir, messages_, env_.now, [this](const QString& text) { Error(text); },
+        [this](const QString& path) { env_.err(Msg("str132").arg(path)); });
+    cycle_->SetOverwriteGuard(backups_.get());
+}
+
+TCliSession::~TCliSession()
+{
+    deadline_.reset();
+    settle_.reset();
+    cycle_.reset();
+}
+
+QString TCliSession::Msg(const char* key) const
+{
+    return messages_.LookupMessage(QString::fromLatin1(key));
+}
+
+void TCliSession::Error(const QString& text)
+{
+    lastError_ = text;
+    env_.err(text);
+}
+
+void TCliSession::Finish(int status)
+{
+    if (status_)
+        return;
+    status_ = status;
+    phase_ = Phase::Done;
+    deadline_.reset();
+    settle_.reset();
+    identifiedCheck_.reset();
+    // Nothing more goes out once the result is known.
+    for (ITimer* t : {&cycle_->Timer1(), &cycle_->Timer2(), &cycle_->Timer3(), &cycle_->Timer4()})
+        t->Stop();
+    if (done_)
+        done_(status);
+}
+
+void TCliSession::Start(std::function<void(int)> done)
+{
+    done_ = std::move(done);
+    if (options_.throttleMin &&
+        (*options_.throttleMin < kThrottleMinLow || *options_.throttleMin > kThrottleMinHigh)) {
+        env_.err(Msg("str142"));
+        return Finish(kExitUsage);
+    }
+    if (options_.throttleMax &&
+        (*options_.throttleMax < kThrottleMaxLow || *options_.throttleMax > kThrottleMaxHigh)) {
+        env_.err(Msg("str142"));
+        return Finish(kExitUsage);
+    }
+    cycle_->ClearWorkingState();
+    if (options_.usb) {
+        if (!env_.usb->UsbReadyCheck()) {
+            env_.err(Msg("str141"));
+            return Finish(kExitLinkError);
+        }
+    } else {
+        try {
+            env_.com->OpenComPort(options_.port);
+        } catch (const std::exception& e) {
+            env_.err(Msg("str134").arg(QString::fromStdString(e.what())));
+            return Finish(kExitLinkError);
+        }
+    }
+    deadline_ = env_.clock->After(options_.timeoutSeconds * kMillisPerSecond, [this] {
+        if (phase_ == Phase::Connecting) {
+            env_.err(Msg("str133").arg(options_.usb ? QStringLiteral("USB") : options_.port));
+            Finish(kExitNoRegulator);
+        }
+    });
+    cycle_->StartConnecting();
+}
+
+// ---- what the cycle tells
+// ---------------------------------------------------------------------------
+
+void TCliSession::Identified()
+{
+    identified_ = true;
+    if (status_)
+        return;
+    // The build of the panel follows inside the same handler: look once it has returned.
+    identifiedCheck_ = env_.clock->After(0, [this] {
+        if (status_)
+            return;
+        if (options_.command == QLatin1String("identify")) {
+            const TReadReport report = view_->Report(panel_);
+            env_.out(options_.json ? IdentityJson(report) : IdentityText(report));
+            return Finish(kExitOk);
+        }
+        if (panel_.ModelFileMissing()) {
+            env_.err(Msg("str135").arg(
+                ModelFilePath(env_.programDir, options_.language, cycle_->Identity().name)));
+            if (!modelMissingText_.isEmpty() && lastError_.isEmpty())
+                env_.err(modelMissingText_);
+            return Finish(kExitModelMissing);
+        }
+    });
+}
+
+void TCliSession::TransferButtons(bool on)
+{
+    if (!on || status_)
+        return;
+    settle_ = env_.clock->After(0, [this] { Settled(); });
+}
+
+void TCliSession::LinkError()
+{
+    env_.err(Msg("str134").arg(Msg("str53")));
+    Finish(kExitLinkError);
+}
+
+void TCliSession::Lost()
+{
+    // Before the identification a reset is the cycle trying again; after it, the regulator is
+    // gone.
+    if (!identified_ || status_)
+        return;
+    env_.err(Msg("str133").arg(options_.usb ? QStringLiteral("USB") : options_.port));
+    Finish(kExitNoRegulator);
+}
+
+bool TCliSession::Idle() const
+{
+    const ProtocolState& s = cycle_->State();
+    return !s.busy && !s.readPending && !s.writePending && !s.identificationPending &&
+           !s.logPending;
+}
+
+void TCliSession::Settled()
+{
+    if (status_ || !Idle())
+        return;
+    switch (phase_) {
+    case Phase::Connecting:
+        deadline_.reset();
+        Connected();
+        break;
+    case Phase::Writing:
+        // The regulator has taken the block: read it back.
+        phase_ = Phase::ReadingBack;
+        cycle_->WhenLinkIdle([this] { cycle_->Button1Click(); });
+        break;
+    case Phase::ReadingBack:
+        CheckReadBack();
+        break;
+    case Phase::Defaulting: {
+        const TReadReport report = view_->Report(panel_);
+        env_.out(options_.json ? ReadJson(report) : ReadText(report));
+        Finish(kExitOk);
+        break;
+    }
+    case Phase::Logging:
+        // Four damaged records in one download end it: what was stored stays in the file.
+        Finish(logFailed_ ? kExitLinkError : kExitOk);
+        break;
+    case Phase::Done:
+        break;
+    }
+}
+
+void TCliSession::Connected()
+{
+    const QString& command = options_.command;
+    if (command == QLatin1String("read")) {
+        const TReadReport report = view_->Report(panel_);
+        if (!options_.output.isEmpty()) {
+            QString reason;
+            if (!WriteFileAtomically(options_.output, BackupParameterFile(panel_), &reason)) {
+                env_.err(Msg("str140").arg(options_.output, reason));
+                return Finish(kExitFailure);
+            }
+        }
+        env_.out(options_.json ? ReadJson(report) : ReadText(report));
+        return Finish(kExitOk);
+    }
+    if (command == QLatin1String("default")) {
+        phase_ = Phase::Defaulting;
+        // As the window's button does: a receive still running over USB goes first.
+        cycle_->WhenLinkIdle([this] {
+            cycle_->Button3Click();
+            if (!cycle_->State().readPending)
+                Finish(kExitBackupFailed); // the guard has said why
+        });
+        return;
+    }
+    if (command == QLatin1String("restore")) {
+        QString reason;
+        const std::optional<TBackupRecord> record = LoadBackupRecord(options_.argument, &reason);
+        if (!record) {
+            env_.err(Msg("str138").arg(reason));
+            return Finish(kExitFailure);
+        }
+        if (record->identity.name != cycle_->Identity().name) {
+            env_.err(Msg("str139").arg(record->identity.name, cycle_->Identity().name));
+            return Finish(kExitFailure);
+        }
+        const std::optional<TBlockImage> image =
+            ImageFromReadPayload(record->readPayload, record->layout);
+        view_->SetThrottleMax(image->throttleMaxUs / kMicrosPerMilli);
+        view_->SetThrottleMin(image->throttleMinUs / kMicrosPerMilli);
+        panel_.SetActiveOptionCount(int(image->itemIndexes.size()));
+        panel_.SetUnassignedBytes(image->unassigned);
+        for (int k = 0; k < image->itemIndexes.size(); ++k)
+            panel_.SetItemIndex(k, image->itemIndexes[k]);
+        if (BuildWritePayload(*view_, panel_) != record->writePayload) {
+            env_.err(Msg("str143").arg(cycle_->Identity().name));
+            return Finish(kExitFailure);
+        }
+        return StartWrite(record->writePayload);
+    }
+    if (command == QLatin1String("write")) {
+        // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
+        bool loadFailed = false;
+        TParameterFiles files(panel_, messages_, [&](const QString& text) {
+            loadFailed = true;
+            Error(text);
+        });
+        files.LoadParameterFile(options_.argument);
+        if (loadFailed)
+            return Finish(kExitFailure);
+        if (options_.throttleMin)
+            view_->SetThrottleMin(*options_.throttleMin);
+        if (options_.throttleMax)
+            view_->SetThrottleMax(*options_.throttleMax);
+        return StartWrite(BuildWritePayload(*view_, panel_));
+    }
+    if (command == QLatin1String("log"))
+        return StartLog();
+    Finish(kExitOk);
+}
+
+void TCliSession::StartWrite(const QByteArray& expected)
+{
+    expected_ = expected;
+    phase_ = Phase::Writing;
+    cycle_->WhenLinkIdle([this] {
+        cycle_->Button2Click();
+        if (!cycle_->State().writePending)
+            Finish(kExitBackupFailed); // the guard refused and has said why
+    });
+}
+
+void TCliSession::CheckReadBack()
+{
+    TBlockLayout layout{cycle_->Identity().version, panel_.DisplayCount(), {}};
+    for (int g = 0; g < panel_.GroupCount(); ++g)
+        layout.itemCounts.append(panel_.ItemCount(g));
+    const std::optional<TBlockImage> image =
+        ImageFromReadPayload(cycle_->LastReadPayload(), layout);
+    const QByteArray held = image ? image->WritePayload() : QByteArray();
+    const TReadReport report = view_->Report(panel_);
+    env_.out(options_.json ? ReadJson(report) : ReadText(report));
+    if (held != expected_) {
+        env_.err(Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
+                                   QString::fromLatin1(held.toHex(' ').toUpper())));
+        return Finish(kExitCheckFailed);
+    }
+    Finish(kExitOk);
+}
+
+void TCliSession::StartLog()
+{
+    phase_ = Phase::Logging;
+    cycle_->SetEepromPath(options_.output);
+    cycle_->WhenLinkIdle([this] {
+        cycle_->EEPROM1Click();
+        if (!cycle_->State().logPending)
+            Finish(kExitFailure); // the file could not be started; the reason is out
+    });
+}
