@@ -93,8 +93,10 @@ TEST(PortList, ListsOpenableSerialDevicesInNaturalOrderAndLeavesOutPortsInUse)
     // ttyS4 has no UART behind it, ttyS2 has one.
     f.SetType("ttyS4", "0\n");
     f.SetType("ttyS2", "4\n");
-    // The far end of ttyACM1 has gone: it cannot be opened.
-    f.ptys[8]->CloseMaster();
+    // ttyACM1 cannot be opened: its terminal is locked. (Closing its far end instead would free
+    // its number for the next terminal anyone on the machine makes, and the link would work again.)
+    int locked = 1;
+    ASSERT_EQ(ioctl(f.ptys[8]->Master(), TIOCSPTLCK, &locked), 0);
     // Not devices, or not serial ones.
     WriteBytes(f.Path("ttyUSB7"), "a plain file");
     ASSERT_TRUE(QFile::link(f.Path("nowhere"), f.Path("ttyUSB8")));
