@@ -324,8 +324,10 @@ TEST_F(FtdiChip, AnAdapterTheUserMayNotOpenSaysWhy)
 
     emu.setDenied(0, 0);
     OpenConfigured();
-    // A later failure of another kind does not keep the old reason.
-    EXPECT_EQ(FT_Open(5, &handle), FT_DEVICE_NOT_FOUND);
+    // A later failure of another kind does not keep the old reason. (Into a handle of its own:
+    // the open one is still to be closed.)
+    FT_HANDLE missing = nullptr;
+    EXPECT_EQ(FT_Open(5, &missing), FT_DEVICE_NOT_FOUND);
     EXPECT_FALSE(FT_LastOpenDenied());
 }
 

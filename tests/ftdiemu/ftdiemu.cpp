@@ -24,6 +24,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -155,7 +156,9 @@ void ClosePort(Chip& c, std::unique_lock<std::mutex>& lock)
 void Unplug(Chip& c, std::unique_lock<std::mutex>& lock)
 {
     c.plugged = false;
-    ClosePort(c, lock); // the old device object stays valid for libusb's callers, but dead
+    ClosePort(c, lock);
+    // The old device object stays valid, but dead, for whoever still holds it.
+    libusb_unref_device(std::exchange(c.dev, nullptr));
     g_changed.notify_all();
 }
 
@@ -561,12 +564,13 @@ KXEMU_EXPORT libusb_device* libusb_ref_device(libusb_device* dev)
     return dev;
 }
 
-// Device objects are kept for the life of the process: a test may unplug a device that libftdi
-// still holds, and the handle must then fail cleanly rather than touch freed memory.
+// A device object lives while anyone holds it, as in libusb: a test may unplug a device that
+// libftdi still holds, and its handle must then fail cleanly rather than touch freed memory. What
+// the library forgets to release shows as a leak in the sanitizer build.
 KXEMU_EXPORT void libusb_unref_device(libusb_device* dev)
 {
-    if (dev)
-        dev->refs--;
+    if (dev && --dev->refs == 0)
+        delete dev;
 }
 
 KXEMU_EXPORT void libusb_free_device_list(libusb_device** list, int unref)
@@ -666,6 +670,7 @@ KXEMU_EXPORT int libusb_open(libusb_device* dev, libusb_device_handle** handle)
                          std::strerror(errno));
         }
     }
+    dev->refs++; // the handle's, as libusb holds it
     *handle = new libusb_device_handle{dev};
     LogLine("# open");
     return 0;
@@ -679,6 +684,7 @@ KXEMU_EXPORT void libusb_close(libusb_device_handle* handle)
     if (Chip* c = Live(handle))
         if (--c->opens <= 0)
             ClosePort(*c, lock);
+    libusb_unref_device(handle->dev);
     delete handle;
 }
 
