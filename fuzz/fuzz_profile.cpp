@@ -4,6 +4,8 @@
 #include "common/profile.h"
 #include "fuzzsupport.h"
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return FuzzInitialize(); }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in(data, size);
