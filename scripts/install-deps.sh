@@ -2,7 +2,8 @@
 # Installs what building and testing Korvalinex needs on Debian 12. Safe to run again.
 set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev fonts-dejavu-core libgtest-dev libgmock-dev
-          libbenchmark-dev ccache libftdi1-dev libusb-1.0-0-dev)
+          libbenchmark-dev ccache libftdi1-dev libusb-1.0-0-dev
+          dpkg-dev lintian desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -84,6 +84,27 @@ void FitValue(QLabel* l)
     FitLabel(l, kLeftWidth - 2, true);
 }
 
+// Presence queries wait while a modal dialog or the language switch runs, and resume after it, also
+// when it ends by an error.
+class TPresencePause {
+public:
+    explicit TPresencePause(ITimer& timer2) : timer_(timer2), running_(timer2.Enabled())
+    {
+        timer_.Stop();
+    }
+    ~TPresencePause()
+    {
+        if (running_)
+            timer_.Start();
+    }
+    TPresencePause(const TPresencePause&) = delete;
+    TPresencePause& operator=(const TPresencePause&) = delete;
+
+private:
+    ITimer& timer_;
+    const bool running_;
+};
+
 // The long part of a hint: the text after the first "|", or all of it.
 QString LongHint(const QString& hint)
 {
@@ -705,9 +726,7 @@ void TMainForm::SelectLanguage(int index)
         p->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panels[index]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     // No presence query may run while the texts and the panel are being replaced.
-    const bool presenceRunning = cycle_->Timer2().Enabled();
-    if (presenceRunning)
-        cycle_->Timer2().Stop();
+    const TPresencePause pause(cycle_->Timer2());
 
     const TLanguage& language = kLanguages[index];
     settings_.language = QLatin1String(language.code);
@@ -725,8 +744,6 @@ void TMainForm::SelectLanguage(int index)
     if (LnH->text() != kNamePlaceholder && !panel_->ModelFileMissing())
         panel_->RelabelParameterPanel(ModelContext{env_.programDir, settings_.language, LnH->text(),
                                                    cycle_->AlternateScale()});
-    if (presenceRunning)
-        cycle_->Timer2().Start();
 }
 
 // ---- parameter files
@@ -739,8 +756,7 @@ void TMainForm::OpenClick()
         return;
     }
     // No presence query may run while the modal dialog is open.
-    const bool presenceRunning = cycle_->Timer2().Enabled();
-    cycle_->Timer2().Stop();
+    const TPresencePause pause(cycle_->Timer2());
     const QString folder = ParameterFolder(env_.programDir, LnH->text());
     RunGuarded([&] {
         const QString name = dialogs_->OpenDlg(
@@ -748,8 +764,6 @@ void TMainForm::OpenClick()
         if (!name.isEmpty())
             LoadParameterFile(name);
     });
-    if (presenceRunning)
-        cycle_->Timer2().Start();
 }
 
 void TMainForm::SaveasClick()
@@ -758,8 +772,7 @@ void TMainForm::SaveasClick()
         ShowError(Msg("str110"));
         return;
     }
-    const bool presenceRunning = cycle_->Timer2().Enabled();
-    cycle_->Timer2().Stop();
+    const TPresencePause pause(cycle_->Timer2());
     const QString folder = ParameterFolder(env_.programDir, LnH->text());
     RunGuarded([&] {
         // "Ne" to the overwrite question shows the dialog anew with the proposed name.
@@ -771,8 +784,6 @@ void TMainForm::SaveasClick()
                 break;
         }
     });
-    if (presenceRunning)
-        cycle_->Timer2().Start();
 }
 
 void TMainForm::LoadParameterFile(const QString& fileName)

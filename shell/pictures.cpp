@@ -230,4 +230,38 @@ QPixmap Menu(MenuIcon which)
     return pm;
 }
 
+QImage AppIcon(int size)
+{
+    // Drawn on a 64-unit grid and scaled, so every size shows the same motor: a rotor with three
+    // blades in a stator ring, on the brand colour.
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    QLinearGradient g(0, 0, 0, 64);
+    g.setColorAt(0, kBrand.lighter(130));
+    g.setColorAt(1, kBrand.darker(130));
+    p.setPen(Qt::NoPen);
+    p.setBrush(g);
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    const QPointF c(32, 32);
+    p.setBrush(Qt::white);
+    p.drawEllipse(c, 23, 23);
+    p.setBrush(kBrand.darker(150));
+    p.drawEllipse(c, 18, 18);
+    p.setBrush(Qt::white);
+    p.drawEllipse(c, 15, 15);
+    p.setPen(QPen(kAccent, 5, Qt::SolidLine, Qt::RoundCap));
+    for (int i = 0; i < 3; ++i) {
+        QLineF blade(c, c + QPointF(12, 0));
+        blade.setAngle(90 + i * 120);
+        p.drawLine(blade);
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBrand.darker(150));
+    p.drawEllipse(c, 4, 4);
+    return img;
+}
+
 } // namespace Pictures

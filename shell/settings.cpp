@@ -3,7 +3,6 @@
 #include "common/errors.h"
 #include "common/profile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -59,12 +58,4 @@ bool WriteClosingSettings(const QString& programDir, const TUserSettings& s, QSt
     changed = file.WriteString(kSetupSection, QStringLiteral("PREVOD"), s.ratio) || changed;
     // Values the file already holds need no write: a read-only folder then reports nothing.
     return !changed || file.Save();
-}
-
-QString ProgramDirectory()
-{
-    QString dir = QCoreApplication::applicationDirPath();
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The user settings and setup.ini, and the working directories beside the executable.
+// The user settings and setup.ini, and the working directories of the program folder.
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +29,3 @@ TUserSettings ReadUserSettings(const QString& programDir);
 // Writes LANGUAGE, POCETP and PREVOD, opening the file once. False on failure, with *path set to
 // the file's full path.
 bool WriteClosingSettings(const QString& programDir, const TUserSettings& s, QString* path);
-
-// The directory of the running executable, with a trailing "/".
-QString ProgramDirectory();

@@ -1,17 +1,24 @@
 // Program entry: the application, the main window, the message loop.
 
 #include "shell/mainform.h"
+#include "shell/pictures.h"
+#include "shell/programdir.h"
+#include "shell/termination.h"
 
 #include "tools/regsim/ftsimadapter.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QScreen>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+
+#include <utility>
 
 namespace {
 
@@ -91,10 +98,26 @@ int main(int argc, char** argv)
     TKorvalinexApp app(argc, argv);
     app.setApplicationName(QStringLiteral("Korvalinex"));
     app.setApplicationDisplayName(QStringLiteral("KORVALINEX"));
+    app.setDesktopFileName(QStringLiteral("korvalinex"));
+    QIcon icon;
+    for (int size : {16, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(Pictures::AppIcon(size)));
+    app.setWindowIcon(icon);
+    // A logout or `kill` closes the window as "Konec" does, so the settings are written; a second
+    // request while that is still going on (a message box is up) ends the program at once. The
+    // requests are taken from here on and handled once the event loop runs.
+    TMainForm* window = nullptr;
+    bool closing = false;
+    TTerminationRequests termination([&] {
+        if (window && !std::exchange(closing, true))
+            window->close();
+        QApplication::quit();
+    });
     const std::unique_ptr<TDemoAdapter> demo = InstallSimulatedAdapter(app);
     TMainFormEnv env;
-    env.programDir = ProgramDirectory();
+    env.programDir = PrepareProgramFolder().path;
     TMainForm form(env);
+    window = &form;
     form.show();
     // Centred on the desktop.
     if (const QScreen* screen = form.screen())

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -96,6 +97,16 @@ public:
             else
                 ::usleep(1000);
         }
+    }
+    // Waits until count bytes the far end sent are waiting at the adapter's side of the line.
+    bool Arrived(int count)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        int waiting = 0;
+        while (::ioctl(slave_, FIONREAD, &waiting) == 0 && waiting < count &&
+               std::chrono::steady_clock::now() < end)
+            ::usleep(1000);
+        return waiting >= count;
     }
     // What the adapter put on the line, waiting up to limitMs for count bytes.
     Bytes Receive(size_t count, int limitMs = 3000)

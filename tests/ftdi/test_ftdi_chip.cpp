@@ -266,6 +266,36 @@ TEST_F(FtdiChip, UnplugFailsTheQueueStatusAndReplugOpensAgain)
     EXPECT_EQ(Read(1).bytes, Bytes{0xFA});
 }
 
+// The program resets the adapter right after opening it; what the regulator said before must not
+// pass for the answer to what the program sends next.
+TEST_F(FtdiChip, AResetDropsWhatTheLineSentBefore)
+{
+    OpenConfigured(300);
+    line.Send({0xFE, 0x0F, 0x07});
+    ASSERT_TRUE(line.Arrived(3));
+    ASSERT_EQ(FT_ResetDevice(handle), FT_OK);
+    line.Send({0xFA});
+    EXPECT_EQ(Read(4).bytes, Bytes{0xFA});
+}
+
+// An unplugged adapter has no power: what was on its way into the chip and what the line sent
+// meanwhile are lost; opening the adapter again resets it.
+TEST_F(FtdiChip, BytesSentWhileTheAdapterWasAwayAreLost)
+{
+    OpenConfigured(300);
+    line.Send({0xFE, 0x0F});
+    ASSERT_TRUE(line.Arrived(2));
+    emu.setPlugged(0, 0);
+    line.Send({0x07});
+    ASSERT_TRUE(line.Arrived(1));
+    emu.setPlugged(0, 1);
+    FT_Close(handle);
+    ASSERT_EQ(FT_Open(0, &handle), FT_OK);
+    ASSERT_EQ(FT_SetTimeouts(handle, 300, 300), FT_OK);
+    line.Send({0xFA});
+    EXPECT_EQ(Read(4).bytes, Bytes{0xFA});
+}
+
 TEST_F(FtdiChip, UnplugEndsAWaitingRead)
 {
     OpenConfigured();

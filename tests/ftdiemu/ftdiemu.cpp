@@ -473,6 +473,9 @@ int ControlOut(Chip& c, uint8_t request, uint16_t value, uint16_t index)
 {
     switch (request) {
     case SIO_RESET_REQUEST:
+        // What the line has sent up to this moment is in the chip by now, so it goes too.
+        if (value != 1)
+            Pull(c);
         if (value == 0) {
             c.rx.clear();
             c.tx.clear();

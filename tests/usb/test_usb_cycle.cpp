@@ -203,6 +203,34 @@ TEST(UsbCycle, UnplugAndReplugReconnects)
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
 }
 
+// Pulled out while the read waits for its reply: the read comes back empty and only its watchdog
+// ends the transaction. The user sees no box, the status goes back to not connected, and the
+// adapter plugged in again connects anew.
+TEST(UsbCycle, UnplugDuringAReadEndsInNotConnectedAndReplugReconnects)
+{
+    TUsbFixture fx;
+    TMainForm& f = fx.Start();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    fx.runner.beforeNextRead = [&] { fx.adapters.Unplug(0); };
+    f.Button1->click();
+    const int reads = fx.Count(Message::Read), wakeUps = fx.Count(Message::WakeUp);
+    ASSERT_FALSE(fx.adapters.Plugged(0));
+    // Four watchdog ticks 4 s apart, the time-out reset 2 s after the last.
+    fx.clock.Advance(19000);
+    EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
+    EXPECT_FALSE(fx.link->UsbOpen());
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps);
+
+    fx.adapters.Plug(0);
+    ASSERT_TRUE(fx.RunUntilIdle());
+    EXPECT_EQ(fx.Count(Message::WakeUp), wakeUps + 1);
+    EXPECT_EQ(fx.Count(Message::Read), reads + 1);
+    EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    EXPECT_TRUE(fx.ftBox.texts.isEmpty());
+}
+
 TEST(UsbCycle, TwoAdaptersBothListedTheFirstOneUsed)
 {
     TUsbFixture fx(2);

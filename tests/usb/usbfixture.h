@@ -19,6 +19,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline QByteArray UsbSourceFile(const QString& rel)
@@ -37,6 +38,8 @@ public:
     }
     void Run(std::function<UsbReadResult()> work, UsbReadDone done) override
     {
+        if (beforeNextRead)
+            std::exchange(beforeNextRead, nullptr)();
         const int64_t start = simClock_.NowUs();
         const UsbReadResult result = work();
         const int64_t tookMs = (simClock_.NowUs() - start + 999) / 1000;
@@ -45,6 +48,8 @@ public:
         pending_.push_back(clock_.After(int(tookMs), [done, result] { done(result); }));
     }
     void Stop() override { pending_.clear(); }
+    // Runs once as the next read starts, for what happens while the read waits.
+    std::function<void()> beforeNextRead;
     int reads = 0;
     int64_t lastTookMs = 0;
 

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Builds the Debian package and checks it: its contents, lintian, the desktop entry, and a start of
+# the unpacked program as an ordinary user who cannot write its folder, which must then keep its
+# files in the per-user folder and write setup.ini there when it is told to end.
+# Run as root (it creates the user korvalinex-ci when missing); part of scripts/test.sh.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+fail() { echo "check-package: $*" >&2; exit 1; }
+
+deb="$("$root/scripts/make-package.sh" | tail -n1)"
+echo "check-package: $deb"
+
+# --- contents
+listing="$(dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }')"
+expect=(./usr/bin/korvalinex
+        ./usr/share/korvalinex/Teplota1.txt ./usr/share/korvalinex/Teplota2.txt
+        ./usr/share/applications/korvalinex.desktop
+        ./usr/share/man/man1/korvalinex.1.gz
+        ./usr/share/doc/korvalinex/copyright ./usr/share/doc/korvalinex/changelog.Debian.gz)
+for s in 16 32 48 64 128 256; do expect+=("./usr/share/icons/hicolor/${s}x${s}/apps/korvalinex.png"); done
+while IFS= read -r f; do
+  expect+=("./usr/share/korvalinex/${f#"$root/data/"}")
+done < <(find "$root/data/Regulators" "$root/data/Languages" "$root/data/Help" -type f 2>/dev/null)
+[ -f "$root/data/99-korvalinex-ftdi.rules" ] &&
+  expect+=(./usr/lib/udev/rules.d/99-korvalinex-ftdi.rules)
+if grep -q '^korvalinex-cli:' < <(cmake --build "$build" --target help 2>/dev/null | sed 's/^\.\.\. //; s/ .*//; s/$/:/'); then
+  expect+=(./usr/bin/korvalinex-cli ./usr/share/man/man1/korvalinex-cli.1.gz)
+fi
+for e in "${expect[@]}"; do
+  grep -qxF -- "$e" <<<"$listing" || fail "missing from the package: $e"
+done
+echo "check-package: ${#expect[@]} expected files present"
+
+# --- lintian (errors fail; warnings are printed) and the desktop entry
+lintian --fail-on error "$deb" || fail "lintian reported errors"
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+chmod 755 "$tmp"
+dpkg-deb -x "$deb" "$tmp/root"
+desktop-file-validate "$tmp/root/usr/share/applications/korvalinex.desktop" ||
+  fail "desktop-file-validate reported errors"
+
+# --- the unpacked program, started by an ordinary user for whom its folder is read-only
+user=korvalinex-ci
+id "$user" >/dev/null 2>&1 || useradd --create-home --shell /usr/sbin/nologin "$user"
+home="$(getent passwd "$user" | cut -d: -f6)"
+bin="$tmp/root/usr/bin/korvalinex"
+folder="$home/.local/share/korvalinex"
+rm -rf "$folder"
+setpriv --reuid="$user" --regid="$user" --init-groups test -w "$tmp/root/usr/bin" &&
+  fail "the unpacked program folder is writable for $user"
+
+# Starts the program, waits until its per-user folder holds the shipped data, ends it with
+# SIGTERM and waits for it (all within a few seconds).
+run_once() {
+  setpriv --reuid="$user" --regid="$user" --init-groups \
+    env -i HOME="$home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 "$bin" \
+    >"$tmp/out.log" 2>&1 &
+  local pid=$! i
+  for i in $(seq 100); do
+    [ -f "$folder/Teplota2.txt" ] && break
+    kill -0 "$pid" 2>/dev/null || { cat "$tmp/out.log"; fail "the program ended by itself"; }
+    sleep 0.1
+  done
+  sleep 0.5 # the window comes up; a request before that is handled when its event loop runs
+  kill -TERM "$pid"
+  for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid"; fail "the program did not end on SIGTERM"; fi
+  local status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq 0 ] || { cat "$tmp/out.log"; fail "the program ended with status $status"; }
+}
+
+run_once
+for d in Languages Data Help Regulators Regulators/CZ Regulators/EN Regulators/GE Regulators/Other; do
+  [ -d "$folder/$d" ] || fail "working directory $d missing in $folder"
+done
+(cd "$tmp/root/usr/share/korvalinex" && find . -type f) | while IFS= read -r f; do
+  cmp -s "$tmp/root/usr/share/korvalinex/$f" "$folder/$f" || fail "shipped file $f not copied"
+done
+grep -q '^LANGUAGE=CZ' "$folder/setup.ini" || fail "setup.ini not written on SIGTERM"
+[ "$(stat -c %U "$folder/setup.ini")" = "$user" ] || fail "setup.ini not owned by $user"
+ls "$tmp/root/usr/bin" | grep -qvx korvalinex && fail "files written beside the executable"
+
+# A second start keeps a model file the user changed and brings back a shipped file deleted since.
+model="$(cd "$folder" && find Regulators -type f -name '*.ini' | head -n1)"
+echo "; changed by the user" >>"$folder/$model"
+cp "$folder/$model" "$tmp/changed"
+rm "$folder/Teplota2.txt"
+run_once
+cmp -s "$tmp/changed" "$folder/$model" || fail "the user's changed $model was replaced"
+echo "check-package: per-user folder $folder filled, setup.ini written on SIGTERM, user's file kept"

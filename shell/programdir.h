@@ -1,0 +1,38 @@
+#pragma once
+// Where the program keeps its files. A portable copy keeps everything beside its executable; an
+// installed copy, whose folder the user cannot write, keeps them in a folder of its own under the
+// user's data directory and fills it from the data the package ships beside the executable.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct TProgramFolder {
+    QString path; // with a trailing "/"
+    bool perUser = false;
+    QString
+        shippedData; // the package's data folder, with a trailing "/"; empty for a portable copy
+};
+
+// Whether the current user may create files in a folder.
+using TWritableProbe = std::function<bool(const QString& folder)>;
+bool FolderIsWritable(const QString& folder);
+
+// $XDG_DATA_HOME/korvalinex/, or ~/.local/share/korvalinex/ when the variable is unset, empty or
+// not an absolute path.
+QString PerUserProgramFolder(const QString& xdgDataHome, const QString& home);
+
+// The choice itself, free of the process's environment. exeDir is the executable's folder.
+TProgramFolder ChooseProgramFolder(const QString& exeDir, const QString& xdgDataHome,
+                                   const QString& home, const TWritableProbe& writable);
+
+// Copies every file of `from` (recursively) that `to` does not have yet. A file already there is
+// never touched, whatever its content, so the user's changes survive. Returns the files that could
+// not be copied, each with the reason.
+QStringList SeedProgramFolder(const QString& from, const QString& to);
+
+// The choice for this process, made once at start-up: for a per-user folder, the folder is created
+// and filled from the shipped data. Failures here are left for the start-up sequence to report
+// when it creates the working directories.
+TProgramFolder PrepareProgramFolder();

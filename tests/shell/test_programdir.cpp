@@ -1,0 +1,154 @@
+// Where the program keeps its files: the folder of a portable copy or the per-user folder of an
+// installed one, filled from the shipped data without touching the user's files; and an end
+// requested by a signal, which closes the window the normal way.
+
+#include "shellfixture.h"
+
+#include "common/profile.h"
+#include "shell/programdir.h"
+#include "shell/termination.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+struct ChoiceCase {
+    const char* name;
+    const char* exeDir;
+    bool writable;
+    const char* xdgDataHome;
+    const char* folder;      // expected
+    const char* shippedData; // expected; "" for a portable copy
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
+
+class FolderChoice : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(FolderChoice, PicksTheExpectedFolder)
+{
+    const ChoiceCase& c = GetParam();
+    QStringList probed;
+    const TProgramFolder f =
+        ChooseProgramFolder(c.exeDir, c.xdgDataHome, "/home/pilot", [&](const QString& dir) {
+            probed << dir;
+            return c.writable;
+        });
+    EXPECT_EQ(probed, QStringList{c.exeDir}) << "only the executable's folder is probed";
+    EXPECT_EQ(f.path, c.folder);
+    EXPECT_EQ(f.perUser, QString(c.shippedData) != "");
+    EXPECT_EQ(f.shippedData, c.shippedData);
+}
+
+const ChoiceCase kChoices[] = {
+    {"PortableWritable", "/opt/kx", true, "/x/data", "/opt/kx/", ""},
+    {"PortableWritableWithSlash", "/media/stick/kx/", true, "", "/media/stick/kx/", ""},
+    {"NotWritableXdgSet", "/opt/kx/usr/bin", false, "/x/data", "/x/data/korvalinex/",
+     "/opt/kx/usr/share/korvalinex/"},
+    {"NotWritableXdgSetWithSlash", "/opt/kx/bin", false, "/x/data/", "/x/data/korvalinex/",
+     "/opt/kx/share/korvalinex/"},
+    {"NotWritableXdgUnset", "/opt/kx/bin", false, "", "/home/pilot/.local/share/korvalinex/",
+     "/opt/kx/share/korvalinex/"},
+    {"NotWritableXdgRelativeIsIgnored", "/opt/kx/bin", false, "data",
+     "/home/pilot/.local/share/korvalinex/", "/opt/kx/share/korvalinex/"},
+    // root can write /usr/bin, but an installed copy never fills it with its files.
+    {"SystemFolderWritableByRoot", "/usr/bin", true, "/x/data", "/x/data/korvalinex/",
+     "/usr/share/korvalinex/"},
+};
+
+INSTANTIATE_TEST_SUITE_P(, FolderChoice, ::testing::ValuesIn(kChoices),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WritableProbe, SeesAReadOnlyFolder)
+{
+    if (::geteuid() == 0) // the package check runs the real program as an ordinary user
+        GTEST_SKIP() << "root may write any folder";
+    QTemporaryDir dir;
+    EXPECT_TRUE(FolderIsWritable(dir.path()));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_FALSE(FolderIsWritable(dir.path()));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+struct SeedFixture : ::testing::Test {
+    TProgramDir shipped, user;
+    void SetUp() override
+    {
+        shipped.Write("Regulators/CZ/KVX-40 OPTO.ini", "shipped model");
+        shipped.Write("Regulators/EN/KVX-40 OPTO.ini", "shipped EN");
+        shipped.Write("Teplota1.txt", "t1");
+        shipped.Write("Languages/EN.ini", "en");
+    }
+};
+
+TEST_F(SeedFixture, FirstStartCopiesEverything)
+{
+    EXPECT_TRUE(SeedProgramFolder(shipped.Path(), user.Path()).isEmpty());
+    EXPECT_EQ(user.Read("Regulators/CZ/KVX-40 OPTO.ini"), "shipped model");
+    EXPECT_EQ(user.Read("Regulators/EN/KVX-40 OPTO.ini"), "shipped EN");
+    EXPECT_EQ(user.Read("Teplota1.txt"), "t1");
+    EXPECT_EQ(user.Read("Languages/EN.ini"), "en");
+}
+
+TEST_F(SeedFixture, ChangedFilesAreKeptAndMissingOnesCopiedOnLaterStarts)
+{
+    user.Write("Regulators/CZ/KVX-40 OPTO.ini", "my own model");
+    user.Write("Teplota1.txt", "");
+    user.Write("Data/KVX-40 OPTO/mine.zeq", "params");
+    shipped.Write("Help/HelpEN.html", "help added by an update");
+    EXPECT_TRUE(SeedProgramFolder(shipped.Path(), user.Path()).isEmpty());
+    EXPECT_EQ(user.Read("Regulators/CZ/KVX-40 OPTO.ini"), "my own model");
+    EXPECT_EQ(user.Read("Teplota1.txt"), "") << "even an emptied file is the user's";
+    EXPECT_EQ(user.Read("Data/KVX-40 OPTO/mine.zeq"), "params");
+    EXPECT_EQ(user.Read("Regulators/EN/KVX-40 OPTO.ini"), "shipped EN");
+    EXPECT_EQ(user.Read("Help/HelpEN.html"), "help added by an update");
+}
+
+TEST_F(SeedFixture, NoShippedDataIsNoError)
+{
+    EXPECT_TRUE(SeedProgramFolder(user.Path() + "nothing/", user.Path()).isEmpty());
+}
+
+TEST_F(SeedFixture, AFileThatCannotBeWrittenIsReportedAndTheRestCopied)
+{
+    user.Write("Regulators", "a file where a folder belongs");
+    const QStringList failures = SeedProgramFolder(shipped.Path(), user.Path());
+    EXPECT_EQ(failures.size(), 2) << failures.join('\n').toStdString();
+    EXPECT_EQ(user.Read("Regulators"), "a file where a folder belongs");
+    EXPECT_EQ(user.Read("Teplota1.txt"), "t1");
+}
+
+// Signals are turned into events; the window then closes as "Konec" closes it.
+TEST(Termination, SigtermClosesTheWindowAndWritesTheSettings)
+{
+    TShellFixture fx;
+    fx.WriteSetup("[SETUP]\r\nDEVICE=none\r\nPOCETP=14\r\n");
+    TMainForm& f = fx.Start();
+    f.show();
+    int requests = 0;
+    TTerminationRequests termination([&] {
+        ++requests;
+        f.close();
+    });
+    for (int sig : {SIGTERM, SIGINT}) {
+        ::raise(sig); // without the handler this would end the test program
+        const QDeadlineTimer deadline(10000);
+        const int before = requests;
+        while (requests == before && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_EQ(requests, 2);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(GetPrivateProfileString("SETUP", "POCETP", "<missing>", fx.dir.File("setup.ini")),
+              "14");
+    EXPECT_EQ(GetPrivateProfileString("SETUP", "LANGUAGE", "<missing>", fx.dir.File("setup.ini")),
+              "CZ");
+}
+
+} // namespace
