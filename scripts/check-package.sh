@@ -81,7 +81,7 @@ done
 done
 grep -q '^LANGUAGE=CZ' "$folder/setup.ini" || fail "setup.ini not written on SIGTERM"
 [ "$(stat -c %U "$folder/setup.ini")" = "$user" ] || fail "setup.ini not owned by $user"
-ls "$tmp/root/usr/bin" | grep -qvx korvalinex && fail "files written beside the executable"
+ls "$tmp/root/usr/bin" | grep -qvxE "korvalinex|korvalinex-cli" && fail "files written beside the executable"
 
 # A second start keeps a model file the user changed and brings back a shipped file deleted since.
 model="$(cd "$folder" && find Regulators -type f -name '*.ini' | head -n1)"
