@@ -3,6 +3,7 @@
 #include "link/lineconfig.h"
 #include "link/linespeed.h"
 #include "link/portname.h"
+#include "link/threadwake.h"
 
 #include <QFile>
 #include <QObject>
@@ -133,7 +134,7 @@ void TCommunicationConnection::DoRxChar(int count)
 // ---------------------------------------------------------------------------------------------
 // TCommHandle
 
-TCommHandle::TCommHandle() : FSyncTarget(std::make_unique<QObject>()) {}
+TCommHandle::TCommHandle() : FSyncTarget(TCommEventThread::MakeSyncTarget(this)) {}
 
 TCommHandle::~TCommHandle()
 {

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-class QObject;
 class TCommHandle;
+class TThreadWake;
 
 // A set over a small enumeration, one bit per element in declaration order.
 template <typename E, typename Word> class TSmallSet {
@@ -200,6 +200,10 @@ public:
 
     struct State;
     std::shared_ptr<State> SharedState() const { return FState; }
+    // The object in the owner's thread that hand-offs wake, and what it runs there: the handler
+    // for the event mask the owner's current event thread is waiting on, if any.
+    static std::unique_ptr<TThreadWake> MakeSyncTarget(TCommHandle* owner);
+    static void DeliverPending(TCommHandle* owner);
     // For a thread left running by a close from its own handler: whether its body has returned,
     // and waiting for that (at once when asked on that thread itself).
     static bool Finished(const std::shared_ptr<State>& state);
@@ -328,7 +332,7 @@ private:
     std::atomic<bool> FHungUp{false};
     std::atomic<bool> FTxPending{false};
     // Lives in the thread that created the component; queued hand-offs run there.
-    std::unique_ptr<QObject> FSyncTarget;
+    std::unique_ptr<TThreadWake> FSyncTarget;
     std::unique_ptr<TCommEventThread> FEventThread;
     // Event threads closed from their own handler (DontSynchronize): they finish that handler
     // on their own, and the component must outlive them.

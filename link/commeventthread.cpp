@@ -3,8 +3,8 @@
 
 #include "link/commconnect.h"
 
-#include <QMetaObject>
-#include <QObject>
+#include "link/threadwake.h"
+
 #include <QtGlobal>
 #include <cerrno>
 #include <condition_variable>
@@ -85,12 +85,14 @@ struct TCommEventThread::State {
     uint32_t mask = 0;
     int wakeFd = -1;
     std::atomic<bool> terminated{false};
-    // Hand-offs to the owner's thread: the thread posts ticket n and waits until handled == n or
-    // it is terminated. A call that arrives after termination, or for an older ticket, is void.
+    // Hand-offs to the owner's thread: the thread posts ticket n with its mask and waits until
+    // handled == n or it is terminated. A delivery after termination is void.
     std::mutex lock;
     std::condition_variable handledChanged;
     uint64_t posted = 0;
     uint64_t handled = 0;
+    uint32_t pendingMask = 0; // the mask of ticket `posted`
+    uint64_t taken = 0;       // the ticket whose handler has begun (a handler may run a loop)
     bool released = false;
     bool finished = false;
     std::thread::id id;
@@ -182,7 +184,7 @@ namespace {
 
 // Runs HandleEvents where the owner wants it and returns when it has run, or when the thread is
 // terminated meanwhile (closing must not wait for a GUI thread that is itself closing).
-bool HandOff(const std::shared_ptr<TCommEventThread::State>& s, QObject* target, uint32_t mask)
+bool HandOff(const std::shared_ptr<TCommEventThread::State>& s, TThreadWake* target, uint32_t mask)
 {
     TCommHandle* owner = s->owner;
     if (owner->DontSynchronize()) {
@@ -203,31 +205,10 @@ bool HandOff(const std::shared_ptr<TCommEventThread::State>& s, QObject* target,
         if (s->terminated)
             return false;
         ticket = ++s->posted;
+        s->pendingMask = mask;
     }
-    QMetaObject::invokeMethod(
-        target,
-        [s, ticket, mask] {
-            {
-                std::lock_guard<std::mutex> lock(s->lock);
-                if (s->terminated || s->posted != ticket)
-                    return;
-            }
-            // Marks the call handled even when a handler throws on to the general error report.
-            struct Done {
-                const std::shared_ptr<TCommEventThread::State>& s;
-                uint64_t ticket;
-                ~Done()
-                {
-                    {
-                        std::lock_guard<std::mutex> lock(s->lock);
-                        s->handled = ticket;
-                    }
-                    s->handledChanged.notify_all();
-                }
-            } done{s, ticket};
-            s->owner->HandleEvents(mask);
-        },
-        Qt::QueuedConnection);
+    // The mask stays here; the owner's thread only learns that there is something to pick up.
+    target->Ring();
 
     std::unique_lock<std::mutex> lock(s->lock);
     s->handledChanged.wait(lock, [&] { return s->handled == ticket || s->terminated; });
@@ -235,6 +216,45 @@ bool HandOff(const std::shared_ptr<TCommEventThread::State>& s, QObject* target,
 }
 
 } // namespace
+
+std::unique_ptr<TThreadWake> TCommEventThread::MakeSyncTarget(TCommHandle* owner)
+{
+    return std::make_unique<TThreadWake>([owner] { DeliverPending(owner); });
+}
+
+void TCommEventThread::DeliverPending(TCommHandle* owner)
+{
+    // A wake-up may outlive the line it was posted for (closed, or closed and reopened since): it
+    // then finds nothing pending, or delivers early what the new line's thread is waiting for.
+    if (!owner->FEventThread)
+        return;
+    const std::shared_ptr<State> s = owner->FEventThread->FState;
+    uint64_t ticket = 0;
+    uint32_t mask = 0;
+    {
+        std::lock_guard<std::mutex> lock(s->lock);
+        if (s->terminated || s->handled == s->posted || s->taken == s->posted)
+            return;
+        ticket = s->posted;
+        s->taken = ticket;
+        mask = s->pendingMask;
+    }
+    // Marks the call handled even when a handler throws on to the general error report; the
+    // handler may also close the port and so end the owner's hold on the state.
+    struct Done {
+        const std::shared_ptr<State>& s;
+        uint64_t ticket;
+        ~Done()
+        {
+            {
+                std::lock_guard<std::mutex> lock(s->lock);
+                s->handled = ticket;
+            }
+            s->handledChanged.notify_all();
+        }
+    } done{s, ticket};
+    owner->HandleEvents(mask);
+}
 
 void TCommEventThread::Execute(std::shared_ptr<State> s)
 {
@@ -254,7 +274,7 @@ void TCommEventThread::Execute(std::shared_ptr<State> s)
         s->handledChanged.wait(lock, [&] { return s->released || s->terminated; });
     }
     TCommHandle* owner = s->owner;
-    QObject* target = owner->FSyncTarget.get();
+    TThreadWake* target = owner->FSyncTarget.get();
     const int fd = s->handle;
     const uint32_t watched = s->mask;
     const bool watchRx = (watched & EV_RXCHAR) != 0;

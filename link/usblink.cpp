@@ -1,7 +1,7 @@
 #include "link/usblink.h"
 
-#include <QMetaObject>
-#include <QObject>
+#include "link/threadwake.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -24,7 +24,8 @@ int64_t SteadyMs()
 // ---- worker thread
 // -------------------------------------------------------------------------------
 
-TThreadReadRunner::TThreadReadRunner() : context_(std::make_unique<QObject>())
+TThreadReadRunner::TThreadReadRunner()
+    : context_(std::make_unique<TThreadWake>([this] { Deliver(); }))
 {
     thread_ = std::thread(&TThreadReadRunner::Loop, this);
 }
@@ -46,12 +47,28 @@ void TThreadReadRunner::Stop()
         std::lock_guard lock(mutex_);
         stopping_ = true;
         jobs_.clear();
+        // Results not yet delivered are never delivered; their wake-ups find nothing.
+        results_.clear();
         wake_.notify_one();
     }
     if (thread_.joinable())
         thread_.join();
-    // Results posted but not yet delivered die with their context.
-    context_.reset();
+}
+
+void TThreadReadRunner::Deliver()
+{
+    // One at a time: a handler may start the next receive, or stop the runner.
+    for (;;) {
+        std::pair<UsbReadDone, UsbReadResult> next;
+        {
+            std::lock_guard lock(mutex_);
+            if (results_.empty())
+                return;
+            next = std::move(results_.front());
+            results_.pop_front();
+        }
+        next.first(next.second);
+    }
 }
 
 void TThreadReadRunner::Loop()
@@ -72,10 +89,14 @@ void TThreadReadRunner::Loop()
         } catch (const std::exception&) {
             result.failed = true;
         }
-        // Posted from one thread in order, so delivered in order.
-        QMetaObject::invokeMethod(
-            context_.get(), [done = std::move(job.done), result] { done(result); },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return;
+            results_.emplace_back(std::move(job.done), std::move(result));
+        }
+        // The result stays here; the runner's thread only learns that there is one to pick up.
+        context_->Ring();
     }
 }
 

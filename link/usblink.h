@@ -15,8 +15,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
-class QObject;
+class TThreadWake;
 
 constexpr ULONG kUsbReadTimeoutMs = 1500;
 constexpr ULONG kUsbWriteTimeoutMs = 1500;
@@ -48,11 +49,15 @@ private:
         UsbReadDone done;
     };
     void Loop();
+    // In the runner's own thread: hands the finished results back, oldest first.
+    void Deliver();
 
-    std::unique_ptr<QObject> context_;
+    // Wakes Deliver in the runner's own thread; lives as long as the runner.
+    std::unique_ptr<TThreadWake> context_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;
+    std::deque<std::pair<UsbReadDone, UsbReadResult>> results_;
     bool stopping_ = false;
     std::thread thread_;
 };

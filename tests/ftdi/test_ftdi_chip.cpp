@@ -348,13 +348,20 @@ public:
             }
         });
     }
-    ~RegulatorOnLine()
+    ~RegulatorOnLine() { Stop(); }
+    void Stop()
     {
         stop_ = true;
-        thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
-    // Read after the thread is done with the regulator for the exchange under test.
-    const regsim::Regulator& Regulator() const { return regulator_; }
+    // Read once the thread has stopped: the line alone orders its writes before these reads only
+    // for the kernel, not for the language.
+    const regsim::Regulator& Regulator()
+    {
+        Stop();
+        return regulator_;
+    }
 
 private:
     Line& line_;

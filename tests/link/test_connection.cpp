@@ -119,8 +119,9 @@ TEST(ConnectionStateTest, FailedOpenRaisesComErrorAndLeavesNothingOpen)
     };
     for (const OpenFailure& c : cases) {
         SCOPED_TRACE(c.title);
-        const int fdsBefore = linktest::OpenDescriptorCount();
+        // The component's own wake-up descriptor lives as long as it does.
         TComm comm;
+        const int fdsBefore = linktest::OpenDescriptorCount();
         QStringList events;
         comm.BeforeOpen = [&](TConnection*) { events << "BeforeOpen"; };
         comm.AfterOpen = [&](TConnection*) { events << "AfterOpen"; };
