@@ -9,6 +9,8 @@
 #include <QScrollArea>
 #include <QWidget>
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return FuzzInitialize(); }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzApplication();

@@ -4,6 +4,8 @@
 #include "common/profile.h"
 #include "fuzzsupport.h"
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return FuzzInitialize(); }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in(data, size);
@@ -37,8 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     expected.replace(QLatin1Char('\r'), QLatin1Char(' '))
         .replace(QLatin1Char('\n'), QLatin1Char(' '));
     const QString got = again.ReadString(QStringLiteral("SETUP"), key, QStringLiteral("\x01"));
-    // Blanks and one pair of quotes around a value are trimmed on reading, as on the old platform.
-    QString trimmed = expected.trimmed();
+    // Blanks (spaces and tabs, no other white space) and one pair of quotes around a value are
+    // trimmed on reading, as on the old platform.
+    QString trimmed = expected;
+    while (!trimmed.isEmpty() && (trimmed.front() == u' ' || trimmed.front() == u'\t'))
+        trimmed.remove(0, 1);
+    while (!trimmed.isEmpty() && (trimmed.back() == u' ' || trimmed.back() == u'\t'))
+        trimmed.chop(1);
     if (trimmed.size() >= 2 &&
         (trimmed.front() == QLatin1Char('"') || trimmed.front() == QLatin1Char('\'')) &&
         trimmed.back() == trimmed.front())

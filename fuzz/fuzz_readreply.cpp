@@ -31,6 +31,8 @@ public:
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return FuzzInitialize(); }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzApplication();

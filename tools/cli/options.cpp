@@ -138,7 +138,7 @@ QString CliUsage(const QString& command, const TsmlMsgLangRes& messages)
     // Str150 is the tool's overview; Str151 to Str157 follow the order of kCliCommands.
     const qsizetype i = kCliCommands.indexOf(command);
     const QString key = QStringLiteral("str%1").arg(i < 0 ? 150 : 151 + i);
-    QString text = messages.LookupMessage(key);
-    text.replace(QLatin1String("\\n"), QLatin1String("\n"));
-    return text + QLatin1Char('\n') + messages.LookupMessage(QStringLiteral("str158"));
+    QString text = messages.LookupMessage(key) + QLatin1Char('\n') +
+                   messages.LookupMessage(QStringLiteral("str158"));
+    return text.replace(QLatin1String("\\n"), QLatin1String("\n"));
 }

@@ -297,6 +297,9 @@ void Regulator::Reply(Message m, const Bytes& body, bool framed, Bytes& out)
             check ^= 0xFF;
         }
         reply.push_back(check);
+        // Noise on the line in the middle of the frame: the bytes counted by the length byte
+        // are no longer the payload.
+        reply.insert(reply.begin() + 2, faults_.garbageInside.begin(), faults_.garbageInside.end());
     } else {
         reply = body;
     }

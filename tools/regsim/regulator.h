@@ -35,6 +35,7 @@ struct Faults {
     bool silent = false;
     std::set<Message> mute; // kinds of message left unanswered
     Bytes garbage;          // sent before every reply
+    Bytes garbageInside;    // put into every data frame after its length byte
     size_t chunkSize = 0;   // replies handed to the sink in pieces of this size; 0: whole
     int badCheckFrames = 0; // the next this many data frames get a wrong check byte
     bool badCheckAlways = false;
