@@ -11,6 +11,8 @@ constexpr UCHAR kWordLength8 = FT_BITS_8;
 constexpr UCHAR kOneStopBit = FT_STOP_BITS_1;
 constexpr UCHAR kNoParity = FT_PARITY_NONE;
 constexpr USHORT kNoHandshake = FT_FLOW_NONE;
+// Reads of what is queued that one discard makes at most.
+constexpr int kDiscardPasses = 16;
 
 int64_t SteadyMs()
 {
@@ -198,6 +200,22 @@ void TUsbLink::UsbSend(const QByteArray& bytes)
     std::copy_n(bytes.constData(), n, unit_.writeBuffer.data());
     if (n > 0)
         unit_.UsbWrite(DWORD(n));
+}
+
+void TUsbLink::UsbDiscardInput()
+{
+    if (!usbOpen_)
+        return;
+    std::lock_guard lock(unitMutex_);
+    unit_.errorBoxSwitch = false;
+    // Bounded: a regulator that never stops sending refills the queue as fast as it is emptied.
+    for (int pass = 0; pass < kDiscardPasses; ++pass) {
+        if (unit_.UsbGetQueueStatus() != FT_OK || unit_.rxQueueCount == 0)
+            return;
+        unit_.UsbRead(std::min<DWORD>(unit_.rxQueueCount, kFtBufferSize));
+        if (unit_.lastTransferStatus != FT_OK)
+            return;
+    }
 }
 
 void TUsbLink::UsbSetDataCharacteristics(int wordLength, int stopBits, int parity)

@@ -84,6 +84,7 @@ public:
     void UsbReadAsync(int count, UsbReplyNeed need, UsbReadDone done) override;
     void UsbSetDataCharacteristics(int wordLength, int stopBits, int parity) override;
     void UsbClose() override;
+    void UsbDiscardInput() override;
 
     // IUsbDeviceSource
     const TUsbDeviceTable& DeviceTable() const override { return table_; }

@@ -577,6 +577,8 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
     state_.replyBuffer.Clear();
     state_.busy = false;
     noticesShown_.clear();
+    if (UsbReady())
+        usb_.UsbDiscardInput();
     lastRead_.clear();
 }
 

@@ -46,6 +46,11 @@ public:
     // stopBits: 0 one, 2 two (the FT_STOP_BITS codes).
     virtual void UsbSetDataCharacteristics(int wordLength, int stopBits, int parity) = 0;
     virtual void UsbClose() = 0;
+    // Throws away what the adapter has received and nobody has read: after a reset nothing that
+    // is still queued can be the answer to the next request, and over USB a reply is read only
+    // as far as the message under way goes, so a backlog (a regulator that babbled) would
+    // otherwise sit in front of every later reply.
+    virtual void UsbDiscardInput() {}
 };
 
 // No adapter at all: every check fails quietly, as with nothing plugged in.

@@ -129,10 +129,7 @@ std::vector<TFaultCase> Cases()
             cases.push_back({link, txn, Fault::BadCheck, {}, txn == Txn::Log});
             cases.push_back({link, txn, Fault::Silence});
             cases.push_back({link, txn, Fault::HangUp});
-            // Over USB the noise a babbling regulator sent stays queued in the adapter after it has
-            // stopped and is read off only 511 bytes per exchange: not yet ridden out (open).
-            if (link == Link::Com)
-                cases.push_back({link, txn, Fault::Babble});
+            cases.push_back({link, txn, Fault::Babble});
         }
         cases.push_back({link, Txn::Write, Fault::WriteEndForAck});
         // Later steps: the read that follows the identification, the log's next record.

@@ -34,6 +34,7 @@ public:
     }
     void UsbSetDataCharacteristics(int, int stopBits, int) override { this->stopBits = stopBits; }
     void UsbClose() override { ++closes; }
+    void UsbDiscardInput() override { line_.clear(); }
 
     bool present = true;
     int stopBits = -1;
