@@ -127,6 +127,7 @@ int main(int argc, char** argv)
     TUsbLink usb(&ftErrors);
     TCliEnv env{&clock, &com, &usb, dataDir, [] { return QDateTime::currentDateTime(); }, out, err};
     TCliSession session(env, options, messages);
+    usb.onPermissionDenied = [&](const QString& detail) { session.UsbPermissionDenied(detail); };
     comm.OnRxChar = [&](TCommunicationConnection*, int count) {
         QByteArray bytes;
         comm.ReadString(count, bytes);

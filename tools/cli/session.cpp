@@ -179,7 +179,7 @@ void TCliSession::Start(std::function<void(int)> done)
     cycle_->ClearWorkingState();
     if (options_.usb) {
         if (!env_.usb->UsbReadyCheck()) {
-            env_.err(Msg("str141"));
+            env_.err(usbDenied_.isEmpty() ? Msg("str141") : Msg("str116").arg(usbDenied_));
             return Finish(kExitLinkError);
         }
     } else {
@@ -191,10 +191,8 @@ void TCliSession::Start(std::function<void(int)> done)
         }
     }
     deadline_ = env_.clock->After(options_.timeoutSeconds * kMillisPerSecond, [this] {
-        if (phase_ == Phase::Connecting) {
-            env_.err(Msg("str133").arg(options_.usb ? QStringLiteral("USB") : options_.port));
-            Finish(kExitNoRegulator);
-        }
+        if (phase_ == Phase::Connecting)
+            NoAnswer();
     });
     cycle_->StartConnecting();
 }
@@ -245,6 +243,16 @@ void TCliSession::Lost()
     // gone.
     if (!identified_ || status_)
         return;
+    NoAnswer();
+}
+
+void TCliSession::NoAnswer()
+{
+    // An adapter pulled out only shows as silence on the line; asking for it again tells.
+    if (options_.usb && !env_.usb->UsbReadyCheck()) {
+        env_.err(Msg("str134").arg(Msg("str141")));
+        return Finish(kExitLinkError);
+    }
     env_.err(Msg("str133").arg(options_.usb ? QStringLiteral("USB") : options_.port));
     Finish(kExitNoRegulator);
 }
