@@ -98,6 +98,17 @@ TEST_P(Cli, ExitStatuses)
         << Err().toStdString();
     sim.faults().silent = false;
 
+    // A data folder of one's own gets its Data folder as at the window's start-up; a model folder
+    // that cannot be made is that failure, not a missing model file.
+    ASSERT_TRUE(QDir(dir.File("Data")).removeRecursively());
+    EXPECT_EQ(RunCli({"read"}), kExitOk) << Err().toStdString();
+    ASSERT_TRUE(QDir(dir.File("Data/" + kModel)).removeRecursively());
+    WriteBytes(dir.File("Data/" + kModel), "a file where the folder belongs");
+    EXPECT_EQ(RunCli({"read"}), kExitFailure);
+    EXPECT_TRUE(Err().contains("Data/" + kModel)) << Err().toStdString();
+    EXPECT_FALSE(Err().contains(messages.LookupMessage("str135").arg(""))) << Err().toStdString();
+    QFile::remove(dir.File("Data/" + kModel));
+
     QFile::remove(dir.File("Regulators/CZ/" + kModel + ".ini"));
     EXPECT_EQ(RunCli({"read"}), kExitModelMissing);
     EXPECT_TRUE(Err().contains("Regulators/CZ/KVX-40 OPTO.ini")) << Err().toStdString();

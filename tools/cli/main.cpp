@@ -6,8 +6,8 @@
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
 #include "link/ftd2xx.h"
-#include "link/portlist.h"
 #include "link/usblink.h"
+#include "tools/cli/ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/session.h"
 
@@ -19,7 +19,6 @@
 namespace {
 
 const QString kSetupSection = QStringLiteral("SETUP");
-constexpr DWORD kFtTextBuffer = 64;
 
 void Print(FILE* stream, const QString& text)
 {
@@ -49,24 +48,6 @@ public:
 private:
     TComm& comm_;
 };
-
-QList<TPortReport::Adapter> ListAdapters()
-{
-    QList<TPortReport::Adapter> out;
-    DWORD count = 0;
-    if (FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK)
-        return out;
-    for (DWORD i = 0; i < count; ++i) {
-        char serial[kFtTextBuffer] = {}, description[kFtTextBuffer] = {};
-        FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(i)), serial,
-                       FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
-        FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(i)), description,
-                       FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
-        serial[kFtTextBuffer - 1] = description[kFtTextBuffer - 1] = 0;
-        out.append({QString::fromLatin1(serial), QString::fromLatin1(description)});
-    }
-    return out;
-}
 
 } // namespace
 
@@ -112,10 +93,10 @@ int main(int argc, char** argv)
     dataDir = QDir(dataDir).absolutePath() + QLatin1Char('/');
 
     if (options.command == QLatin1String("ports")) {
-        TPortReport report;
-        report.serialPorts = ListSerialPorts();
-        report.adapters = ListAdapters();
-        out(options.json ? PortsJson(report) : PortsText(report));
+        const TPortReport report = ListPorts();
+        const QString text = options.json ? PortsJson(report) : PortsText(report);
+        if (!text.isEmpty())
+            out(text);
         return kExitOk;
     }
 

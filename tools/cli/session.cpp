@@ -8,6 +8,8 @@
 #include "protocol/paramblock.h"
 #include "tools/cli/report.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <cmath>
 #include <exception>
 
@@ -17,6 +19,7 @@ constexpr double kMicrosPerMilli = 1000.0;
 constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
 constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
 constexpr int kMillisPerSecond = 1000;
+const QString kDataFolder = QStringLiteral("Data");
 
 } // namespace
 
@@ -176,6 +179,10 @@ void TCliSession::Start(std::function<void(int)> done)
         env_.err(Msg("str142"));
         return Finish(kExitUsage);
     }
+    // The window's start-up makes Data; a folder given with --data may not have it yet. Should it
+    // fail, the model's own folder below it cannot be made either, and that says why.
+    if (!QFileInfo(env_.programDir + kDataFolder).isDir())
+        QDir().mkdir(env_.programDir + kDataFolder);
     cycle_->ClearWorkingState();
     if (options_.usb) {
         if (!env_.usb->UsbReadyCheck()) {
@@ -215,8 +222,13 @@ void TCliSession::Identified()
             return Finish(kExitOk);
         }
         if (panel_.ModelFileMissing()) {
-            env_.err(Msg("str135").arg(
-                ModelFilePath(env_.programDir, options_.language, cycle_->Identity().name)));
+            const QString& name = cycle_->Identity().name;
+            const QString modelFile = ModelFilePath(env_.programDir, options_.language, name);
+            // The model is there but its parameter folder could not be made: the reason is out.
+            if (QFileInfo::exists(modelFile) &&
+                !QFileInfo(ParameterFolder(env_.programDir, name)).isDir())
+                return Finish(kExitFailure);
+            env_.err(Msg("str135").arg(modelFile));
             if (!modelMissingText_.isEmpty() && lastError_.isEmpty())
                 env_.err(modelMissingText_);
             return Finish(kExitModelMissing);
