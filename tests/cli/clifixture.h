@@ -104,7 +104,7 @@ struct TCliFixture {
         out.clear();
         err.clear();
         const TParsedCommandLine parsed = ParseCliCommandLine(args);
-        if (!parsed.error.isEmpty())
+        if (!parsed.error.Empty())
             return kExitUsage;
         TCliOptions o = parsed.options;
         if (o.language.isEmpty())

@@ -55,21 +55,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-    TsmlMsgLangRes messages;
     auto out = [](const QString& text) { Print(stdout, text); };
     auto err = [](const QString& text) { Print(stderr, text); };
-
-    const TParsedCommandLine parsed = ParseCliCommandLine(app.arguments().mid(1));
+    const QStringList args = app.arguments().mid(1);
+    const TParsedCommandLine parsed = ParseCliCommandLine(args);
     TCliOptions options = parsed.options;
-    if (!parsed.error.isEmpty()) {
-        err(messages.LookupMessage(QStringLiteral("str137")).arg(parsed.error));
-        err(CliUsage(options.command, messages));
-        return kExitUsage;
-    }
-    if (options.help) {
-        out(CliUsage(options.command, messages));
-        return kExitOk;
-    }
 
     // What the window would use when the command line does not say.
     TProfileFile setup(programDir + QStringLiteral("setup.ini"));
@@ -77,8 +67,28 @@ int main(int argc, char** argv)
     auto setting = [&](const char* key, const char* def) {
         return setup.ReadString(kSetupSection, QString::fromLatin1(key), QString::fromLatin1(def));
     };
+    // A command line that does not parse is still answered in the language it asks for.
+    if (options.language.isEmpty())
+        options.language = CliOptionValue(args, QStringLiteral("--lang"));
     if (options.language.isEmpty())
         options.language = setting("LANGUAGE", "CZ");
+    if (options.dataDir.isEmpty())
+        options.dataDir = CliOptionValue(args, QStringLiteral("--data"));
+    QString dataDir = options.dataDir.isEmpty() ? programDir : options.dataDir;
+    dataDir = QDir(dataDir).absolutePath() + QLatin1Char('/');
+    const TCliMessages language({dataDir, programDir}, options.language);
+    const TsmlMsgLangRes& messages = language.Messages();
+
+    if (!parsed.error.Empty()) {
+        err(messages.LookupMessage(QStringLiteral("str137"))
+                .arg(CliErrorText(parsed.error, messages)));
+        err(CliUsage(options.command, messages));
+        return kExitUsage;
+    }
+    if (options.help) {
+        out(CliUsage(options.command, messages));
+        return kExitOk;
+    }
     if (options.poles.isEmpty())
         options.poles = setting("POCETP", "2");
     if (options.ratio.isEmpty())
@@ -89,8 +99,6 @@ int main(int argc, char** argv)
         else
             options.usb = true;
     }
-    QString dataDir = options.dataDir.isEmpty() ? programDir : options.dataDir;
-    dataDir = QDir(dataDir).absolutePath() + QLatin1Char('/');
 
     if (options.command == QLatin1String("ports")) {
         const TPortReport report = ListPorts();
