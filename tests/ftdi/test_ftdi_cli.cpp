@@ -75,13 +75,20 @@ TEST_F(CliOverEmulatedUsb, ReadsTheRegulatorBehindTheAdapter)
     sim.start(QStringLiteral(KX_REGSIM_PROGRAM), {"--file", KX_REGSIM_DEMO_FILE, "--link", port});
     ASSERT_TRUE(sim.waitForReadyRead(kPatienceMs)) << "regsim gave no slave path";
     env.insert("KXEMU_PORT", port);
-    const Result r = Cli({"read", "--usb", "--json", "--data", dir.path()});
-    sim.terminate();
-    sim.waitForFinished(kPatienceMs);
+    const QString zeq = dir.filePath("master.zeq");
+    const Result r = Cli({"read", "--usb", "--json", "-o", zeq, "--data", dir.path()});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
     EXPECT_EQ(o["name"].toString(), "KVX-40 OPTO");
     EXPECT_EQ(o["throttleMaxUs"].toInt(), 2000);
+
+    // A write with its read-back check, over the adapter's worker thread.
+    const Result w =
+        Cli({"write", zeq, "--usb", "--throttle-max", "2.10", "--json", "--data", dir.path()});
+    sim.terminate();
+    sim.waitForFinished(kPatienceMs);
+    ASSERT_EQ(w.status, 0) << w.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(w.out.toUtf8()).object()["throttleMaxUs"].toInt(), 2100);
 
     // No adapter plugged in: a link error, said in plain words.
     env.insert("KXEMU_ADAPTERS", "0");
