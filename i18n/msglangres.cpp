@@ -80,6 +80,11 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str143=Panel modelu %1 neodpovídá záloze, zápis by nebyl shodný."),
         QStringLiteral("Str144=Nacítám EEPROM, záznamu: %1"),
         QStringLiteral("Str145=Stahování EEPROM selhalo: %1"),
+        // What is wrong with a command line of korvalinex-cli.
+        QStringLiteral("Str146=neznámý příkaz \"%1\""),
+        QStringLiteral("Str147=nečekané \"%1\""),
+        QStringLiteral("Str148=%1 nepřijímá %2"),
+        QStringLiteral("Str149=%1 potřebuje hodnotu"),
         // Usage of korvalinex-cli; a backslash and "n" stand for a line break, as a language file holds
         // one line per text.
         QStringLiteral("Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\\n"
@@ -114,6 +119,10 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "Exit status: 0 done, 1 failure, 2 usage, 3 no regulator answering, 4 link "
                        "error, 5 missing model definition file, 6 check after writing failed, 7 "
                        "backup failed."),
+        QStringLiteral("Str159=%1 nepřijímá hodnotu \"%2\""),
+        QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
+        QStringLiteral("Str161=%1 potřebuje %2"),
+        QStringLiteral("Str162=--port a --usb se navzájem vylučují"),
     };
 }
 

@@ -1,12 +1,14 @@
 #pragma once
-// korvalinex-cli's session in process: the demo regulator of the simulator behind the COM link, on
-// virtual time, in a temporary program folder with the demo model's definition and lookup files.
+// korvalinex-cli's session in process: the demo regulator of the simulator behind the COM link or
+// behind a simulated FTDI adapter and the real USB link, on virtual time, in a temporary program
+// folder with the demo model's definition and lookup files.
 
 #include "common/clock.h"
 #include "i18n/msglangres.h"
 #include "tests/support/files.h"
 #include "tests/support/programdir.h"
 #include "tests/support/simport.h"
+#include "tests/support/virtualusb.h"
 #include "tools/cli/session.h"
 #include "tools/regsim/regfile.h"
 
@@ -41,13 +43,29 @@ public:
     }
 };
 
+// Which link a command line without --port or --usb uses.
+enum class TCliLink { Serial, Usb };
+
+// The adapter library's complaints, where the program prints them: stderr.
+struct TFtErrorsToList final : IFtErrorBox {
+    QStringList* lines = nullptr;
+    void ShowFtError(const QString& text) override { lines->append(text); }
+};
+
 struct TCliFixture {
     TProgramDir dir;
     VirtualClock clock;
     regsim::Regulator sim{regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")};
     TSimPort port{clock, sim};
     TBrokenPort link;
-    TNoUsbAdapter usb;
+    // The simulated FTDI adapter, with the same regulator on its serial side.
+    regsim::FtSimVirtualClock simClock{[this] { return clock.Now() * 1000; }};
+    regsim::FtSimAdapters adapters{&simClock};
+    TVirtualReadRunner runner{clock, simClock};
+    IFtDriver* previousDriver = nullptr;
+    TFtErrorsToList ftErrors;
+    std::unique_ptr<TUsbLink> usb;
+    TCliLink linkKind;
     TsmlMsgLangRes messages;
     QStringList out, err;
     QDateTime now{QDate(2025, 3, 14), QTime(9, 26, 53)};
@@ -55,10 +73,15 @@ struct TCliFixture {
 
     static constexpr int64_t kPatienceMs = 120'000;
     inline static const QString kModel = QStringLiteral("KVX-40 OPTO");
+    inline static const std::string kAdapterSerial = "KX000001";
+    inline static const std::string kAdapterDescription = "Simulated FT232R";
 
-    TCliFixture()
+    explicit TCliFixture(TCliLink kind = TCliLink::Serial) : linkKind(kind)
     {
         link.inner = &port;
+        ftErrors.lines = &err;
+        previousDriver = FtInstallDriver(&adapters);
+        adapters.AddAdapter(kAdapterSerial, kAdapterDescription, &sim);
         dir.Write("Regulators/CZ/" + kModel + ".ini",
                   SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
         dir.Write("Regulators/EN/" + kModel + ".ini",
@@ -67,6 +90,13 @@ struct TCliFixture {
         dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
         QDir().mkpath(dir.File("Data"));
     }
+    ~TCliFixture()
+    {
+        // Both hold on to the adapters, which go with the driver.
+        session.reset();
+        usb.reset();
+        FtInstallDriver(previousDriver);
+    }
 
     // Runs one command line to its end on virtual time; the exit status, or -1 if it never ended.
     int RunCli(const QStringList& args)
@@ -74,7 +104,7 @@ struct TCliFixture {
         out.clear();
         err.clear();
         const TParsedCommandLine parsed = ParseCliCommandLine(args);
-        if (!parsed.error.isEmpty())
+        if (!parsed.error.Empty())
             return kExitUsage;
         TCliOptions o = parsed.options;
         if (o.language.isEmpty())
@@ -83,11 +113,22 @@ struct TCliFixture {
             o.poles = "2";
         if (o.ratio.isEmpty())
             o.ratio = "1";
-        if (o.port.isEmpty())
-            o.port = "SIM";
+        if (o.port.isEmpty() && !o.usb) {
+            if (linkKind == TCliLink::Usb)
+                o.usb = true;
+            else
+                o.port = "SIM";
+        }
+        // Each run is a new program: a link of its own that opens the adapter afresh.
+        session.reset();
+        usb = std::make_unique<TUsbLink>(
+            &ftErrors, TUsbLinkOptions{true, &runner, [this] { return simClock.NowUs() / 1000; }});
+        usb->onPermissionDenied = [this](const QString& detail) {
+            session->UsbPermissionDenied(detail);
+        };
         TCliEnv env{&clock,
                     &link,
-                    &usb,
+                    usb.get(),
                     dir.Path(),
                     [this] { return now; },
                     [this](const QString& t) { out << t; },
@@ -98,6 +139,8 @@ struct TCliFixture {
         clock.AdvanceUntil([this] { return session->Finished(); }, kPatienceMs);
         port.deliver = nullptr;
         port.DropPending();
+        if (o.usb)
+            usb->UsbClose();
         // Later commands meet the regulator afresh, as a new run of the program would.
         sim.LineIdle();
         const int status = session->Status();

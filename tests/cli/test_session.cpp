@@ -1,5 +1,6 @@
-// korvalinex-cli's commands against the simulated regulator, in process on virtual time: what they
-// print, the exit status of each kind of failure, and the backups made before writes and resets.
+// korvalinex-cli's commands against the simulated regulator, in process on virtual time, over the
+// COM link and over the real USB link with a simulated FTDI adapter: what they print, the exit
+// status of each kind of failure, and the backups made before writes and resets.
 
 #include "tests/cli/clifixture.h"
 
@@ -13,12 +14,21 @@ namespace {
 
 using regsim::Message;
 
-class Cli : public ::testing::Test, public TCliFixture {};
+// Every case runs over both links.
+class Cli : public ::testing::TestWithParam<TCliLink>, public TCliFixture {
+public:
+    Cli() : TCliFixture(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, Cli, ::testing::Values(TCliLink::Serial, TCliLink::Usb),
+                         [](const ::testing::TestParamInfo<TCliLink>& info) {
+                             return info.param == TCliLink::Usb ? "UsbAdapter" : "SerialPort";
+                         });
 
 const regsim::ParameterBlock kDemoBlock =
     regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo").block;
 
-TEST_F(Cli, ReadPrintsTheDecodedBlock)
+TEST_P(Cli, ReadPrintsTheDecodedBlock)
 {
     ASSERT_EQ(RunCli({"read", "--lang", "EN"}), kExitOk) << Err().toStdString();
     const QString text = Out();
@@ -32,7 +42,7 @@ TEST_F(Cli, ReadPrintsTheDecodedBlock)
     EXPECT_EQ(sim.Count(Message::Write), 0);
 }
 
-TEST_F(Cli, ReadAsJsonWithPolesAndRatio)
+TEST_P(Cli, ReadAsJsonWithPolesAndRatio)
 {
     ASSERT_EQ(RunCli({"read", "--json", "--poles", "14", "--ratio", "4"}), kExitOk);
     QJsonParseError error;
@@ -54,7 +64,7 @@ TEST_F(Cli, ReadAsJsonWithPolesAndRatio)
     EXPECT_EQ(o["unassigned"].toString(), "");
 }
 
-TEST_F(Cli, ReadSavesAParameterFile)
+TEST_P(Cli, ReadSavesAParameterFile)
 {
     const QString zeq = dir.File("one.zeq");
     ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
@@ -63,7 +73,7 @@ TEST_F(Cli, ReadSavesAParameterFile)
         << ReadBytes(zeq).toStdString();
 }
 
-TEST_F(Cli, IdentifyNeedsNoModelFile)
+TEST_P(Cli, IdentifyNeedsNoModelFile)
 {
     QFile::remove(dir.File("Regulators/CZ/" + kModel + ".ini"));
     ASSERT_EQ(RunCli({"identify"}), kExitOk);
@@ -72,34 +82,104 @@ TEST_F(Cli, IdentifyNeedsNoModelFile)
 }
 
 // Each failure has its own exit status and a plain message on stderr.
-TEST_F(Cli, ExitStatuses)
+TEST_P(Cli, ExitStatuses)
 {
     EXPECT_EQ(RunCli({"read", "--bogus"}), kExitUsage);
     EXPECT_EQ(RunCli({"write"}), kExitUsage);
     EXPECT_EQ(RunCli({"write", "a.zeq", "--throttle-min", "0.5"}), kExitUsage);
-
-    link.failOpen = true;
-    EXPECT_EQ(RunCli({"read"}), kExitLinkError);
-    EXPECT_TRUE(Err().contains("CreateFile")) << Err().toStdString();
-    link.failOpen = false;
-
-    link.failSend = true;
-    EXPECT_EQ(RunCli({"read"}), kExitLinkError);
-    link.failSend = false;
 
     sim.faults().silent = true;
     const int64_t before = clock.Now();
     EXPECT_EQ(RunCli({"read", "--timeout", "5"}), kExitNoRegulator);
     EXPECT_EQ(clock.Now() - before, 5000);
     EXPECT_GE(sim.Count(Message::WakeUp), 2); // the cycle kept trying meanwhile
+    EXPECT_TRUE(Err().contains(
+        messages.LookupMessage("str133").arg(GetParam() == TCliLink::Usb ? "USB" : "SIM")))
+        << Err().toStdString();
     sim.faults().silent = false;
+
+    // A data folder of one's own gets its Data folder as at the window's start-up; a model folder
+    // that cannot be made is that failure, not a missing model file.
+    ASSERT_TRUE(QDir(dir.File("Data")).removeRecursively());
+    EXPECT_EQ(RunCli({"read"}), kExitOk) << Err().toStdString();
+    ASSERT_TRUE(QDir(dir.File("Data/" + kModel)).removeRecursively());
+    WriteBytes(dir.File("Data/" + kModel), "a file where the folder belongs");
+    EXPECT_EQ(RunCli({"read"}), kExitFailure);
+    EXPECT_TRUE(Err().contains("Data/" + kModel)) << Err().toStdString();
+    EXPECT_FALSE(Err().contains(messages.LookupMessage("str135").arg(""))) << Err().toStdString();
+    QFile::remove(dir.File("Data/" + kModel));
 
     QFile::remove(dir.File("Regulators/CZ/" + kModel + ".ini"));
     EXPECT_EQ(RunCli({"read"}), kExitModelMissing);
     EXPECT_TRUE(Err().contains("Regulators/CZ/KVX-40 OPTO.ini")) << Err().toStdString();
 }
 
-TEST_F(Cli, RegulatorLostDuringATransaction)
+// The link itself failing: missing, not to be opened, or gone once the regulator has answered.
+// Each row breaks the link its own way on each side; all are link errors, never "no regulator".
+TEST_P(Cli, LinkFailures)
+{
+    using Arrange = std::function<void(Cli&)>;
+    struct Row {
+        const char* name;
+        Arrange serial, usb;
+        std::function<QString(Cli&)> says; // on stderr
+        int reads = 0;                     // read requests that reached the regulator
+    };
+    const auto deniedDetail = [](Cli& f) { return f.messages.LookupMessage("str116").left(20); };
+    const Row rows[] = {
+        {"missing", [](Cli& f) { f.link.failOpen = true; }, [](Cli& f) { f.adapters.Unplug(0); },
+         [](Cli& f) {
+             return f.GetParam() == TCliLink::Usb ? f.messages.LookupMessage("str141")
+                                                  : QString("CreateFile");
+         }},
+        {"not allowed", nullptr, [](Cli& f) { f.adapters.SetPermissionDenied(0, true); },
+         deniedDetail},
+        {"gone after the wake-up",
+         [](Cli& f) {
+             f.sim.SetObserver([&f](const regsim::Event& e) {
+                 if (e.message == Message::WakeUp)
+                     f.link.failSend = true;
+             });
+         },
+         [](Cli& f) {
+             // Pulled out while the identification is on its way back.
+             f.sim.SetObserver([&f](const regsim::Event& e) {
+                 if (e.message == Message::WakeUp)
+                     f.runner.beforeNextRead = [&f] { f.adapters.Unplug(0); };
+             });
+         },
+         [](Cli& f) { return f.messages.LookupMessage("str134").arg(""); }},
+        // Over a serial line this is only silence; the adapter's absence tells.
+        {"gone while the read is answered", nullptr,
+         [](Cli& f) {
+             f.sim.SetObserver([&f](const regsim::Event& e) {
+                 if (e.message == Message::Read)
+                     f.runner.beforeNextRead = [&f] { f.adapters.Unplug(0); };
+             });
+         },
+         [](Cli& f) { return f.messages.LookupMessage("str134").arg(""); }, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Arrange& arrange = GetParam() == TCliLink::Usb ? row.usb : row.serial;
+        if (!arrange)
+            continue;
+        arrange(*this);
+        const int reads = sim.Count(Message::Read);
+        EXPECT_EQ(RunCli({"read", "--timeout", "3"}), kExitLinkError) << Err().toStdString();
+        EXPECT_TRUE(Err().contains(row.says(*this))) << Err().toStdString();
+        EXPECT_EQ(sim.Count(Message::Read) - reads, row.reads);
+        sim.SetObserver({});
+        link.failOpen = link.failSend = false;
+        adapters.SetPermissionDenied(0, false);
+        if (!adapters.Plugged(0))
+            adapters.Plug(0);
+    }
+    // Healed, the same command line reads.
+    EXPECT_EQ(RunCli({"read"}), kExitOk) << Err().toStdString();
+}
+
+TEST_P(Cli, RegulatorLostDuringATransaction)
 {
     sim.faults().mute = {Message::Write};
     EXPECT_EQ(RunCli({"default"}), kExitOk);
@@ -108,7 +188,7 @@ TEST_F(Cli, RegulatorLostDuringATransaction)
     EXPECT_EQ(RunCli({"read"}), kExitNoRegulator);
 }
 
-TEST_F(Cli, DefaultBacksUpFirstThenReads)
+TEST_P(Cli, DefaultBacksUpFirstThenReads)
 {
     ASSERT_EQ(RunCli({"default", "--lang", "EN"}), kExitOk) << Err().toStdString();
     EXPECT_EQ(sim.Count(Message::Default), 1);
@@ -128,7 +208,7 @@ TEST_F(Cli, DefaultBacksUpFirstThenReads)
 
 // A backup written back restores the regulator's block byte for byte, and the restore itself is
 // backed up first.
-TEST_F(Cli, RestoreWritesTheBackupBack)
+TEST_P(Cli, RestoreWritesTheBackupBack)
 {
     ASSERT_EQ(RunCli({"default"}), kExitOk);
     ASSERT_NE(sim.Block(), kDemoBlock);
@@ -156,7 +236,7 @@ TEST_F(Cli, RestoreWritesTheBackupBack)
     EXPECT_EQ(sim.Count(Message::Write), writes);
 }
 
-TEST_F(Cli, WriteWhoseReadBackDiffersFailsTheCheck)
+TEST_P(Cli, WriteWhoseReadBackDiffersFailsTheCheck)
 {
     sim.faults().ignoreWrites = true;
     EXPECT_EQ(RunCli({"restore", "x"}), kExitFailure); // no such backup
@@ -182,7 +262,7 @@ TEST_F(Cli, WriteWhoseReadBackDiffersFailsTheCheck)
     EXPECT_EQ(sim.Block().options, kDemoBlock.options);
 }
 
-TEST_F(Cli, UnwritableBackupStopsTheWriteAndTheReset)
+TEST_P(Cli, UnwritableBackupStopsTheWriteAndTheReset)
 {
     const QString zeq = dir.File("demo.zeq");
     ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
@@ -195,7 +275,7 @@ TEST_F(Cli, UnwritableBackupStopsTheWriteAndTheReset)
     EXPECT_EQ(sim.Block(), kDemoBlock);
 }
 
-TEST_F(Cli, LogWithProgressAndDamagedRecords)
+TEST_P(Cli, LogWithProgressAndDamagedRecords)
 {
     const QString log = dir.File("log.txt");
     const QByteArray whole = "\r\n5 1 2 \r\n12 34 127 0 16 8 \r\n1 250 251 252 254 85 \r\n";

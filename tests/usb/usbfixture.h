@@ -9,6 +9,7 @@
 #include "shell/mainform.h"
 #include "tests/support/programdir.h"
 #include "tests/support/recorders.h"
+#include "tests/support/virtualusb.h"
 #include "tools/regsim/ftsimadapter.h"
 #include "tools/regsim/regfile.h"
 
@@ -28,36 +29,6 @@ inline QByteArray UsbSourceFile(const QString& rel)
     f.open(QIODevice::ReadOnly);
     return f.readAll();
 }
-
-// Runs the read in place and hands its result back at the virtual moment it would have ended.
-class TVirtualReadRunner final : public IUsbReadRunner {
-public:
-    TVirtualReadRunner(IClock& clock, regsim::FtSimClock& simClock)
-        : clock_(clock), simClock_(simClock)
-    {
-    }
-    void Run(std::function<UsbReadResult()> work, UsbReadDone done) override
-    {
-        if (beforeNextRead)
-            std::exchange(beforeNextRead, nullptr)();
-        const int64_t start = simClock_.NowUs();
-        const UsbReadResult result = work();
-        const int64_t tookMs = (simClock_.NowUs() - start + 999) / 1000;
-        ++reads;
-        lastTookMs = tookMs;
-        pending_.push_back(clock_.After(int(tookMs), [done, result] { done(result); }));
-    }
-    void Stop() override { pending_.clear(); }
-    // Runs once as the next read starts, for what happens while the read waits.
-    std::function<void()> beforeNextRead;
-    int reads = 0;
-    int64_t lastTookMs = 0;
-
-private:
-    IClock& clock_;
-    regsim::FtSimClock& simClock_;
-    std::vector<IClock::Token> pending_;
-};
 
 // Every FT_* call by name and arguments, in order, passed on to the simulated adapters.
 class TFtCallLog final : public IFtDriver {

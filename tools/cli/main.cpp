@@ -6,8 +6,8 @@
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
 #include "link/ftd2xx.h"
-#include "link/portlist.h"
 #include "link/usblink.h"
+#include "tools/cli/ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/session.h"
 
@@ -19,7 +19,6 @@
 namespace {
 
 const QString kSetupSection = QStringLiteral("SETUP");
-constexpr DWORD kFtTextBuffer = 64;
 
 void Print(FILE* stream, const QString& text)
 {
@@ -50,45 +49,17 @@ private:
     TComm& comm_;
 };
 
-QList<TPortReport::Adapter> ListAdapters()
-{
-    QList<TPortReport::Adapter> out;
-    DWORD count = 0;
-    if (FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK)
-        return out;
-    for (DWORD i = 0; i < count; ++i) {
-        char serial[kFtTextBuffer] = {}, description[kFtTextBuffer] = {};
-        FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(i)), serial,
-                       FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
-        FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(i)), description,
-                       FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
-        serial[kFtTextBuffer - 1] = description[kFtTextBuffer - 1] = 0;
-        out.append({QString::fromLatin1(serial), QString::fromLatin1(description)});
-    }
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-    TsmlMsgLangRes messages;
     auto out = [](const QString& text) { Print(stdout, text); };
     auto err = [](const QString& text) { Print(stderr, text); };
-
-    const TParsedCommandLine parsed = ParseCliCommandLine(app.arguments().mid(1));
+    const QStringList args = app.arguments().mid(1);
+    const TParsedCommandLine parsed = ParseCliCommandLine(args);
     TCliOptions options = parsed.options;
-    if (!parsed.error.isEmpty()) {
-        err(messages.LookupMessage(QStringLiteral("str137")).arg(parsed.error));
-        err(CliUsage(options.command, messages));
-        return kExitUsage;
-    }
-    if (options.help) {
-        out(CliUsage(options.command, messages));
-        return kExitOk;
-    }
 
     // What the window would use when the command line does not say.
     TProfileFile setup(programDir + QStringLiteral("setup.ini"));
@@ -96,8 +67,28 @@ int main(int argc, char** argv)
     auto setting = [&](const char* key, const char* def) {
         return setup.ReadString(kSetupSection, QString::fromLatin1(key), QString::fromLatin1(def));
     };
+    // A command line that does not parse is still answered in the language it asks for.
+    if (options.language.isEmpty())
+        options.language = CliOptionValue(args, QStringLiteral("--lang"));
     if (options.language.isEmpty())
         options.language = setting("LANGUAGE", "CZ");
+    if (options.dataDir.isEmpty())
+        options.dataDir = CliOptionValue(args, QStringLiteral("--data"));
+    QString dataDir = options.dataDir.isEmpty() ? programDir : options.dataDir;
+    dataDir = QDir(dataDir).absolutePath() + QLatin1Char('/');
+    const TCliMessages language({dataDir, programDir}, options.language);
+    const TsmlMsgLangRes& messages = language.Messages();
+
+    if (!parsed.error.Empty()) {
+        err(messages.LookupMessage(QStringLiteral("str137"))
+                .arg(CliErrorText(parsed.error, messages)));
+        err(CliUsage(options.command, messages));
+        return kExitUsage;
+    }
+    if (options.help) {
+        out(CliUsage(options.command, messages));
+        return kExitOk;
+    }
     if (options.poles.isEmpty())
         options.poles = setting("POCETP", "2");
     if (options.ratio.isEmpty())
@@ -108,14 +99,12 @@ int main(int argc, char** argv)
         else
             options.usb = true;
     }
-    QString dataDir = options.dataDir.isEmpty() ? programDir : options.dataDir;
-    dataDir = QDir(dataDir).absolutePath() + QLatin1Char('/');
 
     if (options.command == QLatin1String("ports")) {
-        TPortReport report;
-        report.serialPorts = ListSerialPorts();
-        report.adapters = ListAdapters();
-        out(options.json ? PortsJson(report) : PortsText(report));
+        const TPortReport report = ListPorts();
+        const QString text = options.json ? PortsJson(report) : PortsText(report);
+        if (!text.isEmpty())
+            out(text);
         return kExitOk;
     }
 
@@ -127,6 +116,7 @@ int main(int argc, char** argv)
     TUsbLink usb(&ftErrors);
     TCliEnv env{&clock, &com, &usb, dataDir, [] { return QDateTime::currentDateTime(); }, out, err};
     TCliSession session(env, options, messages);
+    usb.onPermissionDenied = [&](const QString& detail) { session.UsbPermissionDenied(detail); };
     comm.OnRxChar = [&](TCommunicationConnection*, int count) {
         QByteArray bytes;
         comm.ReadString(count, bytes);

@@ -1,14 +1,16 @@
 #include "tools/cli/options.h"
 
+#include "i18n/languages.h"
 #include "i18n/msglangres.h"
 #include "protocol/frames.h"
 
+#include <QFileInfo>
 #include <exception>
 
 namespace {
 
-const QStringList kLanguages = {QStringLiteral("CZ"), QStringLiteral("EN"), QStringLiteral("GE"),
-                                QStringLiteral("Other")};
+const QStringList kLanguageCodes = {QStringLiteral("CZ"), QStringLiteral("EN"),
+                                    QStringLiteral("GE"), QStringLiteral("Other")};
 constexpr int kMaxTimeoutSeconds = 3600;
 
 // Which command takes which option.
@@ -47,8 +49,8 @@ TParsedCommandLine ParseCliCommandLine(const QStringList& args)
 {
     TParsedCommandLine r;
     TCliOptions& o = r.options;
-    auto fail = [&](const QString& why) {
-        r.error = why;
+    auto fail = [&](const char* key, const QStringList& args = {}) {
+        r.error = {QString::fromLatin1(key), args};
         return r;
     };
     for (int i = 0; i < args.size(); ++i) {
@@ -60,20 +62,20 @@ TParsedCommandLine ParseCliCommandLine(const QStringList& args)
         if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
             if (o.command.isEmpty()) {
                 if (!kCliCommands.contains(a))
-                    return fail(QStringLiteral("unknown command \"%1\"").arg(a));
+                    return fail("str146", {a});
                 o.command = a;
             } else if (o.argument.isEmpty() && (o.command == QLatin1String("write") ||
                                                 o.command == QLatin1String("restore"))) {
                 o.argument = a;
             } else {
-                return fail(QStringLiteral("unexpected \"%1\"").arg(a));
+                return fail("str147", {a});
             }
             continue;
         }
         if (o.command.isEmpty() && !o.help)
-            return fail(QStringLiteral("the command comes first"));
+            return fail("str160");
         if (!o.command.isEmpty() && !Takes(o.command, a))
-            return fail(QStringLiteral("%1 does not take %2").arg(o.command, a));
+            return fail("str148", {o.command, a});
         if (a == QLatin1String("--usb")) {
             o.usb = true;
             continue;
@@ -83,55 +85,96 @@ TParsedCommandLine ParseCliCommandLine(const QStringList& args)
             continue;
         }
         if (i + 1 >= args.size())
-            return fail(QStringLiteral("%1 needs a value").arg(a));
+            return fail("str149", {a});
         const QString v = args[++i];
         if (a == QLatin1String("--port")) {
             o.port = v;
         } else if (a == QLatin1String("--lang")) {
-            if (!kLanguages.contains(v))
-                return fail(QStringLiteral("--lang takes CZ, EN, GE or Other"));
+            if (!kLanguageCodes.contains(v))
+                return fail("str159", {a, v});
             o.language = v;
         } else if (a == QLatin1String("--data")) {
             o.dataDir = v;
         } else if (a == QLatin1String("--poles")) {
             bool ok = false;
             if (v.toInt(&ok) <= 0 || !ok)
-                return fail(QStringLiteral("--poles takes a whole number above 0"));
+                return fail("str159", {a, v});
             o.poles = v;
         } else if (a == QLatin1String("--ratio")) {
             const std::optional<double> x = Milliseconds(v);
             if (!x || *x <= 0)
-                return fail(QStringLiteral("--ratio takes a number above 0"));
+                return fail("str159", {a, v});
             o.ratio = v;
         } else if (a == QLatin1String("--timeout")) {
             bool ok = false;
             o.timeoutSeconds = v.toInt(&ok);
             if (!ok || o.timeoutSeconds <= 0 || o.timeoutSeconds > kMaxTimeoutSeconds)
-                return fail(QStringLiteral("--timeout takes seconds from 1 to 3600"));
+                return fail("str159", {a, v});
         } else if (a == QLatin1String("-o")) {
             o.output = v;
         } else if (a == QLatin1String("--throttle-min") || a == QLatin1String("--throttle-max")) {
             const std::optional<double> ms = Milliseconds(v);
             if (!ms)
-                return fail(QStringLiteral("%1 takes milliseconds, e.g. 1.10").arg(a));
+                return fail("str159", {a, v});
             (a == QLatin1String("--throttle-min") ? o.throttleMin : o.throttleMax) = ms;
         }
     }
     if (o.help)
         return r;
     if (o.command.isEmpty())
-        return fail(QStringLiteral("no command"));
+        return fail("str160");
     if ((o.command == QLatin1String("write") || o.command == QLatin1String("restore")) &&
         o.argument.isEmpty())
-        return fail(QStringLiteral("%1 needs a file").arg(o.command));
+        return fail("str161",
+                    {o.command, o.command == QLatin1String("write") ? QStringLiteral("FILE.zeq")
+                                                                    : QStringLiteral("BACKUP")});
     if (o.command == QLatin1String("log") && o.output.isEmpty())
-        return fail(QStringLiteral("log needs -o FILE"));
+        return fail("str161", {o.command, QStringLiteral("-o FILE")});
     if (o.command != QLatin1String("ports")) {
         if (o.usb && !o.port.isEmpty())
-            return fail(QStringLiteral("--port and --usb exclude each other"));
+            return fail("str162");
     }
     return r;
 }
+
+QString CliOptionValue(const QStringList& args, const QString& option)
+{
+    const qsizetype i = args.lastIndexOf(option);
+    return i >= 0 && i + 1 < args.size() ? args[i + 1] : QString();
+}
+
+QString CliErrorText(const TCliError& error, const TsmlMsgLangRes& messages)
+{
+    QString text = messages.LookupMessage(error.key);
+    for (const QString& a : error.args)
+        text = text.arg(a);
+    return text;
+}
+
+TCliMessages::TCliMessages(const QStringList& folders, const QString& languageCode)
+{
+    // The window's messages are read from its own section.
+    owner_.setObjectName(QStringLiteral("MainForm"));
+    QString file, folder;
+    for (const TLanguage& language : kLanguages)
+        if (languageCode == QLatin1String(language.code))
+            file = QString::fromLatin1(language.languageFile);
+    for (const QString& f : folders)
+        if (folder.isEmpty() && !file.isEmpty() && QFileInfo::exists(f + file))
+            folder = f;
+    if (folder.isEmpty()) {
+        messages_ = std::make_unique<TsmlMsgLangRes>();
+        return;
+    }
+    messages_ = std::make_unique<TsmlMsgLangRes>(&owner_, folder);
+    // Read only: a text the file lacks is never written into it.
+    messages_->SetAutoCreateMode(false);
+    messages_->SetIgnoreEmptyString(true);
+    messages_->SetLangFileName(file);
+    messages_->SetActive(true);
+}
+
+TCliMessages::~TCliMessages() { messages_.reset(); }
 
 QString CliUsage(const QString& command, const TsmlMsgLangRes& messages)
 {

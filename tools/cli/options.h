@@ -1,8 +1,10 @@
 #pragma once
 // The command line of korvalinex-cli: one command, its argument and the options.
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 // Exit statuses, one per kind of failure, so that a script can tell them apart.
@@ -34,9 +36,17 @@ struct TCliOptions {
     std::optional<double> throttleMin, throttleMax; // ms
 };
 
+// What is wrong with a command line: a message key and its arguments, put into words once the
+// language is known.
+struct TCliError {
+    QString key;
+    QStringList args;
+    bool Empty() const { return key.isEmpty(); }
+};
+
 struct TParsedCommandLine {
     TCliOptions options;
-    QString error; // not empty: unusable, with the reason
+    TCliError error; // not empty: unusable, with the reason
 };
 
 inline const QStringList kCliCommands = {QStringLiteral("ports"),   QStringLiteral("identify"),
@@ -46,7 +56,26 @@ inline const QStringList kCliCommands = {QStringLiteral("ports"),   QStringLiter
 
 TParsedCommandLine ParseCliCommandLine(const QStringList& args);
 
+// The value given to an option anywhere on the command line, even one that does not parse, so that
+// its complaint can come in the language asked for; empty if none.
+QString CliOptionValue(const QStringList& args, const QString& option);
+
 class TsmlMsgLangRes;
+
+QString CliErrorText(const TCliError& error, const TsmlMsgLangRes& messages);
+
+// The tool's messages in one language: the texts of the window's own section of that language's
+// file, from the first of the folders that holds it; the built-in Czech texts where none does.
+class TCliMessages {
+public:
+    TCliMessages(const QStringList& folders, const QString& languageCode);
+    ~TCliMessages();
+    const TsmlMsgLangRes& Messages() const { return *messages_; }
+
+private:
+    QObject owner_; // names the section; the component is its child and goes first
+    std::unique_ptr<TsmlMsgLangRes> messages_;
+};
 
 // The usage text: of one command, or of the tool when command is empty. The texts are messages, so
 // a language file can translate them.

@@ -8,6 +8,8 @@
 #include "protocol/paramblock.h"
 #include "tools/cli/report.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <cmath>
 #include <exception>
 
@@ -17,6 +19,7 @@ constexpr double kMicrosPerMilli = 1000.0;
 constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
 constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
 constexpr int kMillisPerSecond = 1000;
+const QString kDataFolder = QStringLiteral("Data");
 
 } // namespace
 
@@ -176,10 +179,14 @@ void TCliSession::Start(std::function<void(int)> done)
         env_.err(Msg("str142"));
         return Finish(kExitUsage);
     }
+    // The window's start-up makes Data; a folder given with --data may not have it yet. Should it
+    // fail, the model's own folder below it cannot be made either, and that says why.
+    if (!QFileInfo(env_.programDir + kDataFolder).isDir())
+        QDir().mkdir(env_.programDir + kDataFolder);
     cycle_->ClearWorkingState();
     if (options_.usb) {
         if (!env_.usb->UsbReadyCheck()) {
-            env_.err(Msg("str141"));
+            env_.err(usbDenied_.isEmpty() ? Msg("str141") : Msg("str116").arg(usbDenied_));
             return Finish(kExitLinkError);
         }
     } else {
@@ -191,10 +198,8 @@ void TCliSession::Start(std::function<void(int)> done)
         }
     }
     deadline_ = env_.clock->After(options_.timeoutSeconds * kMillisPerSecond, [this] {
-        if (phase_ == Phase::Connecting) {
-            env_.err(Msg("str133").arg(options_.usb ? QStringLiteral("USB") : options_.port));
-            Finish(kExitNoRegulator);
-        }
+        if (phase_ == Phase::Connecting)
+            NoAnswer();
     });
     cycle_->StartConnecting();
 }
@@ -217,8 +222,13 @@ void TCliSession::Identified()
             return Finish(kExitOk);
         }
         if (panel_.ModelFileMissing()) {
-            env_.err(Msg("str135").arg(
-                ModelFilePath(env_.programDir, options_.language, cycle_->Identity().name)));
+            const QString& name = cycle_->Identity().name;
+            const QString modelFile = ModelFilePath(env_.programDir, options_.language, name);
+            // The model is there but its parameter folder could not be made: the reason is out.
+            if (QFileInfo::exists(modelFile) &&
+                !QFileInfo(ParameterFolder(env_.programDir, name)).isDir())
+                return Finish(kExitFailure);
+            env_.err(Msg("str135").arg(modelFile));
             if (!modelMissingText_.isEmpty() && lastError_.isEmpty())
                 env_.err(modelMissingText_);
             return Finish(kExitModelMissing);
@@ -245,6 +255,16 @@ void TCliSession::Lost()
     // gone.
     if (!identified_ || status_)
         return;
+    NoAnswer();
+}
+
+void TCliSession::NoAnswer()
+{
+    // An adapter pulled out only shows as silence on the line; asking for it again tells.
+    if (options_.usb && !env_.usb->UsbReadyCheck()) {
+        env_.err(Msg("str134").arg(Msg("str141")));
+        return Finish(kExitLinkError);
+    }
     env_.err(Msg("str133").arg(options_.usb ? QStringLiteral("USB") : options_.port));
     Finish(kExitNoRegulator);
 }

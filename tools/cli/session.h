@@ -38,6 +38,10 @@ public:
     bool Finished() const { return status_.has_value(); }
     int Status() const { return status_.value_or(-1); }
 
+    // The adapter is there but the user may not open it (detail says where): said instead of "no
+    // adapter" when the link cannot be opened.
+    void UsbPermissionDenied(const QString& detail) { usbDenied_ = detail; }
+
     TConnectionCycle& Cycle() { return *cycle_; }
     TPanelModel& Panel() { return panel_; }
 
@@ -58,6 +62,8 @@ private:
     void CheckReadBack();
     void StartLog();
     void Finish(int status);
+    // Nothing answers: a link that is gone by now is the reason rather than the regulator.
+    void NoAnswer();
     void Error(const QString& text);
     QString Msg(const char* key) const;
 
@@ -75,6 +81,7 @@ private:
     QByteArray expected_; // the write payload the read-back must reproduce
     QString modelMissingText_;
     QString lastError_;
+    QString usbDenied_;
     bool logFailed_ = false;
     IClock::Token deadline_, settle_, identifiedCheck_;
 };
