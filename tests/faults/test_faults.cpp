@@ -1,14 +1,18 @@
 // Faults on the line, table-driven: every kind of line fault during every transaction, over the
-// COM port (the window's receive path, replies paced as on a 600 baud line) and over the USB link
-// (the real TUsbLink over simulated FTDI adapters), on virtual time. Whatever the fault, the
+// COM port (the window's receive path, replies paced as on a 600 baud line), over a real serial
+// line (the window's own port on a pseudo-terminal) and over the USB link (the real TUsbLink over
+// simulated FTDI adapters), on virtual time. Whatever the fault, the
 // transaction either completes or the user is told (the status goes to not connected, or a box);
 // at most one link error box is shown; once the fault is gone the window is connected and idle
 // again; and EEPROM.txt holds whole records of the regulator's log, never a half line.
 
 #include "tests/shell/cyclefixture.h"
+#include "tests/support/ptyregulator.h"
 #include "tests/usb/usbfixture.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -16,7 +20,7 @@ using regsim::Message;
 
 namespace {
 
-enum class Link { Com, Usb };
+enum class Link { Com, Pty, Usb };
 enum class Txn { Identify, Read, Write, Log };
 enum class Fault {
     GarbageAround, // noise before and between the replies
@@ -54,6 +58,16 @@ struct Rig {
     virtual void Pieces(size_t size, int gapMs) = 0;
     virtual void Unplug() = 0;
     virtual void Plug() = 0;
+    virtual void Advance(int64_t ms) { Clock().Advance(ms); }
+    bool AdvanceUntil(const std::function<bool()>& pred, int64_t limitMs)
+    {
+        for (int64_t t = 0; t < limitMs; ++t) {
+            if (pred())
+                return true;
+            Advance(1);
+        }
+        return pred();
+    }
 };
 
 struct ComRig final : Rig {
@@ -77,6 +91,40 @@ struct ComRig final : Rig {
         fx.port.DropPending();
     }
     void Plug() override { fx.port.present = true; }
+};
+
+// The window's own serial port on a pseudo-terminal with the simulator at its far end. The line is
+// real, the protocol's time virtual: time moves on only while no reply is on its way through the
+// line and the port, so no reply is late however slow the threads are.
+struct PtyRig final : Rig {
+    TPtyWindow w;
+
+    PtyRig()
+    {
+        w.regulator.Plug();
+        Pieces(0, 0);
+    }
+    TMainForm& Start() override { return w.Start(); }
+    TMainForm& Form() override { return *w.form; }
+    regsim::Regulator& Sim() override { return w.regulator.sim; }
+    VirtualClock& Clock() override { return w.clock; }
+    TRecordingBoxes& Boxes() override { return w.boxes; }
+    const TProgramDir& Dir() override { return w.dir; }
+    bool Idle() override { return w.Connected() && !w.form->Cycle().State().busy; }
+    // Replies paced as on a 600 baud line, so the cable can be pulled out before one is through.
+    void Pieces(size_t size, int gapMs) override
+    {
+        w.regulator.SetPieces(size ? size : TSimPort::kPieceSize, gapMs, TSimPort::kMsPerByte);
+    }
+    void Unplug() override { w.regulator.Unplug(); }
+    void Plug() override { w.regulator.Plug(); }
+    void Advance(int64_t ms) override
+    {
+        for (int64_t i = 0; i < ms; ++i) {
+            w.Settle();
+            w.clock.Advance(1);
+        }
+    }
 };
 
 struct UsbRig final : Rig {
@@ -120,7 +168,7 @@ Message FirstRequest(Txn t)
 std::vector<TFaultCase> Cases()
 {
     std::vector<TFaultCase> cases;
-    for (Link link : {Link::Com, Link::Usb}) {
+    for (Link link : {Link::Com, Link::Pty, Link::Usb}) {
         for (Txn txn : {Txn::Identify, Txn::Read, Txn::Write, Txn::Log}) {
             cases.push_back({link, txn, Fault::GarbageAround, {}, true});
             cases.push_back({link, txn, Fault::GarbageInside});
@@ -153,8 +201,10 @@ const char* Name(Fault f)
 }
 std::string CaseName(const TFaultCase& c)
 {
-    std::string name =
-        std::string(c.link == Link::Com ? "Com" : "Usb") + "_" + Name(c.txn) + "_" + Name(c.fault);
+    std::string name = std::string(c.link == Link::Com   ? "Com"
+                                   : c.link == Link::Pty ? "Pty"
+                                                         : "Usb") +
+                       "_" + Name(c.txn) + "_" + Name(c.fault);
     if (c.fault == Fault::SilenceAt)
         name += std::string("_") + regsim::MessageName(c.step);
     for (char& ch : name)
@@ -172,10 +222,11 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
     std::unique_ptr<Rig> rig;
     if (c.link == Link::Com)
         rig = std::make_unique<ComRig>();
+    else if (c.link == Link::Pty)
+        rig = std::make_unique<PtyRig>();
     else
         rig = std::make_unique<UsbRig>();
     regsim::Regulator& sim = rig->Sim();
-    VirtualClock& clock = rig->Clock();
     regsim::Faults& faults = sim.faults();
 
     auto arm = [&] {
@@ -219,7 +270,7 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
     // Up to the transaction: connected and idle, except for the identification.
     if (c.txn != Txn::Identify) {
         rig->Start();
-        ASSERT_TRUE(clock.AdvanceUntil([&] { return rig->Idle(); }, 10000));
+        ASSERT_TRUE(rig->AdvanceUntil([&] { return rig->Idle(); }, 10000));
     }
     TMainForm* form = c.txn == Txn::Identify ? nullptr : &rig->Form();
     const int before = sim.Count(FirstRequest(c.txn));
@@ -242,7 +293,7 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
     }
     if (c.fault == Fault::HangUp) {
         ASSERT_TRUE(
-            clock.AdvanceUntil([&] { return sim.Count(FirstRequest(c.txn)) > before; }, 5000));
+            rig->AdvanceUntil([&] { return sim.Count(FirstRequest(c.txn)) > before; }, 5000));
         rig->Unplug();
     }
 
@@ -265,7 +316,7 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
     // Watched every millisecond: over USB a reset and the next identification can be a few
     // milliseconds apart.
     for (int64_t t = 0; t < 25000 && !completed; ++t) {
-        clock.Advance(1);
+        rig->Advance(1);
         toldNotConnected |= form->StatusPanel1->text() == kNotConnected;
         completed = done();
     }
@@ -277,7 +328,7 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
 
     // The fault gone: connected and idle again.
     disarm();
-    EXPECT_TRUE(clock.AdvanceUntil([&] { return rig->Ready(); }, 30000))
+    EXPECT_TRUE(rig->AdvanceUntil([&] { return rig->Ready(); }, 30000))
         << "back in the cycle; status " << form->StatusPanel1->text().toStdString();
 
     int linkErrors = 0;

@@ -10,6 +10,7 @@
 #include "shell/mainform.h"
 #include "tests/link/ptyfixture.h"
 #include "tests/support/programdir.h"
+#include "tests/support/ptyregulator.h"
 #include "tests/support/recorders.h"
 #include "tools/regsim/ftsimadapter.h"
 #include "tools/regsim/regfile.h"
@@ -69,13 +70,6 @@ void ExpectNothingLeftBehind(const TProcessCounts& before)
     EXPECT_EQ(after.fds, before.fds) << "descriptors left open";
 }
 
-QByteArray SourceFile(const QString& rel)
-{
-    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
 } // namespace
 
 // Plain opens and closes, closes from a handler on the window's thread, and closes from a handler
@@ -120,100 +114,13 @@ TEST(Soak, ThousandPortOpensAndCloses)
 
 namespace {
 
-// The regulator simulator in process on the far end of a pseudo-terminal, reached by the window
-// through a fixed link name as a USB-serial adapter is through its device name. Pulling the cable
-// closes the far end and removes the name; plugging it in makes a new terminal behind the name.
-class TPtyRegulator {
-public:
-    explicit TPtyRegulator(QString linkPath) : link_(std::move(linkPath)) {}
-    ~TPtyRegulator() { Unplug(); }
-
-    void Plug()
-    {
-        pty_ = std::make_unique<linktest::PtyPair>();
-        QFile::remove(link_);
-        ASSERT_TRUE(QFile::link(pty_->Path(), link_));
-    }
-    void Unplug()
-    {
-        QFile::remove(link_);
-        pty_.reset();
-        sim.LineIdle();
-        served = 0;
-        delivered = 0;
-    }
-    bool Plugged() const { return pty_ != nullptr; }
-    // Answers whatever the window has sent since the last call.
-    void Serve()
-    {
-        if (!pty_)
-            return;
-        char buffer[512];
-        ssize_t n;
-        while ((n = ::read(pty_->Master(), buffer, sizeof buffer)) > 0) {
-            const regsim::Bytes reply = sim.Feed(reinterpret_cast<const uint8_t*>(buffer), n);
-            if (!reply.empty()) {
-                pty_->Send(QByteArray(reinterpret_cast<const char*>(reply.data()),
-                                      qsizetype(reply.size())));
-                served += int64_t(reply.size());
-            }
-        }
-    }
-
-    regsim::Regulator sim{regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")};
-    // Reply bytes written to the line, and bytes the window's port has handed on, on this line.
-    int64_t served = 0;
-    int64_t delivered = 0;
-
-private:
-    QString link_;
-    std::unique_ptr<linktest::PtyPair> pty_;
-};
-
-struct SoakWindow {
-    TProgramDir dir;
-    VirtualClock clock;
-    TRecordingBoxes boxes;
-    TCountingNoUsb usb;
-    TPtyRegulator regulator{dir.File("port")};
-    std::unique_ptr<TMainForm> form;
-
-    SoakWindow()
-    {
-        dir.Write("Regulators/CZ/KVX-40 OPTO.ini",
-                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
-        dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
-        dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
-        dir.Write(
-            "setup.ini",
-            ("[SETUP]\r\nDEVICE=COM\r\nCOM=" + dir.File("port") + "\r\nLANGUAGE=CZ\r\n").toUtf8());
-    }
-    void Start()
-    {
-        TMainFormEnv env;
-        env.programDir = dir.Path();
-        env.clock = &clock;
-        env.boxes = &boxes;
-        env.usb = &usb;
-        form = std::make_unique<TMainForm>(env);
-        auto receive = form->Comm1().OnRxChar;
-        form->Comm1().OnRxChar = [this, receive](TCommunicationConnection* c, int count) {
-            regulator.delivered += count;
-            receive(c, count);
-        };
-    }
-    bool Connected() const
-    {
-        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ") &&
-               form->Button1->isEnabled() && form->Cycle().Timer2().Enabled();
-    }
+struct SoakWindow : TPtyWindow {
+    SoakWindow() { regulator.SetPieces(0, 0); }
     bool Lost() const
     {
         return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor NEPRIPOJEN ") &&
                form->Cycle().LinkLost();
     }
-    // The line is real, the protocol's time virtual: time moves on only while no reply is on its
-    // way through the line and the port, so no reply is late however slow the threads are.
     bool RunUntil(const std::function<bool()>& pred, int64_t limitMs = 60000)
     {
         const int64_t end = clock.Now() + limitMs;
@@ -221,13 +128,7 @@ struct SoakWindow {
         while (!pred()) {
             if (clock.Now() >= end || realLimit.hasExpired())
                 return false;
-            regulator.Serve();
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            regulator.Serve();
-            if (regulator.Plugged() && regulator.delivered < regulator.served) {
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
-                continue;
-            }
+            Settle();
             clock.Advance(5);
         }
         return true;
