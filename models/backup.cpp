@@ -25,7 +25,6 @@ namespace {
 constexpr int kThrottleBytes = 4;
 constexpr int kSpeedBytes = 2;
 constexpr int kFirstVersionWithSpeed = 3;
-constexpr double kMicrosPerMilli = 1000.0;
 constexpr mode_t kFolderMode = 0777;
 constexpr int kMaxSameSecond = 999;
 
