@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$1"
 corpus="$root/fuzz/corpus"
-mkdir -p "$corpus"/{fuzz_parser,fuzz_profile,fuzz_model,fuzz_readreply,fuzz_cycle,fuzz_eeprom,fuzz_paramfile,fuzz_language}
+mkdir -p "$corpus"/{fuzz_parser,fuzz_profile,fuzz_model,fuzz_readreply,fuzz_cycle,fuzz_eeprom,fuzz_paramfile,fuzz_language,fuzz_backup}
 seed() { [ -e "$1/$2" ] || cp "$3" "$1/$2"; }
 n=0
 while IFS= read -r -d '' f; do
@@ -31,3 +31,6 @@ printf '\x00\x04\x0b\x10\x00%s\x0b\x05\x00\x0b\x08\x04\x10' "$id" > "$corpus/fuz
 printf '\x01\x00\x10%s\x04\x40\x0b\x05\x0b\x08' "$id" > "$corpus/fuzz_cycle/usb"
 # Log downloads: record count, records, wrong check bytes, piece size, garbage.
 printf '\x03\x03\x05\x01\x02\x06\x0c\x22\x7f\x00\x10\x08\x01\x08\x01\x00\x00' > "$corpus/fuzz_eeprom/demo"
+# A backup record of the demo regulator's shape, one of a factory reset without its check line.
+printf '[BACKUP]\r\nKIND=write\r\nTAKEN=2026-03-14T09:26:53\r\nNAME="KVX-40 OPTO"\r\nVERSION="V1.03"\r\nDATE="1.1.2007"\r\nFLAGS=80\r\nLANGUAGE=CZ\r\nALTERNATE=0\r\nDISPLAY=3\r\nITEMS=4 3 2 2\r\nREAD=07 D0 04 4C 2B 11 00 0C 05 01 02 01 00 AA\r\n' > "$corpus/fuzz_backup/write"
+printf '[BACKUP]\r\nKIND=default\r\nNAME=x\r\nVERSION=V0\r\nDATE=\r\nFLAGS=00\r\nDISPLAY=0\r\nITEMS=\r\nREAD=03 E8 02 69\r\n' > "$corpus/fuzz_backup/default"
