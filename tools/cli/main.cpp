@@ -7,6 +7,7 @@
 #include "link/commconnect.h"
 #include "link/ftd2xx.h"
 #include "link/usblink.h"
+#include "shell/programdir.h"
 #include "tools/cli/ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/session.h"
@@ -54,7 +55,10 @@ private:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    // The window's program folder: beside a portable copy's executable, or for an installed one
+    // the user's own folder, filled from the package's data as the window fills it. Both programs
+    // then share setup.ini, the model files and the backups.
+    const QString programDir = PrepareProgramFolder().path;
     auto out = [](const QString& text) { Print(stdout, text); };
     auto err = [](const QString& text) { Print(stderr, text); };
     const QStringList args = app.arguments().mid(1);
