@@ -423,7 +423,8 @@ std::optional<QString> TBackupStore::WritePair(const TPending& p, QString* reaso
     }
     const QString zeq = base + QStringLiteral(".zeq");
     const QString txt = base + QLatin1Char('.') + kBackupRecordExtension;
-    if (!WriteFileAtomically(zeq, p.parameterFile, reason))
+    // One sync of the folder, after the second file, makes both renames durable.
+    if (!WriteFileAtomically(zeq, p.parameterFile, reason, FolderSync::Later))
         return std::nullopt;
     if (!WriteFileAtomically(txt, p.record, reason)) {
         QFile::remove(zeq); // half a backup is no backup
