@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -407,12 +408,45 @@ bool TProfileFile::WriteString(const QString& section, const QString& key, const
     return true;
 }
 
+namespace {
+
+// A language switch reads some hundred keys of one file in a row, each through a call that used to
+// open and decode the whole file. The file last read stays parsed and is used again while it is
+// the same file unchanged: same device, inode, size, and change and modification times to the
+// nanosecond. The atomic writer replaces a file by a new inode, and an edit in place changes its
+// times, so an edit between two reads is still seen.
+struct TParsedProfile {
+    QString path;
+    struct stat st {};
+    std::unique_ptr<TProfileFile> file;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+} // namespace
+
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
                                 const QString& path)
 {
-    TProfileFile file(path);
-    file.Load(); // a file that cannot be read has no lines: the default comes back
-    return file.ReadString(section, key, def);
+    thread_local TParsedProfile last;
+    struct stat st {};
+    const bool known = ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!known || last.path != path || !last.file || !SameFile(last.st, st)) {
+        auto file = std::make_unique<TProfileFile>(path);
+        // A file that cannot be read has no lines: the default comes back.
+        const bool loaded = file->Load();
+        if (!known || !loaded) {
+            last.file.reset();
+            return file->ReadString(section, key, def);
+        }
+        last = TParsedProfile{path, st, std::move(file)};
+    }
+    return last.file->ReadString(section, key, def);
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,

@@ -530,7 +530,7 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     Soubor1->setObjectName(QStringLiteral("Soubor1"));
     auto add = [this](QMenu* menu, const char* name, const QString& caption,
                       Pictures::MenuIcon icon) {
-        QAction* a = menu->addAction(QIcon(Pictures::Menu(icon)), caption);
+        QAction* a = menu->addAction(Pictures::MenuIconLazy(icon), caption);
         a->setObjectName(QString::fromLatin1(name));
         return a;
     };
