@@ -176,7 +176,12 @@ bool TProfileFile::Load()
         loadFailed_ = true;
         return false;
     }
+    ParseBytes(bytes);
+    return true;
+}
 
+void TProfileFile::ParseBytes(const QByteArray& bytes)
+{
     const QString text = DecodeText(bytes);
     bool ascii = true;
     for (char c : bytes)
@@ -193,7 +198,6 @@ bool TProfileFile::Load()
     const qsizetype lf = text.indexOf(u'\n');
     crlf_ = lf < 0 || (lf > 0 && text[lf - 1] == u'\r');
     lines_ = text.split(u'\n');
-    return true;
 }
 
 bool TProfileFile::Save()
@@ -408,45 +412,28 @@ bool TProfileFile::WriteString(const QString& section, const QString& key, const
     return true;
 }
 
-namespace {
-
-// A language switch reads some hundred keys of one file in a row, each through a call that used to
-// open and decode the whole file. The file last read stays parsed and is used again while it is
-// the same file unchanged: same device, inode, size, and change and modification times to the
-// nanosecond. The atomic writer replaces a file by a new inode, and an edit in place changes its
-// times, so an edit between two reads is still seen.
-struct TParsedProfile {
-    QString path;
-    struct stat st {};
-    std::unique_ptr<TProfileFile> file;
-};
-
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-} // namespace
-
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
                                 const QString& path)
 {
-    thread_local TParsedProfile last;
-    struct stat st {};
-    const bool known = ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
-    if (!known || last.path != path || !last.file || !SameFile(last.st, st)) {
-        auto file = std::make_unique<TProfileFile>(path);
-        // A file that cannot be read has no lines: the default comes back.
-        const bool loaded = file->Load();
-        if (!known || !loaded) {
-            last.file.reset();
-            return file->ReadString(section, key, def);
-        }
-        last = TParsedProfile{path, st, std::move(file)};
+    // A language switch reads some hundred keys of one file in a row, each through this call. The
+    // file is read every time, so an edit in between is seen, but decoding and splitting it are
+    // done again only when its bytes changed.
+    thread_local QString lastPath;
+    thread_local QByteArray lastBytes;
+    thread_local std::unique_ptr<TProfileFile> last;
+    QByteArray bytes;
+    if (ReadWholeFile(QFile::encodeName(path), bytes) != 0) {
+        // Missing or unreadable: the default comes back, as from an empty file.
+        last.reset();
+        return TProfileFile(path).ReadString(section, key, def);
     }
-    return last.file->ReadString(section, key, def);
+    if (!last || lastPath != path || lastBytes != bytes) {
+        last = std::make_unique<TProfileFile>(path);
+        last->ParseBytes(bytes);
+        lastPath = path;
+        lastBytes = bytes;
+    }
+    return last->ReadString(section, key, def);
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
