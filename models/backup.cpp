@@ -319,7 +319,7 @@ void TBackupStore::BeforeOverwriteAsync(const TOverwriteContext& context,
     auto path = std::make_shared<QString>();
     files_->Run(
         [pending = *pending, path](QString* why) {
-            const std::optional<QString> written = WritePair(pending, why);
+            const std::optional<QString> written = WritePair(pending, why, false);
             if (written)
                 *path = *written;
             return written.has_value();
@@ -331,6 +331,13 @@ void TBackupStore::BeforeOverwriteAsync(const TOverwriteContext& context,
                 saved_(*path);
             done(ok);
         });
+    // The old ones go after the answer: the transaction waits for the pair only.
+    files_->Run(
+        [folder = pending->folder](QString*) {
+            Prune(folder);
+            return true;
+        },
+        {});
 }
 
 std::optional<TBackupRecord> TBackupStore::MakeRecord(const TOverwriteContext& context,
@@ -405,7 +412,7 @@ std::optional<QString> TBackupStore::Save(const TOverwriteContext& context, QStr
     return WritePair(*pending, reason);
 }
 
-std::optional<QString> TBackupStore::WritePair(const TPending& p, QString* reason)
+std::optional<QString> TBackupStore::WritePair(const TPending& p, QString* reason, bool prune)
 {
     if (!MakeFolder(p.parameterFolder, reason) || !MakeFolder(p.folder, reason))
         return std::nullopt;
@@ -430,6 +437,7 @@ std::optional<QString> TBackupStore::WritePair(const TPending& p, QString* reaso
         QFile::remove(zeq); // half a backup is no backup
         return std::nullopt;
     }
-    Prune(p.folder);
+    if (prune)
+        Prune(p.folder);
     return txt;
 }

@@ -109,7 +109,8 @@ private:
         QByteArray parameterFile, record;
     };
     std::optional<TPending> Prepare(const TOverwriteContext& context, QString* reason) const;
-    static std::optional<QString> WritePair(const TPending& pending, QString* reason);
+    static std::optional<QString> WritePair(const TPending& pending, QString* reason,
+                                            bool prune = true);
     void Refused(const QString& reason) const;
 
     IFileWriter* files_ = nullptr;
