@@ -92,7 +92,8 @@ int CreateTemp(const QByteArray& target, QByteArray& tempPath, int& err)
 
 } // namespace
 
-bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error)
+bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error,
+                         FolderSync folderSync)
 {
     auto fail = [error](int err) {
         if (error)
@@ -156,7 +157,9 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, QString
     }
 
     // Make the rename itself durable; the content is already safe, so a failure here is not one.
-    const int dirFd = ::open(DirOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = folderSync == FolderSync::Now
+                          ? ::open(DirOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                          : -1;
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);

@@ -6,8 +6,13 @@
 #include <QByteArray>
 #include <QString>
 
+// The rename is made durable by syncing the folder. Files written together into one folder need
+// that only once: all but the last may leave it to the last (Later).
+enum class FolderSync { Now, Later };
+
 // False on failure; *error (when given) holds the system's reason.
-bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error = nullptr);
+bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error = nullptr,
+                         FolderSync folderSync = FolderSync::Now);
 
 // Adds bytes at the end of an existing file in one write and hands them to the disk, for a log that
 // grows record by record: each record costs the same however long the file is, and an interrupted

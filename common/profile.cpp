@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,7 +176,12 @@ bool TProfileFile::Load()
         loadFailed_ = true;
         return false;
     }
+    ParseBytes(bytes);
+    return true;
+}
 
+void TProfileFile::ParseBytes(const QByteArray& bytes)
+{
     const QString text = DecodeText(bytes);
     bool ascii = true;
     for (char c : bytes)
@@ -192,7 +198,6 @@ bool TProfileFile::Load()
     const qsizetype lf = text.indexOf(u'\n');
     crlf_ = lf < 0 || (lf > 0 && text[lf - 1] == u'\r');
     lines_ = text.split(u'\n');
-    return true;
 }
 
 bool TProfileFile::Save()
@@ -410,9 +415,25 @@ bool TProfileFile::WriteString(const QString& section, const QString& key, const
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
                                 const QString& path)
 {
-    TProfileFile file(path);
-    file.Load(); // a file that cannot be read has no lines: the default comes back
-    return file.ReadString(section, key, def);
+    // A language switch reads some hundred keys of one file in a row, each through this call. The
+    // file is read every time, so an edit in between is seen, but decoding and splitting it are
+    // done again only when its bytes changed.
+    thread_local QString lastPath;
+    thread_local QByteArray lastBytes;
+    thread_local std::unique_ptr<TProfileFile> last;
+    QByteArray bytes;
+    if (ReadWholeFile(QFile::encodeName(path), bytes) != 0) {
+        // Missing or unreadable: the default comes back, as from an empty file.
+        last.reset();
+        return TProfileFile(path).ReadString(section, key, def);
+    }
+    if (!last || lastPath != path || lastBytes != bytes) {
+        last = std::make_unique<TProfileFile>(path);
+        last->ParseBytes(bytes);
+        lastPath = path;
+        lastBytes = bytes;
+    }
+    return last->ReadString(section, key, def);
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,

@@ -55,6 +55,10 @@ public:
     bool WriteString(const QString& section, const QString& key, const QString& value);
 
 private:
+    friend QString GetPrivateProfileString(const QString&, const QString&, const QString&,
+                                           const QString&);
+    // Takes the file's bytes as its lines.
+    void ParseBytes(const QByteArray& bytes);
     // The index of the first line after the first header of that section, or -1. Each lookup
     // starts there instead of walking the file from its top, so reading every section of a large
     // model file stays linear in its size.

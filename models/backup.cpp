@@ -1,6 +1,7 @@
 #include "models/backup.h"
 
 #include "common/atomicfile.h"
+#include "common/filewriter.h"
 #include "common/profile.h"
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
@@ -107,6 +108,22 @@ bool MakeFolder(const QString& path, QString* reason)
         return true;
     *reason = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return false;
+}
+
+void Prune(const QString& folder)
+{
+    // A pattern of its own: this runs on the writer's thread.
+    const QRegularExpression recordName(kRecordName.pattern());
+    QStringList records;
+    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+        if (recordName.match(name).hasMatch())
+            records << name;
+    // Names sort by date and time; the oldest go first.
+    for (qsizetype i = 0; i + kBackupsKept < records.size(); ++i) {
+        const QString stem = folder + QLatin1Char('/') + QFileInfo(records[i]).completeBaseName();
+        QFile::remove(stem + QLatin1Char('.') + kBackupRecordExtension);
+        QFile::remove(stem + QStringLiteral(".zeq"));
+    }
 }
 
 } // namespace
@@ -266,17 +283,60 @@ TBackupStore::TBackupStore(QString programDir, const TsmlMsgLangRes& messages, T
 {
 }
 
+void TBackupStore::Refused(const QString& reason) const
+{
+    showError_(messages_.LookupMessage(QStringLiteral("str130")).arg(reason));
+}
+
 bool TBackupStore::BeforeOverwrite(const TOverwriteContext& context)
 {
     QString reason;
     const std::optional<QString> path = Save(context, &reason);
     if (!path) {
-        showError_(messages_.LookupMessage(QStringLiteral("str130")).arg(reason));
+        Refused(reason);
         return false;
     }
     if (saved_)
         saved_(*path);
     return true;
+}
+
+void TBackupStore::BeforeOverwriteAsync(const TOverwriteContext& context,
+                                        std::function<void(bool)> done)
+{
+    if (!files_) {
+        done(BeforeOverwrite(context));
+        return;
+    }
+    QString reason;
+    const std::optional<TPending> pending = Prepare(context, &reason);
+    if (!pending) {
+        Refused(reason);
+        done(false);
+        return;
+    }
+    auto path = std::make_shared<QString>();
+    files_->Run(
+        [pending = *pending, path](QString* why) {
+            const std::optional<QString> written = WritePair(pending, why, false);
+            if (written)
+                *path = *written;
+            return written.has_value();
+        },
+        [this, path, done = std::move(done)](bool ok, const QString& why) {
+            if (!ok)
+                Refused(why);
+            else if (saved_)
+                saved_(*path);
+            done(ok);
+        });
+    // The old ones go after the answer: the transaction waits for the pair only.
+    files_->Run(
+        [folder = pending->folder](QString*) {
+            Prune(folder);
+            return true;
+        },
+        {});
 }
 
 std::optional<TBackupRecord> TBackupStore::MakeRecord(const TOverwriteContext& context,
@@ -325,55 +385,58 @@ std::optional<TBackupRecord> TBackupStore::MakeRecord(const TOverwriteContext& c
     return r;
 }
 
-std::optional<QString> TBackupStore::Save(const TOverwriteContext& context, QString* reason)
+std::optional<TBackupStore::TPending> TBackupStore::Prepare(const TOverwriteContext& context,
+                                                            QString* reason) const
 {
-    QByteArray parameterFile;
-    const std::optional<TBackupRecord> record = MakeRecord(context, &parameterFile, reason);
+    TPending p;
+    const std::optional<TBackupRecord> record = MakeRecord(context, &p.parameterFile, reason);
     if (!record)
         return std::nullopt;
     if (!IsSafeModelName(context.identity.name)) {
         *reason = context.identity.name;
         return std::nullopt;
     }
-    const QString folder = BackupFolder(programDir_, context.identity.name);
-    if (!MakeFolder(ParameterFolder(programDir_, context.identity.name), reason) ||
-        !MakeFolder(folder, reason))
+    p.parameterFolder = ParameterFolder(programDir_, context.identity.name);
+    p.folder = BackupFolder(programDir_, context.identity.name);
+    p.stem = p.folder + QLatin1Char('/') + BackupStem(record->taken);
+    p.record = EncodeBackupRecord(*record);
+    return p;
+}
+
+std::optional<QString> TBackupStore::Save(const TOverwriteContext& context, QString* reason)
+{
+    const std::optional<TPending> pending = Prepare(context, reason);
+    if (!pending)
+        return std::nullopt;
+    return WritePair(*pending, reason);
+}
+
+std::optional<QString> TBackupStore::WritePair(const TPending& p, QString* reason, bool prune)
+{
+    if (!MakeFolder(p.parameterFolder, reason) || !MakeFolder(p.folder, reason))
         return std::nullopt;
 
     // Two backups within one second get a counter rather than replacing each other.
-    const QString stem = folder + QLatin1Char('/') + BackupStem(record->taken);
-    QString base = stem;
+    QString base = p.stem;
     for (int n = 2; QFileInfo::exists(base + QStringLiteral(".zeq")) ||
                     QFileInfo::exists(base + QLatin1Char('.') + kBackupRecordExtension);
          ++n) {
         if (n > kMaxSameSecond) {
-            *reason = stem;
+            *reason = p.stem;
             return std::nullopt;
         }
-        base = stem + QStringLiteral("_%1").arg(n, 3, 10, QLatin1Char('0'));
+        base = p.stem + QStringLiteral("_%1").arg(n, 3, 10, QLatin1Char('0'));
     }
     const QString zeq = base + QStringLiteral(".zeq");
     const QString txt = base + QLatin1Char('.') + kBackupRecordExtension;
-    if (!WriteFileAtomically(zeq, parameterFile, reason))
+    // One sync of the folder, after the second file, makes both renames durable.
+    if (!WriteFileAtomically(zeq, p.parameterFile, reason, FolderSync::Later))
         return std::nullopt;
-    if (!WriteFileAtomically(txt, EncodeBackupRecord(*record), reason)) {
+    if (!WriteFileAtomically(txt, p.record, reason)) {
         QFile::remove(zeq); // half a backup is no backup
         return std::nullopt;
     }
-    Prune(folder);
+    if (prune)
+        Prune(p.folder);
     return txt;
-}
-
-void TBackupStore::Prune(const QString& folder) const
-{
-    QStringList records;
-    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
-        if (kRecordName.match(name).hasMatch())
-            records << name;
-    // Names sort by date and time; the oldest go first.
-    for (qsizetype i = 0; i + kBackupsKept < records.size(); ++i) {
-        const QString stem = folder + QLatin1Char('/') + QFileInfo(records[i]).completeBaseName();
-        QFile::remove(stem + QLatin1Char('.') + kBackupRecordExtension);
-        QFile::remove(stem + QStringLiteral(".zeq"));
-    }
 }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 
+class IFileWriter;
 class TsmlMsgLangRes;
 
 // The wall clock, handed in from outside so that the core never reads it and tests fix the time.
@@ -87,6 +88,11 @@ public:
                  MessageFn showError, MessageFn saved = {});
 
     bool BeforeOverwrite(const TOverwriteContext& context) override;
+    // The record is made here; the files are written by the writer when one is set, so the window
+    // does not wait for the disk (a write overlaps its pause before the frame).
+    void BeforeOverwriteAsync(const TOverwriteContext& context,
+                              std::function<void(bool)> done) override;
+    void SetFileWriter(IFileWriter* writer) { files_ = writer; }
 
     // Writes the pair and prunes the folder; the path of the text file, or nothing with *reason.
     std::optional<QString> Save(const TOverwriteContext& context, QString* reason);
@@ -97,8 +103,17 @@ public:
                                             QByteArray* parameterFile, QString* reason) const;
 
 private:
-    void Prune(const QString& folder) const;
+    // What the disk part of a backup needs: copies only, so that it can run on another thread.
+    struct TPending {
+        QString folder, parameterFolder, stem;
+        QByteArray parameterFile, record;
+    };
+    std::optional<TPending> Prepare(const TOverwriteContext& context, QString* reason) const;
+    static std::optional<QString> WritePair(const TPending& pending, QString* reason,
+                                            bool prune = true);
+    void Refused(const QString& reason) const;
 
+    IFileWriter* files_ = nullptr;
     QString programDir_;
     const TsmlMsgLangRes& messages_;
     TimeSource now_;

@@ -2,6 +2,7 @@
 
 #include "common/clock.h"
 #include "common/errors.h"
+#include "common/filewriter.h"
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
 #include "protocol/frames.h"
@@ -51,6 +52,13 @@ TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPa
     timer4_->SetOnTimer([this] { OnTimerTick(3, &TConnectionCycle::Timer4Timer); });
     portWatch_->SetInterval(kPortWatchInterval);
     portWatch_->SetOnTimer([this] { Guarded([this] { PortWatchTimer(); }); });
+    ownWriter_ = std::make_unique<TImmediateFileWriter>();
+    files_ = ownWriter_.get();
+}
+
+void TConnectionCycle::SetFileWriter(IFileWriter* writer)
+{
+    files_ = writer ? writer : ownWriter_.get();
 }
 
 TConnectionCycle::~TConnectionCycle() = default;
@@ -380,25 +388,57 @@ void TConnectionCycle::ReadReply()
 // ---- write
 // ----------------------------------------------------------------------------------------
 
-bool TConnectionCycle::GuardAllows(TOverwriteContext::Kind kind)
+bool TConnectionCycle::StartGuard(TOverwriteContext::Kind kind)
 {
-    if (!guard_)
+    afterGuard_ = {};
+    const int asked = ++guardAsked_;
+    if (!guard_) {
+        guardState_ = Guard::Allowed;
         return true;
-    return guard_->BeforeOverwrite(
-        TOverwriteContext{kind, identity_, view_.LanguageCode(), alternateScale_, lastRead_});
+    }
+    guardState_ = Guard::Waiting;
+    guard_->BeforeOverwriteAsync(
+        TOverwriteContext{kind, identity_, view_.LanguageCode(), alternateScale_, lastRead_},
+        [this, asked, alive = std::weak_ptr<bool>(alive_)](bool allowed) {
+            if (!alive.expired())
+                GuardAnswered(asked, allowed);
+        });
+    return guardState_ != Guard::Refused;
+}
+
+void TConnectionCycle::GuardAnswered(int asked, bool allowed)
+{
+    if (asked != guardAsked_)
+        return; // a reset or a later question came in between
+    guardState_ = allowed ? Guard::Allowed : Guard::Refused;
+    if (afterGuard_) {
+        std::function<void()> fn = std::move(afterGuard_);
+        afterGuard_ = {};
+        Guarded(fn);
+    }
+}
+
+void TConnectionCycle::AfterGuard(std::function<void()> fn)
+{
+    if (guardState_ == Guard::Waiting)
+        afterGuard_ = std::move(fn);
+    else
+        fn();
 }
 
 void TConnectionCycle::Button2Click()
 {
     if (state_.busy)
         return;
-    if (!GuardAllows(TOverwriteContext::Kind::Write))
+    // The backup goes to the disk while the pause before the frame runs; the frame waits for it.
+    if (!StartGuard(TOverwriteContext::Kind::Write))
         return;
     state_.busy = true;
     timer2_->Stop();
     state_.writePending = true;
     SetTransferButtons(false);
-    pause_ = clock_.After(kProgressPause, [this] { Guarded([this] { ContinueWrite(); }); });
+    pause_ = clock_.After(kProgressPause,
+                          [this] { AfterGuard([this] { Guarded([this] { ContinueWrite(); }); }); });
 }
 
 void TConnectionCycle::ContinueWrite()
@@ -406,6 +446,14 @@ void TConnectionCycle::ContinueWrite()
     pause_.reset();
     if (!state_.writePending)
         return; // a reset came in between
+    if (guardState_ == Guard::Refused) {
+        // The guard has told the user why; nothing went out.
+        state_.writePending = false;
+        SetTransferButtons(true);
+        state_.busy = false;
+        timer2_->Start();
+        return;
+    }
     view_.SetProgress(2, 20);
     QByteArray frame;
     try {
@@ -482,12 +530,26 @@ void TConnectionCycle::Button3Click()
 {
     if (state_.busy)
         return;
-    if (!GuardAllows(TOverwriteContext::Kind::FactoryReset))
+    if (!StartGuard(TOverwriteContext::Kind::FactoryReset))
         return;
     state_.busy = true;
     SetTransferButtons(false);
     timer2_->Stop();
     state_.readPending = true;
+    AfterGuard([this] { SendDefaultRequest(); });
+}
+
+void TConnectionCycle::SendDefaultRequest()
+{
+    if (!state_.readPending || !state_.busy)
+        return; // a reset came in between
+    if (guardState_ == Guard::Refused) {
+        state_.readPending = false;
+        SetTransferButtons(true);
+        state_.busy = false;
+        timer2_->Start();
+        return;
+    }
     try {
         SendRequest(DefaultRequest(), false);
     } catch (const std::exception&) {
@@ -557,6 +619,9 @@ void TConnectionCycle::Timer3Timer() { TimeoutReset(); }
 void TConnectionCycle::ResetCommon(bool clearPanel)
 {
     pause_.reset();
+    afterGuard_ = {};
+    ++guardAsked_;
+    guardState_ = Guard::None;
     view_.SetProgress(1, 0);
     view_.SetProgress(2, 0);
     SetTransferButtons(false);

@@ -19,6 +19,7 @@
 #include <vector>
 
 class IClock;
+class IFileWriter;
 class ITimer;
 class TsmlMsgLangRes;
 
@@ -86,6 +87,13 @@ public:
     virtual ~IOverwriteGuard() = default;
     // False stops the transaction before anything is sent; the guard has told the user why.
     virtual bool BeforeOverwrite(const TOverwriteContext& context) = 0;
+    // The same answer given to done, which may run later (once the copy is on the disk) or before
+    // this returns.
+    virtual void BeforeOverwriteAsync(const TOverwriteContext& context,
+                                      std::function<void(bool)> done)
+    {
+        done(BeforeOverwrite(context));
+    }
 };
 
 class TConnectionCycle final : public IReplyHandlers {
@@ -131,6 +139,8 @@ public:
     bool AlternateScale() const { return alternateScale_; }
     void SetTransferButtons(bool on);
     void SetOverwriteGuard(IOverwriteGuard* guard) { guard_ = guard; }
+    // Where EEPROM.txt is written from; by default on this thread, at once.
+    void SetFileWriter(IFileWriter* writer);
     const TRegulatorIdentity& Identity() const { return identity_; }
     // The payload of the last read reply that was decoded, with the writes the regulator has taken
     // since put in, until the next reset or identification.
@@ -167,7 +177,13 @@ private:
     bool UsbReady();
     void UsbStopBits(int stopBits);
     void ContinueWrite();
-    bool GuardAllows(TOverwriteContext::Kind kind);
+    // Asks the guard; false when it refused at once. Otherwise its answer comes to
+    // GuardAnswered, and whatever waits for it (AfterGuard) runs then.
+    bool StartGuard(TOverwriteContext::Kind kind);
+    void GuardAnswered(int asked, bool allowed);
+    void AfterGuard(std::function<void()> fn);
+    void SendDefaultRequest();
+    void LogWriteFailed(int download, const QString& reason);
     void WriteTaken();
     void SendLogRequest(const QByteArray& request);
     void EndLogDownload();
@@ -198,6 +214,10 @@ private:
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
     IOverwriteGuard* guard_ = nullptr;
+    enum class Guard { None, Waiting, Allowed, Refused };
+    Guard guardState_ = Guard::None;
+    int guardAsked_ = 0;               // which question an answer belongs to
+    std::function<void()> afterGuard_; // dropped by a reset
     TRegulatorIdentity identity_;
     QByteArray lastRead_;
     QByteArray written_; // the payload of the write in progress
@@ -207,5 +227,9 @@ private:
     bool tickWaiting_[4] = {false, false, false, false};
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // receives outliving the cycle
     TLogDownload log_;
+    int logDownloads_ = 0;    // which download a write's answer belongs to
+    int logFailReported_ = 0; // the last download whose failed write the user was told of
     QString eepromPath_;
+    std::unique_ptr<IFileWriter> ownWriter_;
+    IFileWriter* files_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "common/atomicfile.h"
 #include "common/clock.h"
+#include "common/filewriter.h"
 #include "i18n/msglangres.h"
 #include "protocol/cycle.h"
 #include "protocol/frames.h"
@@ -35,6 +36,9 @@ QString TConnectionCycle::EepromPath() const
     return eepromPath_.isEmpty() ? programDir_ + kEepromFileName : eepromPath_;
 }
 
+// The file is written from the file writer: the window and the regulator do not wait for the
+// disk, except once at the start, so that a log that cannot be begun sends nothing. Records that
+// come in while the disk is busy go to it together.
 void TConnectionCycle::EEPROM1Click()
 {
     if (state_.busy)
@@ -43,22 +47,46 @@ void TConnectionCycle::EEPROM1Click()
     timer2_->Stop();
     state_.logPending = true;
     SetTransferButtons(false);
-    QString reason;
-    if (!StartEepromFile(EepromPath(), &reason)) {
-        // Nothing has gone to the regulator yet: end here rather than leave the window busy until
-        // the watchdog gives up on a download that never began.
-        state_.logPending = false;
-        state_.busy = false;
-        timer2_->Start();
-        SetTransferButtons(true);
-        view_.ReportError(Msg("str115").arg(EepromPath(), reason));
-        return;
-    }
-    log_ = TLogDownload{};
-    view_.ShowProgressHint(Msg("str113").arg(0));
-    SendLogRequest(LogStartRequest());
-    if (state_.logPending)
+    const int download = ++logDownloads_;
+    const QString path = EepromPath();
+    files_->Run([path](QString* reason) { return StartEepromFile(path, reason); },
+                [this, download, path, alive = std::weak_ptr<bool>(alive_)](bool ok,
+                                                                            const QString& reason) {
+                    if (alive.expired() || download != logDownloads_ || !state_.logPending)
+                        return; // a reset ended it while the disk was busy
+                    Guarded([&] {
+                        if (!ok) {
+                            // Nothing has gone to the regulator yet: end here rather than leave
+                            // the window busy until the watchdog gives up on a download that
+                            // never began.
+                            timer4_->Stop();
+                            state_.logPending = false;
+                            state_.busy = false;
+                            timer2_->Start();
+                            SetTransferButtons(true);
+                            view_.ReportError(Msg("str115").arg(path, reason));
+                            return;
+                        }
+                        log_ = TLogDownload{};
+                        view_.ShowProgressHint(Msg("str113").arg(0));
+                        SendLogRequest(LogStartRequest());
+                        if (state_.logPending)
+                            timer4_->Start();
+                    });
+                });
+    // Watches a disk that never answers too: the download then ends by the time-out reset.
+    if (state_.logPending && !timer4_->Enabled())
         timer4_->Start();
+}
+
+void TConnectionCycle::LogWriteFailed(int download, const QString& reason)
+{
+    if (download == logDownloads_ && state_.logPending)
+        log_.writeFailed = true;
+    if (logFailReported_ == download)
+        return; // once per download
+    logFailReported_ = download;
+    view_.ReportError(Msg("str115").arg(EepromPath(), reason));
 }
 
 void TConnectionCycle::SendLogRequest(const QByteArray& request)
@@ -105,11 +133,18 @@ void TConnectionCycle::LogRecord()
         EndLogDownload();
         return;
     }
-    QString reason;
-    if (!AppendEepromRecord(EepromPath(), payload, &reason)) {
+    if (!log_.writeFailed) {
+        const int download = logDownloads_;
+        files_->Append(
+            EepromPath(), EepromRecordLine(payload),
+            [this, download, alive = std::weak_ptr<bool>(alive_)](bool ok, const QString& reason) {
+                if (!ok && !alive.expired())
+                    LogWriteFailed(download, reason);
+            });
+    }
+    if (log_.writeFailed) {
         // No next request: the watchdog ends the download, the records before stay in the file.
         timer4_->Start();
-        view_.ReportError(Msg("str115").arg(EepromPath(), reason));
         return;
     }
     ++log_.stored;

@@ -31,4 +31,6 @@ struct TLogDownload {
     // is handled, so a long log runs as a loop rather than as nested exchanges.
     QByteArray queued;
     bool looping = false;
+    // A line could not be written: no more records are asked for.
+    bool writeFailed = false;
 };

@@ -26,7 +26,7 @@ done
 if ((buildit)); then
   "$root/scripts/install-deps.sh"
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j2 --target korvalinex regsim kx_ftdiemu emptywindow bench_scaling \
+  cmake --build "$build" -j2 --target korvalinex regsim kx_ftdiemu emptywindow emptylabel bench_scaling \
     bench_proc bench_wire
 fi
 dist="$(mktemp -d /tmp/kx-bench-dist.XXXXXX)"

@@ -4,12 +4,14 @@
 
 #include "common/clock.h"
 #include "common/errors.h"
+#include "common/filewriter.h"
 #include "i18n/formcaption.h"
 #include "i18n/formlangres.h"
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
 #include "link/commconnect.h"
 #include "link/nastaveni.h"
+#include "link/threadwake.h"
 #include "models/modelfile.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
@@ -185,6 +187,15 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     backups_ = std::make_unique<TBackupStore>(env_.programDir, smlMsgLangRes1_, std::move(now),
                                               [this](const QString& text) { ShowError(text); });
     cycle_->SetOverwriteGuard(backups_.get());
+    IFileWriter* files = env_.files;
+    if (!files) {
+        filesWake_ = std::make_unique<TThreadWake>(
+            [this] { RunGuarded([this] { ownFiles_->DeliverDone(); }); });
+        ownFiles_ = std::make_unique<TFileWriterThread>([this] { filesWake_->Ring(); });
+        files = ownFiles_.get();
+    }
+    cycle_->SetFileWriter(files);
+    backups_->SetFileWriter(files);
     FormCreate();
 }
 
@@ -198,6 +209,9 @@ TMainForm::~TMainForm()
     } catch (const std::exception&) {
         // Closing a port that has gone away cannot fail in a way that matters now.
     }
+    // What is still on its way to the disk gets there; nobody is told any more.
+    ownFiles_.reset();
+    filesWake_.reset();
     // The cycle and the panel reach into the window's controls: they go first.
     cycle_.reset();
     paramFiles_.reset();
@@ -516,7 +530,7 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     Soubor1->setObjectName(QStringLiteral("Soubor1"));
     auto add = [this](QMenu* menu, const char* name, const QString& caption,
                       Pictures::MenuIcon icon) {
-        QAction* a = menu->addAction(QIcon(Pictures::Menu(icon)), caption);
+        QAction* a = menu->addAction(Pictures::MenuIconLazy(icon), caption);
         a->setObjectName(QString::fromLatin1(name));
         return a;
     };
@@ -668,6 +682,9 @@ void TMainForm::FormClose()
 {
     if (usb_->UsbReadyCheck())
         usb_->UsbClose();
+    // The end of a log on a slow disk: written, or the user hears why not, before the window goes.
+    if (ownFiles_)
+        ownFiles_->Flush();
     // Start-up stopped before the settings were read: writing would replace the user's values.
     if (!settingsRead_)
         return;

@@ -14,6 +14,9 @@
 
 class IClock;
 class IFileDialogs;
+class IFileWriter;
+class TFileWriterThread;
+class TThreadWake;
 class IMessageBoxes;
 class IUsbLink;
 class ISerialPort;
@@ -49,6 +52,9 @@ struct TMainFormEnv {
     // default: real file dialogs (OpenDlg, SaveDlg)
     IFileDialogs* dialogs = nullptr;
     TimeSource now = {}; // names the backups; default: the system's clock
+    // EEPROM.txt and the backups; default: a thread of its own, so the window never waits for
+    // the disk.
+    IFileWriter* files = nullptr;
 };
 
 // The overwrite question's texts: a component of the window, translated like every other caption
@@ -193,6 +199,8 @@ private:
     std::unique_ptr<IFtErrorBox> ftErrorBox_;
     std::unique_ptr<IFileDialogs> ownDialogs_;
     std::unique_ptr<IUsbLink> ownUsb_;
+    std::unique_ptr<TThreadWake> filesWake_;
+    std::unique_ptr<TFileWriterThread> ownFiles_;
     TUsbLink* ownUsbLink_ = nullptr;
     std::unique_ptr<ISerialPort> ownCom_;
     IClock* clock_ = nullptr;

@@ -1,6 +1,7 @@
 #include "shell/pictures.h"
 
 #include <QFont>
+#include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -229,6 +230,51 @@ QPixmap Menu(MenuIcon which)
     }
     return pm;
 }
+
+namespace {
+
+class TLazyMenuIcon final : public QIconEngine {
+public:
+    explicit TLazyMenuIcon(MenuIcon which) : which_(which) {}
+    void paint(QPainter* p, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        Icon().paint(p, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override
+    {
+        return Icon().pixmap(size, scale, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        return size.boundedTo(QSize(kSide, kSide));
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        return {QSize(kSide, kSide)};
+    }
+    QIconEngine* clone() const override { return new TLazyMenuIcon(which_); }
+
+private:
+    static constexpr int kSide = 16;
+    // The plain icon of the picture, with the disabled look the style gives any icon.
+    const QIcon& Icon()
+    {
+        if (icon_.isNull())
+            icon_ = QIcon(Menu(which_));
+        return icon_;
+    }
+    MenuIcon which_;
+    QIcon icon_;
+};
+
+} // namespace
+
+QIcon MenuIconLazy(MenuIcon which) { return QIcon(new TLazyMenuIcon(which)); }
 
 QImage AppIcon(int size)
 {

@@ -2,6 +2,7 @@
 // The program's own pictures: language flags, logos, button and menu icons, drawn at start-up so
 // that the executable needs no files beside it.
 
+#include <QIcon>
 #include <QImage>
 #include <QPixmap>
 
@@ -16,6 +17,9 @@ QPixmap ReadIcon();      // 16 x 16: data from the regulator
 QPixmap WriteIcon();     // 16 x 16: data to the regulator
 enum class MenuIcon { Open, Save, Eeprom, Setup, Exit, Help, About };
 QPixmap Menu(MenuIcon which); // 16 x 16
+// The same picture as an icon that is drawn the first time a menu shows it: a menu nobody opened
+// costs the start-up nothing (two of them draw text in a bold face of their own).
+QIcon MenuIconLazy(MenuIcon which);
 // The program's icon for the desktop, size x size. A QImage, so that it can be drawn without a
 // running application (the build renders it to PNG files).
 QImage AppIcon(int size);

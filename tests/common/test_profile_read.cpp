@@ -169,6 +169,31 @@ TEST(ProfileRead, MissingOrUnreadableFileGivesTheDefault)
                                            QStringLiteral("v"), fifo));
 }
 
+// Reads of single keys keep the file parsed between calls; an edit in between, even one that keeps
+// the size and lands within the same clock tick, is seen by the next read, and so is another file.
+TEST(ProfileRead, EachReadSeesTheFileAsItIsNow)
+{
+    const QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.ini"));
+    const QString b = dir.filePath(QStringLiteral("b.ini"));
+    auto read = [](const QString& path) {
+        return GetPrivateProfileString(QStringLiteral("S"), QStringLiteral("k"),
+                                       QStringLiteral("d"), path);
+    };
+    WriteBytes(b, "[S]\r\nk=b\r\n");
+    const char* const versions[] = {"[S]\r\nk=1\r\n", "[S]\r\nk=2\r\n", "[S]\r\nk=3\r\n"};
+    for (const char* v : versions) {
+        WriteBytes(a, v); // in place, the same size each time
+        EXPECT_EQ(read(a), QString::fromLatin1(v).mid(7, 1));
+        EXPECT_EQ(read(b), QStringLiteral("b"));
+    }
+    ASSERT_TRUE(WritePrivateProfileString(QStringLiteral("S"), QStringLiteral("k"),
+                                          QStringLiteral("4"), a));
+    EXPECT_EQ(read(a), QStringLiteral("4"));
+    QFile::remove(a);
+    EXPECT_EQ(read(a), QStringLiteral("d"));
+}
+
 TEST(ProfileRead, ValuesAreCutAt2047Characters)
 {
     const QString x2047(kProfileValueMax, u'x');

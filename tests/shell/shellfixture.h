@@ -3,6 +3,7 @@
 // USB adapter.
 
 #include "common/clock.h"
+#include "common/filewriter.h"
 #include "link/commconnect.h"
 #include "shell/mainform.h"
 #include "shell/numedit.h"
@@ -24,6 +25,9 @@ struct TShellFixture {
     TRecordingBoxes boxes;
     TCountingNoUsb usb;
     TScriptedDialogs dialogs;
+    // The disk out of the protocol's virtual time: every file is written when it is handed over.
+    TImmediateFileWriter files;
+    IFileWriter* writer = nullptr; // another writer instead, set before Start
     std::unique_ptr<TMainForm> form;
 
     void WriteSetup(const QByteArray& content) const
@@ -39,6 +43,7 @@ struct TShellFixture {
         env.usb = usbLink ? usbLink : &usb;
         env.com = com;
         env.dialogs = &dialogs;
+        env.files = writer ? writer : &files;
         form = std::make_unique<TMainForm>(env);
         return *form;
     }

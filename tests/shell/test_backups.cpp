@@ -3,7 +3,9 @@
 
 #include "cyclefixture.h"
 
+#include "common/filewriter.h"
 #include "models/backup.h"
+#include "tests/support/diskgate.h"
 
 #include <QDir>
 
@@ -21,6 +23,7 @@ struct Backups : ::testing::Test, TCycleFixture {
         env.usb = &usb;
         env.com = &port;
         env.now = [this] { return now; };
+        env.files = writer ? writer : &files;
         form = std::make_unique<TMainForm>(env);
         port.deliver = [this](const QByteArray& b) { form->Cycle().Comm1RxChar(b); };
         return *form;
@@ -82,5 +85,59 @@ TEST_F(Backups, UnwritableFolderStopsTheWriteAndSaysWhy)
     EXPECT_TRUE(f.Button2->isEnabled());
     EXPECT_EQ(Panel().ItemIndex(1), 3);
 }
+
+// The backup goes to the disk while the pause before the write frame runs. However long the disk
+// takes, nothing goes to the regulator before the copy is there, and one that fails late still
+// stops the transaction.
+struct TSlowDiskCase {
+    const char* name;
+    bool factory;
+    bool fails;
+};
+void PrintTo(const TSlowDiskCase& c, std::ostream* os) { *os << c.name; }
+
+struct SlowDisk : Backups, ::testing::WithParamInterface<TSlowDiskCase> {};
+
+TEST_P(SlowDisk, NothingGoesOutBeforeTheBackupIsWritten)
+{
+    const TSlowDiskCase& c = GetParam();
+    TDiskGate gate;
+    TFileWriterThread slow({});
+    slow.SetBeforeWork([&gate] { gate.Hook(); });
+    writer = &slow;
+    TMainForm& f = ConnectAt();
+    ASSERT_TRUE(RunUntilIdle());
+    if (c.fails)
+        WriteBytes(Folder(), "not a folder");
+    const regsim::Message overwrite = c.factory ? regsim::Message::Default : regsim::Message::Write;
+    (c.factory ? f.Button3 : f.Button2)->click();
+    ASSERT_TRUE(gate.WaitHeld());
+    clock.Advance(1000); // well past the pause before the write frame
+    EXPECT_EQ(sim.Count(overwrite), 0);
+    EXPECT_FALSE(f.Button1->isEnabled()) << "busy while the disk works";
+    gate.Open();
+    slow.Flush();
+    if (c.fails) {
+        EXPECT_TRUE(Idle()) << "back at once, nothing half-done";
+        clock.Advance(3000);
+        EXPECT_EQ(sim.Count(overwrite), 0);
+        ASSERT_EQ(boxes.boxes.size(), 1);
+        EXPECT_TRUE(boxes.boxes[0].text.contains(Folder())) << boxes.boxes[0].text.toStdString();
+    } else {
+        ASSERT_TRUE(RunUntilIdle());
+        EXPECT_EQ(sim.Count(overwrite), 1);
+        EXPECT_EQ(Files().size(), 2);
+        EXPECT_TRUE(boxes.boxes.isEmpty());
+    }
+    EXPECT_FALSE(gate.TimedOut());
+    form.reset(); // before the writer it uses
+}
+
+INSTANTIATE_TEST_SUITE_P(Backups, SlowDisk,
+                         ::testing::Values(TSlowDiskCase{"Write", false, false},
+                                           TSlowDiskCase{"WriteBackupFails", false, true},
+                                           TSlowDiskCase{"FactoryReset", true, false},
+                                           TSlowDiskCase{"FactoryResetBackupFails", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

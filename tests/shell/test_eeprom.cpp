@@ -1,7 +1,9 @@
 // The EEPROM log download against the simulated regulator, over the COM port and over the USB link,
 // on virtual time: what ends up in EEPROM.txt, what goes on the line, and the window's state after.
 
+#include "common/filewriter.h"
 #include "cyclefixture.h"
+#include "tests/support/diskgate.h"
 #include "tests/support/simusb.h"
 
 #include <QAction>
@@ -233,6 +235,63 @@ TEST(Eeprom, ALogFileRemovedMidDownloadIsReportedAndTheWatchdogEndsIt)
     EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt"))) << "not started anew half-way";
     ASSERT_TRUE(fx.RunDownload(30000));
     EXPECT_EQ(f.LnH->text(), kNamePlaceholder);
+}
+
+// The disk stands still from the first record on: the window goes on asking for records at the
+// line's pace and is idle at the end; the file catches up once the disk answers.
+TEST(Eeprom, AStuckDiskHoldsUpNeitherTheWindowNorTheLine)
+{
+    TEepromFixture fx(Link::Com);
+    TDiskGate gate(1); // the new file is written, the records wait
+    TFileWriterThread writer({});
+    writer.SetBeforeWork([&gate] { gate.Hook(); });
+    fx.writer = &writer;
+    TMainForm& f = fx.ConnectIdle();
+    f.EEPROM1->trigger();
+    writer.Flush();
+    EXPECT_EQ(fx.Count(Message::LogStart), 1);
+    ASSERT_TRUE(fx.RunDownload());
+    ASSERT_TRUE(gate.WaitHeld());
+    EXPECT_EQ(fx.Count(Message::LogNext), 3);
+    EXPECT_TRUE(fx.Idle());
+    EXPECT_EQ(f.StatusPanel2->text(),
+              QString::fromUtf8(" EEPROM nactena, uloženo záznamu celkem: 3"));
+    EXPECT_EQ(fx.LogFile(), "\r\n") << "the disk has written nothing yet";
+    gate.Open();
+    writer.Flush();
+    EXPECT_EQ(fx.LogFile(), kDemoLog);
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    EXPECT_FALSE(gate.TimedOut());
+    fx.form.reset();
+}
+
+// The file vanishes while the records are on their way to it: the user hears of it when the disk
+// answers, and no record is asked for after that.
+TEST(Eeprom, AWriteThatFailsLateIsReportedAndEndsTheRequests)
+{
+    TEepromFixture fx(Link::Com);
+    TFileWriterThread writer({});
+    fx.writer = &writer;
+    TMainForm& f = fx.ConnectIdle();
+    f.EEPROM1->trigger();
+    writer.Flush();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 1; }, 2000));
+    writer.Flush();
+    EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n");
+    QFile::remove(fx.dir.File(QStringLiteral("EEPROM.txt")));
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 2; }, 2000));
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    writer.Flush();
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+    EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QStringLiteral("EEPROM.txt")));
+    ASSERT_TRUE(fx.RunDownload(30000));
+    writer.Flush();
+    EXPECT_EQ(fx.Count(Message::LogNext), 2) << "none after the failure was known";
+    EXPECT_EQ(fx.boxes.boxes.size(), 1) << "told once";
+    EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt"))) << "not started anew half-way";
+    EXPECT_EQ(f.LnH->text(), kNamePlaceholder) << "ended by the watchdog";
+    fx.form.reset();
 }
 
 } // namespace

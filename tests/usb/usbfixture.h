@@ -5,6 +5,7 @@
 // the test clock reaches the moment the read would have ended.
 
 #include "common/clock.h"
+#include "common/filewriter.h"
 #include "link/usblink.h"
 #include "shell/mainform.h"
 #include "tests/support/programdir.h"
@@ -143,6 +144,7 @@ struct TUsbFixture {
     std::unique_ptr<TUsbLink> link;
     TProgramDir dir;
     TRecordingBoxes boxes;
+    TImmediateFileWriter files; // the disk out of virtual time
     std::unique_ptr<TMainForm> form;
 
     explicit TUsbFixture(int adapterCount = 1, bool earlyEnd = true)
@@ -173,6 +175,7 @@ struct TUsbFixture {
         env.clock = &clock;
         env.boxes = &boxes;
         env.usb = link.get();
+        env.files = &files;
         form = std::make_unique<TMainForm>(env);
         return *form;
     }

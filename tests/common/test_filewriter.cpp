@@ -1,0 +1,102 @@
+// The file writer's thread: work is done in the order handed over, appends that queue up behind a
+// slow disk go in one write, a full disk keeps the pieces that fit, and nothing is lost at the end.
+#include "common/filewriter.h"
+
+#include "tests/support/diskgate.h"
+#include "tests/support/files.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+struct WriterFixture : ::testing::Test {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("log"));
+    TDiskGate gate;
+    TFileWriterThread writer{{}};
+    QStringList told;
+
+    void SetUp() override
+    {
+        WriteBytes(path, "");
+        writer.SetBeforeWork([this] { gate.Hook(); });
+    }
+    IFileWriter::Done Tell(const QString& name)
+    {
+        return [this, name](bool ok, const QString& reason) {
+            told << name + (ok ? QStringLiteral(" ok") : QStringLiteral(" failed: ") + reason);
+        };
+    }
+};
+
+TEST_F(WriterFixture, AppendsHeldUpByTheDiskGoTogetherInOrder)
+{
+    writer.Append(path, "a\n", Tell("a"));
+    ASSERT_TRUE(gate.WaitHeld());
+    writer.Append(path, "b\n", Tell("b"));
+    writer.Run([this](QString*) { return ReadBytes(path) == "a\nb\n"; }, Tell("job"));
+    writer.Append(path, "c\n", Tell("c"));
+    writer.Append(path, "d\n", Tell("d"));
+    writer.DeliverDone();
+    EXPECT_TRUE(told.isEmpty()) << "nothing is told before the disk has answered";
+    gate.Open();
+    writer.Flush();
+    EXPECT_EQ(ReadBytes(path), "a\nb\nc\nd\n");
+    EXPECT_EQ(told, QStringList({"a ok", "b ok", "job ok", "c ok", "d ok"}));
+    // a (held), b, the job, then c and d in one write: a job keeps its place among the appends.
+    EXPECT_EQ(gate.Batches(), 4);
+    EXPECT_FALSE(gate.TimedOut());
+}
+
+TEST_F(WriterFixture, AFullDiskKeepsThePiecesThatFitAndNothingAfter)
+{
+    writer.Run([](QString*) { return true; }, Tell("job"));
+    ASSERT_TRUE(gate.WaitHeld());
+    for (const char* piece : {"aaaa", "bbbb", "cccc", "dd"})
+        writer.Append(path, piece, Tell(QString::fromLatin1(piece)));
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full = old;
+    full.rlim_cur = 10;
+    setrlimit(RLIMIT_FSIZE, &full);
+    gate.Open();
+    writer.Flush();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(ReadBytes(path), "aaaabbbb") << "whole pieces, and no gap after the one that failed";
+    ASSERT_EQ(told.size(), 5);
+    EXPECT_EQ(told.mid(0, 3), QStringList({"job ok", "aaaa ok", "bbbb ok"}));
+    EXPECT_TRUE(told[3].startsWith("cccc failed: ") && told[3].size() > 14)
+        << told[3].toStdString();
+    EXPECT_TRUE(told[4].startsWith("dd failed: ")) << "dd would fit, but after a gap";
+}
+
+TEST(FileWriterThread, EverythingHandedOverIsWrittenWhenItEnds)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log"));
+    WriteBytes(path, "");
+    int told = 0;
+    QByteArray expected;
+    {
+        TDiskGate gate(0);
+        TFileWriterThread writer({});
+        writer.SetBeforeWork([&gate] { gate.Hook(); });
+        for (int i = 0; i < 50; ++i) {
+            const QByteArray line = QByteArray::number(i) + "\r\n";
+            expected += line;
+            writer.Append(path, line, [&told](bool, const QString&) { ++told; });
+        }
+        gate.Open();
+    }
+    EXPECT_EQ(ReadBytes(path), expected);
+    EXPECT_EQ(told, 0) << "the owner is gone: nobody is told";
+}
+
+} // namespace
