@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -69,7 +70,9 @@ protected:
     void DestroyConnection() noexcept;
 
 private:
-    bool FActive = false;
+    // Read from any thread: a handler on the event thread may close the port while another thread
+    // asks whether it is open.
+    std::atomic<bool> FActive{false};
     bool FStreamedActive = false;
     bool FLoading = false;
     bool FDestroying = false;
