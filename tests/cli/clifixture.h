@@ -45,6 +45,11 @@ public:
 
 // Which link a command line without --port or --usb uses.
 enum class TCliLink { Serial, Usb };
+inline const char* LinkName(TCliLink link)
+{
+    return link == TCliLink::Usb ? "UsbAdapter" : "SerialPort";
+}
+inline void PrintTo(TCliLink link, std::ostream* os) { *os << LinkName(link); }
 
 // The adapter library's complaints, where the program prints them: stderr.
 struct TFtErrorsToList final : IFtErrorBox {

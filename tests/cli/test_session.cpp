@@ -22,7 +22,7 @@ public:
 
 INSTANTIATE_TEST_SUITE_P(Links, Cli, ::testing::Values(TCliLink::Serial, TCliLink::Usb),
                          [](const ::testing::TestParamInfo<TCliLink>& info) {
-                             return info.param == TCliLink::Usb ? "UsbAdapter" : "SerialPort";
+                             return LinkName(info.param);
                          });
 
 const regsim::ParameterBlock kDemoBlock =
