@@ -78,6 +78,15 @@ bool SysfsStrings(libusb_device* dev, std::string& description, std::string& ser
 
 class LibftdiDriver final : public IFtDriver {
 public:
+    LibftdiDriver() = default;
+    LibftdiDriver(const LibftdiDriver&) = delete;
+    LibftdiDriver& operator=(const LibftdiDriver&) = delete;
+    ~LibftdiDriver() override
+    {
+        if (scan_)
+            ftdi_free(scan_);
+    }
+
     FT_STATUS ListDevices(PVOID pArg1, PVOID pArg2, DWORD flags) override
     {
         if (flags & FT_LIST_NUMBER_ONLY) {
@@ -133,15 +142,27 @@ public:
             detail_.clear();
             denied_ = false;
         }
+        // Nothing at that index (the usual answer while no adapter is plugged in): no context of
+        // its own is started for it.
+        bool listed = false;
+        DWORD n = 0;
+        const FT_STATUS scan = Enumerate([&](ftdi_context*, libusb_device*) {
+            listed = n++ == DWORD(deviceNumber);
+            return listed;
+        });
+        if (scan != FT_OK)
+            return scan;
+        if (!listed)
+            return FT_DEVICE_NOT_FOUND;
         ftdi_context* ctx = ftdi_new();
         if (!ctx)
             return FT_INSUFFICIENT_RESOURCES;
         ftdi_device_list* list = nullptr;
         const int found = ftdi_usb_find_all(ctx, &list, 0, 0);
         FT_STATUS st = found < 0 ? FT_IO_ERROR : FT_DEVICE_NOT_FOUND;
-        int n = 0;
-        for (ftdi_device_list* d = list; found > 0 && d; d = d->next, ++n) {
-            if (n != deviceNumber)
+        int index = 0;
+        for (ftdi_device_list* d = list; found > 0 && d; d = d->next, ++index) {
+            if (index != deviceNumber)
                 continue;
             st = ftdi_usb_open_dev(ctx, d->dev) == 0 ? FT_OK : OpenFailure(d->dev, ctx);
             break;
@@ -346,19 +367,32 @@ public:
 private:
     static FT_STATUS Io(int libftdiResult) { return libftdiResult < 0 ? FT_IO_ERROR : FT_OK; }
 
-    // Calls fn(ctx, dev) for every attached adapter until it returns true.
+    // Calls fn(ctx, dev) for every attached adapter until it returns true. One context does the
+    // listing for the whole run: libusb keeps its list of devices current through hot-plug events,
+    // whereas a context of its own for every listing would start libusb's event thread and read the
+    // bus again each time, and with USB as the link mode and no adapter plugged in that happens at
+    // every connection attempt.
     template <typename Fn> FT_STATUS Enumerate(Fn fn)
     {
-        ftdi_context* ctx = ftdi_new();
-        if (!ctx)
+        std::lock_guard lock(scanMutex_);
+        if (!scan_)
+            scan_ = ftdi_new(); // tried again next time if libusb could not start now
+        if (!scan_)
             return FT_INSUFFICIENT_RESOURCES;
         ftdi_device_list* list = nullptr;
-        const int found = ftdi_usb_find_all(ctx, &list, 0, 0);
-        for (ftdi_device_list* d = list; found > 0 && d; d = d->next)
-            if (fn(ctx, d->dev))
+        const int found = ftdi_usb_find_all(scan_, &list, 0, 0);
+        for (ftdi_device_list* d = list; found > 0 && d; d = d->next) {
+            const bool done = fn(scan_, d->dev);
+            // Reading an adapter's strings opens it for a moment; whatever way that ended, the
+            // listing context keeps no adapter open.
+            if (scan_->usb_dev) {
+                libusb_close(scan_->usb_dev);
+                scan_->usb_dev = nullptr;
+            }
+            if (done)
                 break;
+        }
         ftdi_list_free(&list);
-        ftdi_free(ctx);
         return found < 0 ? FT_IO_ERROR : FT_OK;
     }
 
@@ -412,6 +446,8 @@ private:
         return fn(*h);
     }
 
+    std::mutex scanMutex_;
+    ftdi_context* scan_ = nullptr;
     std::mutex handlesMutex_;
     std::set<FtHandle*> handles_;
     mutable std::mutex detailMutex_;

@@ -39,17 +39,32 @@ struct Emulator {
     kxemu_line_log_fn lineLog = Sym<kxemu_line_log_fn>("kxemu_line_log");
     kxemu_packets_fn packets = Sym<kxemu_packets_fn>("kxemu_packets");
     kxemu_latency_fn latency = Sym<kxemu_latency_fn>("kxemu_latency");
+    kxemu_usage_fn usage = Sym<kxemu_usage_fn>("kxemu_usage");
 
     bool Loaded() const
     {
         return reset && setStrings && setPort && setPlugged && setDenied && setPacing && lineLog &&
-               packets && latency;
+               packets && latency && usage;
     }
     std::vector<kxemu_line_byte> Line(int adapter = 0) const
     {
         std::vector<kxemu_line_byte> out(size_t(lineLog(adapter, nullptr, 0)));
         lineLog(adapter, out.data(), int(out.size()));
         return out;
+    }
+    unsigned Contexts() const
+    {
+        unsigned contexts = 0;
+        int open = 0;
+        usage(0, &contexts, &open);
+        return contexts;
+    }
+    int OpenHandles(int adapter) const
+    {
+        unsigned contexts = 0;
+        int open = 0;
+        usage(adapter, &contexts, &open);
+        return open;
     }
     unsigned DataPackets(int adapter = 0) const
     {

@@ -55,6 +55,9 @@ TEST_P(Listing, CountsAndNamesEveryAdapter)
                 ASSERT_EQ(buf[k], 0x5A) << "written past the 50-byte buffer at " << k;
         }
     }
+    // Reading the strings opens each adapter for a moment; the listing keeps none of them open.
+    for (size_t i = 0; i < adapters.size(); ++i)
+        EXPECT_EQ(emu.OpenHandles(int(i)), 0) << "adapter " << i;
     char buf[kFtDeviceTextSize];
     EXPECT_EQ(FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(adapters.size())), buf,
                              FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER),
@@ -74,6 +77,21 @@ INSTANTIATE_TEST_SUITE_P(
                     {{std::string(60, 'S'), "Regulator programming cable, made for the workshop "
                                             "bench, rev. 2 "}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// With USB as the link mode and no adapter plugged in, every connection attempt lists the adapters
+// and tries to open the first: that must not start libusb afresh each time.
+TEST_F(FtdiChip, AttemptsWithoutAnAdapterDoNotStartLibusbEachTime)
+{
+    emu.reset(0);
+    const unsigned before = emu.Contexts();
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        DWORD count = 99;
+        ASSERT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+        ASSERT_EQ(count, 0u);
+        ASSERT_EQ(FT_Open(0, &handle), FT_DEVICE_NOT_FOUND);
+    }
+    EXPECT_LE(emu.Contexts() - before, 1u);
+}
 
 // ---- reading ------------------------------------------------------------------------------------
 

@@ -99,6 +99,7 @@ std::mutex g_mutex; // guards everything below and every chip
 std::condition_variable g_changed;
 Chip g_chips[kMaxAdapters];
 int g_count = 0;
+unsigned g_inits = 0; // libusb contexts started since the library was loaded
 bool g_pace = false;
 std::string g_unplugFile, g_lineLogFile;
 uint8_t g_nextAddress = 4;
@@ -533,6 +534,10 @@ struct ConfigBlock {
 
 KXEMU_EXPORT int libusb_init(libusb_context** ctx)
 {
+    {
+        std::lock_guard lock(g_mutex);
+        ++g_inits;
+    }
     if (ctx)
         *ctx = new libusb_context;
     return 0;
@@ -977,6 +982,13 @@ KXEMU_EXPORT void kxemu_packets(int i, unsigned* packets, unsigned* dataPackets)
         return;
     *packets = g_chips[i].packets;
     *dataPackets = g_chips[i].dataPackets;
+}
+
+KXEMU_EXPORT void kxemu_usage(int i, unsigned* contexts, int* openHandles)
+{
+    std::lock_guard lock(g_mutex);
+    *contexts = g_inits;
+    *openHandles = i >= 0 && i < kMaxAdapters ? g_chips[i].opens : 0;
 }
 
 KXEMU_EXPORT int kxemu_latency(int i)

@@ -37,4 +37,6 @@ typedef int (*kxemu_line_log_fn)(int adapter, kxemu_line_byte* out, int max);
 // Bulk-in packets the chip has sent to the host, and how many of them carried data.
 typedef void (*kxemu_packets_fn)(int adapter, unsigned* packets, unsigned* dataPackets);
 typedef int (*kxemu_latency_fn)(int adapter);
+// libusb contexts started since the library was loaded, and the handles open on an adapter now.
+typedef void (*kxemu_usage_fn)(int adapter, unsigned* contexts, int* openHandles);
 }
