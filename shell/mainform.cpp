@@ -600,10 +600,10 @@ void TMainForm::BuildStatusBar()
 
 void TMainForm::FormCreate()
 {
-    // The settings dialog exists before the link is opened: the USB check asks whether it is
-    // active.
-    CreateNastaveni();
-
+    // The settings dialog is built the first time it is needed (Nastaveni()). All that the USB
+    // check below asks of it is whether it is the active window, and a dialog not yet built is not;
+    // its texts follow the language at every activation, so nothing is lost by waiting, and the
+    // window comes up without the dialog's cost in time and memory.
     cycle_->ClearWorkingState();
     if (ownUsbLink_)
         ownUsbLink_->SetUsbOpen(false);
@@ -706,7 +706,14 @@ void TMainForm::KonecClick()
     QApplication::quit();
 }
 
-void TMainForm::SetupClick() { nastaveni_->exec(); }
+TNastaveni* TMainForm::Nastaveni()
+{
+    if (!nastaveni_)
+        CreateNastaveni();
+    return nastaveni_;
+}
+
+void TMainForm::SetupClick() { Nastaveni()->exec(); }
 
 void TMainForm::HelpClick()
 {

@@ -126,9 +126,9 @@ public:
     // The window's own USB link (device table, device count, the dialog's device list); nullptr
     // when the environment supplied another.
     TUsbLink* UsbLink() { return ownUsbLink_; }
-    // The connection settings dialog; the USB ready check lists adapters into it while it is
-    // active.
-    TNastaveni* Nastaveni() { return nastaveni_; }
+    // The connection settings dialog, built on first use and kept as long as the window; the USB
+    // ready check lists adapters into it while it is active.
+    TNastaveni* Nastaveni();
     const TUserSettings& Settings() const { return settings_; }
     const TsmlMsgLangRes& Messages() const { return smlMsgLangRes1_; }
     TsmlMsgLangRes& Messages() { return smlMsgLangRes1_; }
