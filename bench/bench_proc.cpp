@@ -1,8 +1,10 @@
 // The real program as a process (offscreen):
 //  - start-up to the window shown, and resident memory after start-up, beside an empty Qt Widgets
-//    window built the same way. "Shown" is the first paint event that reaches the top-level window,
-//    announced by the hook of shell/shownhook.h with its CLOCK_MONOTONIC time; the start is taken
-//    just before the process is spawned. Memory is VmRSS one second after that paint.
+//    window built the same way, the same at the program's size, and that with one label. "Shown" is
+//    the first paint event that reaches the top-level window, announced by the hook of
+//    shell/shownhook.h with its CLOCK_MONOTONIC time; the start is taken just before the process is
+//    spawned, and the hook's "main" line splits off the loader's part. Memory is VmRSS one second
+//    after that paint.
 //  - CPU of the idle program over a span (default 60 s) from /proc/<pid>/stat (utime + stime,
 //    all threads) and, finer, the sum of the threads' schedstat run times: connected over COM
 //    (pseudo-terminal, paced regsim) and over USB (the emulated chip with the real libftdi, paced
@@ -120,10 +122,22 @@ void Stop(Child& c)
     c.out = -1;
 }
 
-// The line "shown <ns>" from the child's stdout, or 0.
-int64_t WaitShown(const Child& c, int limitMs)
+// The hook's lines from the child's stdout: "main <ns>" (0 when the child does not announce it)
+// and "shown <ns>" (0 when it never came).
+struct Marks {
+    int64_t main = 0, shown = 0;
+};
+
+Marks WaitShown(const Child& c, int limitMs)
 {
     std::string buf;
+    Marks m;
+    const auto mark = [&](const char* word) -> int64_t {
+        const size_t at = buf.find(word);
+        if (at == std::string::npos || buf.find('\n', at) == std::string::npos)
+            return 0;
+        return std::atoll(buf.c_str() + at + std::strlen(word));
+    };
     const int64_t end = MonoNs() + int64_t(limitMs) * 1'000'000;
     while (MonoNs() < end) {
         pollfd p{c.out, POLLIN, 0};
@@ -132,13 +146,14 @@ int64_t WaitShown(const Child& c, int limitMs)
         char tmp[256];
         const ssize_t n = read(c.out, tmp, sizeof tmp);
         if (n <= 0)
-            return 0;
+            break;
         buf.append(tmp, size_t(n));
-        const size_t at = buf.find("shown ");
-        if (at != std::string::npos && buf.find('\n', at) != std::string::npos)
-            return std::atoll(buf.c_str() + at + 6);
+        m.main = mark("main ");
+        m.shown = mark("shown ");
+        if (m.shown)
+            break;
     }
-    return 0;
+    return m;
 }
 
 long RssKb(pid_t pid)
@@ -220,52 +235,66 @@ double Median(std::vector<double> v)
 const std::vector<std::string> kOffscreen = {"QT_QPA_PLATFORM=offscreen",
                                              "KORVALINEX_SHOWN_HOOK=1"};
 
+// The program's window, whose size the references take on where they are "sized".
+constexpr const char* kProgramWindowSize = "802x575";
+
 void StartUp(const std::string& dist, const std::string& empty, int runs)
 {
     const std::string dir = "/tmp/kx-bench-start";
     std::system(("rm -rf " + dir + " && cp -a '" + dist + "' " + dir).c_str());
     // USB as link mode, no adapter: the program's default, and nothing opens a port.
     WriteText(dir + "/setup.ini", "[SETUP]\r\nDEVICE=USB\r\nLANGUAGE=CZ\r\n");
-    // The fairer floor beside the required one: the empty window with one label, built beside it.
+    // Beside the required empty window, the same window at the program's size (its pixels are
+    // memory too), and that one with one label (the first text loads the font system).
     const std::string label = empty.substr(0, empty.rfind('/') + 1) + "emptylabel";
-    const bool withLabel = ::access(label.c_str(), X_OK) == 0;
-    const std::vector<std::string> exes = {dir + "/korvalinex", empty, label};
-    std::vector<double> t[3], m[3];
+    struct Subject {
+        const char* name;
+        std::vector<std::string> argv;
+        std::vector<double> shown, own, rss;
+    };
+    std::vector<Subject> subjects = {
+        {"program", {dir + "/korvalinex"}, {}, {}, {}},
+        {"empty window", {empty}, {}, {}, {}},
+        {"empty window, program's size", {empty, kProgramWindowSize}, {}, {}, {}},
+    };
+    if (::access(label.c_str(), X_OK) == 0)
+        subjects.push_back({"one label, program's size", {label, kProgramWindowSize}, {}, {}, {}});
     for (int i = 0; i <= runs; ++i) { // run 0 warms the caches and creates the folders
-        for (int which = 0; which < (withLabel ? 3 : 2); ++which) {
-            const std::string& exe = exes[which];
+        for (Subject& s : subjects) {
             const int64_t start = MonoNs();
-            Child c = Spawn({exe}, kOffscreen, dir, true);
-            const int64_t shown = WaitShown(c, 20000);
+            Child c = Spawn(s.argv, kOffscreen, dir, true);
+            const Marks m = WaitShown(c, 20000);
             SleepMs(1000);
             const long rss = RssKb(c.pid);
             Stop(c);
-            if (!shown) {
-                std::printf("  %s: no paint seen\n", exe.c_str());
+            if (!m.shown) {
+                std::printf("  %s: no paint seen\n", s.argv[0].c_str());
                 continue;
             }
             if (i == 0)
                 continue;
-            t[which].push_back((shown - start) / 1e6);
-            m[which].push_back(rss / 1024.0);
+            s.shown.push_back((m.shown - start) / 1e6);
+            s.own.push_back(m.main ? (m.shown - m.main) / 1e6 : 0);
+            s.rss.push_back(rss / 1024.0);
         }
     }
-    const double tp = Median(t[0]), te = Median(t[1]), mp = Median(m[0]), me = Median(m[1]);
-    std::printf("start-up (offscreen, median of %d; shown = first paint event of the window):\n",
+    std::printf("start-up (offscreen, median of %d; shown = first paint event of the window; own = "
+                "from main() to shown, without the loader):\n",
                 runs);
-    std::printf("  start to window shown   program %7.1f ms | empty window %7.1f ms | ratio %.2f "
-                "%s (goal <= 1.30)\n",
-                tp, te, te > 0 ? tp / te : 0, te > 0 && tp / te <= 1.3 ? "ok" : "MISS");
-    std::printf("  resident memory (VmRSS) program %7.1f MB | empty window %7.1f MB | ratio %.2f "
-                "%s (goal <= 1.30)\n",
-                mp, me, me > 0 ? mp / me : 0, me > 0 && mp / me <= 1.3 ? "ok" : "MISS");
-    if (withLabel) {
-        const double tl = Median(t[2]), ml = Median(m[2]);
-        std::printf(
-            "  beside the window with one label (%.1f ms, %.1f MB): time ratio %.2f, memory "
-            "ratio %.2f\n",
-            tl, ml, tl > 0 ? tp / tl : 0, ml > 0 ? mp / ml : 0);
+    const double tp = Median(subjects[0].shown), op = Median(subjects[0].own),
+                 mp = Median(subjects[0].rss);
+    for (const Subject& s : subjects) {
+        const double t = Median(s.shown), o = Median(s.own), m = Median(s.rss);
+        std::printf("  %-30s shown %6.1f ms (own %5.1f ms), VmRSS %5.1f MB", s.name, t, o, m);
+        if (&s != &subjects[0])
+            std::printf(" | program/this: time %.2f, own %.2f, memory %.2f", t > 0 ? tp / t : 0,
+                        o > 0 ? op / o : 0, m > 0 ? mp / m : 0);
+        std::printf("\n");
     }
+    const double te = Median(subjects[1].shown), me = Median(subjects[1].rss);
+    std::printf("  against the empty window: time %.2f %s, memory %.2f %s (goal <= 1.30 each)\n",
+                te > 0 ? tp / te : 0, te > 0 && tp / te <= 1.3 ? "ok" : "MISS",
+                me > 0 ? mp / me : 0, me > 0 && mp / me <= 1.3 ? "ok" : "MISS");
     std::fflush(stdout);
 }
 

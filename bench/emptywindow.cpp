@@ -8,14 +8,21 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
+    AnnounceMainEntered();
     QApplication app(argc, argv);
     QMainWindow window;
 #ifdef KX_WITH_LABEL
     window.setCentralWidget(new QLabel(QStringLiteral("Regulátor NEPRIPOJEN")));
 #endif
+    // "emptywindow 802x575": the window at a given size. Its pixels are held in memory, so beside
+    // the program the fair reference has the program's size.
+    int width = 0, height = 0;
+    if (argc > 1 && std::sscanf(argv[1], "%dx%d", &width, &height) == 2 && width > 0 && height > 0)
+        window.setFixedSize(width, height);
     InstallShownHook(&window);
     window.show();
     return app.exec();

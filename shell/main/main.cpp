@@ -96,6 +96,7 @@ public:
 
 int main(int argc, char** argv)
 {
+    AnnounceMainEntered();
     TKorvalinexApp app(argc, argv);
     app.setApplicationName(QStringLiteral("Korvalinex"));
     app.setApplicationDisplayName(QStringLiteral("KORVALINEX"));
