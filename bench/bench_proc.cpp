@@ -314,6 +314,15 @@ void StartUp(const std::string& dist, const std::string& empty, int runs)
     std::printf("  against the empty window: time %.2f %s, memory %.2f %s (goal <= 1.30 each)\n",
                 te > 0 ? tp / te : 0, te > 0 && tp / te <= 1.3 ? "ok" : "MISS",
                 me > 0 ? mp / me : 0, me > 0 && mp / me <= 1.3 ? "ok" : "MISS");
+    if (subjects.size() > 3) {
+        // What any window with text starts from: the label window against the empty ones.
+        const double tl = Median(subjects[3].shown), ml = Median(subjects[3].rss);
+        const double ts = Median(subjects[2].shown), ms = Median(subjects[2].rss);
+        std::printf("  one line of text alone, against the empty window: time %.2f, memory %.2f; "
+                    "against it at the program's size: time %.2f, memory %.2f\n",
+                    te > 0 ? tl / te : 0, me > 0 ? ml / me : 0, ts > 0 ? tl / ts : 0,
+                    ms > 0 ? ml / ms : 0);
+    }
     std::fflush(stdout);
 }
 
