@@ -6,6 +6,7 @@
 // the line time of its bytes, with an extra pause between pieces.
 
 #include "common/clock.h"
+#include "common/filewriter.h"
 #include "link/commconnect.h"
 #include "shell/mainform.h"
 #include "tests/link/ptyfixture.h"
@@ -116,6 +117,9 @@ struct TPtyWindow {
     VirtualClock clock;
     TRecordingBoxes boxes;
     TCountingNoUsb usb;
+    // The disk out of virtual time: a writer thread may lag any number of virtual seconds behind
+    // when the threads are slow (a log's last records not yet in EEPROM.txt when it is checked).
+    TImmediateFileWriter files;
     TPtyRegulator regulator{dir.File("port"), &clock};
     std::unique_ptr<TMainForm> form;
 
@@ -137,6 +141,7 @@ struct TPtyWindow {
         env.clock = &clock;
         env.boxes = &boxes;
         env.usb = &usb;
+        env.files = &files;
         form = std::make_unique<TMainForm>(env);
         auto receive = form->Comm1().OnRxChar;
         form->Comm1().OnRxChar = [this, receive](TCommunicationConnection* c, int count) {
