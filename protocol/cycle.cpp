@@ -130,6 +130,14 @@ void TConnectionCycle::StartConnecting() { timer1_->Start(); }
 
 void TConnectionCycle::SetTransferButtons(bool on) { view_.SetTransferButtonsEnabled(on); }
 
+// A transaction is over: the buttons are the user's again and the presence queries resume.
+void TConnectionCycle::BackToPresence()
+{
+    SetTransferButtons(true);
+    state_.busy = false;
+    timer2_->Start();
+}
+
 // ---- sending ------------------------------------------------------------------------------------
 
 bool TConnectionCycle::UsbReady()
@@ -449,9 +457,7 @@ void TConnectionCycle::ContinueWrite()
     if (guardState_ == Guard::Refused) {
         // The guard has told the user why; nothing went out.
         state_.writePending = false;
-        SetTransferButtons(true);
-        state_.busy = false;
-        timer2_->Start();
+        BackToPresence();
         return;
     }
     view_.SetProgress(2, 20);
@@ -463,9 +469,7 @@ void TConnectionCycle::ContinueWrite()
         // Nothing went out and no watchdog runs yet: the write ends here, back to idle.
         state_.writePending = false;
         view_.SetProgress(2, 0);
-        SetTransferButtons(true);
-        state_.busy = false;
-        timer2_->Start();
+        BackToPresence();
         view_.ReportError(QString::fromStdString(e.what()));
         return;
     }
@@ -505,9 +509,7 @@ void TConnectionCycle::WriteAcknowledged()
         Guarded([this] {
             pause_.reset();
             view_.SetProgress(2, 0);
-            SetTransferButtons(true);
-            state_.busy = false;
-            timer2_->Start();
+            BackToPresence();
         });
     });
 }
@@ -545,9 +547,7 @@ void TConnectionCycle::SendDefaultRequest()
         return; // a reset came in between
     if (guardState_ == Guard::Refused) {
         state_.readPending = false;
-        SetTransferButtons(true);
-        state_.busy = false;
-        timer2_->Start();
+        BackToPresence();
         return;
     }
     try {

@@ -158,6 +158,8 @@ public:
     void WhenLinkIdle(std::function<void()> fn);
 
 private:
+    void BackToPresence();
+
     // IReplyHandlers
     void PresenceAcknowledged() override;
     void WriteAcknowledged() override;
