@@ -9,9 +9,9 @@
 #include "i18n/formlangres.h"
 #include "i18n/menulangres.h"
 #include "i18n/msglangres.h"
-#include "link/nastaveni.h"
 #include "shell/about.h"
 #include "shell/mainform.h"
+#include "shell/nastaveni.h"
 #include "tests/support/recorders.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "models/modelfile.h"
 
+#include "common/numbers.h"
 #include "common/profile.h"
-#include "protocol/frames.h"
 
 #include <QFileInfo>
 

@@ -33,8 +33,6 @@ install(FILES ${kx_pkg_src}/korvalinex.desktop DESTINATION ${CMAKE_INSTALL_DATAD
 
 # The icon, drawn by the program's own picture code and rendered to PNG at build time.
 set(kx_icon_sizes 16 32 48 64 128 256)
-add_executable(iconpng tools/iconpng/iconpng_main.cpp shell/pictures.cpp shell/pictures.h)
-target_link_libraries(iconpng PRIVATE Qt6::Gui)
 set(kx_icon_pngs)
 foreach(s ${kx_icon_sizes})
   list(APPEND kx_icon_pngs ${kx_pkg_bin}/icons/${s}x${s}/apps/korvalinex.png)

@@ -1,9 +1,9 @@
 #include "protocol/paramblock.h"
 
 #include "common/errors.h"
+#include "common/numbers.h"
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
-#include "protocol/frames.h"
 
 #include <QFile>
 #include <algorithm>

@@ -1,5 +1,6 @@
 #include "shell/about.h"
 
+#include "i18n/formlanguage.h"
 #include "i18n/languages.h"
 #include "shell/pictures.h"
 

@@ -1,5 +1,6 @@
 #include "shell/mainform.h"
 
+#include "common/numbers.h"
 #include "link/usblink.h"
 
 #include "common/clock.h"
@@ -10,16 +11,15 @@
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
 #include "link/commconnect.h"
-#include "link/nastaveni.h"
+#include "link/comport.h"
 #include "link/threadwake.h"
 #include "models/modelfile.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
-#include "protocol/frames.h"
 #include "shell/about.h"
-#include "shell/comport.h"
 #include "shell/filedialogs.h"
 #include "shell/messageboxes.h"
+#include "shell/nastaveni.h"
 #include "shell/numedit.h"
 #include "shell/pictures.h"
 

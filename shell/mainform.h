@@ -4,10 +4,10 @@
 // its four timers, the parameter panel and the message component, and runs the start-up and closing
 // sequences.
 
+#include "common/settings.h"
 #include "i18n/msglangres.h"
 #include "models/backup.h"
 #include "protocol/cycle.h"
-#include "shell/settings.h"
 
 #include <QMainWindow>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "common/clock.h"
 #include "common/errors.h"
-#include "protocol/frames.h"
+#include "common/numbers.h"
 
 #include <QApplication>
 #include <QKeyEvent>

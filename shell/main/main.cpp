@@ -1,8 +1,8 @@
 // Program entry: the application, the main window, the message loop.
 
+#include "common/programdir.h"
 #include "shell/mainform.h"
 #include "shell/pictures.h"
-#include "shell/programdir.h"
 #include "shell/shownhook.h"
 #include "shell/termination.h"
 

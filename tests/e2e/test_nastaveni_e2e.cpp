@@ -2,8 +2,8 @@
 // exist, so start-up fails; the simulator's port is picked in the dialog, "Nastavit" opens it, and
 // the program finds and reads the regulator over it. setup.ini then holds the port.
 
-#include "link/nastaveni.h"
 #include "shell/mainform.h"
+#include "shell/nastaveni.h"
 #include "tests/support/programdir.h"
 #include "tests/support/recorders.h"
 

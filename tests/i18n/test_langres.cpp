@@ -3,7 +3,7 @@
 
 #include "common/profile.h"
 #include "i18n/formlangres.h"
-#include "i18n/languages.h"
+#include "i18n/formlanguage.h"
 #include "i18n/menulangres.h"
 #include "i18n/msglangres.h"
 #include "tests/support/files.h"

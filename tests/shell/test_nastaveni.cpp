@@ -6,7 +6,7 @@
 #include "shellfixture.h"
 
 #include "common/profile.h"
-#include "link/nastaveni.h"
+#include "shell/nastaveni.h"
 #include "tests/link/ptyfixture.h"
 
 #include <QCheckBox>

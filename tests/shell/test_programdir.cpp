@@ -5,7 +5,7 @@
 #include "shellfixture.h"
 
 #include "common/profile.h"
-#include "shell/programdir.h"
+#include "common/programdir.h"
 #include "shell/termination.h"
 
 #include <QCoreApplication>

@@ -3,11 +3,13 @@
 
 #include "common/clock.h"
 #include "common/profile.h"
+#include "common/programdir.h"
+#include "common/settings.h"
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
+#include "link/comport.h"
 #include "link/ftd2xx.h"
 #include "link/usblink.h"
-#include "shell/programdir.h"
 #include "tools/cli/ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/session.h"
@@ -16,10 +18,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <cstdio>
+#include <memory>
 
 namespace {
-
-const QString kSetupSection = QStringLiteral("SETUP");
 
 void Print(FILE* stream, const QString& text)
 {
@@ -32,22 +33,6 @@ void Print(FILE* stream, const QString& text)
 class TStderrFtErrors final : public IFtErrorBox {
 public:
     void ShowFtError(const QString& text) override { Print(stderr, text); }
-};
-
-class TCommPort final : public ISerialPort {
-public:
-    explicit TCommPort(TComm& comm) : comm_(comm) {}
-    bool Active() const override { return comm_.Active(); }
-    void OpenComPort(const QString& portName) override
-    {
-        comm_.Close();
-        comm_.SetDeviceName(QStringLiteral("\\\\.\\") + portName);
-        comm_.Open();
-    }
-    int SendString(const QByteArray& bytes) override { return comm_.SendString(bytes); }
-
-private:
-    TComm& comm_;
 };
 
 } // namespace
@@ -66,7 +51,7 @@ int main(int argc, char** argv)
     TCliOptions options = parsed.options;
 
     // What the window would use when the command line does not say.
-    TProfileFile setup(programDir + QStringLiteral("setup.ini"));
+    TProfileFile setup(programDir + kSetupFile);
     setup.Load();
     auto setting = [&](const char* key, const char* def) {
         return setup.ReadString(kSetupSection, QString::fromLatin1(key), QString::fromLatin1(def));
@@ -115,10 +100,11 @@ int main(int argc, char** argv)
     QtClock clock;
     TComm comm;
     comm.SetBaudrate(br600);
-    TCommPort com(comm);
+    const std::unique_ptr<ISerialPort> com = MakeCommPort(comm);
     TStderrFtErrors ftErrors;
     TUsbLink usb(&ftErrors);
-    TCliEnv env{&clock, &com, &usb, dataDir, [] { return QDateTime::currentDateTime(); }, out, err};
+    TCliEnv env{&clock, com.get(), &usb, dataDir, [] { return QDateTime::currentDateTime(); },
+                out,    err};
     TCliSession session(env, options, messages);
     usb.onPermissionDenied = [&](const QString& detail) { session.UsbPermissionDenied(detail); };
     comm.OnRxChar = [&](TCommunicationConnection*, int count) {

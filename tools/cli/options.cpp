@@ -1,8 +1,8 @@
 #include "tools/cli/options.h"
 
+#include "common/numbers.h"
 #include "i18n/languages.h"
 #include "i18n/msglangres.h"
-#include "protocol/frames.h"
 
 #include <QFileInfo>
 #include <exception>

@@ -1,6 +1,7 @@
-#include "link/nastaveni.h"
+#include "shell/nastaveni.h"
 
 #include "i18n/formcaption.h"
+#include "i18n/formlanguage.h"
 #include "i18n/languages.h"
 
 #include "common/profile.h"

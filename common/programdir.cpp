@@ -1,7 +1,7 @@
-#include "shell/programdir.h"
+#include "common/programdir.h"
 
 #include "common/atomicfile.h"
-#include "shell/settings.h"
+#include "common/settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

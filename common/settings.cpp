@@ -1,4 +1,4 @@
-#include "shell/settings.h"
+#include "common/settings.h"
 
 #include "common/errors.h"
 #include "common/profile.h"

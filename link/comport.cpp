@@ -1,4 +1,4 @@
-#include "shell/comport.h"
+#include "link/comport.h"
 
 #include "link/commconnect.h"
 #include "link/portname.h"

@@ -1,0 +1,11 @@
+#pragma once
+// The COM link as the protocol sees it: a serial component (the window's Comm1, the tool's port)
+// behind the protocol's port interface.
+
+#include "protocol/transport.h"
+
+#include <memory>
+
+class TComm;
+
+std::unique_ptr<ISerialPort> MakeCommPort(TComm& comm);
