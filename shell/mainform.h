@@ -10,6 +10,7 @@
 #include "protocol/cycle.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 class IClock;
@@ -84,6 +85,8 @@ public:
     // Start-up and closing sequences.
     void FormCreate();
     void FormClose();
+    // Opens the configured serial port; throws when it cannot.
+    void OpenComPort();
 
     // Menu and flag handlers.
     void KonecClick();
@@ -91,7 +94,6 @@ public:
     void HelpClick();
     void AboutSWClick();
     void Image2Click(QLabel* flag);
-    void OpenComPort();
     // Parameter files. SaveParameterFile asks before replacing a file; false when the answer was
     // "Ne" and the save dialog is to be shown again.
     void OpenClick();
@@ -176,15 +178,25 @@ private:
     void ShowProgressHint(const QString& text) override;
     void ShowPlainMessage(const QString& text) override;
 
+    // Building the controls (mainform_build.cpp).
     void BuildWindow();
     void BuildLeftColumn(QWidget* panel1);
+    void BuildFlags(QWidget* panel1);
+    void BuildTransferButtons(QWidget* panel1);
+    void BuildThrottleFields(QWidget* panel1);
+    void BuildMotorFields(QWidget* panel1);
     void BuildMenus(QMenuBar* bar);
     void BuildStatusBar();
     QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
                      bool bold13 = false);
     QFrame* AddSeparator(QWidget* parent, const char* name, int y);
+    std::function<void()> WhenIdleGuarded(std::function<void()> fn);
+
+    // Handlers' helpers (mainform_handlers.cpp).
     void StepThrottle(TNumEdit* edit, double step, double low, double high);
     void ClampThrottle(TNumEdit* edit, double low, double high);
+    void InParameterFolder(const std::function<void(const QString& folder)>& fn);
+
     void RunGuarded(const std::function<void()>& fn);
     void CreateNastaveni();
     void ResumeConnecting();

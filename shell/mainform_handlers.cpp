@@ -1,0 +1,195 @@
+// What the user does in the window: the menus, the language flags, the parameter files and the
+// fields of the left column.
+
+#include "shell/mainform.h"
+#include "shell/mainform_parts.h"
+
+#include "common/errors.h"
+#include "common/numbers.h"
+#include "models/paramfile.h"
+#include "models/parampanel.h"
+#include "shell/about.h"
+#include "shell/filedialogs.h"
+#include "shell/messageboxes.h"
+#include "shell/nastaveni.h"
+#include "shell/numedit.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QLabel>
+#include <QUrl>
+
+using MainFormParts::TPresencePause;
+
+bool TMainForm::AskOverwrite()
+{
+    return boxes_->Ask(messageDlg_.caption, messageDlg_.text, messageDlg_.button1Caption,
+                       messageDlg_.button2Caption);
+}
+
+void TMainForm::KonecClick()
+{
+    close();
+    QApplication::quit();
+}
+
+void TMainForm::SetupClick() { Nastaveni()->exec(); }
+
+void TMainForm::HelpClick()
+{
+    if (helpFile_.isEmpty()) {
+        boxes_->Show(TBoxKind::Plain, QString(), Msg("str94"));
+        return;
+    }
+    // The help files of the old platform have no viewer here: an .html or .pdf of the same name
+    // beside it is opened instead.
+    const QFileInfo info(helpFile_);
+    const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
+    for (const QString& candidate :
+         {base + QStringLiteral(".html"), base + QStringLiteral(".pdf"), helpFile_}) {
+        if (QFileInfo(candidate).isFile() && candidate != helpFile_) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(candidate));
+            return;
+        }
+    }
+    boxes_->Show(TBoxKind::Plain, QString(), Msg("str93").arg(helpFile_));
+}
+
+void TMainForm::AboutSWClick()
+{
+    TAbout about(settings_.language, env_.programDir, this);
+    about.exec();
+}
+
+void TMainForm::Image2Click(QLabel* flag)
+{
+    const QLabel* images[] = {Image2, Image3, Image4, Image5};
+    for (int i = 0; i < 4; ++i)
+        if (images[i] == flag)
+            SelectLanguage(i);
+}
+
+// ---- parameter files
+// ------------------------------------------------------------------------------------
+
+// The file dialogs work on the panel in the folder of the regulator's model; no presence query may
+// run while one is open.
+void TMainForm::InParameterFolder(const std::function<void(const QString& folder)>& fn)
+{
+    if (!ParameterPanelExists(*panel_)) {
+        ShowError(Msg("str110"));
+        return;
+    }
+    const TPresencePause pause(cycle_->Timer2());
+    const QString folder = ParameterFolder(env_.programDir, LnH->text());
+    RunGuarded([&] { fn(folder); });
+}
+
+void TMainForm::OpenClick()
+{
+    InParameterFolder([this](const QString& folder) {
+        const QString name = dialogs_->OpenDlg(
+            TFileDialogRequest{folder, QString(), Msg("str84"), QStringLiteral("*.zeq")});
+        if (!name.isEmpty())
+            LoadParameterFile(name);
+    });
+}
+
+void TMainForm::SaveasClick()
+{
+    InParameterFolder([this](const QString& folder) {
+        // "Ne" to the overwrite question shows the dialog anew with the proposed name.
+        for (;;) {
+            const QString name = dialogs_->SaveDlg(
+                TFileDialogRequest{folder, folder + QLatin1Char('/') + kParamFileProposedName,
+                                   kParamFileSaveFilter, QStringLiteral("*.zeq")});
+            if (name.isEmpty() || SaveParameterFile(name))
+                break;
+        }
+    });
+}
+
+void TMainForm::LoadParameterFile(const QString& fileName)
+{
+    paramFiles_->LoadParameterFile(fileName);
+}
+
+bool TMainForm::SaveParameterFile(const QString& fileName)
+{
+    if (QFileInfo::exists(fileName) && !AskOverwrite())
+        return false;
+    paramFiles_->SaveParameterFile(fileName);
+    return true;
+}
+
+// ---- left column
+// ----------------------------------------------------------------------------------------
+
+void TMainForm::StepThrottle(TNumEdit* edit, double step, double low, double high)
+{
+    if (!edit->isEnabled())
+        return;
+    double v = edit->Value() + step;
+    // Compared on the floating-point value: 1.39 + 0.01 shows as 1.40 whichever side of 1.4 it
+    // falls.
+    if (step > 0 && v > high)
+        v = high;
+    if (step < 0 && v < low)
+        v = low;
+    edit->SetValue(v);
+}
+
+void TMainForm::ClampThrottle(TNumEdit* edit, double low, double high)
+{
+    double v = 0;
+    if (!edit->text().isEmpty()) {
+        try {
+            v = TextToFloat(edit->text());
+        } catch (const EConvertError&) {
+            v = edit->Value();
+        }
+    }
+    edit->SetValue(std::clamp(v, low, high));
+}
+
+void TMainForm::UpAClick()
+{
+    StepThrottle(LKorekceA, kThrottleStep, kThrottleMinLow, kThrottleMinHigh);
+}
+void TMainForm::DowAClick()
+{
+    StepThrottle(LKorekceA, -kThrottleStep, kThrottleMinLow, kThrottleMinHigh);
+}
+void TMainForm::UpBClick()
+{
+    StepThrottle(LKorekceB, kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh);
+}
+void TMainForm::DowBClick()
+{
+    StepThrottle(LKorekceB, -kThrottleStep, kThrottleMaxLow, kThrottleMaxHigh);
+}
+void TMainForm::LKorekceAExit() { ClampThrottle(LKorekceA, kThrottleMinLow, kThrottleMinHigh); }
+void TMainForm::LKorekceBExit() { ClampThrottle(LKorekceB, kThrottleMaxLow, kThrottleMaxHigh); }
+
+void TMainForm::EPocPoluChange(const QString& text) { settings_.poles = text; }
+void TMainForm::EPrevPomChange(const QString& text) { settings_.ratio = text; }
+
+void TMainForm::EPocPoluExit()
+{
+    if (EPocPolu->text().isEmpty() || EPocPolu->text() == QLatin1String("0"))
+        EPocPolu->setText(QStringLiteral("2"));
+}
+
+void TMainForm::EPrevPomExit()
+{
+    if (EPrevPom->text().isEmpty() || EPrevPom->text() == QLatin1String("0"))
+        EPrevPom->setText(QStringLiteral("1"));
+}
+
+bool TMainForm::EPocPoluKeyPress(QChar key) { return key.isDigit(); }
+
+bool TMainForm::EPrevPomKeyPress(QChar key)
+{
+    return key.isDigit() || key == QLatin1Char(',') || key == QLatin1Char('.');
+}
