@@ -95,7 +95,20 @@ void TNastaveni::BuildForm()
 
     suiForm1 = new TFormCaption(windowTitle(), this);
     suiForm1->setObjectName(QStringLiteral("suiForm1"));
+    BuildLinkTabs();
 
+    Button3 = new QPushButton(QStringLiteral("Nastavit"), this);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(0, 155 - kFrameStrip, 382, 24);
+    Button3->setAutoDefault(false);
+    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+
+    BuildUpgradeSection();
+}
+
+// The serial port sheet with its list of ports, the USB sheet with its list of adapters.
+void TNastaveni::BuildLinkTabs()
+{
     PC1 = new QTabWidget(this);
     PC1->setObjectName(QStringLiteral("PC1"));
     PC1->setGeometry(0, 32 - kFrameStrip, 382, 121);
@@ -138,14 +151,11 @@ void TNastaveni::BuildForm()
     sheet2Layout->addWidget(LV);
     LV->viewport()->installEventFilter(this);
     PC1->setCurrentWidget(Sheet2);
+}
 
-    Button3 = new QPushButton(QStringLiteral("Nastavit"), this);
-    Button3->setObjectName(QStringLiteral("Button3"));
-    Button3->setGeometry(0, 155 - kFrameStrip, 382, 24);
-    Button3->setAutoDefault(false);
-    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
-
-    // The upgrade section: every control disabled or hidden, none with a handler.
+// The upgrade section: every control disabled or hidden, none with a handler.
+void TNastaveni::BuildUpgradeSection()
+{
     CheckBox1 = new QCheckBox(QStringLiteral("Zpřístupnit volbu pro upgrade regulátoru"), this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setFont(PixelFont(kLargeFontPixels));

@@ -104,6 +104,8 @@ protected:
 
 private:
     void BuildForm();
+    void BuildLinkTabs();
+    void BuildUpgradeSection();
     void Guarded(const std::function<void()>& fn);
     void FitComboWidth();
 
