@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygon>
+#include <functional>
 
 namespace {
 
@@ -28,6 +29,16 @@ void Frame(QPainter& p, int w, int h)
     p.setPen(QColor(90, 90, 90));
     p.setBrush(Qt::NoBrush);
     p.drawRect(0, 0, w - 1, h - 1);
+}
+
+// A flag, 19 x 13, drawn by `paint` and then framed.
+QPixmap FramedFlag(const std::function<void(QPainter&)>& paint)
+{
+    QPixmap pm = Blank(19, 13);
+    QPainter p(&pm);
+    paint(p);
+    Frame(p, 19, 13);
+    return pm;
 }
 
 void DrawMotor(QPainter& p, QPointF c, qreal r)
@@ -63,47 +74,41 @@ namespace Pictures {
 
 QPixmap CzechFlag()
 {
-    QPixmap pm = Blank(19, 13);
-    QPainter p(&pm);
-    p.fillRect(0, 0, 19, 7, Qt::white);
-    p.fillRect(0, 6, 19, 7, kCzechRed);
-    p.setPen(Qt::NoPen);
-    p.setBrush(kCzechBlue);
-    p.drawPolygon(QPolygon({QPoint(0, 0), QPoint(9, 6), QPoint(0, 13)}));
-    Frame(p, 19, 13);
-    return pm;
+    return FramedFlag([](QPainter& p) {
+        p.fillRect(0, 0, 19, 7, Qt::white);
+        p.fillRect(0, 6, 19, 7, kCzechRed);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kCzechBlue);
+        p.drawPolygon(QPolygon({QPoint(0, 0), QPoint(9, 6), QPoint(0, 13)}));
+    });
 }
 
 QPixmap EnglishFlag()
 {
-    QPixmap pm = Blank(19, 13);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(0, 0, 19, 13, kUkBlue);
-    p.setPen(QPen(Qt::white, 3));
-    p.drawLine(0, 0, 19, 13);
-    p.drawLine(0, 13, 19, 0);
-    p.setPen(QPen(kUkRed, 1));
-    p.drawLine(0, 0, 19, 13);
-    p.drawLine(0, 13, 19, 0);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.fillRect(7, 0, 5, 13, Qt::white);
-    p.fillRect(0, 4, 19, 5, Qt::white);
-    p.fillRect(8, 0, 3, 13, kUkRed);
-    p.fillRect(0, 5, 19, 3, kUkRed);
-    Frame(p, 19, 13);
-    return pm;
+    return FramedFlag([](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillRect(0, 0, 19, 13, kUkBlue);
+        p.setPen(QPen(Qt::white, 3));
+        p.drawLine(0, 0, 19, 13);
+        p.drawLine(0, 13, 19, 0);
+        p.setPen(QPen(kUkRed, 1));
+        p.drawLine(0, 0, 19, 13);
+        p.drawLine(0, 13, 19, 0);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.fillRect(7, 0, 5, 13, Qt::white);
+        p.fillRect(0, 4, 19, 5, Qt::white);
+        p.fillRect(8, 0, 3, 13, kUkRed);
+        p.fillRect(0, 5, 19, 3, kUkRed);
+    });
 }
 
 QPixmap GermanFlag()
 {
-    QPixmap pm = Blank(19, 13);
-    QPainter p(&pm);
-    p.fillRect(0, 0, 19, 5, Qt::black);
-    p.fillRect(0, 4, 19, 5, QColor(221, 0, 0));
-    p.fillRect(0, 9, 19, 4, QColor(255, 206, 0));
-    Frame(p, 19, 13);
-    return pm;
+    return FramedFlag([](QPainter& p) {
+        p.fillRect(0, 0, 19, 5, Qt::black);
+        p.fillRect(0, 4, 19, 5, QColor(221, 0, 0));
+        p.fillRect(0, 9, 19, 4, QColor(255, 206, 0));
+    });
 }
 
 QPixmap OtherLanguage()
