@@ -6,6 +6,7 @@
 #include "common/clock.h"
 #include "i18n/msglangres.h"
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tests/support/programdir.h"
 #include "tests/support/simport.h"
 #include "tests/support/virtualusb.h"
@@ -15,13 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
-
-inline QByteArray SourceFile(const QString& rel)
-{
-    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 
 // A COM port whose opening or sending fails, as a missing or unplugged device does.
 class TBrokenPort final : public ISerialPort {
@@ -87,12 +81,9 @@ struct TCliFixture {
         ftErrors.lines = &err;
         previousDriver = FtInstallDriver(&adapters);
         adapters.AddAdapter(kAdapterSerial, kAdapterDescription, &sim);
-        dir.Write("Regulators/CZ/" + kModel + ".ini",
-                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+        dir.WriteDemoFiles();
         dir.Write("Regulators/EN/" + kModel + ".ini",
                   SourceFile("data/Regulators/EN/KVX-40 OPTO.ini"));
-        dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
-        dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
         QDir().mkpath(dir.File("Data"));
     }
     ~TCliFixture()

@@ -7,7 +7,6 @@
 #include "i18n/languages.h"
 
 #include <QDirIterator>
-#include <QProcess>
 #include <QRegularExpression>
 #include <set>
 
@@ -62,10 +61,8 @@ TEST(CliMessages, LangPicksTheLanguageFile)
     for (const TLanguage& language : kLanguages)
         dir.Write(language.languageFile, ReadBytes(LanguageFile(language)));
     auto run = [&](const QStringList& args) {
-        QProcess p;
-        p.start(KX_CLI_PROGRAM, args + QStringList{"--data", dir.Path()});
-        p.waitForFinished(30'000);
-        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
+        const TRunResult r = RunProgram(KX_CLI_PROGRAM, args + QStringList{"--data", dir.Path()});
+        return std::make_pair(r.status, r.err);
     };
     for (const TLanguage& language : kLanguages) {
         SCOPED_TRACE(language.code);

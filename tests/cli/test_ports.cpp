@@ -2,7 +2,7 @@
 // links to real pseudo-terminals, and the FTDI adapters attached, from the simulated adapters.
 
 #include "tests/cli/clifixture.h"
-#include "tests/link/ptyfixture.h"
+#include "tests/support/ptyfixture.h"
 #include "tools/cli/ports.h"
 
 #include <QJsonArray>

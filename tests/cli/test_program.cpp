@@ -5,55 +5,27 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 namespace {
 
-constexpr int kPatienceMs = 30'000;
-
 struct Program : ::testing::Test {
     TProgramDir dir;
-    QProcess regsim;
+    TChildProcess regsim;
     QString link;
+    using Result = TRunResult;
 
     void SetUp() override
     {
-        dir.Write("Regulators/CZ/KVX-40 OPTO.ini",
-                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
-        dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
-        dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
+        dir.WriteDemoFiles();
         QDir().mkpath(dir.File("Data"));
         link = dir.File("ttyREG");
     }
-    void TearDown() override
-    {
-        regsim.terminate();
-        regsim.waitForFinished(kPatienceMs);
-    }
     void StartRegulator(QStringList faults = {})
     {
-        regsim.start(KX_REGSIM_PROGRAM, QStringList{"--link", link} + faults);
-        ASSERT_TRUE(regsim.waitForReadyRead(kPatienceMs)) << "regsim gave no slave path";
+        ASSERT_TRUE(regsim.Launch(KX_REGSIM_PROGRAM, QStringList{"--link", link} + faults));
+        ASSERT_FALSE(regsim.FirstLine().isEmpty()) << "regsim gave no slave path";
     }
-    struct Result {
-        int status = -1;
-        QString out, err;
-    };
-    Result Cli(const QStringList& args)
-    {
-        QProcess p;
-        p.start(KX_CLI_PROGRAM, args);
-        Result r;
-        if (!p.waitForFinished(kPatienceMs)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.status = p.exitCode();
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    static Result Cli(const QStringList& args) { return RunProgram(KX_CLI_PROGRAM, args); }
     QStringList On(QStringList args) { return args << "--port" << link << "--data" << dir.Path(); }
 };
 

@@ -2,20 +2,14 @@
 // the main window (offscreen, real timers) opens the port by its path, finds the regulator, reads
 // it, and writes a changed block, which the simulator records byte by byte.
 
-#include "common/clock.h"
 #include "link/commconnect.h"
 #include "models/parampanel.h"
-#include "shell/mainform.h"
 #include "shell/numedit.h"
-#include "tests/support/programdir.h"
-#include "tests/support/recorders.h"
+#include "tests/support/process.h"
+#include "tests/support/pump.h"
+#include "tests/support/windowrig.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QLabel>
-#include <QProcess>
-#include <QPushButton>
 #include <QRadioButton>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -24,45 +18,15 @@
 
 namespace {
 
-QByteArray SourceFile(const QString& rel)
-{
-    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-// Runs the event loop until pred holds; real I/O and real timers are involved, so the limit is
-// generous and only bounds a failure.
-bool WaitFor(const std::function<bool()>& pred, int limitMs = 15000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-class Simulator {
-public:
+// The simulator on a pseudo-terminal behind a link in the program folder, recording what it saw.
+struct Simulator : TChildProcess {
     explicit Simulator(const TProgramDir& dir, const QStringList& extra = {})
+        : link(dir.File("port")), record(dir.File("record.txt"))
     {
-        record = dir.File("record.txt");
-        link = dir.File("port");
-        process.setProgram(QStringLiteral(KX_REGSIM_PROGRAM));
-        process.setArguments(
-            QStringList{"--file", KX_REGSIM_DEMO_FILE, "--link", link, "--record", record} + extra);
-        process.start();
-        process.waitForStarted(5000);
-        WaitFor([&] { return process.canReadLine() || process.state() != QProcess::Running; },
-                5000);
-        path = QString::fromUtf8(process.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        process.terminate();
-        process.waitForFinished(5000);
+        Launch(QStringLiteral(KX_REGSIM_PROGRAM),
+               QStringList{"--file", KX_REGSIM_DEMO_FILE, "--link", link, "--record", record} +
+                   extra);
+        path = FirstLine();
     }
     QStringList Record() const
     {
@@ -70,41 +34,28 @@ public:
         f.open(QIODevice::ReadOnly);
         return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
     }
-    QProcess process;
-    QString path, link, record;
+    QString link, record, path;
 };
 
-struct EndToEnd : ::testing::Test {
-    TProgramDir dir;
-    TRecordingBoxes boxes;
-    TCountingNoUsb usb;
+// The window on real timers and its own writer thread.
+struct EndToEnd : ::testing::Test, TWindowRig {
     std::unique_ptr<Simulator> sim;
-    std::unique_ptr<TMainForm> form;
 
-    void Start()
-    {
-        TMainFormEnv env;
-        env.programDir = dir.Path();
-        env.boxes = &boxes;
-        env.usb = &usb;
-        form = std::make_unique<TMainForm>(env);
-    }
+    ~EndToEnd() override { form.reset(); }
     void Prepare(const QStringList& simArgs = {})
     {
-        dir.Write("Regulators/CZ/KVX-40 OPTO.ini",
-                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
-        dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
-        dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
+        dir.WriteDemoFiles();
         sim = std::make_unique<Simulator>(dir, simArgs);
         ASSERT_FALSE(sim->path.isEmpty());
-        dir.Write("setup.ini",
-                  ("[SETUP]\r\nDEVICE=COM\r\nCOM=" + sim->link + "\r\nLANGUAGE=CZ\r\n").toUtf8());
-        Start();
+        WriteSetup(("[SETUP]\r\nDEVICE=COM\r\nCOM=" + sim->link + "\r\nLANGUAGE=CZ\r\n").toUtf8());
+        TMainFormEnv env = Env();
+        env.clock = nullptr;
+        env.files = nullptr;
+        StartWith(env);
     }
     bool Idle() const
     {
-        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ") &&
-               form->Button1->isEnabled() && form->Cycle().Timer2().Enabled();
+        return Connected() && form->Button1->isEnabled() && form->Cycle().Timer2().Enabled();
     }
 };
 
@@ -132,7 +83,7 @@ TEST_F(EndToEnd, ConnectReadChangeAndWrite)
     EXPECT_FALSE(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP));
     EXPECT_FALSE(t.c_oflag & OPOST);
 
-    ASSERT_TRUE(WaitFor([&] { return Idle(); })) << f.StatusPanel1->text().toStdString();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); })) << f.StatusPanel1->text().toStdString();
     EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
     EXPECT_EQ(f.LKorekceB->text(), "2.00");
     EXPECT_EQ(f.LKorekceA->text(), "1.10");
@@ -144,13 +95,13 @@ TEST_F(EndToEnd, ConnectReadChangeAndWrite)
     f.UpBClick();
     f.UpBClick();
     f.Button2->click();
-    ASSERT_TRUE(WaitFor([&] { return sim->Record().filter("write").size() == 1 && Idle(); }));
+    ASSERT_TRUE(PumpUntil([&] { return sim->Record().filter("write").size() == 1 && Idle(); }));
     const QStringList writes = sim->Record().filter("write");
     EXPECT_EQ(writes[0], "write ok 07 E4 04 4C 02 01 04 01 04 02");
 
     // A read brings the regulator's values back, now with the change.
     f.Button1->click();
-    ASSERT_TRUE(WaitFor([&] { return sim->Record().filter("read").size() == 2 && Idle(); }));
+    ASSERT_TRUE(PumpUntil([&] { return sim->Record().filter("read").size() == 2 && Idle(); }));
     EXPECT_EQ(f.LKorekceB->text(), "2.02");
     EXPECT_EQ(f.ParamPanel().ItemIndex(2), 3);
     EXPECT_TRUE(boxes.boxes.isEmpty());
@@ -160,25 +111,25 @@ TEST_F(EndToEnd, HangUpOfTheRegulatorReturnsTheWindowToNotConnected)
 {
     Prepare({"--hangup-after", "3"});
     TMainForm& f = *form;
-    ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }));
     // A few presence queries later the simulator hangs up; two unanswered queries reset the window.
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(PumpUntil(
         [&] { return f.StatusPanel1->text() == QString::fromUtf8(" Regulátor NEPRIPOJEN "); },
         30000));
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
     EXPECT_FALSE(f.Button1->isEnabled());
     // Sending on a line that has gone away is a link error, shown once for the loss.
-    ASSERT_TRUE(WaitFor([&] { return !f.Cycle().Timer1().Enabled() && f.Cycle().LinkLost(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !f.Cycle().Timer1().Enabled() && f.Cycle().LinkLost(); }));
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.boxes[0].kind, TBoxKind::Error);
     EXPECT_EQ(boxes.boxes[0].text, f.Messages().LookupMessage("str53"));
 
     // The regulator comes back behind the same port name: the port is reopened and the
     // regulator found again, with no further box.
-    sim->process.waitForFinished(5000);
+    sim->waitForFinished(5000);
     sim = std::make_unique<Simulator>(dir);
     ASSERT_FALSE(sim->path.isEmpty());
-    ASSERT_TRUE(WaitFor([&] { return Idle(); }, 20000));
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 20000));
     EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
     EXPECT_EQ(boxes.boxes.size(), 1);
 }
@@ -188,11 +139,11 @@ TEST_F(EndToEnd, GarbageAndRepliesInSmallPiecesStillConnect)
     // Noise before every reply, and each reply dribbling in three bytes at a time.
     Prepare({"--garbage", "00,13,FA,FB", "--chunk", "3", "--chunk-delay", "5"});
     TMainForm& f = *form;
-    ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }));
     EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
     EXPECT_EQ(f.ParamPanel().DisplayText(2), QString::fromUtf8("20 °C"));
     f.Button2->click();
-    ASSERT_TRUE(WaitFor([&] { return sim->Record().filter("write").size() == 1 && Idle(); }));
+    ASSERT_TRUE(PumpUntil([&] { return sim->Record().filter("write").size() == 1 && Idle(); }));
     EXPECT_EQ(sim->Record().filter("write")[0], "write ok 07 D0 04 4C 02 01 03 01 04 02");
     EXPECT_TRUE(boxes.boxes.isEmpty());
 }

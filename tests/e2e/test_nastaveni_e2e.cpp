@@ -2,72 +2,40 @@
 // exist, so start-up fails; the simulator's port is picked in the dialog, "Nastavit" opens it, and
 // the program finds and reads the regulator over it. setup.ini then holds the port.
 
-#include "shell/mainform.h"
-#include "shell/nastaveni.h"
-#include "tests/support/programdir.h"
-#include "tests/support/recorders.h"
-
-#include "common/clock.h"
 #include "common/profile.h"
 #include "link/commconnect.h"
+#include "shell/nastaveni.h"
+#include "tests/support/process.h"
+#include "tests/support/pump.h"
+#include "tests/support/windowrig.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QLabel>
-#include <QProcess>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace {
-
-QByteArray SourceFile(const QString& rel)
-{
-    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-bool WaitUntil(const std::function<bool()>& pred, int limitMs = 15000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-} // namespace
-
 TEST(NastaveniEndToEnd, PickingTheSimulatorsPortConnectsAndIsStored)
 {
-    TProgramDir dir;
+    TWindowRig rig;
+    const TProgramDir& dir = rig.dir;
     QTemporaryDir dev;
-    dir.Write("Regulators/CZ/KVX-40 OPTO.ini", SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
-    dir.Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
-    dir.Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
+    dir.WriteDemoFiles();
     const QString port = dev.filePath("ttyUSB0");
-    QProcess sim;
-    sim.start(QStringLiteral(KX_REGSIM_PROGRAM),
-              {"--file", KX_REGSIM_DEMO_FILE, "--link", port, "--exit-on-stdin-eof"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(port); }, 5000));
-    dir.Write("setup.ini", "[SETUP]\r\nDEVICE=COM\r\nCOM=" + dev.filePath("gone").toUtf8() +
-                               "\r\nLANGUAGE=CZ\r\nPOCETP=6\r\n");
+    TChildProcess sim;
+    ASSERT_TRUE(sim.Launch(QStringLiteral(KX_REGSIM_PROGRAM),
+                           {"--file", KX_REGSIM_DEMO_FILE, "--link", port, "--exit-on-stdin-eof"}));
+    ASSERT_TRUE(PumpUntil([&] { return QFile::exists(port); }));
+    rig.WriteSetup("[SETUP]\r\nDEVICE=COM\r\nCOM=" + dev.filePath("gone").toUtf8() +
+                   "\r\nLANGUAGE=CZ\r\nPOCETP=6\r\n");
 
-    TRecordingBoxes boxes;
-    TCountingNoUsb usb;
-    TMainFormEnv env;
-    env.programDir = dir.Path();
-    env.boxes = &boxes;
-    env.usb = &usb;
-    auto form = std::make_unique<TMainForm>(env);
+    // Real timers and the window's own writer thread.
+    TMainFormEnv env = rig.Env();
+    env.clock = nullptr;
+    env.files = nullptr;
+    TMainForm* const form = &rig.StartWith(env);
+    const TRecordingBoxes& boxes = rig.boxes;
     ASSERT_EQ(boxes.boxes.size(), 1); // the configured port is not there
     EXPECT_FALSE(form->Comm1().Active());
     EXPECT_FALSE(form->Cycle().Timer1().Enabled());
@@ -86,7 +54,7 @@ TEST(NastaveniEndToEnd, PickingTheSimulatorsPortConnectsAndIsStored)
     EXPECT_TRUE(form->Comm1().Active());
     dlg->close();
 
-    EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(PumpUntil([&] {
         return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ") &&
                form->Button1->isEnabled();
     })) << form->StatusPanel1->text().toStdString();
@@ -97,8 +65,5 @@ TEST(NastaveniEndToEnd, PickingTheSimulatorsPortConnectsAndIsStored)
     EXPECT_EQ(GetPrivateProfileString("SETUP", "DEVICE", "", setup), "COM");
     EXPECT_EQ(GetPrivateProfileString("SETUP", "POCETP", "", setup), "6");
 
-    form.reset();
-    sim.closeWriteChannel();
-    sim.terminate();
-    sim.waitForFinished(5000);
+    rig.form.reset();
 }

@@ -4,7 +4,7 @@
 // SIGXFSZ ignored so that the write fails with EFBIG instead of ending the process); a read-only
 // disk is a tmpfs mounted over the folder and remounted read-only, which holds for root too.
 
-#include "tests/shell/cyclefixture.h"
+#include "tests/support/cyclefixture.h"
 
 #include <QAction>
 #include <QDirIterator>

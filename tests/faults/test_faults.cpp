@@ -6,13 +6,11 @@
 // at most one link error box is shown; once the fault is gone the window is connected and idle
 // again; and EEPROM.txt holds whole records of the regulator's log, never a half line.
 
-#include "tests/shell/cyclefixture.h"
+#include "tests/support/cyclefixture.h"
 #include "tests/support/ptyregulator.h"
-#include "tests/usb/usbfixture.h"
+#include "tests/support/usbfixture.h"
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -41,11 +39,11 @@ const QByteArray kDemoLog = "\r\n5 1 2 \r\n12 34 127 0 16 8 \r\n1 250 251 252 25
 struct Rig {
     virtual ~Rig() = default;
     virtual TMainForm& Start() = 0;
-    virtual TMainForm& Form() = 0;
+    virtual TWindowRig& Window() = 0;
     virtual regsim::Regulator& Sim() = 0;
-    virtual VirtualClock& Clock() = 0;
-    virtual TRecordingBoxes& Boxes() = 0;
-    virtual const TProgramDir& Dir() = 0;
+    TMainForm& Form() { return *Window().form; }
+    TRecordingBoxes& Boxes() { return Window().boxes; }
+    const TProgramDir& Dir() { return Window().dir; }
     virtual bool Idle() = 0;
     // Connected, nothing in progress, the buttons usable. (After a write that ended with the end
     // byte the presence checks stay off until the next transaction, so Idle would not come.)
@@ -58,7 +56,7 @@ struct Rig {
     virtual void Pieces(size_t size, int gapMs) = 0;
     virtual void Unplug() = 0;
     virtual void Plug() = 0;
-    virtual void Advance(int64_t ms) { Clock().Advance(ms); }
+    virtual void Advance(int64_t ms) { Window().clock.Advance(ms); }
     bool AdvanceUntil(const std::function<bool()>& pred, int64_t limitMs)
     {
         for (int64_t t = 0; t < limitMs; ++t) {
@@ -73,11 +71,8 @@ struct Rig {
 struct ComRig final : Rig {
     TCycleFixture fx;
     TMainForm& Start() override { return fx.Connect(); }
-    TMainForm& Form() override { return *fx.form; }
+    TWindowRig& Window() override { return fx; }
     regsim::Regulator& Sim() override { return fx.sim; }
-    VirtualClock& Clock() override { return fx.clock; }
-    TRecordingBoxes& Boxes() override { return fx.boxes; }
-    const TProgramDir& Dir() override { return fx.dir; }
     bool Idle() override { return fx.Idle(); }
     void Pieces(size_t size, int gapMs) override
     {
@@ -105,11 +100,8 @@ struct PtyRig final : Rig {
         Pieces(0, 0);
     }
     TMainForm& Start() override { return w.Start(); }
-    TMainForm& Form() override { return *w.form; }
+    TWindowRig& Window() override { return w; }
     regsim::Regulator& Sim() override { return w.regulator.sim; }
-    VirtualClock& Clock() override { return w.clock; }
-    TRecordingBoxes& Boxes() override { return w.boxes; }
-    const TProgramDir& Dir() override { return w.dir; }
     bool Idle() override { return w.Connected() && !w.form->Cycle().State().busy; }
     // Replies paced as on a 600 baud line, so the cable can be pulled out before one is through.
     void Pieces(size_t size, int gapMs) override
@@ -130,11 +122,8 @@ struct PtyRig final : Rig {
 struct UsbRig final : Rig {
     TUsbFixture fx;
     TMainForm& Start() override { return fx.Start(); }
-    TMainForm& Form() override { return *fx.form; }
+    TWindowRig& Window() override { return fx; }
     regsim::Regulator& Sim() override { return fx.sim; }
-    VirtualClock& Clock() override { return fx.clock; }
-    TRecordingBoxes& Boxes() override { return fx.boxes; }
-    const TProgramDir& Dir() override { return fx.dir; }
     bool Idle() override { return fx.Idle(); }
     void Pieces(size_t size, int gapMs) override { fx.adapters.SetReplyPieces(size, gapMs); }
     void Unplug() override { fx.adapters.Unplug(0); }

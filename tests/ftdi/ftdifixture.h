@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -40,11 +41,13 @@ struct Emulator {
     kxemu_packets_fn packets = Sym<kxemu_packets_fn>("kxemu_packets");
     kxemu_latency_fn latency = Sym<kxemu_latency_fn>("kxemu_latency");
     kxemu_usage_fn usage = Sym<kxemu_usage_fn>("kxemu_usage");
+    kxemu_wait_empty_packets_fn waitEmpty =
+        Sym<kxemu_wait_empty_packets_fn>("kxemu_wait_empty_packets");
 
     bool Loaded() const
     {
         return reset && setStrings && setPort && setPlugged && setDenied && setPacing && lineLog &&
-               packets && latency && usage;
+               packets && latency && usage && waitEmpty;
     }
     std::vector<kxemu_line_byte> Line(int adapter = 0) const
     {
@@ -71,6 +74,18 @@ struct Emulator {
         unsigned all = 0, data = 0;
         packets(adapter, &all, &data);
         return data;
+    }
+    unsigned EmptyPackets(int adapter = 0) const
+    {
+        unsigned all = 0, data = 0;
+        packets(adapter, &all, &data);
+        return all - data;
+    }
+    // Waits until the chip has sent n more status-only packets: a read is waiting on it and the
+    // line has had nothing more for it n latency times over.
+    bool EmptyPacketsFollow(unsigned n, int adapter = 0) const
+    {
+        return waitEmpty(adapter, EmptyPackets(adapter) + n, 5000) != 0;
     }
 };
 
@@ -107,20 +122,26 @@ public:
         size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
+            if (n > 0) {
                 done += size_t(n);
-            else
-                ::usleep(1000);
+            } else {
+                pollfd p{master_, POLLOUT, 0};
+                ::poll(&p, 1, 100);
+            }
         }
     }
-    // Waits until count bytes the far end sent are waiting at the adapter's side of the line.
+    // Waits until count bytes the far end sent are waiting at the adapter's side of the line (the
+    // terminal hands them over in the kernel's own time, possibly in steps).
     bool Arrived(int count)
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         int waiting = 0;
         while (::ioctl(slave_, FIONREAD, &waiting) == 0 && waiting < count &&
-               std::chrono::steady_clock::now() < end)
-            ::usleep(1000);
+               std::chrono::steady_clock::now() < end) {
+            pollfd p{slave_, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0)
+                std::this_thread::yield();
+        }
         return waiting >= count;
     }
     // What the adapter put on the line, waiting up to limitMs for count bytes.

@@ -2,54 +2,32 @@
 // libusb-1.0, and the simulator on the adapter's serial side. Real processes and real time: the
 // limits only bound a failure.
 
-#include <QDir>
-#include <QFile>
+#include "tests/support/process.h"
+#include "tests/support/programdir.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-constexpr int kPatienceMs = 30'000;
-
 struct CliOverEmulatedUsb : ::testing::Test {
-    QTemporaryDir dir;
+    TProgramDir dir;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    using Result = TRunResult;
 
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(QDir(dir.path()).mkpath("Regulators/CZ"));
-        for (const QString rel : {"Regulators/CZ/KVX-40 OPTO.ini", "Teplota1.txt", "Teplota2.txt"})
-            ASSERT_TRUE(
-                QFile::copy(QStringLiteral(KX_SOURCE_DIR "/data/") + rel, dir.filePath(rel)));
+        dir.WriteDemoFiles();
         env.insert("LD_LIBRARY_PATH", KX_FTDIEMU_DIR);
         env.insert("KXEMU_ADAPTERS", "2");
         env.insert("KXEMU_SERIAL", "KXW00042");
         env.insert("KXEMU_DESCRIPTION", "Workshop cable");
     }
-    struct Result {
-        int status = -1;
-        QString out, err;
-    };
-    Result Cli(const QStringList& args)
+    Result Cli(const QStringList& args) const
     {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(KX_CLI_PROGRAM), args);
-        Result r;
-        if (!p.waitForFinished(kPatienceMs)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.status = p.exitCode();
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return RunProgram(QStringLiteral(KX_CLI_PROGRAM), args, env);
     }
 };
 
@@ -70,13 +48,14 @@ TEST_F(CliOverEmulatedUsb, PortsListsTheAdaptersWithSerialNumberAndDescription)
 
 TEST_F(CliOverEmulatedUsb, ReadsTheRegulatorBehindTheAdapter)
 {
-    const QString port = dir.filePath("port");
-    QProcess sim;
-    sim.start(QStringLiteral(KX_REGSIM_PROGRAM), {"--file", KX_REGSIM_DEMO_FILE, "--link", port});
-    ASSERT_TRUE(sim.waitForReadyRead(kPatienceMs)) << "regsim gave no slave path";
+    const QString port = dir.File("port");
+    TChildProcess sim;
+    ASSERT_TRUE(sim.Launch(QStringLiteral(KX_REGSIM_PROGRAM),
+                           {"--file", KX_REGSIM_DEMO_FILE, "--link", port}));
+    ASSERT_FALSE(sim.FirstLine().isEmpty()) << "regsim gave no slave path";
     env.insert("KXEMU_PORT", port);
-    const QString zeq = dir.filePath("master.zeq");
-    const Result r = Cli({"read", "--usb", "--json", "-o", zeq, "--data", dir.path()});
+    const QString zeq = dir.File("master.zeq");
+    const Result r = Cli({"read", "--usb", "--json", "-o", zeq, "--data", dir.Path()});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
     EXPECT_EQ(o["name"].toString(), "KVX-40 OPTO");
@@ -84,15 +63,14 @@ TEST_F(CliOverEmulatedUsb, ReadsTheRegulatorBehindTheAdapter)
 
     // A write with its read-back check, over the adapter's worker thread.
     const Result w =
-        Cli({"write", zeq, "--usb", "--throttle-max", "2.10", "--json", "--data", dir.path()});
-    sim.terminate();
-    sim.waitForFinished(kPatienceMs);
+        Cli({"write", zeq, "--usb", "--throttle-max", "2.10", "--json", "--data", dir.Path()});
+    sim.Stop();
     ASSERT_EQ(w.status, 0) << w.err.toStdString();
     EXPECT_EQ(QJsonDocument::fromJson(w.out.toUtf8()).object()["throttleMaxUs"].toInt(), 2100);
 
     // No adapter plugged in: a link error, said in plain words.
     env.insert("KXEMU_ADAPTERS", "0");
-    const Result none = Cli({"identify", "--usb", "--data", dir.path()});
+    const Result none = Cli({"identify", "--usb", "--data", dir.Path()});
     EXPECT_EQ(none.status, 4);
     EXPECT_FALSE(none.err.isEmpty());
 }

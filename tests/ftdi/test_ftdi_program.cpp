@@ -3,17 +3,14 @@
 // must find the adapter, wake the regulator and read it, with the stop bits switched around the
 // wake-up pattern, and connect again after an unplug and a replug.
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
+#include "tests/support/process.h"
+#include "tests/support/programdir.h"
+#include "tests/support/pump.h"
+
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <functional>
 
 namespace {
 
@@ -25,56 +22,24 @@ QStringList Lines(const QString& path)
     return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-// Real processes and real time: the limit only bounds a failure.
-bool WaitFor(const std::function<bool()>& pred, int limitMs = 20000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
-
-struct Stopped {
-    QProcess& p;
-    ~Stopped()
-    {
-        p.terminate();
-        if (!p.waitForFinished(5000))
-            p.kill();
-        p.waitForFinished(2000);
-    }
-};
-
 TEST(ProgramOverEmulatedUsb, ConnectsReadsAndSurvivesAnUnplug)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString program = dir.filePath("korvalinex");
+    TProgramDir dir;
+    const QString program = dir.File("korvalinex");
     ASSERT_TRUE(QFile::copy(QStringLiteral(KX_PROGRAM), program));
     QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
-    {
-        QFile setup(dir.filePath("setup.ini"));
-        ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
-        setup.write("[SETUP]\r\nDEVICE=USB\r\nLANGUAGE=CZ\r\n");
-    }
+    dir.Write("setup.ini", "[SETUP]\r\nDEVICE=USB\r\nLANGUAGE=CZ\r\n");
     // The demo regulator's model definition and lookup files, so that its read follows.
-    ASSERT_TRUE(QDir(dir.path()).mkpath("Regulators/CZ"));
-    for (const QString rel : {"Regulators/CZ/KVX-40 OPTO.ini", "Teplota1.txt", "Teplota2.txt"})
-        ASSERT_TRUE(QFile::copy(QStringLiteral(KX_SOURCE_DIR "/data/") + rel, dir.filePath(rel)));
-    const QString port = dir.filePath("port"), record = dir.filePath("record.txt"),
-                  lineLog = dir.filePath("line.log"), unplugged = dir.filePath("unplugged");
+    dir.WriteDemoFiles();
+    const QString port = dir.File("port"), record = dir.File("record.txt"),
+                  lineLog = dir.File("line.log"), unplugged = dir.File("unplugged");
 
-    QProcess sim;
-    sim.start(QStringLiteral(KX_REGSIM_PROGRAM),
-              {"--file", KX_REGSIM_DEMO_FILE, "--link", port, "--record", record});
-    Stopped stopSim{sim};
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(WaitFor([&] { return QFile::exists(port); }, 5000));
+    TChildProcess sim;
+    ASSERT_TRUE(sim.Launch(QStringLiteral(KX_REGSIM_PROGRAM),
+                           {"--file", KX_REGSIM_DEMO_FILE, "--link", port, "--record", record}));
+    ASSERT_TRUE(PumpUntil([&] { return QFile::exists(port); }));
 
-    QProcess app;
+    TChildProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LD_LIBRARY_PATH", KX_FTDIEMU_DIR);
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -85,13 +50,11 @@ TEST(ProgramOverEmulatedUsb, ConnectsReadsAndSurvivesAnUnplug)
     // so a stop-bit switch that overtook bytes still in the chip would show.
     env.insert("KXEMU_PACE", "1");
     app.setProcessEnvironment(env);
-    app.setWorkingDirectory(dir.path());
-    app.start(program, {});
-    Stopped stopApp{app};
-    ASSERT_TRUE(app.waitForStarted(5000));
+    app.setWorkingDirectory(dir.Path());
+    ASSERT_TRUE(app.Launch(program, {}));
 
     const auto count = [&](const QString& message) { return Lines(record).count(message); };
-    ASSERT_TRUE(WaitFor([&] { return count("wake-up") >= 1 && count("read") >= 1; }))
+    ASSERT_TRUE(PumpUntil([&] { return count("wake-up") >= 1 && count("read") >= 1; }))
         << "simulator recorded: " << Lines(record).join(", ").toStdString();
     EXPECT_EQ(app.state(), QProcess::Running);
 
@@ -115,11 +78,11 @@ TEST(ProgramOverEmulatedUsb, ConnectsReadsAndSurvivesAnUnplug)
     // the regulator is still awake and the next queries are answered.
     const int wakeUps = count("wake-up"), reads = count("read");
     QFile(unplugged).open(QIODevice::WriteOnly);
-    ASSERT_TRUE(WaitFor([&] { return Lines(lineLog).contains("# unplugged"); }));
+    ASSERT_TRUE(PumpUntil([&] { return Lines(lineLog).contains("# unplugged"); }));
     QFile::remove(unplugged);
-    ASSERT_TRUE(WaitFor([&] { return Lines(lineLog).contains("# plugged"); }));
+    ASSERT_TRUE(PumpUntil([&] { return Lines(lineLog).contains("# plugged"); }));
     const int presencesAtReplug = count("presence");
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(PumpUntil(
         [&] {
             return (count("wake-up") > wakeUps && count("read") > reads) ||
                    count("presence") >= presencesAtReplug + 2;

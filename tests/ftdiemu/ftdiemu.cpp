@@ -398,6 +398,7 @@ int BulkIn(libusb_device_handle* h, uint8_t* data, int length, int* transferred,
         ++c->packets;
         if (n)
             ++c->dataPackets;
+        g_changed.notify_all();
         if (n + 2 < kPacket)
             break; // a short packet ends the transfer
     }
@@ -982,6 +983,16 @@ KXEMU_EXPORT void kxemu_packets(int i, unsigned* packets, unsigned* dataPackets)
         return;
     *packets = g_chips[i].packets;
     *dataPackets = g_chips[i].dataPackets;
+}
+
+KXEMU_EXPORT int kxemu_wait_empty_packets(int i, unsigned count, int limitMs)
+{
+    std::unique_lock lock(g_mutex);
+    if (i < 0 || i >= kMaxAdapters)
+        return 0;
+    const Chip& c = g_chips[i];
+    return g_changed.wait_for(lock, milliseconds(limitMs),
+                              [&] { return c.packets - c.dataPackets >= count; });
 }
 
 KXEMU_EXPORT void kxemu_usage(int i, unsigned* contexts, int* openHandles)

@@ -36,6 +36,9 @@ typedef void (*kxemu_set_pacing_fn)(int on);
 typedef int (*kxemu_line_log_fn)(int adapter, kxemu_line_byte* out, int max);
 // Bulk-in packets the chip has sent to the host, and how many of them carried data.
 typedef void (*kxemu_packets_fn)(int adapter, unsigned* packets, unsigned* dataPackets);
+// Waits up to limitMs until the adapter has sent count status-only packets in all (it sends one
+// each time its latency timer runs out with nothing from the line); returns whether it had.
+typedef int (*kxemu_wait_empty_packets_fn)(int adapter, unsigned count, int limitMs);
 typedef int (*kxemu_latency_fn)(int adapter);
 // libusb contexts started since the library was loaded, and the handles open on an adapter now.
 typedef void (*kxemu_usage_fn)(int adapter, unsigned* contexts, int* openHandles);

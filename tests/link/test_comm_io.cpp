@@ -2,15 +2,19 @@
 // GUI thread, sending, time-outs, hang-ups and closing while events are in flight.
 
 #include "link/commconnect.h"
-#include "ptyfixture.h"
+#include "link/threadwake.h"
+#include "tests/support/ptyfixture.h"
 
 #include <QFile>
 #include <QStringList>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sys/types.h>
+#include <thread>
 
 using linktest::PtyPair;
-using linktest::WaitFor;
 
 namespace {
 
@@ -68,6 +72,26 @@ bool ThreadWaitsOnFutex(pid_t tid)
     return f.readAll().startsWith("202 ");
 }
 
+// Waits (bounded) until the thread sits in that futex wait.
+bool AwaitFutexWait(pid_t tid)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!ThreadWaitsOnFutex(tid) && t.elapsed() < 5000)
+        QThread::usleep(200);
+    return ThreadWaitsOnFutex(tid);
+}
+
+// Serves this thread's wake-ups until one rung now has run. Every wake-up rung before it, a late
+// hand-off's included, has run by then: the event loop serves all ready notifiers in one pass.
+bool ServeEarlierWakeUps()
+{
+    bool rung = false;
+    TThreadWake marker([&] { rung = true; });
+    marker.Ring();
+    return PumpUntil([&] { return rung; });
+}
+
 // Upper bound for the CPU an idle event thread may use over the measuring window; a thread that
 // spins uses about the whole window.
 constexpr int kMeasureMs = 300;
@@ -88,7 +112,7 @@ TEST(CommReceiveTest, BytesFromTheFarEndReachOnRxCharOnTheGuiThreadInOrder)
     for (int from = 0; from < all.size(); from += kChunk) {
         pty.Send(all.mid(from, kChunk));
         const qsizetype expected = std::min<qsizetype>(from + kChunk, all.size());
-        ASSERT_TRUE(WaitFor([&] { return Joined(records).size() >= expected; })) << from;
+        ASSERT_TRUE(PumpUntil([&] { return Joined(records).size() >= expected; })) << from;
     }
     EXPECT_EQ(Joined(records), all);
     EXPECT_GE(records.size(), size_t((all.size() + kChunk - 1) / kChunk));
@@ -115,7 +139,7 @@ TEST(CommReceiveTest, HandlersRunOnTheEventThreadWhenNotSynchronized)
     comm.SetDeviceName(pty.Path());
     comm.Open();
     pty.Send("hello");
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(PumpUntil([&] {
         std::lock_guard<std::mutex> l(lock);
         return Joined(records) == "hello";
     }));
@@ -142,7 +166,7 @@ TEST(CommReceiveTest, ReadStringTakesWhatIsThereWithoutWaiting)
     EXPECT_TRUE(got.isEmpty());
 
     pty.Send("12345");
-    ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 5; }));
+    ASSERT_TRUE(PumpUntil([&] { return comm.InQueCount() == 5; }));
     comm.ReadString(100, got);
     EXPECT_EQ(got, "12345");
     comm.ReadString(0, got);
@@ -151,7 +175,7 @@ TEST(CommReceiveTest, ReadStringTakesWhatIsThereWithoutWaiting)
     EXPECT_LT(t.elapsed(), 30000);
 
     pty.Send("abcdef");
-    ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 6; }));
+    ASSERT_TRUE(PumpUntil([&] { return comm.InQueCount() == 6; }));
     comm.PurgeIn();
     EXPECT_EQ(comm.InQueCount(), 0);
 
@@ -203,7 +227,7 @@ TEST(CommReceiveTest, HandleEventsFiresInItsOrderAndSkipsRxCharForAnEmptyQueue)
 
     fired.clear();
     pty.Send("ab");
-    ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return comm.InQueCount() == 2; }));
     comm.HandleEvents(EV_TXEMPTY | EV_RXCHAR | EV_CTS);
     EXPECT_EQ(fired, QStringList({"Cts", "RxChar 2", "TxEmpty"}));
 
@@ -227,15 +251,15 @@ TEST(CommReceiveTest, UnreadBytesAreReportedOnceAndDoNotSpinTheThread)
     comm.Open();
 
     pty.Send("0123456789");
-    ASSERT_TRUE(WaitFor([&] { return !counts.empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
     const double before = EventThreadCpuMs(comm);
-    linktest::ProcessEventsFor(kMeasureMs);
+    PumpFor(kMeasureMs);
     EXPECT_LT(EventThreadCpuMs(comm) - before, kIdleCpuMs);
     EXPECT_EQ(counts, std::vector<int>({10}));
 
     // New bytes are news again; the count is what waits in the queue.
     pty.Send("abcde");
-    ASSERT_TRUE(WaitFor([&] { return counts.size() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return counts.size() == 2; }));
     EXPECT_EQ(counts.back(), 15);
     QByteArray got;
     comm.ReadString(100, got);
@@ -243,7 +267,7 @@ TEST(CommReceiveTest, UnreadBytesAreReportedOnceAndDoNotSpinTheThread)
 
     // Once drained, the next byte raises an event at once again.
     pty.Send("z");
-    ASSERT_TRUE(WaitFor([&] { return counts.size() == 3; }));
+    ASSERT_TRUE(PumpUntil([&] { return counts.size() == 3; }));
     EXPECT_EQ(counts.back(), 1);
 }
 
@@ -254,9 +278,9 @@ TEST(CommReceiveTest, NoHandlerAssignedDoesNotSpinTheThread)
     comm.SetDeviceName(pty.Path());
     comm.Open();
     pty.Send("unread bytes");
-    ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 12; }));
+    ASSERT_TRUE(PumpUntil([&] { return comm.InQueCount() == 12; }));
     const double before = EventThreadCpuMs(comm);
-    linktest::ProcessEventsFor(kMeasureMs);
+    PumpFor(kMeasureMs);
     EXPECT_LT(EventThreadCpuMs(comm) - before, kIdleCpuMs);
 }
 
@@ -278,8 +302,8 @@ TEST(CommSendTest, SendStringReachesTheFarEndUnchanged)
     EXPECT_EQ(comm.SendString(QByteArray()), 0);
 
     // The output queue drained: reported, and only once per write.
-    ASSERT_TRUE(WaitFor([&] { return txEmpty >= 1; }));
-    linktest::ProcessEventsFor(100);
+    ASSERT_TRUE(PumpUntil([&] { return txEmpty >= 1; }));
+    PumpFor(100);
     EXPECT_LE(txEmpty, 2);
 }
 
@@ -317,13 +341,13 @@ TEST(CommLineTest, FarEndHangUpIsReportedOnceAndTheThreadSleeps)
     EXPECT_FALSE(comm.HungUp());
 
     pty.CloseMaster();
-    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }));
     EXPECT_TRUE(comm.HungUp());
     EXPECT_EQ(errors.front().first, int(CE_IOE));
     EXPECT_TRUE(errors.front().second);
 
     const double before = EventThreadCpuMs(comm);
-    linktest::ProcessEventsFor(kMeasureMs);
+    PumpFor(kMeasureMs);
     EXPECT_LT(EventThreadCpuMs(comm) - before, kIdleCpuMs);
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_EQ(rx, 0);
@@ -356,7 +380,7 @@ TEST(CommCloseTest, ClosingFromInsideTheReceiveHandler)
     };
     comm.Open();
     pty.Send("a");
-    ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
     EXPECT_FALSE(comm.Active());
     EXPECT_EQ(comm.EventThread(), nullptr);
 
@@ -365,7 +389,7 @@ TEST(CommCloseTest, ClosingFromInsideTheReceiveHandler)
     RecordReception(comm, records);
     comm.Open();
     pty.Send("b");
-    ASSERT_TRUE(WaitFor([&] { return Joined(records) == "b"; }));
+    ASSERT_TRUE(PumpUntil([&] { return Joined(records) == "b"; }));
 }
 
 TEST(CommCloseTest, ClosingFromInsideAHandlerOnTheEventThread)
@@ -381,7 +405,7 @@ TEST(CommCloseTest, ClosingFromInsideAHandlerOnTheEventThread)
     };
     comm->Open();
     pty.Send("a");
-    ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
     EXPECT_FALSE(comm->Active());
     comm.reset(); // waits for the thread that closed itself to finish its round
 }
@@ -396,24 +420,38 @@ TEST(CommCloseTest, ClosingWhileAHandOffWaitsReturnsAndVoidsTheLateCall)
     b.SetDeviceName(ptyB.Path());
     int bCalls = 0;
     b.OnRxChar = [&](TCommunicationConnection*, int) { ++bCalls; };
-    bool closedB = false;
+    std::atomic<bool> closedB{false};
     a.OnRxChar = [&](TCommunicationConnection*, int) {
-        // B's thread has posted its event and waits for this (busy) GUI thread.
+        // B's thread has rung this (busy) GUI thread and waits for its hand-off.
         const pid_t bThread = EventThreadId(b);
         ptyB.Send("b");
-        QElapsedTimer t;
-        t.start();
-        while (!ThreadWaitsOnFutex(bThread) && t.elapsed() < 5000)
-            QThread::usleep(200);
-        EXPECT_TRUE(ThreadWaitsOnFutex(bThread));
+        EXPECT_TRUE(AwaitFutexWait(bThread));
         b.Close();
         closedB = true;
     };
+    // A close that waited for the hand-off it is to void would never return.
+    std::mutex m;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> l(m);
+        if (!finished.wait_for(l, std::chrono::seconds(30), [&] { return done; }) && !closedB) {
+            std::fprintf(stderr, "closing during a hand-off deadlocked\n");
+            std::abort();
+        }
+    });
     a.Open();
     b.Open();
     ptyA.Send("a");
-    ASSERT_TRUE(WaitFor([&] { return closedB; }));
-    linktest::ProcessEventsFor(50); // the late call from B's thread is delivered, and does nothing
+    const bool closed = PumpUntil([&] { return bool(closedB); });
+    {
+        std::lock_guard<std::mutex> l(m);
+        done = true;
+    }
+    finished.notify_all();
+    watchdog.join();
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(ServeEarlierWakeUps()); // B's late call has come, and done nothing
     EXPECT_EQ(bCalls, 0);
     EXPECT_FALSE(b.Active());
     EXPECT_TRUE(a.Active());
@@ -431,16 +469,12 @@ TEST(CommCloseTest, DestroyingAnOpenPortClosesItEvenWithAnEventInFlight)
     comm->AfterClose = [&](TConnection*) { closeEvents << "AfterClose"; };
     comm->Open();
     pty.Send("x");
-    ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
-    // The unread "x" stays; "y" is news, posted to this thread, which does not serve it yet.
+    ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
+    // The unread "x" stays; "y" is news, rung to this thread, which does not serve it yet.
     pty.Send("y");
-    const pid_t tid = EventThreadId(*comm);
-    QElapsedTimer t;
-    t.start();
-    while (!ThreadWaitsOnFutex(tid) && t.elapsed() < 5000)
-        QThread::usleep(200);
+    EXPECT_TRUE(AwaitFutexWait(EventThreadId(*comm)));
     comm.reset();
-    linktest::ProcessEventsFor(50);
+    ASSERT_TRUE(ServeEarlierWakeUps());
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(closeEvents.isEmpty());
 

@@ -5,7 +5,7 @@
 #include "link/commconnect.h"
 #include "link/lineconfig.h"
 #include "link/linespeed.h"
-#include "ptyfixture.h"
+#include "tests/support/ptyfixture.h"
 
 #include <termios.h>
 

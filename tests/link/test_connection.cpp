@@ -2,7 +2,7 @@
 // pseudo-terminals and real files.
 
 #include "link/commconnect.h"
-#include "ptyfixture.h"
+#include "tests/support/ptyfixture.h"
 
 #include <QFile>
 #include <QStringList>
@@ -298,7 +298,7 @@ TEST(LoggerTest, SentAndReceivedBlocksReachTheLoggerOnTheirChannels)
 
     EXPECT_EQ(comm.SendString(QByteArray::fromHex("fc0102")), 3);
     pty.Send("\xfa");
-    ASSERT_TRUE(linktest::WaitFor([&] { return comm.InQueCount() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return comm.InQueCount() == 1; }));
     QByteArray got;
     comm.ReadString(5, got);
     EXPECT_EQ(got, QByteArray("\xfa"));

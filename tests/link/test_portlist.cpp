@@ -3,8 +3,8 @@
 
 #include "link/commconnect.h"
 #include "link/portlist.h"
-#include "ptyfixture.h"
 #include "tests/support/files.h"
+#include "tests/support/ptyfixture.h"
 
 #include <QDir>
 #include <QFile>

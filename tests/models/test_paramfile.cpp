@@ -2,7 +2,7 @@
 
 #include "i18n/msglangres.h"
 #include "models/paramfile.h"
-#include "tests/protocol/fake_panel.h"
+#include "tests/support/fake_panel.h"
 #include "tests/support/files.h"
 
 #include <QDir>

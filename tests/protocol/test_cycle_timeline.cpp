@@ -4,10 +4,10 @@
 // protocol prescribes. A line "= ..." closes each step with the protocol flags and counts.
 
 #include "common/clock.h"
-#include "fake_panel.h"
 #include "i18n/msglangres.h"
 #include "protocol/cycle.h"
 #include "protocol/frames.h"
+#include "tests/support/fake_panel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "common/errors.h"
-#include "fake_panel.h"
 #include "i18n/msglangres.h"
 #include "protocol/paramblock.h"
+#include "tests/support/fake_panel.h"
 
 #include <QFile>
 #include <QLocale>

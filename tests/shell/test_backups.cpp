@@ -1,7 +1,7 @@
 // The window saves the block as last read before every write and factory reset, and a backup that
 // cannot be written stops the transaction with its reason.
 
-#include "cyclefixture.h"
+#include "tests/support/cyclefixture.h"
 
 #include "common/filewriter.h"
 #include "models/backup.h"
@@ -16,17 +16,14 @@ struct Backups : ::testing::Test, TCycleFixture {
 
     TMainForm& ConnectAt()
     {
-        TMainFormEnv env;
-        env.programDir = dir.Path();
-        env.clock = &clock;
-        env.boxes = &boxes;
-        env.usb = &usb;
+        TMainFormEnv env = Env();
         env.com = &port;
         env.now = [this] { return now; };
-        env.files = writer ? writer : &files;
-        form = std::make_unique<TMainForm>(env);
-        port.deliver = [this](const QByteArray& b) { form->Cycle().Comm1RxChar(b); };
-        return *form;
+        if (writer)
+            env.files = writer;
+        TMainForm& f = StartWith(env);
+        port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
+        return f;
     }
     QString Folder() const { return dir.File("Data/KVX-40 OPTO/Backup"); }
     QStringList Files() const { return QDir(Folder()).entryList(QDir::Files, QDir::Name); }

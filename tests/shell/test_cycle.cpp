@@ -1,6 +1,6 @@
 // The connection cycle against the simulated regulator, on virtual time.
 
-#include "cyclefixture.h"
+#include "tests/support/cyclefixture.h"
 
 #include "shell/numedit.h"
 

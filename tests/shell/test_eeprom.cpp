@@ -2,7 +2,7 @@
 // on virtual time: what ends up in EEPROM.txt, what goes on the line, and the window's state after.
 
 #include "common/filewriter.h"
-#include "cyclefixture.h"
+#include "tests/support/cyclefixture.h"
 #include "tests/support/diskgate.h"
 #include "tests/support/simusb.h"
 

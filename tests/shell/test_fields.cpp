@@ -1,6 +1,6 @@
 // The throttle limits, the arrows beside them and the motor fields of the left column.
 
-#include "shellfixture.h"
+#include "tests/support/shellfixture.h"
 
 #include "shell/numedit.h"
 

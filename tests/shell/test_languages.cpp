@@ -1,7 +1,7 @@
 // The language switch of the main window and its secondary windows, and the shipped language
 // files measured against every text the program can translate.
 
-#include "cyclefixture.h"
+#include "tests/support/cyclefixture.h"
 
 #include "common/profile.h"
 #include "i18n/formlangres.h"
@@ -78,7 +78,8 @@ TEST(LanguageSwitch, AppliesTheThreeComponentsAndSkipsTheWindowsOwnCaption)
     TMainForm& f = fx.Start();
     ASSERT_EQ(f.Settings().poles, "6");
     f.Image2Click(f.Image4);
-    EXPECT_EQ(f.windowTitle(), "Titel") << "the frame's caption is the title, never MainForm_Caption";
+    EXPECT_EQ(f.windowTitle(), "Titel")
+        << "the frame's caption is the title, never MainForm_Caption";
     const QObject* frame = f.findChild<QObject*>("suiForm1");
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(FindStringProperty(const_cast<QObject*>(frame), "Caption")->get(), "Titel");

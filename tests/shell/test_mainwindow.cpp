@@ -1,9 +1,9 @@
 // The main window's controls, menus, hints and About box as built.
 
-#include "shellfixture.h"
+#include "tests/support/shellfixture.h"
 
-#include "shell/about.h"
 #include "i18n/formcaption.h"
+#include "shell/about.h"
 #include "shell/numedit.h"
 
 #include <QAction>

@@ -3,11 +3,11 @@
 // every close. Serial ports are pseudo-terminals in a device folder of the test's own; the USB
 // adapters are a simulated link that lists into the dialog as the ready check does.
 
-#include "shellfixture.h"
+#include "tests/support/shellfixture.h"
 
 #include "common/profile.h"
 #include "shell/nastaveni.h"
-#include "tests/link/ptyfixture.h"
+#include "tests/support/ptyfixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>

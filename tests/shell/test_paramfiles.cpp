@@ -1,7 +1,7 @@
 // "Otevřít ..." and "Uložit jako ..." in the connected window: the dialogs, the overwrite question,
 // the presence timer around them, and the panel after a load.
 
-#include "cyclefixture.h"
+#include "tests/support/cyclefixture.h"
 
 #include <QAction>
 #include <QGroupBox>

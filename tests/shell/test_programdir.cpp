@@ -2,14 +2,14 @@
 // installed one, filled from the shipped data without touching the user's files; and an end
 // requested by a signal, which closes the window the normal way.
 
-#include "shellfixture.h"
+#include "tests/support/pump.h"
+#include "tests/support/shellfixture.h"
 
 #include "common/profile.h"
 #include "common/programdir.h"
 #include "shell/termination.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <csignal>
@@ -138,10 +138,8 @@ TEST(Termination, SigtermClosesTheWindowAndWritesTheSettings)
     });
     for (int sig : {SIGTERM, SIGINT}) {
         ::raise(sig); // without the handler this would end the test program
-        const QDeadlineTimer deadline(10000);
         const int before = requests;
-        while (requests == before && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        PumpUntil([&] { return requests > before; });
     }
     EXPECT_EQ(requests, 2);
     EXPECT_FALSE(f.isVisible());

@@ -1,6 +1,6 @@
 // Start-up and closing of the main window in a temporary program folder.
 
-#include "shellfixture.h"
+#include "tests/support/shellfixture.h"
 
 #include "common/profile.h"
 #include "link/commconnect.h"
@@ -248,7 +248,8 @@ TEST(Closing, FailedWriteIsReportedWithTheFullPath)
     f.close();
     ASSERT_FALSE(fx.boxes.boxes.isEmpty());
     EXPECT_EQ(fx.boxes.boxes.back().text,
-              "Soubor " + QFileInfo(fx.dir.File("setup.ini")).absoluteFilePath() + " nelze zapsat.");
+              "Soubor " + QFileInfo(fx.dir.File("setup.ini")).absoluteFilePath() +
+                  " nelze zapsat.");
     EXPECT_TRUE(QFileInfo(fx.dir.File("setup.ini")).isDir());
 }
 

@@ -2,24 +2,14 @@
 // regulator and losing it, opening the USB adapter and losing it. Each must leave no thread and no
 // descriptor behind; the sanitizer builds run the same tests and report any leak or race.
 
-#include "common/clock.h"
-#include "link/commconnect.h"
 #include "link/usblink.h"
 #include "protocol/cycle.h"
 #include "protocol/frames.h"
-#include "shell/mainform.h"
-#include "tests/link/ptyfixture.h"
-#include "tests/support/programdir.h"
 #include "tests/support/ptyregulator.h"
-#include "tests/support/recorders.h"
 #include "tools/regsim/ftsimadapter.h"
 #include "tools/regsim/regfile.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QLabel>
-#include <QPushButton>
 #include <atomic>
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -48,18 +38,6 @@ struct TProcessCounts {
     int threads = CountEntries("/proc/self/task");
     int fds = CountEntries("/proc/self/fd");
 };
-
-// Runs the event loop until pred holds; only bounds a failure.
-bool PumpUntil(const std::function<bool()>& pred, int limitMs = 10000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // A joined thread leaves /proc/self/task a moment after join returns.
 void ExpectNothingLeftBehind(const TProcessCounts& before)

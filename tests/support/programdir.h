@@ -8,6 +8,14 @@
 #include <QString>
 #include <QTemporaryDir>
 
+// A file of the source tree (the data folder's models and lookup tables).
+inline QByteArray SourceFile(const QString& rel)
+{
+    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
 class TProgramDir {
 public:
     TProgramDir() { dir_.setAutoRemove(true); }
@@ -29,6 +37,15 @@ public:
         return f.readAll();
     }
     bool Exists(const QString& rel) const { return QFileInfo::exists(File(rel)); }
+    // The demo regulator's model definition (when asked for) and the temperature lookup tables.
+    void WriteDemoFiles(bool withModel = true) const
+    {
+        if (withModel)
+            Write("Regulators/CZ/KVX-40 OPTO.ini",
+                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+        Write("Teplota1.txt", SourceFile("data/Teplota1.txt"));
+        Write("Teplota2.txt", SourceFile("data/Teplota2.txt"));
+    }
 
 private:
     QTemporaryDir dir_;

@@ -5,21 +5,14 @@
 // name. Replies go out at once, or in pieces paced on the test's virtual clock: each piece after
 // the line time of its bytes, with an extra pause between pieces.
 
-#include "common/clock.h"
-#include "common/filewriter.h"
 #include "link/commconnect.h"
-#include "shell/mainform.h"
-#include "tests/link/ptyfixture.h"
-#include "tests/support/programdir.h"
-#include "tests/support/recorders.h"
+#include "tests/support/ptyfixture.h"
+#include "tests/support/pump.h"
+#include "tests/support/windowrig.h"
 #include "tools/regsim/regfile.h"
 #include "tools/regsim/regulator.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QLabel>
-#include <QPushButton>
 #include <QString>
 #include <memory>
 #include <utility>
@@ -112,62 +105,45 @@ private:
 // in the program folder, the demo model and the lookup files in place. The line is real, the
 // protocol's time virtual: Settle() lets every reply on its way through the line and the port
 // arrive before time moves on, so no reply is late however slow the threads are.
-struct TPtyWindow {
-    TProgramDir dir;
-    VirtualClock clock;
-    TRecordingBoxes boxes;
-    TCountingNoUsb usb;
-    // The disk out of virtual time: a writer thread may lag any number of virtual seconds behind
-    // when the threads are slow (a log's last records not yet in EEPROM.txt when it is checked).
-    TImmediateFileWriter files;
+struct TPtyWindow : TWindowRig {
+    // The disk is out of virtual time: a writer thread could lag any number of virtual seconds
+    // behind when the threads are slow (a log's last records not yet in EEPROM.txt when checked).
     TPtyRegulator regulator{dir.File("port"), &clock};
-    std::unique_ptr<TMainForm> form;
 
     TPtyWindow()
     {
-        for (const char* file : {"Regulators/CZ/KVX-40 OPTO.ini", "Teplota1.txt", "Teplota2.txt"}) {
-            QFile source(QStringLiteral(KX_SOURCE_DIR "/data/") + QLatin1String(file));
-            source.open(QIODevice::ReadOnly);
-            dir.Write(QLatin1String(file), source.readAll());
-        }
-        dir.Write(
-            "setup.ini",
+        dir.WriteDemoFiles();
+        WriteSetup(
             ("[SETUP]\r\nDEVICE=COM\r\nCOM=" + dir.File("port") + "\r\nLANGUAGE=CZ\r\n").toUtf8());
     }
+    ~TPtyWindow() { form.reset(); }
     TMainForm& Start()
     {
-        TMainFormEnv env;
-        env.programDir = dir.Path();
-        env.clock = &clock;
-        env.boxes = &boxes;
-        env.usb = &usb;
-        env.files = &files;
-        form = std::make_unique<TMainForm>(env);
-        auto receive = form->Comm1().OnRxChar;
-        form->Comm1().OnRxChar = [this, receive](TCommunicationConnection* c, int count) {
+        TMainForm& f = StartWith(Env());
+        auto receive = f.Comm1().OnRxChar;
+        f.Comm1().OnRxChar = [this, receive](TCommunicationConnection* c, int count) {
             regulator.delivered += count;
             receive(c, count);
         };
-        return *form;
+        return f;
     }
+    // Connected and answering: the buttons usable and the presence queries running.
     bool Connected() const
     {
-        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ") &&
-               form->Button1->isEnabled() && form->Cycle().Timer2().Enabled();
+        return TWindowRig::Connected() && form->Button1->isEnabled() &&
+               form->Cycle().Timer2().Enabled();
     }
     // Answers what the window sent and waits (in real time, bounded) until what was answered has
     // come through the port.
     void Settle()
     {
-        QDeadlineTimer realLimit(10000);
-        for (;;) {
-            regulator.Serve();
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            regulator.Serve();
-            if (!regulator.Plugged() || regulator.delivered >= regulator.served ||
-                realLimit.hasExpired())
-                return;
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
-        }
+        regulator.Serve();
+        QCoreApplication::processEvents();
+        PumpUntil(
+            [this] {
+                regulator.Serve();
+                return !regulator.Plugged() || regulator.delivered >= regulator.served;
+            },
+            10000);
     }
 };

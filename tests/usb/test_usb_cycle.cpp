@@ -1,7 +1,7 @@
 // The connection cycle and its transactions over the USB link, with simulated adapters and the
 // regulator simulator, on virtual time.
 
-#include "usbfixture.h"
+#include "tests/support/usbfixture.h"
 
 #include "models/parampanel.h"
 

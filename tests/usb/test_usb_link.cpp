@@ -2,7 +2,7 @@
 // unplugging, the error box, and receives that end with the reply.
 
 #include "protocol/replyend.h"
-#include "usbfixture.h"
+#include "tests/support/usbfixture.h"
 
 #include <gtest/gtest.h>
 

@@ -4,32 +4,18 @@
 // part runs at once against the simulated adapter's virtual time, and its result comes back when
 // the test clock reaches the moment the read would have ended.
 
-#include "common/clock.h"
-#include "common/filewriter.h"
 #include "link/usblink.h"
-#include "shell/mainform.h"
-#include "tests/support/programdir.h"
-#include "tests/support/recorders.h"
 #include "tests/support/virtualusb.h"
+#include "tests/support/windowrig.h"
 #include "tools/regsim/ftsimadapter.h"
 #include "tools/regsim/regfile.h"
 
-#include <QFile>
-#include <QLabel>
-#include <QPushButton>
 #include <QStatusBar>
 #include <cmath>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-inline QByteArray UsbSourceFile(const QString& rel)
-{
-    QFile f(QStringLiteral(KX_SOURCE_DIR "/") + rel);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 
 // Every FT_* call by name and arguments, in order, passed on to the simulated adapters.
 class TFtCallLog final : public IFtDriver {
@@ -132,8 +118,7 @@ struct TFakeDeviceList final : IUsbDeviceList {
     }
 };
 
-struct TUsbFixture {
-    VirtualClock clock;
+struct TUsbFixture : TWindowRig {
     regsim::FtSimVirtualClock simClock{[this] { return clock.Now() * 1000; }};
     regsim::FtSimAdapters adapters{&simClock};
     TFtCallLog log{adapters};
@@ -142,10 +127,6 @@ struct TUsbFixture {
     TVirtualReadRunner runner{clock, simClock};
     TRecordingFtBox ftBox;
     std::unique_ptr<TUsbLink> link;
-    TProgramDir dir;
-    TRecordingBoxes boxes;
-    TImmediateFileWriter files; // the disk out of virtual time
-    std::unique_ptr<TMainForm> form;
 
     explicit TUsbFixture(int adapterCount = 1, bool earlyEnd = true)
     {
@@ -156,11 +137,8 @@ struct TUsbFixture {
                                 i == 0 ? &sim : nullptr);
         link = std::make_unique<TUsbLink>(
             &ftBox, TUsbLinkOptions{earlyEnd, &runner, [this] { return simClock.NowUs() / 1000; }});
-        dir.Write("setup.ini", "[SETUP]\r\nLANGUAGE=CZ\r\n");
-        dir.Write("Regulators/CZ/KVX-40 OPTO.ini",
-                  UsbSourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
-        dir.Write("Teplota1.txt", UsbSourceFile("data/Teplota1.txt"));
-        dir.Write("Teplota2.txt", UsbSourceFile("data/Teplota2.txt"));
+        WriteSetup("[SETUP]\r\nLANGUAGE=CZ\r\n");
+        dir.WriteDemoFiles();
     }
     ~TUsbFixture()
     {
@@ -170,20 +148,9 @@ struct TUsbFixture {
     }
     TMainForm& Start()
     {
-        TMainFormEnv env;
-        env.programDir = dir.Path();
-        env.clock = &clock;
-        env.boxes = &boxes;
+        TMainFormEnv env = Env();
         env.usb = link.get();
-        env.files = &files;
-        form = std::make_unique<TMainForm>(env);
-        return *form;
-    }
-    TConnectionCycle& Cycle() { return form->Cycle(); }
-    ProtocolState& State() { return form->Cycle().State(); }
-    bool Connected() const
-    {
-        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ");
+        return StartWith(env);
     }
     bool Idle()
     {

@@ -2,13 +2,13 @@
 // Real pseudo-terminals for the serial component: the slave is opened by path through TComm, the
 // master is the far end of the line.
 
+#include "tests/support/pump.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QString>
-#include <QTest>
 #include <QThread>
-#include <functional>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -100,28 +100,6 @@ private:
     int master_ = -1;
     QString path_;
 };
-
-// Runs the Qt event loop until cond holds; false when the deadline passed first.
-inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
-
-// Keeps the event loop running for ms of wall time (hand-offs keep being served meanwhile).
-inline void ProcessEventsFor(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QTest::qWait(5);
-}
 
 // CPU time a thread has used so far, in milliseconds.
 inline double ThreadCpuMs(pthread_t thread)
