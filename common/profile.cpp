@@ -1,17 +1,14 @@
 #include "common/profile.h"
 
 #include "common/atomicfile.h"
+#include "common/readfile.h"
 #include "common/textcodec.h"
 
 #include <QFile>
 #include <QHash>
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // How the file is held: lines_ is the decoded text split at LF, so joining it with LF gives the
 // file back byte for byte. A line that ended in CR LF keeps its CR; the last element is what
@@ -21,10 +18,7 @@
 
 namespace {
 
-constexpr qint64 kMaxProfileBytes = 64 * 1024 * 1024; // far beyond any real profile file
 const char kBom[] = "\xEF\xBB\xBF";
-
-QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
 bool IsBlank(QChar c) { return c == u' ' || c == u'\t'; }
 
@@ -114,50 +108,12 @@ QString OneLine(QString s)
     return s;
 }
 
-// Reads a whole regular file into bytes; 0, or the errno-style reason it could not be read.
-int ReadWholeFile(const QByteArray& path, QByteArray& bytes)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return errno;
-    int err = 0;
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        err = errno;
-    else if (S_ISDIR(st.st_mode))
-        err = EISDIR;
-    else if (!S_ISREG(st.st_mode)) // a pipe or a device is no profile file and may never end
-        err = EINVAL;
-    else if (st.st_size > kMaxProfileBytes)
-        err = EFBIG;
-
-    // The file may grow while it is read; take what is there, up to the limit.
-    bytes.resize(err ? 0 : qsizetype(st.st_size));
-    qsizetype got = 0;
-    while (err == 0) {
-        if (got == bytes.size()) {
-            if (bytes.size() > kMaxProfileBytes) {
-                err = EFBIG;
-                break;
-            }
-            bytes.resize(bytes.size() + 4096);
-        }
-        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-        if (n == 0)
-            break;
-        if (n > 0)
-            got += n;
-        else if (errno != EINTR)
-            err = errno;
-    }
-    bytes.truncate(got);
-    ::close(fd);
-    return err;
-}
-
 } // namespace
 
-TProfileFile::TProfileFile(QString path) : path_(std::move(path)) {}
+TProfileFile::TProfileFile(QString path, qint64 maxBytes)
+    : path_(std::move(path)), maxBytes_(maxBytes)
+{
+}
 
 bool TProfileFile::Load()
 {
@@ -168,15 +124,15 @@ bool TProfileFile::Load()
     loadFailed_ = false;
     error_.clear();
 
-    QByteArray bytes;
-    if (const int err = ReadWholeFile(QFile::encodeName(path_), bytes)) {
-        if (err == ENOENT || err == ENOTDIR)
+    const TFileRead read = ReadFileWithLimit(path_, maxBytes_);
+    if (!read.Ok()) {
+        if (read.error == ENOENT || read.error == ENOTDIR)
             return true; // a missing file reads as empty and is created by the first save
-        error_ = err == EINVAL ? QStringLiteral("Not a regular file") : SystemReason(err);
+        error_ = read.Reason();
         loadFailed_ = true;
         return false;
     }
-    ParseBytes(bytes);
+    ParseBytes(read.bytes);
     return true;
 }
 
@@ -413,7 +369,7 @@ bool TProfileFile::WriteString(const QString& section, const QString& key, const
 }
 
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
-                                const QString& path)
+                                const QString& path, qint64 maxBytes)
 {
     // A language switch reads some hundred keys of one file in a row, each through this call. The
     // file is read every time, so an edit in between is seen, but decoding and splitting it are
@@ -421,9 +377,10 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
     thread_local QString lastPath;
     thread_local QByteArray lastBytes;
     thread_local std::unique_ptr<TProfileFile> last;
-    QByteArray bytes;
-    if (ReadWholeFile(QFile::encodeName(path), bytes) != 0) {
-        // Missing or unreadable: the default comes back, as from an empty file.
+    const TFileRead read = ReadFileWithLimit(path, maxBytes);
+    const QByteArray& bytes = read.bytes;
+    if (!read.Ok()) {
+        // Missing, unreadable or too large: the default comes back, as from an empty file.
         last.reset();
         return TProfileFile(path).ReadString(section, key, def);
     }

@@ -26,12 +26,16 @@
 
 constexpr int kProfileValueMax = 2047;    // characters of one value
 constexpr int kProfileListBuffer = 16384; // bytes of a name list, NULs and final NUL included
+// setup.ini, model definition files and language files are a few KiB: a file over this is refused
+// before it is read, as one that cannot be read.
+constexpr qint64 kProfileFileMaxBytes = 16 * 1024 * 1024;
 
 // One profile file, loaded once and then read or changed in memory. Load and Save each open the
 // file once, so a group of reads or writes costs one file access.
 class TProfileFile {
 public:
-    explicit TProfileFile(QString path);
+    // A file over maxBytes does not load (Error() says so).
+    explicit TProfileFile(QString path, qint64 maxBytes = kProfileFileMaxBytes);
 
     const QString& Path() const { return path_; }
     // Reads the file; a missing file loads as empty and is not an error. False when the file exists
@@ -56,7 +60,7 @@ public:
 
 private:
     friend QString GetPrivateProfileString(const QString&, const QString&, const QString&,
-                                           const QString&);
+                                           const QString&, qint64);
     // Takes the file's bytes as its lines.
     void ParseBytes(const QByteArray& bytes);
     // The index of the first line after the first header of that section, or -1. Each lookup
@@ -65,6 +69,7 @@ private:
     qsizetype SectionBody(QStringView section) const;
 
     QString path_;
+    qint64 maxBytes_;
     QStringList lines_; // the file split at LF; a line keeps its CR, so mixed line ends survive
     mutable QHash<QString, qsizetype> sectionBodies_; // case-folded name -> SectionBody
     mutable bool sectionsIndexed_ = false;            // cleared whenever lines_ changes
@@ -75,9 +80,9 @@ private:
     bool loadFailed_ = false; // the file could not be read: Save must not replace it
 };
 
-// One-call forms: each opens the file once.
+// One-call forms: each opens the file once. A file over maxBytes reads as a missing one.
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& def,
-                                const QString& path);
+                                const QString& path, qint64 maxBytes = kProfileFileMaxBytes);
 // False when the file cannot be written; *error (when given) says why.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& path, QString* error = nullptr);

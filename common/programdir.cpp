@@ -1,6 +1,7 @@
 #include "common/programdir.h"
 
 #include "common/atomicfile.h"
+#include "common/readfile.h"
 #include "common/settings.h"
 
 #include <QCoreApplication>
@@ -77,12 +78,12 @@ QStringList SeedProgramFolder(const QString& from, const QString& to)
         // Only missing files: a file the user has (or has changed) is theirs.
         if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
             continue;
-        QFile in(src);
-        if (!in.open(QIODevice::ReadOnly)) {
-            failures << src + QStringLiteral(": ") + in.errorString();
+        const TFileRead in = ReadFileWithLimit(src, kShippedFileMaxBytes);
+        if (!in.Ok()) {
+            failures << src + QStringLiteral(": ") + in.Reason();
             continue;
         }
-        const QByteArray content = in.readAll();
+        const QByteArray& content = in.bytes;
         QString error;
         if (!QDir().mkpath(QFileInfo(target).path()))
             failures << target + QStringLiteral(": unable to create its folder");

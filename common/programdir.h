@@ -8,6 +8,10 @@
 
 #include <functional>
 
+// The shipped files are model definitions, language files, lookup files and help pages, the
+// largest well under a MiB.
+constexpr qint64 kShippedFileMaxBytes = 64 * 1024 * 1024;
+
 struct TProgramFolder {
     QString path; // with a trailing "/"
     bool perUser = false;
@@ -30,6 +34,7 @@ TProgramFolder ChooseProgramFolder(const QString& exeDir, const QString& xdgData
 // Copies every file of `from` (recursively) that `to` does not have yet. A file already there is
 // never touched, whatever its content, so the user's changes survive. Returns the files that could
 // not be copied, each with the reason.
+// A file over kShippedFileMaxBytes is one of the failures.
 QStringList SeedProgramFolder(const QString& from, const QString& to);
 
 // The choice for this process, made once at start-up: for a per-user folder, the folder is created

@@ -203,12 +203,11 @@ QByteArray EncodeBackupRecord(const TBackupRecord& r)
 
 std::optional<TBackupRecord> LoadBackupRecord(const QString& path, QString* error)
 {
-    TProfileFile file(path);
+    TProfileFile file(path, kBackupRecordMaxBytes);
     if (!QFileInfo(path).isFile() || !file.Load()) {
-        *error =
-            QFileInfo(path).isFile()
-                ? file.Error()
-                : QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(ENOENT)));
+        const QString reason =
+            QFileInfo(path).isFile() ? file.Error() : QString::fromLocal8Bit(std::strerror(ENOENT));
+        *error = QStringLiteral("%1: %2").arg(path, reason);
         return std::nullopt;
     }
     const QString missing = QStringLiteral("\x01");

@@ -26,6 +26,8 @@ inline constexpr int kBackupsKept = 100;
 inline const QString kBackupFolderName = QStringLiteral("Backup");
 inline const QString kBackupRecordExtension = QStringLiteral("txt");
 inline const QString kBackupSection = QStringLiteral("BACKUP");
+// A record is a dozen lines, the longest the read payload in hex: a larger file is no record.
+inline constexpr qint64 kBackupRecordMaxBytes = 1024 * 1024;
 
 // What turning a read payload into the window's write payload depends on: the version text (does
 // the speed value T come first?), the number of display entries and the item count of each option

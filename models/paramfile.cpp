@@ -1,11 +1,11 @@
 #include "models/paramfile.h"
 
 #include "common/atomicfile.h"
+#include "common/readfile.h"
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -86,13 +86,13 @@ QString TParameterFiles::Msg(const char* key) const
 
 void TParameterFiles::LoadParameterFile(const QString& fileName)
 {
-    QFile file(fileName);
-    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly)) {
+    // A file too large to be one is refused like one that cannot be opened.
+    const TFileRead read = ReadFileWithLimit(fileName, kParameterFileMaxBytes);
+    if (!read.Ok()) {
         showError_(Msg("str1") + QLatin1Char('\r') + fileName + QLatin1Char('.'));
         return;
     }
-    const QStringList lines = DecodeParameterFile(file.readAll());
-    file.close();
+    const QStringList lines = DecodeParameterFile(read.bytes);
     auto fail = [this](const QString& reason) {
         showError_(Msg("str1") + QStringLiteral("\r\r") + reason);
     };

@@ -18,6 +18,9 @@ inline const QString kParamFileExtension = QStringLiteral("zeq");
 inline const QString kParamFileProposedName = QStringLiteral("Noname.zeq");
 // The save dialog's filter is fixed; the open dialog's comes from message "str84".
 inline const QString kParamFileSaveFilter = QStringLiteral("ZEQ Files [*.zeq]|*.zeq");
+// A real file holds a few dozen short lines: a larger one is refused like one that cannot be
+// opened.
+constexpr qint64 kParameterFileMaxBytes = 4 * 1024 * 1024;
 
 // A file can be loaded or saved only while a panel stands: after an identification whose model
 // definition file is missing there are no entries and no groups to work on.

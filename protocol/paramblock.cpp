@@ -2,10 +2,10 @@
 
 #include "common/errors.h"
 #include "common/numbers.h"
+#include "common/readfile.h"
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -89,10 +89,10 @@ void ShowMaxRpm(const QByteArray& p, IBlockFields& fields)
 // Lines split on CR LF or LF; a line break at the very end does not start another line.
 std::optional<QStringList> ReadLookupFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QString text = DecodeText(file.readAll());
+    const TFileRead read = ReadFileWithLimit(path, kLookupFileMaxBytes);
+    if (!read.Ok())
+        return std::nullopt; // too large counts as cannot be opened: the same box names the file
+    QString text = DecodeText(read.bytes);
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     QStringList lines = text.split(QLatin1Char('\n'));

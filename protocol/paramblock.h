@@ -31,6 +31,10 @@ public:
     virtual void ShowError(const QString& text) = 0;
 };
 
+// A raw value picks one of at most 255 short lines of a lookup file: a larger file is refused like
+// one that cannot be opened.
+constexpr qint64 kLookupFileMaxBytes = 1024 * 1024;
+
 struct DecodeEnv {
     QString programDir; // with a trailing "/"; the lookup files live here
     const TsmlMsgLangRes* messages = nullptr;

@@ -7,6 +7,7 @@
 #include "models/panelmodel.h"
 #include "protocol/paramblock.h"
 #include "tests/models/modelfixture.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <ostream>
@@ -113,23 +114,36 @@ TEST(RebuildRefuses, WhatTheReadDecodingRefuses)
 INSTANTIATE_TEST_SUITE_P(Payloads, Rebuild, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BackupStore, KeepsTheNewestHundredAndNothingElseIsTouched)
+// A program folder whose model "M" has one group and one display entry, with its backup folder.
+QString ProgramDirWithModelM(const QTemporaryDir& tmp)
 {
-    QTemporaryDir tmp;
     const QString root = tmp.path() + "/";
     QDir(root).mkpath("Regulators/CZ");
     QDir(root).mkpath("Data/M/Backup");
     WriteLines(ModelFilePath(root, "CZ", "M"), ModelLines({{"A", "a1", "a2"}}, {"U:0,1"}));
+    return root;
+}
+
+TOverwriteContext ContextOfModelM()
+{
+    TOverwriteContext context;
+    context.identity = {"M", "V.02a", "1.1.25", 0};
+    context.languageCode = "CZ";
+    context.lastReadPayload = QByteArray::fromHex("07 D0 04 4C 10 02");
+    return context;
+}
+
+TEST(BackupStore, KeepsTheNewestHundredAndNothingElseIsTouched)
+{
+    QTemporaryDir tmp;
+    const QString root = ProgramDirWithModelM(tmp);
     WriteLines(root + "Data/M/Backup/mine.txt", {"the user's own notes"});
     TsmlMsgLangRes messages;
     QDateTime now(QDate(2025, 1, 1), QTime(0, 0, 0));
     QStringList errors;
     TBackupStore store(
         root, messages, [&] { return now; }, [&](const QString& t) { errors << t; });
-    TOverwriteContext context;
-    context.identity = {"M", "V.02a", "1.1.25", 0};
-    context.languageCode = "CZ";
-    context.lastReadPayload = QByteArray::fromHex("07 D0 04 4C 10 02");
+    TOverwriteContext context = ContextOfModelM();
     const QString first = BackupStem(now);
     for (int i = 0; i < kBackupsKept + 1; ++i) {
         ASSERT_TRUE(store.BeforeOverwrite(context)) << errors.join('\n').toStdString();
@@ -148,6 +162,45 @@ TEST(BackupStore, KeepsTheNewestHundredAndNothingElseIsTouched)
     EXPECT_FALSE(store.BeforeOverwrite(context));
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(messages.LookupMessage("str131")));
+}
+
+// Restore reads a record back; one that has grown past any real record is refused before it is
+// read, and every refusal names the file.
+TEST(BackupStore, ARecordReadsBackUnlessItIsMissingOrTooLarge)
+{
+    QTemporaryDir tmp;
+    const QString root = ProgramDirWithModelM(tmp);
+    TsmlMsgLangRes messages;
+    TBackupStore store(
+        root, messages, [] { return QDateTime(QDate(2025, 1, 1), QTime(0, 0, 0)); },
+        [](const QString&) {});
+    TOverwriteContext context = ContextOfModelM();
+    QString error;
+    const std::optional<QString> path = store.Save(context, &error);
+    ASSERT_TRUE(path) << error.toStdString();
+
+    const struct {
+        qint64 size; // -1: the file is gone
+        QString error;
+    } rows[] = {
+        {kBackupRecordMaxBytes, {}}, // the padding is a line without a key
+        {kBackupRecordMaxBytes + 1,
+         *path +
+             QStringLiteral(": File too large (more than %1 bytes)").arg(kBackupRecordMaxBytes)},
+        {-1, *path + QStringLiteral(": No such file or directory")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.size);
+        if (row.size < 0) {
+            ASSERT_TRUE(QFile::remove(*path));
+        } else {
+            ASSERT_TRUE(QFile::resize(*path, row.size));
+        }
+        error.clear();
+        const std::optional<TBackupRecord> record = LoadBackupRecord(*path, &error);
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(record.has_value(), row.error.isEmpty());
+    }
 }
 
 } // namespace

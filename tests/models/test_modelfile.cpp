@@ -1,6 +1,7 @@
 #include "models/modelfile.h"
 
 #include "common/errors.h"
+#include "common/profile.h"
 #include "tests/models/modelfixture.h"
 
 namespace {
@@ -92,6 +93,12 @@ TEST_F(ModelFile, FilesWithoutSectionsCountAsMissing)
     EXPECT_FALSE(def.Load(dir.filePath("absent.ini")));
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
     EXPECT_FALSE(def.Load(dir.filePath("folder.ini")));
+    // A file larger than any model definition is refused before it is read.
+    const QString huge = Write("huge.ini", {"[S1]", "A000=Title", "[D]", "K000=Temp:"});
+    ASSERT_TRUE(def.Load(huge));
+    ASSERT_TRUE(QFile::resize(huge, kProfileFileMaxBytes + 1));
+    EXPECT_FALSE(def.Load(huge));
+    EXPECT_TRUE(def.IsEmpty());
 }
 
 TEST(Multipliers, EntryKinds)

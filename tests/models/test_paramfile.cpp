@@ -154,13 +154,38 @@ TEST(ParamFile, Group0ChangeRunsItsSwitchOnlyOnARealChange)
     EXPECT_EQ(switches, 1);
 }
 
+// What cannot be opened, or is too large to be a parameter file, is refused before it is read.
 TEST(ParamFile, AFileThatCannotBeOpenedLeavesThePanel)
 {
-    TFilesFixture fx(DemoPanel());
-    const QString path = fx.Path("missing.zeq");
-    fx.files.LoadParameterFile(path);
-    EXPECT_EQ(fx.errors, QStringList{kStr1 + QLatin1Char('\r') + path + QLatin1Char('.')});
-    EXPECT_EQ(fx.panel.displays, DemoPanel().displays);
+    const QByteArray content = "a\r\nb\r\nc\r\nData\r\n0\r\n2\r\n0\r\n";
+    const struct {
+        const char* name;
+        qint64 size; // -1: no file; -2: a folder
+        bool loads;
+    } rows[] = {
+        {"missing.zeq", -1, false},
+        {"folder.zeq", -2, false},
+        {"huge.zeq", kParameterFileMaxBytes + 1, false},
+        {"at-limit.zeq", kParameterFileMaxBytes, true}, // a NUL ends the text: the rest is ignored
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TFilesFixture fx(DemoPanel());
+        const QString path = fx.Path(row.name);
+        if (row.size == -2) {
+            ASSERT_TRUE(QDir().mkdir(path));
+        } else if (row.size >= 0) {
+            WriteSparse(path, content, row.size);
+        }
+        fx.files.LoadParameterFile(path);
+        if (row.loads) {
+            EXPECT_TRUE(fx.errors.isEmpty());
+            EXPECT_EQ(fx.panel.displays, (QStringList{"a", "b", "c"}));
+        } else {
+            EXPECT_EQ(fx.errors, QStringList{kStr1 + QLatin1Char('\r') + path + QLatin1Char('.')});
+            EXPECT_EQ(fx.panel.displays, DemoPanel().displays);
+        }
+    }
 }
 
 TEST(ParamFile, AFileThatCannotBeCreatedIsReportedWithItsName)

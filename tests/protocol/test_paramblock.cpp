@@ -263,6 +263,23 @@ TEST_F(BlockTest, MissingLookupFileIsReportedAndDecodingGoesOn)
     EXPECT_TRUE(out.notices.isEmpty());
 }
 
+// A lookup file far larger than 255 lines can be is refused before it is read, with the box of a
+// file that cannot be opened; one at the limit still reads.
+TEST_F(BlockTest, ALookupFileOverItsLimitIsReportedLikeOneThatCannotBeOpened)
+{
+    panel_ = FakePanel(2);
+    panel_.multipliers[0] = 0;
+    WriteLookupFiles();
+    ASSERT_TRUE(QFile::resize(Path("Teplota1.txt"), kLookupFileMaxBytes + 1));
+    ASSERT_TRUE(QFile::resize(Path("Teplota2.txt"), kLookupFileMaxBytes));
+    Decode(Hex("03E802BC"
+               "01"
+               "02"));
+    EXPECT_EQ(fields_.errors, QStringList{QStringLiteral("Chyba pri otevírání souboru \r") +
+                                          Path("Teplota1.txt") + QLatin1Char('.')});
+    EXPECT_EQ(panel_.displays, (QStringList{"old 0", "T2b"}));
+}
+
 TEST_F(BlockTest, MissingLookupFileMessageComesFromTheCurrentLanguage)
 {
     TsmlMsgLangRes messages;

@@ -26,6 +26,14 @@ inline void WriteBytes(const QString& path, const QByteArray& bytes)
     ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
+// A file of `size` bytes that begins with `head`; the rest is a hole, so a huge file costs the
+// test no disk space and no time.
+inline void WriteSparse(const QString& path, const QByteArray& head, qint64 size)
+{
+    WriteBytes(path, head);
+    ASSERT_TRUE(QFile::resize(path, size));
+}
+
 inline QByteArray ReadBytes(const QString& path)
 {
     QFile f(path);
