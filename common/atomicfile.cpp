@@ -3,10 +3,14 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +19,12 @@ namespace {
 constexpr int kMaxLinkDepth = 40; // the kernel's own limit before ELOOP
 constexpr int kTempNameAttempts = 100;
 constexpr int kTempBaseMax = 128; // bytes of the target's name kept in the temporary name
+// Temporary names: "." + the target's name + "." + a random tag + this suffix. The suffix is ours
+// alone, so the clean-up never takes a file of the user's for one of our leftovers.
+constexpr char kTempSuffix[] = ".korvalinex-tmp";
+constexpr int kTempTagMax = 7; // base 36 digits of a 32-bit number
+// A leftover must be this old before it goes; a running write also holds a lock on its file.
+constexpr time_t kStaleTempSeconds = 60 * 60;
 
 QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
@@ -77,10 +87,14 @@ int CreateTemp(const QByteArray& target, QByteArray& tempPath, int& err)
     const QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(kTempBaseMax);
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         tempPath = dir + "/." + base + '.' +
-                   QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+                   QByteArray::number(QRandomGenerator::global()->generate(), 36) + kTempSuffix;
         const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
+        if (fd >= 0) {
+            // Held until the file is renamed or removed: a clean-up in another write (of this or
+            // another process) leaves it alone however long the disk takes.
+            ::flock(fd, LOCK_EX | LOCK_NB);
             return fd;
+        }
         if (errno != EEXIST) {
             err = errno;
             return -1;
@@ -88,6 +102,64 @@ int CreateTemp(const QByteArray& target, QByteArray& tempPath, int& err)
     }
     err = EEXIST;
     return -1;
+}
+
+// "." + at least one byte + "." + 1..kTempTagMax base-36 digits + kTempSuffix.
+bool IsOurTempName(const char* name)
+{
+    const QByteArray n(name);
+    if (!n.startsWith('.') || !n.endsWith(kTempSuffix))
+        return false;
+    const QByteArray stem = n.mid(1, n.size() - 1 - qsizetype(sizeof kTempSuffix - 1));
+    const qsizetype dot = stem.lastIndexOf('.');
+    const QByteArray tag = stem.mid(dot + 1);
+    if (dot < 1 || tag.isEmpty() || tag.size() > kTempTagMax)
+        return false;
+    return std::all_of(tag.begin(), tag.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes one leftover when it is a plain file of ours, old enough and locked by no running write.
+// The name is looked at before it is opened, so that no device or pipe is ever opened by mistake.
+// A write closes its file just before the rename, and so drops its lock: the age covers that
+// moment, since the file's last change came right before it.
+void RemoveIfStale(int dirFd, const char* name, time_t now)
+{
+    struct stat st, opened, again;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_mtime >= now - kStaleTempSeconds)
+        return;
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &opened) == 0 && SameFile(st, opened) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(dirFd, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(st, again))
+        ::unlinkat(dirFd, name, 0);
+    ::close(fd);
+}
+
+// A write interrupted before its rename (a crash, a power cut) leaves its temporary file; the next
+// write into the same folder takes such leftovers away.
+void RemoveStaleTemps(const QByteArray& dir)
+{
+    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    DIR* d = ::fdopendir(dirFd);
+    if (!d) {
+        ::close(dirFd);
+        return;
+    }
+    const time_t now = ::time(nullptr);
+    while (const dirent* e = ::readdir(d))
+        if (IsOurTempName(e->d_name))
+            RemoveIfStale(dirFd, e->d_name, now);
+    ::closedir(d);
 }
 
 } // namespace
@@ -124,6 +196,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, QString
             return fail(errno);
     }
 
+    RemoveStaleTemps(DirOf(target));
     QByteArray temp;
     const int fd = CreateTemp(target, temp, err);
     if (fd < 0)

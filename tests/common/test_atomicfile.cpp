@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -150,6 +153,75 @@ TEST(AtomicFile, WritesThroughSymbolicLinks)
     QString error;
     EXPECT_FALSE(WriteFileAtomically(a, "x", &error));
     EXPECT_EQ(error, QStringLiteral("Too many levels of symbolic links"));
+}
+
+// A write interrupted before its rename leaves its temporary file; the next write into that folder
+// removes such leftovers: only files of our own name pattern, only old ones, never one that a
+// running write holds.
+TEST(AtomicFile, RemovesItsOwnStaleTemporariesOfTheFolder)
+{
+    enum Kind { File, Held, Folder, Link };
+    const struct {
+        const char* name;
+        Kind kind;
+        bool old;
+        bool removed;
+    } rows[] = {
+        {".setup.ini.k3x9.korvalinex-tmp", File, true, true},
+        {".Data.zeq.1z141z3.korvalinex-tmp", File, true, true},
+        {".setup.ini.a1.korvalinex-tmp", File, false, false},      // a write that has just begun
+        {".setup.ini.a2.korvalinex-tmp", Held, true, false},       // a write still running
+        {".a.b3.korvalinex-tmp", Folder, true, false},             // not a file of ours
+        {".a.b4.korvalinex-tmp", Link, true, false},               // nor a link to one
+        {".notes.draft.tmp", File, true, false},                   // somebody else's temporary
+        {"setup.ini.k3x9.korvalinex-tmp", File, true, false},      // not hidden
+        {".k3x9.korvalinex-tmp", File, true, false},               // no name before the tag
+        {".setup.ini.k3x9abcd.korvalinex-tmp", File, true, false}, // tag too long
+        {".setup.ini.K3X9.korvalinex-tmp", File, true, false},     // not our digits
+    };
+    const QTemporaryDir dir;
+    WriteBytes(dir.filePath(QStringLiteral("linked")), "keep");
+    std::vector<int> heldFds;
+    QStringList kept = {QStringLiteral("linked")};
+    for (const auto& row : rows) {
+        const QString path = dir.filePath(QString::fromLatin1(row.name));
+        const QByteArray name = QFile::encodeName(path);
+        if (row.kind == Folder) {
+            ASSERT_TRUE(QDir().mkdir(path));
+        } else if (row.kind == Link) {
+            ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("linked")), path));
+        } else {
+            WriteBytes(path, "half");
+        }
+        if (row.kind == Held) {
+            heldFds.push_back(::open(name.constData(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(::flock(heldFds.back(), LOCK_EX | LOCK_NB), 0);
+        }
+        if (row.old) {
+            const struct timespec twoHoursAgo[2] = {{::time(nullptr) - 2 * 3600, 0},
+                                                    {::time(nullptr) - 2 * 3600, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, name.constData(), twoHoursAgo, AT_SYMLINK_NOFOLLOW), 0);
+        }
+        if (!row.removed)
+            kept.append(QString::fromLatin1(row.name));
+    }
+    // A leftover in a subfolder waits for a write there.
+    ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("sub"))));
+    const QString inSub = dir.filePath(QStringLiteral("sub/.x.k1.korvalinex-tmp"));
+    WriteBytes(inSub, "half");
+    const struct timespec old[2] = {{1, 0}, {1, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(inSub).constData(), old, 0), 0);
+
+    ASSERT_TRUE(WriteFileAtomically(dir.filePath(QStringLiteral("setup.ini")), "new"));
+    kept << QStringLiteral("setup.ini") << QStringLiteral("sub");
+    kept.sort();
+    QStringList entries = Entries(dir.path());
+    entries.sort();
+    EXPECT_EQ(entries, kept);
+    EXPECT_EQ(ReadBytes(dir.filePath(QStringLiteral("linked"))), QByteArray("keep"));
+    EXPECT_TRUE(QFileInfo::exists(inSub));
+    for (int fd : heldFds)
+        ::close(fd);
 }
 
 namespace {
