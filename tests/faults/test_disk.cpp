@@ -2,61 +2,22 @@
 // user gets a box, the window goes on with its cycle, and the file that was there before is still
 // whole; no temporary file is left beside it. A full disk is a file size limit (RLIMIT_FSIZE, with
 // SIGXFSZ ignored so that the write fails with EFBIG instead of ending the process); a read-only
-// disk is a tmpfs mounted over the folder and remounted read-only, which holds for root too.
+// disk is the program folder without write permission, entered as an ordinary user when the test
+// runs as root.
 
 #include "tests/support/cyclefixture.h"
+#include "tests/support/readonly.h"
 
 #include <QAction>
 #include <QDirIterator>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <map>
-#include <sys/mount.h>
 #include <sys/resource.h>
 
 namespace {
 
 enum class Disk { Full, ReadOnly };
 enum class Target { SetupIni, ParamFile, EepromTxt };
-
-// A tmpfs over an existing folder, with the folder's files copied onto it.
-class TTmpfsOver {
-public:
-    explicit TTmpfsOver(const QString& dir) : dir_(dir)
-    {
-        std::map<QString, QByteArray> files;
-        QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            QFile f(path);
-            f.open(QIODevice::ReadOnly);
-            files[path] = f.readAll();
-        }
-        const QByteArray d = QFile::encodeName(dir);
-        mounted_ = ::mount("kxtest", d.constData(), "tmpfs", 0, "size=1m") == 0;
-        for (const auto& [path, bytes] : files) {
-            QDir().mkpath(QFileInfo(path).path());
-            QFile f(path);
-            f.open(QIODevice::WriteOnly);
-            f.write(bytes);
-        }
-    }
-    ~TTmpfsOver()
-    {
-        if (mounted_)
-            ::umount2(QFile::encodeName(dir_).constData(), MNT_DETACH);
-    }
-    bool Mounted() const { return mounted_; }
-    bool MakeReadOnly()
-    {
-        return ::mount("kxtest", QFile::encodeName(dir_).constData(), "tmpfs",
-                       MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-
-private:
-    QString dir_;
-    bool mounted_ = false;
-};
 
 // Files may grow to `bytes` at most while it lives.
 class TFileSizeLimit {
@@ -120,20 +81,17 @@ TEST_P(DiskFault, TheUserIsToldAndThePreviousFileStaysWhole)
                                     : QByteArray("\r\n9 9 9 \r\n");
     fx.dir.Write(name, previous);
 
-    std::unique_ptr<TTmpfsOver> tmpfs;
-    if (c.disk == Disk::ReadOnly) {
-        tmpfs = std::make_unique<TTmpfsOver>(fx.dir.Path());
-        if (!tmpfs->Mounted())
-            GTEST_SKIP() << "no permission to mount a tmpfs here";
-    }
     TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.RunUntilIdle());
     const QStringList filesBefore = FilesIn(fx.dir.Path());
     std::unique_ptr<TFileSizeLimit> limit;
-    if (c.disk == Disk::Full)
+    std::unique_ptr<TReadOnlyFolder> readOnly;
+    if (c.disk == Disk::Full) {
         limit = std::make_unique<TFileSizeLimit>(12); // room for the log's first record only
-    else
-        ASSERT_TRUE(tmpfs->MakeReadOnly());
+    } else {
+        readOnly = std::make_unique<TReadOnlyFolder>(fx.dir.Path());
+        ASSERT_TRUE(readOnly->Ok());
+    }
 
     switch (c.target) {
     case Target::SetupIni:

@@ -3,8 +3,11 @@
 
 #include "tests/support/cyclefixture.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QGroupBox>
+#include <QMessageBox>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -87,6 +90,7 @@ TEST_P(Overwrite, AsksBeforeReplacingAnExistingFile)
     for (const TRecordedBox& b : fx.boxes.boxes) {
         EXPECT_EQ(b.caption, QString::fromUtf8("Otázka ..."));
         EXPECT_EQ(b.text, QString::fromUtf8("Soubor již existuje. Nahradit stávající soubor?"));
+        EXPECT_EQ(b.buttons, (QStringList{"Ano", "Ne"}));
     }
     EXPECT_EQ(ReadBytes(path) != "kept\r\n", c.replaced);
     EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
@@ -99,6 +103,43 @@ const TOverwriteCase kOverwrites[] = {
 };
 INSTANTIATE_TEST_SUITE_P(ParamFiles, Overwrite, testing::ValuesIn(kOverwrites),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The question as the user sees it: an information icon, the first button answers yes.
+TEST(ParamFiles, TheOverwriteQuestionHasAnInformationIconAndAnoNe)
+{
+    for (const QString choice : {QStringLiteral("Ano"), QStringLiteral("Ne")}) {
+        SCOPED_TRACE(choice.toStdString());
+        QWidget parent;
+        TQtMessageBoxes boxes(&parent);
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title, text;
+        QStringList buttons;
+        // Runs inside the box's own event loop, and always ends it.
+        QTimer::singleShot(0, [&] {
+            auto* box = parent.findChild<QMessageBox*>();
+            if (!box)
+                return;
+            icon = box->icon();
+            title = box->windowTitle();
+            text = box->text();
+            QAbstractButton* chosen = nullptr;
+            for (QAbstractButton* b : box->buttons()) {
+                buttons.append(b->text());
+                if (b->text() == choice)
+                    chosen = b;
+            }
+            chosen ? chosen->click() : box->reject();
+        });
+        const bool yes = boxes.Ask(QStringLiteral("Otázka ..."), QStringLiteral("Nahradit?"),
+                                   QStringLiteral("Ano"), QStringLiteral("Ne"));
+        EXPECT_EQ(yes, choice == QLatin1String("Ano"));
+        EXPECT_EQ(icon, QMessageBox::Information);
+        EXPECT_EQ(title, QStringLiteral("Otázka ..."));
+        EXPECT_EQ(text, QStringLiteral("Nahradit?"));
+        buttons.sort();
+        EXPECT_EQ(buttons, (QStringList{"Ano", "Ne"}));
+    }
+}
 
 TEST(ParamFiles, OpenLoadsThePanelAndGroup0RunsTheMasterSwitch)
 {
@@ -131,13 +172,18 @@ TEST(ParamFiles, OpenLoadsThePanelAndGroup0RunsTheMasterSwitch)
     EXPECT_EQ(fx.Count(regsim::Message::Write), 0) << "loading sends nothing";
 }
 
-TEST(ParamFiles, CancelledOpenRestartsThePresenceTimerOnlyIfItRan)
+TEST(ParamFiles, CancelledOpenLoadsNothingAndRestartsThePresenceTimerOnlyIfItRan)
 {
     TFilesWindow fx;
     TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.RunUntilIdle());
+    const QString before = fx.Panel().DisplayText(0);
+    const int item = fx.Panel().ItemIndex(0);
     f.Open->trigger();
     EXPECT_EQ(fx.dialogs.requests.size(), 1);
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty()) << "a cancelled dialog shows no box";
+    EXPECT_EQ(fx.Panel().DisplayText(0), before) << "and loads nothing";
+    EXPECT_EQ(fx.Panel().ItemIndex(0), item);
     EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
     fx.Cycle().Timer2().Stop();
     f.Open->trigger();

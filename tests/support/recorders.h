@@ -14,17 +14,19 @@ struct TRecordedBox {
     TBoxKind kind;
     QString caption;
     QString text;
+    QStringList buttons; // of a question
 };
 
 class TRecordingBoxes final : public IMessageBoxes {
 public:
     void Show(TBoxKind kind, const QString& caption, const QString& text) override
     {
-        boxes.append({kind, caption, text});
+        boxes.append({kind, caption, text, {}});
     }
-    bool Ask(const QString& caption, const QString& text, const QString&, const QString&) override
+    bool Ask(const QString& caption, const QString& text, const QString& yes,
+             const QString& no) override
     {
-        boxes.append({TBoxKind::Plain, caption, text});
+        boxes.append({TBoxKind::Plain, caption, text, {yes, no}});
         return answer;
     }
     QList<TRecordedBox> boxes;
