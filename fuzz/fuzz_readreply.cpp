@@ -9,28 +9,6 @@
 #include <QScrollArea>
 #include <QWidget>
 
-namespace {
-
-class Fields final : public IBlockFields {
-public:
-    double min = 0, max = 0;
-    QString version, poles, ratio;
-    double ThrottleMin() const override { return min; }
-    double ThrottleMax() const override { return max; }
-    void SetThrottleMin(double ms) override { min = ms; }
-    void SetThrottleMax(double ms) override { max = ms; }
-    QString VersionCaption() const override { return version; }
-    QString PoleText() const override { return poles; }
-    void SetPoleText(const QString& t) override { poles = t; }
-    QString RatioText() const override { return ratio; }
-    void SetRatioText(const QString& t) override { ratio = t; }
-    void EnableMaxRpm() override {}
-    void SetMaxRpmText(const QString&) override {}
-    void ShowError(const QString&) override {}
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return FuzzInitialize(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -44,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         panel1, panel, messages, [](const QString&) {}, [](const QString&) {});
 
     FuzzedDataProvider in(data, size);
-    Fields fields;
-    fields.version = QString::fromLatin1(Bytes(in.ConsumeRandomLengthString(6)));
+    TBlockFields fields;
+    const QString version = QString::fromLatin1(Bytes(in.ConsumeRandomLengthString(6)));
     fields.poles = QString::fromLatin1(Bytes(in.ConsumeRandomLengthString(3)));
     fields.ratio = QString::fromLatin1(Bytes(in.ConsumeRandomLengthString(5)));
     FuzzWrite(QStringLiteral("Teplota1.txt"), Bytes(in.ConsumeRandomLengthString(200)));
@@ -56,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     p.BuildParameterPanel({FuzzProgramDir(), QStringLiteral("CZ"), QStringLiteral("M"), false});
     if (!p.ModelFileMissing()) {
-        DecodeReadReply(payload, fields, p, {FuzzProgramDir(), &messages});
+        fields = DecodeReadReply(payload, version, fields, p, {FuzzProgramDir(), &messages}).fields;
         const QByteArray write = BuildWritePayload(fields, p);
         FUZZ_CHECK(write.size() >= 4);
     }

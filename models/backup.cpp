@@ -67,30 +67,6 @@ QString KindName(TOverwriteContext::Kind kind)
                                                   : QStringLiteral("default");
 }
 
-// The fixed fields of the left column for a decoding that nobody sees.
-class TScratchFields final : public IBlockFields {
-public:
-    explicit TScratchFields(QString version) : version_(std::move(version)) {}
-    double ThrottleMin() const override { return min_; }
-    double ThrottleMax() const override { return max_; }
-    void SetThrottleMin(double ms) override { min_ = ms; }
-    void SetThrottleMax(double ms) override { max_ = ms; }
-    QString VersionCaption() const override { return version_; }
-    QString PoleText() const override { return poles_; }
-    void SetPoleText(const QString& text) override { poles_ = text; }
-    QString RatioText() const override { return ratio_; }
-    void SetRatioText(const QString& text) override { ratio_ = text; }
-    void EnableMaxRpm() override {}
-    void SetMaxRpmText(const QString&) override {}
-    void ShowError(const QString&) override {}
-
-private:
-    QString version_;
-    QString poles_ = QStringLiteral("2");
-    QString ratio_ = QStringLiteral("1");
-    double min_ = 0, max_ = 0;
-};
-
 } // namespace
 
 QByteArray BackupParameterFile(const IParameterPanel& panel)
@@ -360,8 +336,9 @@ std::optional<TBackupRecord> TBackupStore::MakeRecord(const TOverwriteContext& c
                       : problem;
         return std::nullopt;
     }
-    TScratchFields fields(context.identity.version);
-    DecodeReadReply(context.lastReadPayload, fields, scratch, DecodeEnv{programDir_, &messages_});
+    // Only the panel is kept: the fixed fields and the error boxes are nobody's to see.
+    DecodeReadReply(context.lastReadPayload, context.identity.version, TBlockFields{}, scratch,
+                    DecodeEnv{programDir_, &messages_});
 
     TBackupRecord r;
     r.kind = context.kind;

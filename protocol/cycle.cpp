@@ -361,11 +361,39 @@ void TConnectionCycle::Button1Click()
     }
 }
 
+DecodeOutcome TConnectionCycle::DecodeIntoView(const QByteArray& payload)
+{
+    TBlockFields before; // Lm and LmH are not read back: each block decides them anew
+    before.throttleMin = view_.ThrottleMin();
+    before.throttleMax = view_.ThrottleMax();
+    before.poles = view_.PoleText();
+    before.ratio = view_.RatioText();
+    DecodeOutcome outcome = DecodeBlockFields(payload, view_.VersionCaption(), before);
+    // In the order the window has always taken them; a text is set only where it changed.
+    const TBlockFields& after = outcome.fields;
+    if (outcome.throttleMinRead)
+        view_.SetThrottleMin(after.throttleMin);
+    if (outcome.throttleMaxRead)
+        view_.SetThrottleMax(after.throttleMax);
+    if (after.maxRpmEnabled) {
+        view_.EnableMaxRpm();
+        if (after.poles != before.poles)
+            view_.SetPoleText(after.poles);
+        if (after.ratio != before.ratio)
+            view_.SetRatioText(after.ratio);
+        view_.SetMaxRpmText(after.maxRpmText);
+    }
+    DecodeDisplayValues(payload, panel_, DecodeEnv{programDir_, &messages_}, outcome);
+    for (const QString& text : outcome.errors)
+        view_.ShowError(text);
+    DecodeOptions(payload, panel_, outcome);
+    return outcome;
+}
+
 void TConnectionCycle::ReadReply()
 {
     view_.SetProgress(1, 50);
-    const DecodeOutcome outcome =
-        DecodeReadReply(state_.replyPayload, view_, panel_, DecodeEnv{programDir_, &messages_});
+    const DecodeOutcome outcome = DecodeIntoView(state_.replyPayload);
     if (!outcome.complete) {
         // The block could not be placed, so no write may be offered for it: the read stays
         // pending and ends by its watchdog and the time-out reset, as an unanswered one does.
@@ -463,7 +491,10 @@ void TConnectionCycle::ContinueWrite()
     view_.SetProgress(2, 20);
     QByteArray frame;
     try {
-        written_ = BuildWritePayload(view_, panel_);
+        TBlockFields shown;
+        shown.throttleMin = view_.ThrottleMin();
+        shown.throttleMax = view_.ThrottleMax();
+        written_ = BuildWritePayload(shown, panel_);
         frame = BuildDataFrame(written_);
     } catch (const std::exception& e) {
         // Nothing went out and no watchdog runs yet: the write ends here, back to idle.

@@ -40,10 +40,23 @@ constexpr int kPortWatchInterval = 1000; // looking for a lost COM port to come 
 constexpr int kUsbReadCount = 511;
 
 // The window as the cycle sees it.
-class ICycleView : public IBlockFields {
+class ICycleView {
 public:
-    virtual QString LinkMode() const = 0;     // "COM", "USB" or anything else
-    virtual QString LanguageCode() const = 0; // picks the model definition folder
+    virtual ~ICycleView() = default;
+    // The fixed fields of the left column that the parameter block reads and writes.
+    virtual double ThrottleMin() const = 0; // LKorekceA, ms
+    virtual double ThrottleMax() const = 0; // LKorekceB, ms
+    virtual void SetThrottleMin(double ms) = 0;
+    virtual void SetThrottleMax(double ms) = 0;
+    virtual QString PoleText() const = 0; // EPocPolu
+    virtual void SetPoleText(const QString& text) = 0;
+    virtual QString RatioText() const = 0; // EPrevPom
+    virtual void SetRatioText(const QString& text) = 0;
+    virtual void EnableMaxRpm() = 0; // Lm and LmH
+    virtual void SetMaxRpmText(const QString& text) = 0;
+    virtual QString VersionCaption() const = 0; // LvH
+    virtual QString LinkMode() const = 0;       // "COM", "USB" or anything else
+    virtual QString LanguageCode() const = 0;   // picks the model definition folder
     virtual void SetIdentity(const QString& name, const QString& version, const QString& date) = 0;
     virtual QString RegulatorName() const = 0;                // LnH
     virtual void ShowStatus(const QString& text) = 0;         // status bar panel 1
@@ -55,8 +68,9 @@ public:
     virtual void SetThrottleEnabled(bool on) = 0; // LKorekceA, LKorekceB
     virtual void SetFileMenuEnabled(bool on) = 0; // Open, Saveas
     virtual void DisableMaxRpm() = 0;             // Lm, LmH
-    // Error boxes ("str2" caption) come through IBlockFields::ShowError. This one is the general
-    // error report: a box with the error's text.
+    // An error message box: caption "str2", the given text, error icon, OK.
+    virtual void ShowError(const QString& text) = 0;
+    // The general error report: a box with the error's text.
     virtual void ReportError(const QString& text) = 0;
     // A box with the text and an OK button, nothing else.
     virtual void ShowPlainMessage(const QString& text) = 0;
@@ -198,6 +212,9 @@ private:
     void LinkFailed();
     void PortWatchTimer();
     void ShowNotices(const QList<DecodeNotice>& notices);
+    // A read reply into the window: its fixed fields, the display values with their error boxes,
+    // then the options.
+    DecodeOutcome DecodeIntoView(const QByteArray& payload);
     QString Msg(const char* key) const;
     // Runs a handler; what escapes it goes to the general error report.
     void Guarded(const std::function<void()>& fn);

@@ -57,25 +57,25 @@ std::optional<double> ToFloat(const QString& text)
     }
 }
 
-void ShowMaxRpm(const QByteArray& p, IBlockFields& fields)
+void ShowMaxRpm(const QByteArray& p, TBlockFields& fields)
 {
-    fields.EnableMaxRpm();
+    fields.maxRpmEnabled = true;
     const QString zero = QStringLiteral("0");
-    if (fields.PoleText().isEmpty() || fields.PoleText() == zero)
-        fields.SetPoleText(QStringLiteral("2"));
-    if (fields.RatioText().isEmpty() || fields.RatioText() == zero)
-        fields.SetRatioText(QStringLiteral("1"));
+    if (fields.poles.isEmpty() || fields.poles == zero)
+        fields.poles = QStringLiteral("2");
+    if (fields.ratio.isEmpty() || fields.ratio == zero)
+        fields.ratio = QStringLiteral("1");
 
     if (p.size() < kThrottleBytes + kSpeedBytes) {
-        fields.SetMaxRpmText(kPlaceholder);
+        fields.maxRpmText = kPlaceholder;
         return;
     }
     const int t = Word(p, kThrottleBytes);
-    const std::optional<double> poles = ToFloat(fields.PoleText());
-    const std::optional<double> ratio = ToFloat(fields.RatioText());
+    const std::optional<double> poles = ToFloat(fields.poles);
+    const std::optional<double> ratio = ToFloat(fields.ratio);
     // "00" or "0,0" pass the empty-or-"0" test above and still mean zero: no division then.
     if (t == 0 || !poles || !ratio || *poles == 0 || *ratio == 0) {
-        fields.SetMaxRpmText(kPlaceholder);
+        fields.maxRpmText = kPlaceholder;
         return;
     }
     const double rpm = RoundDecimals(1, kRpmNumerator / (t * *poles * *ratio));
@@ -83,7 +83,7 @@ void ShowMaxRpm(const QByteArray& p, IBlockFields& fields)
     if (ByteAt(p, kThrottleBytes) == kSpeedSaturated &&
         ByteAt(p, kThrottleBytes + 1) == kSpeedSaturated)
         text.prepend(QLatin1Char('<')); // the counter ran over: the real maximum is lower
-    fields.SetMaxRpmText(text);
+    fields.maxRpmText = text;
 }
 
 // Lines split on CR LF or LF; a line break at the very end does not start another line.
@@ -104,8 +104,8 @@ std::optional<QStringList> ReadLookupFile(const QString& path)
     return lines;
 }
 
-void ShowDisplayEntries(const QByteArray& p, qsizetype base, IBlockFields& fields,
-                        IParameterPanel& panel, const DecodeEnv& env, DecodeOutcome& outcome)
+void ShowDisplayEntries(const QByteArray& p, qsizetype base, IParameterPanel& panel,
+                        const DecodeEnv& env, DecodeOutcome& outcome)
 {
     const int n = panel.DisplayCount();
     const int multiplierCount = panel.MultiplierCount();
@@ -128,8 +128,8 @@ void ShowDisplayEntries(const QByteArray& p, qsizetype base, IBlockFields& field
                 const TsmlMsgLangRes builtIn;
                 const TsmlMsgLangRes& messages = env.messages ? *env.messages : builtIn;
                 // The label keeps its text and the next entry is decoded.
-                fields.ShowError(messages.LookupMessage(QStringLiteral("str1")) +
-                                 QLatin1Char('\r') + path + QLatin1Char('.'));
+                outcome.errors.append(messages.LookupMessage(QStringLiteral("str1")) +
+                                      QLatin1Char('\r') + path + QLatin1Char('.'));
             } else if (raw != 0) {
                 if (raw <= lines->size()) {
                     panel.SetDisplayText(label, lines->at(raw - 1));
@@ -184,18 +184,20 @@ void AppendWord(QByteArray& out, int v)
 
 } // namespace
 
-DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,
-                              IParameterPanel& panel, const DecodeEnv& env)
+DecodeOutcome DecodeBlockFields(const QByteArray& payload, const QString& version,
+                                const TBlockFields& fields)
 {
     DecodeOutcome outcome;
+    outcome.fields = fields;
     const QByteArray& p = payload;
-    if (p.size() >= kThrottleBytes)
-        fields.SetThrottleMin(Word(p, 2) / kMicrosPerMilli);
-    if (p.size() >= 2)
-        fields.SetThrottleMax(Word(p, 0) / kMicrosPerMilli);
+    outcome.throttleMinRead = p.size() >= kThrottleBytes;
+    if (outcome.throttleMinRead)
+        outcome.fields.throttleMin = Word(p, 2) / kMicrosPerMilli;
+    outcome.throttleMaxRead = p.size() >= 2;
+    if (outcome.throttleMaxRead)
+        outcome.fields.throttleMax = Word(p, 0) / kMicrosPerMilli;
 
-    qsizetype base = kThrottleBytes;
-    const QString version = fields.VersionCaption();
+    outcome.displayStart = kThrottleBytes;
     const std::optional<int> versionNumber = VersionNumber(version);
     if (!versionNumber) {
         // Without the number it is unknown whether T is present, so every later byte would be
@@ -205,22 +207,42 @@ DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,
         return outcome;
     }
     if (*versionNumber >= kFirstVersionWithSpeed) {
-        ShowMaxRpm(p, fields);
-        base = kThrottleBytes + kSpeedBytes;
+        ShowMaxRpm(p, outcome.fields);
+        outcome.displayStart = kThrottleBytes + kSpeedBytes;
     }
-
-    ShowDisplayEntries(p, base, fields, panel, env, outcome);
-
-    const qsizetype optionsStart = base + panel.DisplayCount();
-    ApplyOptions(optionsStart < p.size() ? p.mid(optionsStart) : QByteArray(), panel);
     return outcome;
 }
 
-QByteArray BuildWritePayload(const IBlockFields& fields, const IParameterPanel& panel)
+void DecodeDisplayValues(const QByteArray& payload, IParameterPanel& panel, const DecodeEnv& env,
+                         DecodeOutcome& outcome)
+{
+    if (outcome.complete)
+        ShowDisplayEntries(payload, outcome.displayStart, panel, env, outcome);
+}
+
+void DecodeOptions(const QByteArray& payload, IParameterPanel& panel, const DecodeOutcome& outcome)
+{
+    if (!outcome.complete)
+        return;
+    const qsizetype optionsStart = outcome.displayStart + panel.DisplayCount();
+    ApplyOptions(optionsStart < payload.size() ? payload.mid(optionsStart) : QByteArray(), panel);
+}
+
+DecodeOutcome DecodeReadReply(const QByteArray& payload, const QString& version,
+                              const TBlockFields& fields, IParameterPanel& panel,
+                              const DecodeEnv& env)
+{
+    DecodeOutcome outcome = DecodeBlockFields(payload, version, fields);
+    DecodeDisplayValues(payload, panel, env, outcome);
+    DecodeOptions(payload, panel, outcome);
+    return outcome;
+}
+
+QByteArray BuildWritePayload(const TBlockFields& fields, const IParameterPanel& panel)
 {
     QByteArray out;
-    AppendWord(out, ToWire(fields.ThrottleMax()));
-    AppendWord(out, ToWire(fields.ThrottleMin()));
+    AppendWord(out, ToWire(fields.throttleMax));
+    AppendWord(out, ToWire(fields.throttleMin));
     const int groups = panel.GroupCount();
     for (int k = 0; k < panel.ActiveOptionCount(); ++k) {
         const int value = k < groups ? std::max(panel.ItemIndex(k) + 1, 0) : 0;

@@ -1,7 +1,7 @@
 #pragma once
 // The parameter block: decoding a read reply into the window, building the write payload from it.
-// Widget-free: the window's fixed fields are reached through IBlockFields, the panel through
-// IParameterPanel.
+// Widget-free: the window's fixed fields travel as a TBlockFields value, the panel is reached
+// through IParameterPanel.
 
 #include "protocol/panel.h"
 
@@ -12,23 +12,16 @@
 
 class TsmlMsgLangRes;
 
-// The fixed fields of the left column that the block touches.
-class IBlockFields {
-public:
-    virtual ~IBlockFields() = default;
-    virtual double ThrottleMin() const = 0; // LKorekceA, ms
-    virtual double ThrottleMax() const = 0; // LKorekceB, ms
-    virtual void SetThrottleMin(double ms) = 0;
-    virtual void SetThrottleMax(double ms) = 0;
-    virtual QString VersionCaption() const = 0; // LvH
-    virtual QString PoleText() const = 0;       // EPocPolu
-    virtual void SetPoleText(const QString& text) = 0;
-    virtual QString RatioText() const = 0; // EPrevPom
-    virtual void SetRatioText(const QString& text) = 0;
-    virtual void EnableMaxRpm() = 0; // Lm and LmH
-    virtual void SetMaxRpmText(const QString& text) = 0;
-    // An error message box: caption "str2", the given text, error icon, OK.
-    virtual void ShowError(const QString& text) = 0;
+// The fixed fields of the left column that the block reads and writes, as values: decoding
+// returns them, the write is built from them, and whoever shows them applies them.
+struct TBlockFields {
+    double throttleMin = 0; // LKorekceA, ms
+    double throttleMax = 0; // LKorekceB, ms
+    QString poles;          // EPocPolu
+    QString ratio;          // EPrevPom
+    // Lm and LmH: enabled and showing maxRpmText once a block with the speed value was decoded.
+    bool maxRpmEnabled = false;
+    QString maxRpmText;
 };
 
 // A raw value picks one of at most 255 short lines of a lookup file: a larger file is refused like
@@ -47,16 +40,36 @@ struct DecodeNotice {
     QStringList args;
 };
 struct DecodeOutcome {
+    // The fields given, with what the block carried in their place.
+    TBlockFields fields;
+    // Which throttle limits the reply was long enough to carry; the others were left as given.
+    bool throttleMinRead = false;
+    bool throttleMaxRead = false;
+    // Error boxes (caption "str2") the display values asked for, in order.
+    QStringList errors;
     QList<DecodeNotice> notices;
     // False when the decoding stopped before the display values and options: the block was not
     // read and must not be written back.
     bool complete = true;
+    qsizetype displayStart = 0; // where the display values begin in the payload
 };
 
-DecodeOutcome DecodeReadReply(const QByteArray& payload, IBlockFields& fields,
-                              IParameterPanel& panel, const DecodeEnv& env);
+// A read reply decoded into the fixed fields given and the panel. The version text (LvH) tells
+// where the block's later bytes stand.
+DecodeOutcome DecodeReadReply(const QByteArray& payload, const QString& version,
+                              const TBlockFields& fields, IParameterPanel& panel,
+                              const DecodeEnv& env);
 
-QByteArray BuildWritePayload(const IBlockFields& fields, const IParameterPanel& panel);
+// The same a part at a time, for a window that shows the fields, then the display values and
+// their error boxes, before the options change the panel's selections. The later parts do
+// nothing after an incomplete outcome.
+DecodeOutcome DecodeBlockFields(const QByteArray& payload, const QString& version,
+                                const TBlockFields& fields);
+void DecodeDisplayValues(const QByteArray& payload, IParameterPanel& panel, const DecodeEnv& env,
+                         DecodeOutcome& outcome);
+void DecodeOptions(const QByteArray& payload, IParameterPanel& panel, const DecodeOutcome& outcome);
+
+QByteArray BuildWritePayload(const TBlockFields& fields, const IParameterPanel& panel);
 
 // The read payload the regulator would send after taking this write: the block of the last read
 // with the written throttle limits and option bytes in place (measured values as last read). Lets

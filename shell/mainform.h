@@ -149,7 +149,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // ICycleView and IBlockFields
+    // ICycleView
     double ThrottleMin() const override;
     double ThrottleMax() const override;
     void SetThrottleMin(double ms) override;

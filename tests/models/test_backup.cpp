@@ -14,24 +14,6 @@
 
 namespace {
 
-struct Fields final : IBlockFields {
-    QString version;
-    double min = 0, max = 0;
-    QString poles = "2", ratio = "1";
-    double ThrottleMin() const override { return min; }
-    double ThrottleMax() const override { return max; }
-    void SetThrottleMin(double ms) override { min = ms; }
-    void SetThrottleMax(double ms) override { max = ms; }
-    QString VersionCaption() const override { return version; }
-    QString PoleText() const override { return poles; }
-    void SetPoleText(const QString& t) override { poles = t; }
-    QString RatioText() const override { return ratio; }
-    void SetRatioText(const QString& t) override { ratio = t; }
-    void EnableMaxRpm() override {}
-    void SetMaxRpmText(const QString&) override {}
-    void ShowError(const QString&) override {}
-};
-
 struct Case {
     const char* name;
     const char* version;
@@ -77,9 +59,7 @@ TEST_P(Rebuild, EqualsTheWindowsWriteAfterThatRead)
         messages, [](const QString&) {}, [](const QString&) {});
     panel.BuildParameterPanel({root, "CZ", "M", false});
     ASSERT_FALSE(panel.ModelFileMissing());
-    Fields fields;
-    fields.version = c.version;
-    DecodeReadReply(read, fields, panel, {root, &messages});
+    TBlockFields fields = DecodeReadReply(read, c.version, {}, panel, {root, &messages}).fields;
     const QByteArray window = BuildWritePayload(fields, panel);
 
     const TBlockLayout layout{c.version, 2, {2, 3, 4}};
@@ -90,7 +70,7 @@ TEST_P(Rebuild, EqualsTheWindowsWriteAfterThatRead)
     // After the regulator took a write it holds the written limits and group bytes, and keeps
     // what the write did not cover (groups beyond the active count, measured values).
     panel.SetItemIndex(1, 2);
-    fields.max = 2.1;
+    fields.throttleMax = 2.1;
     const QByteArray write = BuildWritePayload(fields, panel);
     const QByteArray after = ReadPayloadAfterWrite(read, write, c.version, 2, 3);
     const int active = panel.ActiveOptionCount();

@@ -48,9 +48,13 @@ protected:
         WriteFile(QStringLiteral("Teplota2.txt"), "T2a\nT2b\nT2c"); // LF only, no final break
     }
     QString Path(const char* name) const { return env_.programDir + QString::fromLatin1(name); }
+    // Decodes into the fields as the window would show them afterwards.
     DecodeOutcome Decode(const QByteArray& payload)
     {
-        return DecodeReadReply(payload, fields_, panel_, env_);
+        DecodeOutcome out = DecodeReadReply(payload, fields_.version, fields_, panel_, env_);
+        static_cast<TBlockFields&>(fields_) = out.fields;
+        fields_.errors += out.errors;
+        return out;
     }
 
     QTemporaryDir dir_;
@@ -305,9 +309,12 @@ TEST_F(BlockTest, ShortPayloadDecodesWhatIsThere)
 
     fields_ = FakeFields();
     fields_.throttleMin = 9;
-    Decode(Hex("03E8"));
+    const DecodeOutcome half = Decode(Hex("03E8"));
     EXPECT_DOUBLE_EQ(fields_.throttleMax, 1.0);
     EXPECT_DOUBLE_EQ(fields_.throttleMin, 9);
+    // Only what was read may be set in the window: it may hold a value the user typed.
+    EXPECT_TRUE(half.throttleMaxRead);
+    EXPECT_FALSE(half.throttleMinRead);
 
     fields_.version = QStringLiteral("1.03");
     Decode(Hex("03E802BC03"));

@@ -9,29 +9,17 @@
 #include <functional>
 #include <vector>
 
-class FakeFields : public IBlockFields {
-public:
-    double throttleMin = 0;
-    double throttleMax = 0;
+// The fixed fields as the window holds them between decodings, with the version text they are
+// decoded for and every error box a decoding asked for.
+struct FakeFields : TBlockFields {
+    FakeFields()
+    {
+        poles = QStringLiteral("2");
+        ratio = QStringLiteral("1");
+        maxRpmText = QStringLiteral("untouched");
+    }
     QString version = QStringLiteral("1.02");
-    QString poles = QStringLiteral("2");
-    QString ratio = QStringLiteral("1");
-    bool maxRpmEnabled = false;
-    QString maxRpmText = QStringLiteral("untouched");
     QStringList errors;
-
-    double ThrottleMin() const override { return throttleMin; }
-    double ThrottleMax() const override { return throttleMax; }
-    void SetThrottleMin(double ms) override { throttleMin = ms; }
-    void SetThrottleMax(double ms) override { throttleMax = ms; }
-    QString VersionCaption() const override { return version; }
-    QString PoleText() const override { return poles; }
-    void SetPoleText(const QString& text) override { poles = text; }
-    QString RatioText() const override { return ratio; }
-    void SetRatioText(const QString& text) override { ratio = text; }
-    void EnableMaxRpm() override { maxRpmEnabled = true; }
-    void SetMaxRpmText(const QString& text) override { maxRpmText = text; }
-    void ShowError(const QString& text) override { errors.append(text); }
 };
 
 class FakePanel : public IParameterPanel {

@@ -28,23 +28,26 @@ const QString kDataFolder = QStringLiteral("Data");
 class TCliView final : public ICycleView {
 public:
     TCliView(TCliSession& session, QString linkMode, QString language, QString poles, QString ratio)
-        : s_(session), linkMode_(std::move(linkMode)), language_(std::move(language)),
-          poles_(std::move(poles)), ratio_(std::move(ratio))
+        : s_(session), linkMode_(std::move(linkMode)), language_(std::move(language))
     {
+        block_.poles = std::move(poles);
+        block_.ratio = std::move(ratio);
+        block_.maxRpmText = kValuePlaceholder;
     }
+    const TBlockFields& Block() const { return block_; }
 
-    // IBlockFields
-    double ThrottleMin() const override { return throttleMin_; }
-    double ThrottleMax() const override { return throttleMax_; }
-    void SetThrottleMin(double ms) override { throttleMin_ = ms; }
-    void SetThrottleMax(double ms) override { throttleMax_ = ms; }
+    // The fixed fields the parameter block reads and writes
+    double ThrottleMin() const override { return block_.throttleMin; }
+    double ThrottleMax() const override { return block_.throttleMax; }
+    void SetThrottleMin(double ms) override { block_.throttleMin = ms; }
+    void SetThrottleMax(double ms) override { block_.throttleMax = ms; }
     QString VersionCaption() const override { return version_; }
-    QString PoleText() const override { return poles_; }
-    void SetPoleText(const QString& text) override { poles_ = text; }
-    QString RatioText() const override { return ratio_; }
-    void SetRatioText(const QString& text) override { ratio_ = text; }
-    void EnableMaxRpm() override { maxRpmShown_ = true; }
-    void SetMaxRpmText(const QString& text) override { maxRpm_ = text; }
+    QString PoleText() const override { return block_.poles; }
+    void SetPoleText(const QString& text) override { block_.poles = text; }
+    QString RatioText() const override { return block_.ratio; }
+    void SetRatioText(const QString& text) override { block_.ratio = text; }
+    void EnableMaxRpm() override { block_.maxRpmEnabled = true; }
+    void SetMaxRpmText(const QString& text) override { block_.maxRpmText = text; }
     void ShowError(const QString& text) override
     {
         if (text == s_.Msg("str53"))
@@ -76,7 +79,7 @@ public:
     void SetEepromVisible(bool on) override { keepsLog_ = on; }
     void SetThrottleEnabled(bool) override {}
     void SetFileMenuEnabled(bool) override {}
-    void DisableMaxRpm() override { maxRpmShown_ = false; }
+    void DisableMaxRpm() override { block_.maxRpmEnabled = false; }
     void ReportError(const QString& text) override { s_.Error(text); }
     void ShowPlainMessage(const QString& text) override
     {
@@ -94,24 +97,22 @@ public:
         r.version = version_;
         r.date = date_;
         r.keepsLog = keepsLog_;
-        r.throttleMinUs = int(std::lround(throttleMin_ * kMicrosPerMilli));
-        r.throttleMaxUs = int(std::lround(throttleMax_ * kMicrosPerMilli));
-        if (maxRpmShown_)
-            r.maxRpm = maxRpm_;
-        r.poles = poles_;
-        r.ratio = ratio_;
+        r.throttleMinUs = int(std::lround(block_.throttleMin * kMicrosPerMilli));
+        r.throttleMaxUs = int(std::lround(block_.throttleMax * kMicrosPerMilli));
+        if (block_.maxRpmEnabled)
+            r.maxRpm = block_.maxRpmText;
+        r.poles = block_.poles;
+        r.ratio = block_.ratio;
         r.panel = &panel;
         return r;
     }
 
 private:
     TCliSession& s_;
-    QString linkMode_, language_, poles_, ratio_;
+    QString linkMode_, language_;
     QString name_ = kNamePlaceholder, version_ = kValuePlaceholder, date_ = kDatePlaceholder;
-    QString maxRpm_ = kValuePlaceholder;
-    bool maxRpmShown_ = false;
+    TBlockFields block_;
     bool keepsLog_ = false;
-    double throttleMin_ = 0, throttleMax_ = 0;
 };
 
 TCliSession::TCliSession(const TCliEnv& env, const TCliOptions& options,
@@ -352,7 +353,7 @@ void TCliSession::Connected()
         panel_.SetUnassignedBytes(image->unassigned);
         for (int k = 0; k < image->itemIndexes.size(); ++k)
             panel_.SetItemIndex(k, image->itemIndexes[k]);
-        if (BuildWritePayload(*view_, panel_) != record->writePayload) {
+        if (BuildWritePayload(view_->Block(), panel_) != record->writePayload) {
             env_.err(Msg("str143").arg(cycle_->Identity().name));
             return Finish(kExitFailure);
         }
@@ -372,7 +373,7 @@ void TCliSession::Connected()
             view_->SetThrottleMin(*options_.throttleMin);
         if (options_.throttleMax)
             view_->SetThrottleMax(*options_.throttleMax);
-        return StartWrite(BuildWritePayload(*view_, panel_));
+        return StartWrite(BuildWritePayload(view_->Block(), panel_));
     }
     if (command == QLatin1String("log"))
         return StartLog();
