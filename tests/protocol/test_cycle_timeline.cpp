@@ -449,6 +449,29 @@ TEST(Timeline, ReadAndItsWatchdog)
          });
 }
 
+TEST(Timeline, ReadWithAMissingLookupFile)
+{
+    // The third entry has no multiplier: its text comes from a lookup file the program folder
+    // lacks. The box follows the fixed fields and the other display values, within the reply.
+    Rig rig;
+    Connect(rig);
+    rig.panel.multiplierCount = 2;
+    const std::string box = "box " + (rig.messages.LookupMessage(QStringLiteral("str1")) +
+                                      QStringLiteral("\r/nowhere/Teplota1.txt."))
+                                         .toStdString();
+    Play(rig, {
+                  Do(
+                      "Button1", [](Rig& r) { r.cycle.Button1Click(); },
+                      At(0, kReadStart, {"= busy read miss=0 dog=0"})),
+                  Rx("read reply", kReadReply,
+                     At(0,
+                        {"Timer1 off", "PB1 50", "LKorekceA 1.10", "LKorekceB 2.00", "Lm LmH on",
+                         "LmH 15625", "Lab20 11.8", "Lab21 21", box, "PB1 100", "Timer4 off",
+                         "Timer3 off", "pause 100"},
+                        {"= busy miss=0 dog=0"})),
+              });
+}
+
 TEST(Timeline, WriteEndedByFbOrFc)
 {
     const Lines writeOut = {
