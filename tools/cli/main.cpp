@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -35,68 +36,68 @@ public:
     void ShowFtError(const QString& text) override { Print(stderr, text); }
 };
 
-} // namespace
+using TLineFn = std::function<void(const QString&)>;
 
-int main(int argc, char** argv)
+// What the window would use where the command line does not say.
+class TWindowSetup {
+public:
+    explicit TWindowSetup(const QString& programDir) : setup_(programDir + kSetupFile)
+    {
+        setup_.Load();
+    }
+    QString Value(const char* key, const char* def) const
+    {
+        return setup_.ReadString(kSetupSection, QString::fromLatin1(key), QString::fromLatin1(def));
+    }
+
+private:
+    TProfileFile setup_;
+};
+
+// The language and the data folder, which even a command line that does not parse chooses: its
+// complaint comes in the language it asks for. Returns the data folder with a trailing "/".
+QString ChooseLanguageAndData(TCliOptions& options, const QStringList& args,
+                              const TWindowSetup& setup, const QString& programDir)
 {
-    QCoreApplication app(argc, argv);
-    // The window's program folder: beside a portable copy's executable, or for an installed one
-    // the user's own folder, filled from the package's data as the window fills it. Both programs
-    // then share setup.ini, the model files and the backups.
-    const QString programDir = PrepareProgramFolder().path;
-    auto out = [](const QString& text) { Print(stdout, text); };
-    auto err = [](const QString& text) { Print(stderr, text); };
-    const QStringList args = app.arguments().mid(1);
-    const TParsedCommandLine parsed = ParseCliCommandLine(args);
-    TCliOptions options = parsed.options;
-
-    // What the window would use when the command line does not say.
-    TProfileFile setup(programDir + kSetupFile);
-    setup.Load();
-    auto setting = [&](const char* key, const char* def) {
-        return setup.ReadString(kSetupSection, QString::fromLatin1(key), QString::fromLatin1(def));
-    };
-    // A command line that does not parse is still answered in the language it asks for.
     if (options.language.isEmpty())
         options.language = CliOptionValue(args, QStringLiteral("--lang"));
     if (options.language.isEmpty())
-        options.language = setting("LANGUAGE", "CZ");
+        options.language = setup.Value("LANGUAGE", "CZ");
     if (options.dataDir.isEmpty())
         options.dataDir = CliOptionValue(args, QStringLiteral("--data"));
-    QString dataDir = options.dataDir.isEmpty() ? programDir : options.dataDir;
-    dataDir = QDir(dataDir).absolutePath() + QLatin1Char('/');
-    const TCliMessages language({dataDir, programDir}, options.language);
-    const TsmlMsgLangRes& messages = language.Messages();
+    const QString dataDir = options.dataDir.isEmpty() ? programDir : options.dataDir;
+    return QDir(dataDir).absolutePath() + QLatin1Char('/');
+}
 
-    if (!parsed.error.Empty()) {
-        err(messages.LookupMessage(QStringLiteral("str137"))
-                .arg(CliErrorText(parsed.error, messages)));
-        err(CliUsage(options.command, messages));
-        return kExitUsage;
-    }
-    if (options.help) {
-        out(CliUsage(options.command, messages));
-        return kExitOk;
-    }
+// The regulator's motor and the link, from setup.ini where the command line leaves them out.
+void ChooseMotorAndLink(TCliOptions& options, const TWindowSetup& setup)
+{
     if (options.poles.isEmpty())
-        options.poles = setting("POCETP", "2");
+        options.poles = setup.Value("POCETP", "2");
     if (options.ratio.isEmpty())
-        options.ratio = setting("PREVOD", "1");
+        options.ratio = setup.Value("PREVOD", "1");
     if (options.port.isEmpty() && !options.usb) {
-        if (setting("DEVICE", "USB") == QLatin1String("COM"))
-            options.port = setting("COM", "COM1");
+        if (setup.Value("DEVICE", "USB") == QLatin1String("COM"))
+            options.port = setup.Value("COM", "COM1");
         else
             options.usb = true;
     }
+}
 
-    if (options.command == QLatin1String("ports")) {
-        const TPortReport report = ListPorts();
-        const QString text = options.json ? PortsJson(report) : PortsText(report);
-        if (!text.isEmpty())
-            out(text);
-        return kExitOk;
-    }
+int ListPortsCommand(const TCliOptions& options, const TLineFn& out)
+{
+    const TPortReport report = ListPorts();
+    const QString text = options.json ? PortsJson(report) : PortsText(report);
+    if (!text.isEmpty())
+        out(text);
+    return kExitOk;
+}
 
+// A command that talks to the regulator: the links opened, the session run on the event loop
+// until it has its exit status, the links closed.
+int RunSession(QCoreApplication& app, const TCliOptions& options, const QString& dataDir,
+               const TsmlMsgLangRes& messages, const TLineFn& out, const TLineFn& err)
+{
     QtClock clock;
     TComm comm;
     comm.SetBaudrate(br600);
@@ -129,4 +130,40 @@ int main(int argc, char** argv)
         // The result is known; a port that went away cannot change it.
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The window's program folder: beside a portable copy's executable, or for an installed one
+    // the user's own folder, filled from the package's data as the window fills it. Both programs
+    // then share setup.ini, the model files and the backups.
+    const QString programDir = PrepareProgramFolder().path;
+    const TLineFn out = [](const QString& text) { Print(stdout, text); };
+    const TLineFn err = [](const QString& text) { Print(stderr, text); };
+    const QStringList args = app.arguments().mid(1);
+    const TParsedCommandLine parsed = ParseCliCommandLine(args);
+    TCliOptions options = parsed.options;
+
+    const TWindowSetup setup(programDir);
+    const QString dataDir = ChooseLanguageAndData(options, args, setup, programDir);
+    const TCliMessages language({dataDir, programDir}, options.language);
+    const TsmlMsgLangRes& messages = language.Messages();
+
+    if (!parsed.error.Empty()) {
+        err(messages.LookupMessage(QStringLiteral("str137"))
+                .arg(CliErrorText(parsed.error, messages)));
+        err(CliUsage(options.command, messages));
+        return kExitUsage;
+    }
+    if (options.help) {
+        out(CliUsage(options.command, messages));
+        return kExitOk;
+    }
+    ChooseMotorAndLink(options, setup);
+    if (options.command == QLatin1String("ports"))
+        return ListPortsCommand(options, out);
+    return RunSession(app, options, dataDir, messages, out, err);
 }

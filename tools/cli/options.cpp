@@ -43,97 +43,115 @@ std::optional<double> Milliseconds(const QString& text)
     }
 }
 
+TCliError Fail(const char* key, const QStringList& args = {})
+{
+    return {QString::fromLatin1(key), args};
+}
+
+bool TakesFile(const QString& command)
+{
+    return command == QLatin1String("write") || command == QLatin1String("restore");
+}
+
+// A word that is no option: the command, then the file of write and restore.
+TCliError TakeWord(const QString& word, TCliOptions& o)
+{
+    if (o.command.isEmpty()) {
+        if (!kCliCommands.contains(word))
+            return Fail("str146", {word});
+        o.command = word;
+    } else if (o.argument.isEmpty() && TakesFile(o.command)) {
+        o.argument = word;
+    } else {
+        return Fail("str147", {word});
+    }
+    return {};
+}
+
+// An option with its value, the command already known to take it.
+TCliError TakeValue(const QString& a, const QString& v, TCliOptions& o)
+{
+    if (a == QLatin1String("--port")) {
+        o.port = v;
+    } else if (a == QLatin1String("--lang")) {
+        if (!kLanguageCodes.contains(v))
+            return Fail("str159", {a, v});
+        o.language = v;
+    } else if (a == QLatin1String("--data")) {
+        o.dataDir = v;
+    } else if (a == QLatin1String("--poles")) {
+        bool ok = false;
+        if (v.toInt(&ok) <= 0 || !ok)
+            return Fail("str159", {a, v});
+        o.poles = v;
+    } else if (a == QLatin1String("--ratio")) {
+        const std::optional<double> x = Milliseconds(v);
+        if (!x || *x <= 0)
+            return Fail("str159", {a, v});
+        o.ratio = v;
+    } else if (a == QLatin1String("--timeout")) {
+        bool ok = false;
+        o.timeoutSeconds = v.toInt(&ok);
+        if (!ok || o.timeoutSeconds <= 0 || o.timeoutSeconds > kMaxTimeoutSeconds)
+            return Fail("str159", {a, v});
+    } else if (a == QLatin1String("-o")) {
+        o.output = v;
+    } else if (a == QLatin1String("--throttle-min") || a == QLatin1String("--throttle-max")) {
+        const std::optional<double> ms = Milliseconds(v);
+        if (!ms)
+            return Fail("str159", {a, v});
+        (a == QLatin1String("--throttle-min") ? o.throttleMin : o.throttleMax) = ms;
+    }
+    return {};
+}
+
+// What a complete command line must have once every word is read.
+TCliError CheckComplete(const TCliOptions& o)
+{
+    if (o.command.isEmpty())
+        return Fail("str160");
+    if (TakesFile(o.command) && o.argument.isEmpty())
+        return Fail("str161",
+                    {o.command, o.command == QLatin1String("write") ? QStringLiteral("FILE.zeq")
+                                                                    : QStringLiteral("BACKUP")});
+    if (o.command == QLatin1String("log") && o.output.isEmpty())
+        return Fail("str161", {o.command, QStringLiteral("-o FILE")});
+    if (o.command != QLatin1String("ports")) {
+        if (o.usb && !o.port.isEmpty())
+            return Fail("str162");
+    }
+    return {};
+}
+
 } // namespace
 
 TParsedCommandLine ParseCliCommandLine(const QStringList& args)
 {
+    // On a failure the options read so far stay: the complaint comes in the language they ask for,
+    // with the usage of the command they name.
     TParsedCommandLine r;
     TCliOptions& o = r.options;
-    auto fail = [&](const char* key, const QStringList& args = {}) {
-        r.error = {QString::fromLatin1(key), args};
-        return r;
-    };
-    for (int i = 0; i < args.size(); ++i) {
+    for (int i = 0; i < args.size() && r.error.Empty(); ++i) {
         const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+        if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             o.help = true;
-            continue;
-        }
-        if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
-            if (o.command.isEmpty()) {
-                if (!kCliCommands.contains(a))
-                    return fail("str146", {a});
-                o.command = a;
-            } else if (o.argument.isEmpty() && (o.command == QLatin1String("write") ||
-                                                o.command == QLatin1String("restore"))) {
-                o.argument = a;
-            } else {
-                return fail("str147", {a});
-            }
-            continue;
-        }
-        if (o.command.isEmpty() && !o.help)
-            return fail("str160");
-        if (!o.command.isEmpty() && !Takes(o.command, a))
-            return fail("str148", {o.command, a});
-        if (a == QLatin1String("--usb")) {
+        else if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-"))
+            r.error = TakeWord(a, o);
+        else if (o.command.isEmpty() && !o.help)
+            r.error = Fail("str160");
+        else if (!o.command.isEmpty() && !Takes(o.command, a))
+            r.error = Fail("str148", {o.command, a});
+        else if (a == QLatin1String("--usb"))
             o.usb = true;
-            continue;
-        }
-        if (a == QLatin1String("--json")) {
+        else if (a == QLatin1String("--json"))
             o.json = true;
-            continue;
-        }
-        if (i + 1 >= args.size())
-            return fail("str149", {a});
-        const QString v = args[++i];
-        if (a == QLatin1String("--port")) {
-            o.port = v;
-        } else if (a == QLatin1String("--lang")) {
-            if (!kLanguageCodes.contains(v))
-                return fail("str159", {a, v});
-            o.language = v;
-        } else if (a == QLatin1String("--data")) {
-            o.dataDir = v;
-        } else if (a == QLatin1String("--poles")) {
-            bool ok = false;
-            if (v.toInt(&ok) <= 0 || !ok)
-                return fail("str159", {a, v});
-            o.poles = v;
-        } else if (a == QLatin1String("--ratio")) {
-            const std::optional<double> x = Milliseconds(v);
-            if (!x || *x <= 0)
-                return fail("str159", {a, v});
-            o.ratio = v;
-        } else if (a == QLatin1String("--timeout")) {
-            bool ok = false;
-            o.timeoutSeconds = v.toInt(&ok);
-            if (!ok || o.timeoutSeconds <= 0 || o.timeoutSeconds > kMaxTimeoutSeconds)
-                return fail("str159", {a, v});
-        } else if (a == QLatin1String("-o")) {
-            o.output = v;
-        } else if (a == QLatin1String("--throttle-min") || a == QLatin1String("--throttle-max")) {
-            const std::optional<double> ms = Milliseconds(v);
-            if (!ms)
-                return fail("str159", {a, v});
-            (a == QLatin1String("--throttle-min") ? o.throttleMin : o.throttleMax) = ms;
-        }
+        else if (i + 1 >= args.size())
+            r.error = Fail("str149", {a});
+        else
+            r.error = TakeValue(a, args[++i], o);
     }
-    if (o.help)
-        return r;
-    if (o.command.isEmpty())
-        return fail("str160");
-    if ((o.command == QLatin1String("write") || o.command == QLatin1String("restore")) &&
-        o.argument.isEmpty())
-        return fail("str161",
-                    {o.command, o.command == QLatin1String("write") ? QStringLiteral("FILE.zeq")
-                                                                    : QStringLiteral("BACKUP")});
-    if (o.command == QLatin1String("log") && o.output.isEmpty())
-        return fail("str161", {o.command, QStringLiteral("-o FILE")});
-    if (o.command != QLatin1String("ports")) {
-        if (o.usb && !o.port.isEmpty())
-            return fail("str162");
-    }
+    if (r.error.Empty() && !o.help)
+        r.error = CheckComplete(o);
     return r;
 }
 
