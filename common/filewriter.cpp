@@ -2,6 +2,29 @@
 
 #include "common/atomicfile.h"
 
+namespace {
+
+// Nothing more of a series goes in after a piece of it failed: it would follow a gap.
+bool AppendInSeries(const QString& path, const QByteArray& bytes, TAppendSeries* series,
+                    QString* reason)
+{
+    if (series && series->broken) {
+        *reason = series->reason;
+        return false;
+    }
+    return AppendToFile(path, bytes, reason);
+}
+
+void BreakSeries(TAppendSeries* series, const QString& reason)
+{
+    if (series && !series->broken) {
+        series->broken = true;
+        series->reason = reason;
+    }
+}
+
+} // namespace
+
 void TImmediateFileWriter::Run(Job job, Done done)
 {
     QString reason;
@@ -10,10 +33,13 @@ void TImmediateFileWriter::Run(Job job, Done done)
         done(ok, reason);
 }
 
-void TImmediateFileWriter::Append(const QString& path, const QByteArray& bytes, Done done)
+void TImmediateFileWriter::Append(const QString& path, const QByteArray& bytes, Done done,
+                                  std::shared_ptr<TAppendSeries> series)
 {
     QString reason;
-    const bool ok = AppendToFile(path, bytes, &reason);
+    const bool ok = AppendInSeries(path, bytes, series.get(), &reason);
+    if (!ok)
+        BreakSeries(series.get(), reason);
     if (done)
         done(ok, reason);
 }
@@ -35,12 +61,13 @@ TFileWriterThread::~TFileWriterThread()
 
 void TFileWriterThread::Run(Job job, Done done)
 {
-    Submit(Item{std::move(job), {}, {}, std::move(done)});
+    Submit(Item{std::move(job), {}, {}, std::move(done), {}});
 }
 
-void TFileWriterThread::Append(const QString& path, const QByteArray& bytes, Done done)
+void TFileWriterThread::Append(const QString& path, const QByteArray& bytes, Done done,
+                               std::shared_ptr<TAppendSeries> series)
 {
-    Submit(Item{{}, path, bytes, std::move(done)});
+    Submit(Item{{}, path, bytes, std::move(done), std::move(series)});
 }
 
 void TFileWriterThread::Submit(Item item)
@@ -127,19 +154,24 @@ std::vector<TFileWriterThread::Finished> TFileWriterThread::Work(std::vector<Ite
         return out;
     }
     QByteArray all;
-    for (const Item& item : batch)
+    bool seriesBroken = false;
+    for (const Item& item : batch) {
         all += item.bytes;
-    if (AppendToFile(batch.front().path, all, &reason)) {
+        seriesBroken = seriesBroken || (item.series && item.series->broken);
+    }
+    if (batch.size() > 1 && !seriesBroken && AppendToFile(batch.front().path, all, &reason)) {
         for (Item& item : batch)
             out.push_back({std::move(item.done), true, QString()});
         return out;
     }
     // Whatever still fits goes in, each piece whole and in order; after the first that does not,
     // nothing more, so the file never has a gap.
-    bool ok = batch.size() > 1;
+    bool ok = true;
     for (Item& item : batch) {
         if (ok)
-            ok = AppendToFile(item.path, item.bytes, &reason);
+            ok = AppendInSeries(item.path, item.bytes, item.series.get(), &reason);
+        if (!ok)
+            BreakSeries(item.series.get(), reason);
         out.push_back({std::move(item.done), ok, ok ? QString() : reason});
     }
     return out;

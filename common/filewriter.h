@@ -10,9 +10,18 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+// Appends that must reach their file without a gap, such as the records of one log: once one of
+// them fails, the later ones are not written and fail with its reason, even when they would fit.
+// Once handed to a writer it is touched only where the appends are done.
+struct TAppendSeries {
+    bool broken = false;
+    QString reason;
+};
 
 class IFileWriter {
 public:
@@ -25,7 +34,8 @@ public:
     // Any work on files, in order with everything else submitted.
     virtual void Run(Job job, Done done) = 0;
     // AppendToFile. Appends to the same file that queue up behind a slow disk go in one write.
-    virtual void Append(const QString& path, const QByteArray& bytes, Done done) = 0;
+    virtual void Append(const QString& path, const QByteArray& bytes, Done done,
+                        std::shared_ptr<TAppendSeries> series = {}) = 0;
 };
 
 // On the caller's thread, at once: done has run when the call returns. The command-line tool has
@@ -33,7 +43,8 @@ public:
 class TImmediateFileWriter final : public IFileWriter {
 public:
     void Run(Job job, Done done) override;
-    void Append(const QString& path, const QByteArray& bytes, Done done) override;
+    void Append(const QString& path, const QByteArray& bytes, Done done,
+                std::shared_ptr<TAppendSeries> series = {}) override;
 };
 
 // One worker thread. done callbacks wait in a queue until the owner's thread calls DeliverDone;
@@ -48,7 +59,8 @@ public:
     TFileWriterThread& operator=(const TFileWriterThread&) = delete;
 
     void Run(Job job, Done done) override;
-    void Append(const QString& path, const QByteArray& bytes, Done done) override;
+    void Append(const QString& path, const QByteArray& bytes, Done done,
+                std::shared_ptr<TAppendSeries> series = {}) override;
 
     // Owner's thread: runs the done callbacks of the jobs finished so far.
     void DeliverDone();
@@ -63,6 +75,7 @@ private:
         QString path;     // append
         QByteArray bytes; // append
         Done done;
+        std::shared_ptr<TAppendSeries> series; // append
     };
     struct Finished {
         Done done;

@@ -2,6 +2,7 @@
 #include "common/atomicfile.h"
 
 #include "tests/support/files.h"
+#include "tests/support/filesizelimit.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,31 +24,6 @@ QStringList Entries(const QString& dir)
     return QDir(dir).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
-
-// Lets the process write at most a few bytes per file for the life of the object, as a full disk
-// would; root passes permission checks but not this limit.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit lim = old_;
-        lim.rlim_cur = bytes;
-        ok_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-    bool ok_ = false;
-};
 
 } // namespace
 
@@ -100,8 +76,8 @@ TEST(AtomicFile, FailuresKeepTheOldFileAndLeaveNoTemporary)
     const QString path = dir.filePath(QStringLiteral("setup.ini"));
     WriteBytes(path, "[SETUP]\r\nCOM=COM1\r\n");
     {
-        FileSizeLimit limit(8);
-        ASSERT_TRUE(limit.ok());
+        TFileSizeLimit limit(8);
+        ASSERT_TRUE(limit.Ok());
         EXPECT_FALSE(WriteFileAtomically(path, QByteArray(4096, 'n'), &error));
     }
     EXPECT_EQ(error, QStringLiteral("File too large"));
@@ -241,7 +217,7 @@ TEST(AppendToFile, AddsWholeRecordsOrNothing)
     EXPECT_TRUE(AppendToFile(path, "5 1 2 \r\n", &error)) << error.toStdString();
     EXPECT_TRUE(error.isEmpty());
     {
-        FileSizeLimit limit(14);
+        TFileSizeLimit limit(14);
         EXPECT_FALSE(AppendToFile(path, "12 34 127 \r\n", &error));
     }
     EXPECT_FALSE(error.isEmpty());

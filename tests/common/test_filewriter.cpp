@@ -4,13 +4,11 @@
 
 #include "tests/support/diskgate.h"
 #include "tests/support/files.h"
+#include "tests/support/filesizelimit.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -59,22 +57,56 @@ TEST_F(WriterFixture, AFullDiskKeepsThePiecesThatFitAndNothingAfter)
     ASSERT_TRUE(gate.WaitHeld());
     for (const char* piece : {"aaaa", "bbbb", "cccc", "dd"})
         writer.Append(path, piece, Tell(QString::fromLatin1(piece)));
-    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit full = old;
-    full.rlim_cur = 10;
-    setrlimit(RLIMIT_FSIZE, &full);
-    gate.Open();
-    writer.Flush();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    {
+        TFileSizeLimit full(10);
+        gate.Open();
+        writer.Flush();
+    }
     EXPECT_EQ(ReadBytes(path), "aaaabbbb") << "whole pieces, and no gap after the one that failed";
     ASSERT_EQ(told.size(), 5);
     EXPECT_EQ(told.mid(0, 3), QStringList({"job ok", "aaaa ok", "bbbb ok"}));
     EXPECT_TRUE(told[3].startsWith("cccc failed: ") && told[3].size() > 14)
         << told[3].toStdString();
     EXPECT_TRUE(told[4].startsWith("dd failed: ")) << "dd would fit, but after a gap";
+}
+
+// The disk fills while a piece waits for it alone; a shorter piece, handed over meanwhile, goes to
+// the disk in a write of its own and would fit. As a piece of the same series it must not go in.
+TEST_F(WriterFixture, APieceAfterOneThatFailedIsNotWrittenInItsSeries)
+{
+    const struct {
+        bool series;
+        QByteArray file;
+        const char* laterTold;
+    } cases[] = {
+        {true, "", "bb failed: "}, {false, "bb", "bb ok"}, // the gap the series is there to prevent
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.series ? "one series" : "no series");
+        // A fresh disk and writer for each case: the fixture's gate opens once for good.
+        TDiskGate disk;
+        TFileWriterThread thread{{}};
+        thread.SetBeforeWork([&disk] { disk.Hook(); });
+        WriteBytes(path, "");
+        told.clear();
+        const auto series = c.series ? std::make_shared<TAppendSeries>() : nullptr;
+        thread.Append(path, "aaaa", Tell("aaaa"), series);
+        ASSERT_TRUE(disk.WaitHeld());
+        thread.Append(path, "bb", Tell("bb"), series);
+        {
+            TFileSizeLimit full(3);
+            disk.Open();
+            thread.Flush();
+        }
+        EXPECT_EQ(ReadBytes(path), c.file);
+        EXPECT_EQ(disk.Batches(), 2) << "each piece in a write of its own";
+        ASSERT_EQ(told.size(), 2);
+        EXPECT_TRUE(told[0].startsWith("aaaa failed: ")) << told[0].toStdString();
+        EXPECT_TRUE(told[1].startsWith(c.laterTold)) << told[1].toStdString();
+        if (c.series) {
+            EXPECT_EQ(told[1].mid(3), told[0].mid(5)) << "told why the series broke";
+        }
+    }
 }
 
 TEST(FileWriterThread, EverythingHandedOverIsWrittenWhenItEnds)

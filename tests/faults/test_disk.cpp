@@ -6,40 +6,17 @@
 // runs as root.
 
 #include "tests/support/cyclefixture.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/readonly.h"
 
 #include <QAction>
 #include <QDirIterator>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 namespace {
 
 enum class Disk { Full, ReadOnly };
 enum class Target { SetupIni, ParamFile, EepromTxt };
-
-// Files may grow to `bytes` at most while it lives.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes)
-    {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limit = previous_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 struct TDiskCase {
     Target target;
