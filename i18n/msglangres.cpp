@@ -85,8 +85,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str147=nečekané \"%1\""),
         QStringLiteral("Str148=%1 nepřijímá %2"),
         QStringLiteral("Str149=%1 potřebuje hodnotu"),
-        // Usage of korvalinex-cli; a backslash and "n" stand for a line break, as a language file holds
-        // one line per text.
+        // Usage of korvalinex-cli; a backslash and "n" stand for a line break, as a language file
+        // holds one line per text.
         QStringLiteral("Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\\n"
                        "Commands: ports, identify, read, write FILE.zeq, default, log -o FILE, "
                        "restore BACKUP\\n"
@@ -123,6 +123,13 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
         QStringLiteral("Str161=%1 potřebuje %2"),
         QStringLiteral("Str162=--port a --usb se navzájem vylučují"),
+        // How the EEPROM log download ended.
+        QStringLiteral("Str163=EEPROM načtena, disk ještě zapisuje, uloženo záznamů: %1 z %2"),
+        QStringLiteral("Str164=Načítání EEPROM ukončeno chybami komunikace, uloženo záznamů: %1"),
+        QStringLiteral(
+            "Str165=Načítání EEPROM ukončeno, regulátor přestal odpovídat, uloženo záznamů: %1"),
+        QStringLiteral(
+            "Str166=Načítání EEPROM ukončeno chybou zápisu na disk, uloženo záznamů: %1"),
     };
 }
 

@@ -690,6 +690,8 @@ void TConnectionCycle::LostRegulatorReset()
 void TConnectionCycle::TimeoutReset()
 {
     ResetCommon(!panel_.ModelFileMissing() && !state_.identificationPending);
+    if (state_.logPending)
+        LogEnded(TLogEnding::Silence);
     state_.logPending = false;
     timer3_->Stop();
     timer1_->Start();

@@ -202,7 +202,9 @@ private:
     void LogWriteFailed(int download, const QString& reason);
     void WriteTaken();
     void SendLogRequest(const QByteArray& request);
-    void EndLogDownload();
+    void EndLogDownload(TLogEnding ending);
+    void LogEnded(TLogEnding ending);
+    void ShowLogHint();
     void LostRegulatorReset();
     void TimeoutReset();
     void ResetCommon(bool clearPanel);

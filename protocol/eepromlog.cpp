@@ -48,6 +48,10 @@ void TConnectionCycle::EEPROM1Click()
     state_.logPending = true;
     SetTransferButtons(false);
     const int download = ++logDownloads_;
+    // Fresh before the disk has answered, so that a reset meanwhile ends this download, not the
+    // last one.
+    log_ = TLogDownload{};
+    log_.series = std::make_shared<TAppendSeries>();
     const QString path = EepromPath();
     files_->Run([path](QString* reason) { return StartEepromFile(path, reason); },
                 [this, download, path, alive = std::weak_ptr<bool>(alive_)](bool ok,
@@ -67,8 +71,7 @@ void TConnectionCycle::EEPROM1Click()
                             view_.ReportError(Msg("str115").arg(path, reason));
                             return;
                         }
-                        log_ = TLogDownload{};
-                        view_.ShowProgressHint(Msg("str113").arg(0));
+                        ShowLogHint();
                         SendLogRequest(LogStartRequest());
                         if (state_.logPending)
                             timer4_->Start();
@@ -81,12 +84,47 @@ void TConnectionCycle::EEPROM1Click()
 
 void TConnectionCycle::LogWriteFailed(int download, const QString& reason)
 {
-    if (download == logDownloads_ && state_.logPending)
+    if (download == logDownloads_) {
         log_.writeFailed = true;
+        log_.ending = TLogEnding::DiskError;
+        ShowLogHint();
+    }
     if (logFailReported_ == download)
         return; // once per download
     logFailReported_ = download;
     view_.ReportError(Msg("str115").arg(EepromPath(), reason));
+}
+
+void TConnectionCycle::LogEnded(TLogEnding ending)
+{
+    if (log_.ending == TLogEnding::Running)
+        log_.ending = ending;
+    ShowLogHint();
+}
+
+// Counts only what the disk has taken: a record on its way to the file is not in it yet, and may
+// never be.
+void TConnectionCycle::ShowLogHint()
+{
+    const int stored = log_.stored;
+    switch (log_.ending) {
+    case TLogEnding::Running:
+        view_.ShowProgressHint(Msg("str113").arg(stored));
+        return;
+    case TLogEnding::Complete:
+        view_.ShowProgressHint(stored < log_.received ? Msg("str163").arg(stored).arg(log_.received)
+                                                      : Msg("str114").arg(stored));
+        return;
+    case TLogEnding::BadCommunication:
+        view_.ShowProgressHint(Msg("str164").arg(stored));
+        return;
+    case TLogEnding::Silence:
+        view_.ShowProgressHint(Msg("str165").arg(stored));
+        return;
+    case TLogEnding::DiskError:
+        view_.ShowProgressHint(Msg("str166").arg(stored));
+        return;
+    }
 }
 
 void TConnectionCycle::SendLogRequest(const QByteArray& request)
@@ -112,7 +150,7 @@ void TConnectionCycle::SendLogRequest(const QByteArray& request)
     log_.looping = false;
 }
 
-void TConnectionCycle::EndLogDownload()
+void TConnectionCycle::EndLogDownload(TLogEnding ending)
 {
     state_.replyPayload.clear();
     state_.logPending = false;
@@ -122,7 +160,7 @@ void TConnectionCycle::EndLogDownload()
     timer2_->Start();
     SetTransferButtons(true);
     state_.busy = false;
-    view_.ShowProgressHint(Msg("str114").arg(log_.stored));
+    LogEnded(ending);
 }
 
 void TConnectionCycle::LogRecord()
@@ -130,25 +168,33 @@ void TConnectionCycle::LogRecord()
     timer4_->Stop();
     const QByteArray payload = state_.replyPayload;
     if (!payload.isEmpty() && static_cast<unsigned char>(payload[0]) == kLogEndMark) {
-        EndLogDownload();
+        EndLogDownload(TLogEnding::Complete);
         return;
     }
     if (!log_.writeFailed) {
         const int download = logDownloads_;
+        ++log_.received;
+        // The next record is asked for before the disk has taken this one; the series keeps a
+        // record that arrives meanwhile out of the file once this one has failed.
         files_->Append(
             EepromPath(), EepromRecordLine(payload),
             [this, download, alive = std::weak_ptr<bool>(alive_)](bool ok, const QString& reason) {
-                if (!ok && !alive.expired())
+                if (alive.expired())
+                    return;
+                if (!ok) {
                     LogWriteFailed(download, reason);
-            });
+                } else if (download == logDownloads_) {
+                    ++log_.stored;
+                    ShowLogHint();
+                }
+            },
+            log_.series);
     }
     if (log_.writeFailed) {
         // No next request: the watchdog ends the download, the records before stay in the file.
         timer4_->Start();
         return;
     }
-    ++log_.stored;
-    view_.ShowProgressHint(Msg("str113").arg(log_.stored));
     state_.replyPayload.clear();
     SendLogRequest(LogNextRequest());
     if (state_.logPending)
@@ -159,7 +205,7 @@ void TConnectionCycle::LogFrameError()
 {
     ++log_.errorCount;
     if (log_.errorCount > kLogErrorLimit) {
-        EndLogDownload();
+        EndLogDownload(TLogEnding::BadCommunication);
         view_.ShowPlainMessage(kEepromBadCommunication);
         return;
     }

@@ -6,6 +6,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
+struct TAppendSeries;
+
 inline const QString kEepromFileName = QStringLiteral("EEPROM.txt");
 // Shown as it is in every language: the regulator's makers wrote it so.
 inline const QString kEepromBadCommunication = QStringLiteral("Špatná komunikace s EEPROM.");
@@ -23,10 +27,18 @@ bool StartEepromFile(const QString& path, QString* reason);
 // but appending keeps a long log linear.
 bool AppendEepromRecord(const QString& path, const QByteArray& payload, QString* reason);
 
-// State of the download in progress.
+// How a download ended, for the hint panel. The first ending stays, except that a failed write
+// replaces any: the file then lacks records the regulator sent.
+enum class TLogEnding { Running, Complete, BadCommunication, Silence, DiskError };
+
+// State of the download in progress, or of the last one.
 struct TLogDownload {
     int errorCount = 0; // records with a wrong check byte, over the whole download
-    int stored = 0;     // records stored in the file
+    int received = 0;   // records handed to the file writer
+    int stored = 0;     // records the disk has taken: those in the file
+    TLogEnding ending = TLogEnding::Running;
+    // This download's appends: the writer stores none after the first that failed.
+    std::shared_ptr<TAppendSeries> series;
     // Over a link whose receive runs inside the send, the next request waits here while a record
     // is handled, so a long log runs as a loop rather than as nested exchanges.
     QByteArray queued;

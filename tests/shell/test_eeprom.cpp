@@ -4,6 +4,7 @@
 #include "common/filewriter.h"
 #include "tests/support/cyclefixture.h"
 #include "tests/support/diskgate.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/simusb.h"
 
 #include <QAction>
@@ -20,11 +21,31 @@ enum class Link { Com, Usb };
 struct TEepromFixture : TCycleFixture {
     TSimUsb simUsb{sim};
     Link link;
+    std::unique_ptr<TDiskGate> gate;
+    std::unique_ptr<TFileWriterThread> thread;
 
     explicit TEepromFixture(Link l) : link(l)
     {
         if (link == Link::Usb)
             WriteSetup("[SETUP]\r\nDEVICE=USB\r\nLANGUAGE=CZ\r\n");
+    }
+    // The window goes before the writer it uses, and the writer before its gate.
+    ~TEepromFixture()
+    {
+        form.reset();
+        thread.reset();
+    }
+    // The window's disk on a thread of its own, set before ConnectIdle. With held >= 0 the work
+    // after the first `held` pieces waits at the gate until the test opens it.
+    TFileWriterThread& ThreadWriter(int held = -1)
+    {
+        thread = std::make_unique<TFileWriterThread>(std::function<void()>{});
+        if (held >= 0) {
+            gate = std::make_unique<TDiskGate>(held);
+            thread->SetBeforeWork([g = gate.get()] { g->Hook(); });
+        }
+        writer = thread.get();
+        return *thread;
     }
     TMainForm& ConnectIdle()
     {
@@ -39,6 +60,7 @@ struct TEepromFixture : TCycleFixture {
         sim = regsim::Regulator(data); // the port keeps its reference to the same object
     }
     QByteArray LogFile() const { return dir.Read(QStringLiteral("EEPROM.txt")); }
+    QString Hint() const { return form->StatusPanel2->text(); }
     // Runs until the download has ended one way or another.
     bool RunDownload(int64_t limitMs = 60000)
     {
@@ -52,6 +74,28 @@ struct TEepromFixture : TCycleFixture {
         return texts;
     }
 };
+
+// The hint panel's texts (the built-in Czech ones) for the ways a download ends.
+QString HintComplete(int stored)
+{
+    return QString::fromUtf8(" EEPROM nactena, uloženo záznamu celkem: %1").arg(stored);
+}
+QString HintBadCommunication(int stored)
+{
+    return QString::fromUtf8(" Načítání EEPROM ukončeno chybami komunikace, uloženo záznamů: %1")
+        .arg(stored);
+}
+QString HintSilence(int stored)
+{
+    return QString::fromUtf8(
+               " Načítání EEPROM ukončeno, regulátor přestal odpovídat, uloženo záznamů: %1")
+        .arg(stored);
+}
+QString HintDiskError(int stored)
+{
+    return QString::fromUtf8(" Načítání EEPROM ukončeno chybou zápisu na disk, uloženo záznamů: %1")
+        .arg(stored);
+}
 
 // Wrong check bytes on the replies to chosen log requests, counted from 1 over the whole download.
 void SpoilLogReplies(regsim::Regulator& sim, std::set<int> which)
@@ -130,8 +174,7 @@ TEST_P(Download, StoresTheRecordsAndReturnsToIdle)
     EXPECT_TRUE(f.EEPROM1->isEnabled());
     EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
     const int stored = int(c.file.count("\r\n")) - 1;
-    EXPECT_EQ(f.StatusPanel2->text(),
-              QString::fromUtf8(" EEPROM nactena, uloženo záznamu celkem: %1").arg(stored));
+    EXPECT_EQ(fx.Hint(), c.badCommunication ? HintBadCommunication(stored) : HintComplete(stored));
     const int presence = fx.Count(Message::Presence);
     fx.clock.Advance(5100);
     EXPECT_EQ(fx.Count(Message::Presence), presence + 2);
@@ -188,6 +231,23 @@ TEST_P(EepromLink, SilenceMidDownloadKeepsTheRecordsAndEndsNotConnected)
     EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n12 34 127 0 16 8 \r\n");
     EXPECT_EQ(fx.Count(Message::LogStart), 1) << "the watchdog does not start it again";
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    EXPECT_EQ(fx.Hint(), HintSilence(2));
+}
+
+// Three damaged records are all one download may have; the next download may have three again.
+TEST_P(EepromLink, EachDownloadCountsItsDamagedRecordsFromNought)
+{
+    TEepromFixture fx(GetParam());
+    TMainForm& f = fx.ConnectIdle();
+    for (int download = 1; download <= 2; ++download) {
+        SCOPED_TRACE(download);
+        SpoilLogReplies(fx.sim, {1, 3, 6});
+        f.EEPROM1->trigger();
+        ASSERT_TRUE(fx.RunDownload());
+        EXPECT_EQ(fx.LogFile(), kDemoLog);
+        EXPECT_TRUE(fx.boxes.boxes.isEmpty()) << fx.Boxes().join('|').toStdString();
+        EXPECT_EQ(fx.Hint(), HintComplete(3));
+    }
 }
 
 TEST_P(EepromLink, ALogFileThatCannotBeStartedLeavesTheWindowIdle)
@@ -242,10 +302,8 @@ TEST(Eeprom, ALogFileRemovedMidDownloadIsReportedAndTheWatchdogEndsIt)
 TEST(Eeprom, AStuckDiskHoldsUpNeitherTheWindowNorTheLine)
 {
     TEepromFixture fx(Link::Com);
-    TDiskGate gate(1); // the new file is written, the records wait
-    TFileWriterThread writer({});
-    writer.SetBeforeWork([&gate] { gate.Hook(); });
-    fx.writer = &writer;
+    TFileWriterThread& writer = fx.ThreadWriter(1); // the new file is written, the records wait
+    TDiskGate& gate = *fx.gate;
     TMainForm& f = fx.ConnectIdle();
     f.EEPROM1->trigger();
     writer.Flush();
@@ -254,15 +312,15 @@ TEST(Eeprom, AStuckDiskHoldsUpNeitherTheWindowNorTheLine)
     ASSERT_TRUE(gate.WaitHeld());
     EXPECT_EQ(fx.Count(Message::LogNext), 3);
     EXPECT_TRUE(fx.Idle());
-    EXPECT_EQ(f.StatusPanel2->text(),
-              QString::fromUtf8(" EEPROM nactena, uloženo záznamu celkem: 3"));
+    EXPECT_EQ(fx.Hint(),
+              QString::fromUtf8(" EEPROM načtena, disk ještě zapisuje, uloženo záznamů: 0 z 3"));
     EXPECT_EQ(fx.LogFile(), "\r\n") << "the disk has written nothing yet";
     gate.Open();
     writer.Flush();
     EXPECT_EQ(fx.LogFile(), kDemoLog);
+    EXPECT_EQ(fx.Hint(), HintComplete(3));
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
     EXPECT_FALSE(gate.TimedOut());
-    fx.form.reset();
 }
 
 // The file vanishes while the records are on their way to it: the user hears of it when the disk
@@ -270,8 +328,7 @@ TEST(Eeprom, AStuckDiskHoldsUpNeitherTheWindowNorTheLine)
 TEST(Eeprom, AWriteThatFailsLateIsReportedAndEndsTheRequests)
 {
     TEepromFixture fx(Link::Com);
-    TFileWriterThread writer({});
-    fx.writer = &writer;
+    TFileWriterThread& writer = fx.ThreadWriter();
     TMainForm& f = fx.ConnectIdle();
     f.EEPROM1->trigger();
     writer.Flush();
@@ -285,13 +342,46 @@ TEST(Eeprom, AWriteThatFailsLateIsReportedAndEndsTheRequests)
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
     EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QStringLiteral("EEPROM.txt")));
+    EXPECT_EQ(fx.Hint(), HintDiskError(1)) << "the record that failed is not counted";
     ASSERT_TRUE(fx.RunDownload(30000));
     writer.Flush();
+    EXPECT_EQ(fx.Hint(), HintDiskError(1)) << "the watchdog's end does not hide the disk error";
     EXPECT_EQ(fx.Count(Message::LogNext), 2) << "none after the failure was known";
     EXPECT_EQ(fx.boxes.boxes.size(), 1) << "told once";
     EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt"))) << "not started anew half-way";
     EXPECT_EQ(f.LnH->text(), kNamePlaceholder) << "ended by the watchdog";
-    fx.form.reset();
+}
+
+// The disk fills while a long record waits for it; the short one after it arrives before the
+// failure is known and would still fit. The file keeps the records before the failure, no more.
+TEST(Eeprom, ARecordAfterOneTheDiskRefusedIsNotStored)
+{
+    TEepromFixture fx(Link::Com);
+    fx.SetLog({{0x05, 0x01, 0x02}, regsim::Bytes(10, 0xC8), {0x07}});
+    // The new file and the first record are written; the long one waits.
+    TFileWriterThread& writer = fx.ThreadWriter(2);
+    TDiskGate& gate = *fx.gate;
+    TMainForm& f = fx.ConnectIdle();
+    f.EEPROM1->trigger();
+    writer.Flush();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 1; }, 2000));
+    writer.Flush();
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 2; }, 2000));
+    ASSERT_TRUE(gate.WaitHeld());
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 3; }, 2000));
+    {
+        TFileSizeLimit full(20); // the 10 bytes written, then room for the short record only
+        gate.Open();
+        writer.Flush();
+    }
+    ASSERT_TRUE(fx.RunDownload(30000));
+    writer.Flush();
+    EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n");
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+    EXPECT_EQ(fx.Hint(), HintDiskError(1));
+    EXPECT_TRUE(f.EEPROM1->isEnabled()) << "the end record came: the window is idle";
+    EXPECT_FALSE(gate.TimedOut());
 }
 
 } // namespace
