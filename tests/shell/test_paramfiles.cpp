@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(ParamFiles, Overwrite, testing::ValuesIn(kOverwrites),
 // The question as the user sees it: an information icon, the first button answers yes.
 TEST(ParamFiles, TheOverwriteQuestionHasAnInformationIconAndAnoNe)
 {
-    for (const QString choice : {QStringLiteral("Ano"), QStringLiteral("Ne")}) {
+    for (const QString& choice : {QStringLiteral("Ano"), QStringLiteral("Ne")}) {
         SCOPED_TRACE(choice.toStdString());
         QWidget parent;
         TQtMessageBoxes boxes(&parent);
