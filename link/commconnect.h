@@ -213,6 +213,8 @@ protected:
     static void Execute(std::shared_ptr<State> state);
 
 private:
+    struct PortWatch;
+
     std::shared_ptr<State> FState;
     std::thread FThread;
     std::thread::native_handle_type FNativeHandle{};

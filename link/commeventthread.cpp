@@ -256,36 +256,60 @@ void TCommEventThread::DeliverPending(TCommHandle* owner)
     owner->HandleEvents(mask);
 }
 
-void TCommEventThread::Execute(std::shared_ptr<State> s)
-{
-    struct MarkFinished {
-        State& s;
-        ~MarkFinished()
-        {
-            {
-                std::lock_guard<std::mutex> lock(s.lock);
-                s.finished = true;
-            }
-            s.handledChanged.notify_all();
-        }
-    } markFinished{*s};
+namespace {
+
+// Tells WaitFinished, whichever way the thread's body ends.
+struct MarkFinished {
+    TCommEventThread::State& s;
+    ~MarkFinished()
     {
-        std::unique_lock<std::mutex> lock(s->lock);
-        s->handledChanged.wait(lock, [&] { return s->released || s->terminated; });
+        {
+            std::lock_guard<std::mutex> lock(s.lock);
+            s.finished = true;
+        }
+        s.handledChanged.notify_all();
     }
-    TCommHandle* owner = s->owner;
-    TThreadWake* target = owner->FSyncTarget.get();
-    const int fd = s->handle;
-    const uint32_t watched = s->mask;
-    const bool watchRx = (watched & EV_RXCHAR) != 0;
+};
 
+void WaitReleased(TCommEventThread::State& s)
+{
+    std::unique_lock<std::mutex> lock(s.lock);
+    s.handledChanged.wait(lock, [&] { return s.released || s.terminated; });
+}
+
+} // namespace
+
+// What the event thread watches on its port and what it has seen there so far; only that thread
+// touches it.
+struct TCommEventThread::PortWatch {
+    PortWatch(TCommHandle* owner, int fd, uint32_t watched);
+
+    short PollEvents() const { return watchRx && !rxPending ? POLLIN : 0; }
+    // How long poll() may wait; a pending "look now" is used up by asking.
+    int Timeout();
+    // The watched events since the last look, given what poll() said about the port.
+    uint32_t Collect(short revents);
+    // A handler has run: bytes that came in meanwhile are looked at without waiting.
+    void AfterHandOff();
+    // Once the port has hung up only the wake descriptor is watched.
+    bool HungUp() const { return hungUp; }
+
+private:
+    uint32_t RxEvents();
+    uint32_t ModemEvents();
+    uint32_t CounterEvents();
+    uint32_t TxEvents();
+
+    TCommHandle* owner;
+    const int fd;
+    const uint32_t watched;
+    const bool watchRx;
     int modemLines = 0;
-    const bool watchModem = (watched & kModemEvents) && ReadModemLines(fd, modemLines);
+    bool watchModem = false;
     serial_icounter_struct counters{};
-    const bool watchCounters = (watched & (EV_BREAK | EV_ERR)) && ReadCounters(fd, counters);
+    bool watchCounters = false;
     int outQueue = 0;
-    const bool watchTx = (watched & EV_TXEMPTY) && ioctl(fd, TIOCOUTQ, &outQueue) == 0;
-
+    bool watchTx = false;
     bool hungUp = false;
     // Bytes received up to the last report; only growth beyond it is news for evRxChar.
     uint64_t rxReported = 0;
@@ -293,85 +317,138 @@ void TCommEventThread::Execute(std::shared_ptr<State> s)
     bool rxPending = false;
     // New bytes came in while a handler ran: look again without waiting.
     bool lookNow = false;
+};
+
+TCommEventThread::PortWatch::PortWatch(TCommHandle* owner, int fd, uint32_t watched)
+    : owner(owner), fd(fd), watched(watched), watchRx((watched & EV_RXCHAR) != 0)
+{
+    watchModem = (watched & kModemEvents) && ReadModemLines(fd, modemLines);
+    watchCounters = (watched & (EV_BREAK | EV_ERR)) && ReadCounters(fd, counters);
+    watchTx = (watched & EV_TXEMPTY) && ioctl(fd, TIOCOUTQ, &outQueue) == 0;
+}
+
+int TCommEventThread::PortWatch::Timeout()
+{
+    int timeout = -1;
+    if (!hungUp) {
+        if (watchTx && owner->FTxPending)
+            timeout = kTxEmptySampleMs;
+        else if (watchModem || watchCounters || rxPending)
+            timeout = kLineSampleMs;
+        if (lookNow)
+            timeout = 0;
+    }
+    lookNow = false;
+    return timeout;
+}
+
+uint32_t TCommEventThread::PortWatch::Collect(short revents)
+{
+    uint32_t mask = 0;
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        hungUp = true;
+        owner->NoteHangUp();
+        mask |= EV_ERR;
+    }
+    if (watchRx)
+        mask |= RxEvents();
+    if (watchModem && !hungUp)
+        mask |= ModemEvents();
+    if (watchCounters && !hungUp)
+        mask |= CounterEvents();
+    if (watchTx && owner->FTxPending)
+        mask |= TxEvents();
+    return mask & watched;
+}
+
+uint32_t TCommEventThread::PortWatch::RxEvents()
+{
+    int queued = 0;
+    const uint64_t total = owner->ReceivedTotal(&queued);
+    rxReported = std::min(rxReported, total); // a purge raced with the count
+    uint32_t mask = 0;
+    if (total > rxReported) {
+        mask = EV_RXCHAR;
+        rxReported = total;
+    }
+    rxPending = queued > 0;
+    return mask;
+}
+
+uint32_t TCommEventThread::PortWatch::ModemEvents()
+{
+    int now = 0;
+    if (!ReadModemLines(fd, now))
+        return 0;
+    const uint32_t mask = ModemChanges(modemLines, now);
+    modemLines = now;
+    return mask;
+}
+
+uint32_t TCommEventThread::PortWatch::CounterEvents()
+{
+    serial_icounter_struct now{};
+    if (!ReadCounters(fd, now))
+        return 0;
+    uint32_t errors = 0;
+    const uint32_t mask = CounterChanges(counters, now, errors);
+    owner->FPendingErrors.fetch_or(errors);
+    counters = now;
+    return mask;
+}
+
+uint32_t TCommEventThread::PortWatch::TxEvents()
+{
+    if (ioctl(fd, TIOCOUTQ, &outQueue) != 0 || outQueue != 0)
+        return 0;
+    owner->FTxPending = false;
+    return EV_TXEMPTY;
+}
+
+void TCommEventThread::PortWatch::AfterHandOff()
+{
+    if (!watchRx || hungUp)
+        return;
+    int queued = 0;
+    const uint64_t total = owner->ReceivedTotal(&queued);
+    lookNow = total > rxReported;
+    rxPending = queued > 0;
+}
+
+void TCommEventThread::Execute(std::shared_ptr<State> s)
+{
+    MarkFinished markFinished{*s};
+    WaitReleased(*s);
+    TCommHandle* owner = s->owner;
+    TThreadWake* target = owner->FSyncTarget.get();
+    const int fd = s->handle;
+    PortWatch port(owner, fd, s->mask);
 
     while (!s->terminated) {
-        pollfd fds[2] = {{s->wakeFd, POLLIN, 0}, {fd, 0, 0}};
-        if (watchRx && !rxPending)
-            fds[1].events = POLLIN;
-        int timeout = -1;
-        if (!hungUp) {
-            if (watchTx && owner->FTxPending)
-                timeout = kTxEmptySampleMs;
-            else if (watchModem || watchCounters || rxPending)
-                timeout = kLineSampleMs;
-            if (lookNow)
-                timeout = 0;
-        }
-        lookNow = false;
+        pollfd fds[2] = {{s->wakeFd, POLLIN, 0}, {fd, port.PollEvents(), 0}};
+        const int timeout = port.Timeout();
         // After a hang-up only the wake descriptor is watched: the port would report POLLHUP
         // for ever, and the protocol's own time-outs take over from here.
-        const int r = ::poll(fds, hungUp ? 1 : 2, timeout);
+        const int r = ::poll(fds, port.HungUp() ? 1 : 2, timeout);
         if (s->terminated)
             break;
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            if (hungUp)
+            if (port.HungUp())
                 break; // even the wake descriptor fails: nothing left to wait for
             fds[1].revents = POLLERR;
         }
         if (fds[0].revents & POLLIN)
             DrainWake(s->wakeFd);
-        if (hungUp)
+        if (port.HungUp())
             continue;
 
-        uint32_t mask = 0;
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            hungUp = true;
-            owner->NoteHangUp();
-            mask |= EV_ERR;
-        }
-        if (watchRx) {
-            int queued = 0;
-            const uint64_t total = owner->ReceivedTotal(&queued);
-            rxReported = std::min(rxReported, total); // a purge raced with the count
-            if (total > rxReported) {
-                mask |= EV_RXCHAR;
-                rxReported = total;
-            }
-            rxPending = queued > 0;
-        }
-        if (watchModem && !hungUp) {
-            int now = 0;
-            if (ReadModemLines(fd, now)) {
-                mask |= ModemChanges(modemLines, now);
-                modemLines = now;
-            }
-        }
-        if (watchCounters && !hungUp) {
-            serial_icounter_struct now{};
-            if (ReadCounters(fd, now)) {
-                uint32_t errors = 0;
-                mask |= CounterChanges(counters, now, errors);
-                owner->FPendingErrors.fetch_or(errors);
-                counters = now;
-            }
-        }
-        if (watchTx && owner->FTxPending && ioctl(fd, TIOCOUTQ, &outQueue) == 0 && outQueue == 0) {
-            owner->FTxPending = false;
-            mask |= EV_TXEMPTY;
-        }
-
-        mask &= watched;
+        const uint32_t mask = port.Collect(fds[1].revents);
         if (mask == 0)
             continue;
         if (!HandOff(s, target, mask))
             break; // closed meanwhile; the owner may be gone, so touch nothing more
-        if (watchRx && !hungUp) {
-            int queued = 0;
-            const uint64_t total = owner->ReceivedTotal(&queued);
-            lookNow = total > rxReported;
-            rxPending = queued > 0;
-        }
+        port.AfterHandOff();
     }
 }
