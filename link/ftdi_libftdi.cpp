@@ -289,67 +289,47 @@ public:
     // count that went out, as the vendor's library does, and the caller sees the short count.
     FT_STATUS Write(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD written) override
     {
-        if (written)
-            *written = 0;
-        if (!buffer && count)
-            return FT_INVALID_PARAMETER;
-        return Call(handle, [&](FtHandle& h) {
-            auto* data = static_cast<unsigned char*>(buffer);
-            const unsigned timeout = unsigned(std::max<ULONG>(1, h.writeTimeoutMs));
-            DWORD done = 0;
-            FT_STATUS st = FT_OK;
-            while (done < count) {
-                const int chunk = int(std::min<DWORD>(count - done, 4096));
-                int actual = 0;
-                const int r = libusb_bulk_transfer(h.ctx->usb_dev, (unsigned char)h.ctx->in_ep,
-                                                   data + done, chunk, &actual, timeout);
-                done += DWORD(std::max(0, actual));
-                if (r == LIBUSB_ERROR_TIMEOUT)
-                    break;
-                if (r < 0) {
-                    st = FT_IO_ERROR;
-                    break;
+        return Transfer(
+            handle, buffer, count, written, [count](FtHandle& h, unsigned char* data, DWORD& done) {
+                const unsigned timeout = unsigned(std::max<ULONG>(1, h.writeTimeoutMs));
+                while (done < count) {
+                    const int chunk = int(std::min<DWORD>(count - done, 4096));
+                    int actual = 0;
+                    const int r = libusb_bulk_transfer(h.ctx->usb_dev, (unsigned char)h.ctx->in_ep,
+                                                       data + done, chunk, &actual, timeout);
+                    done += DWORD(std::max(0, actual));
+                    if (r == LIBUSB_ERROR_TIMEOUT)
+                        break;
+                    if (r < 0)
+                        return FT_IO_ERROR;
                 }
-            }
-            if (written)
-                *written = done;
-            return st;
-        });
+                return FT_OK;
+            });
     }
 
     // Blocks until count bytes have arrived or the read time-out has passed, and returns what
     // arrived. libftdi strips the chip's two status bytes from every packet.
     FT_STATUS Read(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received) override
     {
-        if (received)
-            *received = 0;
-        if (!buffer && count)
-            return FT_INVALID_PARAMETER;
-        return Call(handle, [&](FtHandle& h) {
-            using clock = std::chrono::steady_clock;
-            const auto deadline = clock::now() + std::chrono::milliseconds(h.readTimeoutMs);
-            auto* out = static_cast<unsigned char*>(buffer);
-            DWORD got = 0;
-            FT_STATUS st = FT_OK;
-            // At least one look, so that a zero time-out still returns what is already there.
-            for (bool first = true; got < count; first = false) {
-                const auto now = clock::now();
-                if (now >= deadline && !first)
-                    break;
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-                h.ctx->usb_read_timeout =
-                    int(std::max<long long>(left.count(), 0)) + kTransferSlackMs;
-                const int r = ftdi_read_data(h.ctx, out + got, int(count - got));
-                if (r < 0) {
-                    st = FT_IO_ERROR;
-                    break;
+        return Transfer(
+            handle, buffer, count, received, [count](FtHandle& h, unsigned char* out, DWORD& got) {
+                using clock = std::chrono::steady_clock;
+                const auto deadline = clock::now() + std::chrono::milliseconds(h.readTimeoutMs);
+                // At least one look, so that a zero time-out still returns what is already there.
+                for (bool first = true; got < count; first = false) {
+                    const auto now = clock::now();
+                    if (now >= deadline && !first)
+                        break;
+                    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+                    h.ctx->usb_read_timeout =
+                        int(std::max<long long>(left.count(), 0)) + kTransferSlackMs;
+                    const int r = ftdi_read_data(h.ctx, out + got, int(count - got));
+                    if (r < 0)
+                        return FT_IO_ERROR;
+                    got += DWORD(r);
                 }
-                got += DWORD(r);
-            }
-            if (received)
-                *received = got;
-            return st;
-        });
+                return FT_OK;
+            });
     }
 
     const char* LastErrorDetail() const override
@@ -444,6 +424,25 @@ private:
             return FT_INVALID_HANDLE;
         std::lock_guard lock(h->mutex);
         return fn(*h);
+    }
+
+    // Read and Write alike: the count moved is 0 until the transfer says otherwise, a missing
+    // buffer is refused, and fn moves bytes through the open handle, counting them in `done` even
+    // when it fails part way.
+    template <typename Fn>
+    FT_STATUS Transfer(FT_HANDLE handle, LPVOID buffer, DWORD count, LPDWORD moved, Fn fn)
+    {
+        if (moved)
+            *moved = 0;
+        if (!buffer && count)
+            return FT_INVALID_PARAMETER;
+        return Call(handle, [&](FtHandle& h) {
+            DWORD done = 0;
+            const FT_STATUS st = fn(h, static_cast<unsigned char*>(buffer), done);
+            if (moved)
+                *moved = done;
+            return st;
+        });
     }
 
     std::mutex scanMutex_;
