@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace regsim {
 
@@ -174,7 +175,8 @@ void RestoreSignals()
 
 class Server {
 public:
-    Server(const ServerOptions& o, const RegulatorData& data) : opt_(o), reg_(data)
+    Server(const ServerOptions& o, const RegulatorData& data)
+        : opt_(o), byteTime_(ByteTimeMicros(o.stopBits)), reg_(data)
     {
         reg_.faults() = o.faults;
         reg_.SetSink([this](const Bytes& piece) {
@@ -312,21 +314,14 @@ private:
 
     int Loop()
     {
-        const auto byteTime = std::chrono::microseconds(ByteTimeMicros(opt_.stopBits));
-        auto lastInput = Clock::now();
-        auto nextWrite = Clock::now();
-        auto retryAt = Clock::time_point::min(); // after EIO: leave the line alone until then
-        bool stdinOpen = opt_.exitOnStdinEof;
+        lastInput_ = nextWrite_ = Clock::now();
+        const bool watchStdin = opt_.exitOnStdinEof;
 
         for (;;) {
             const auto now = Clock::now();
             bool draining = false;
             if (reg_.HungUp() && queue_.empty()) {
-                // Bytes already sent were on the wire before the plug came out: let the other
-                // side take them, or closing the master would throw them away.
-                if (!drainUntil_)
-                    drainUntil_ = now + kDrainLimit;
-                draining = !unplugNow_ && now < *drainUntil_ && Unread();
+                draining = Draining(now);
                 if (!draining) {
                     if (opt_.verbose)
                         std::fprintf(stderr, "regsim: hanging up\n");
@@ -334,103 +329,125 @@ private:
                     return 0;
                 }
             }
-            const bool lineUsable = now >= retryAt;
-            const bool wantWrite = lineUsable && !queue_.empty() && now >= nextWrite;
+            const bool lineUsable = now >= retryAt_;
+            const bool wantWrite = lineUsable && !queue_.empty() && now >= nextWrite_;
 
             pollfd fds[3] = {{g_signalPipe[0], POLLIN, 0},
                              {fd_, static_cast<short>(wantWrite ? POLLIN | POLLOUT : POLLIN), 0},
                              {STDIN_FILENO, POLLIN, 0}};
             if (!lineUsable)
                 fds[1].fd = -1;
-            const nfds_t nfds = stdinOpen ? 3 : 2;
-
-            auto deadline = Clock::time_point::max();
-            if (!lineUsable)
-                deadline = retryAt;
-            else if (!queue_.empty() && now < nextWrite)
-                deadline = nextWrite;
-            if (reg_.InputPending())
-                deadline = std::min(deadline, lastInput + kLineIdleGap);
-            if (draining)
-                deadline = std::min(deadline, now + kDrainPoll);
-            int timeout = -1;
-            if (deadline != Clock::time_point::max()) {
-                const auto left = std::chrono::ceil<Ms>(deadline - now).count();
-                timeout = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
-            }
-
-            if (poll(fds, nfds, timeout) < 0) {
+            if (poll(fds, watchStdin ? 3 : 2, PollTimeout(now, draining)) < 0) {
                 if (errno == EINTR)
                     continue;
                 SysError("poll");
                 return 1;
             }
 
-            if (fds[0].revents & POLLIN) {
-                char sig = 0;
-                while (read(g_signalPipe[0], &sig, 1) == 1) {
-                    if (sig == SIGUSR1) {
-                        reg_.HangUp();
-                        unplugNow_ = true;
-                        queue_.clear(); // an unplugged regulator finishes nothing
-                    } else {
-                        Close();
-                        return 0;
-                    }
-                }
+            if (StopSignalled(fds[0].revents) || (watchStdin && StdinEnded(fds[2].revents))) {
+                Close();
+                return 0;
             }
-            if (stdinOpen && fds[2].revents) {
-                char buf[256];
-                const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
-                if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
-                    Close();
-                    return 0;
-                }
-            }
-
-            const short ev = fds[1].revents;
-            if (ev & (POLLIN | POLLHUP | POLLERR)) {
-                uint8_t buf[kReadChunk];
-                const ssize_t n = read(fd_, buf, sizeof buf);
-                if (n > 0) {
-                    lastInput = Clock::now();
-                    if (opt_.verbose)
-                        std::fprintf(stderr, "regsim: <- %s\n",
-                                     Hex(buf, static_cast<size_t>(n)).c_str());
-                    reg_.Feed(buf, static_cast<size_t>(n));
-                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                    // No one on the other side (EIO, hang-up): wait instead of spinning.
-                    retryAt = Clock::now() + kRetryAfterError;
-                }
-            }
-            if (wantWrite && (ev & POLLOUT))
-                WriteSome(byteTime, nextWrite, retryAt);
-
-            if (reg_.InputPending() && Clock::now() - lastInput >= kLineIdleGap)
-                reg_.LineIdle();
+            ServeLine(fds[1].revents, wantWrite);
         }
     }
 
-    void WriteSome(std::chrono::microseconds byteTime, Clock::time_point& nextWrite,
-                   Clock::time_point& retryAt)
+    // Bytes already sent were on the wire before the plug came out: a hung-up regulator lets the
+    // other side take them, or closing the master would throw them away. False once it may close.
+    bool Draining(Clock::time_point now)
+    {
+        if (!drainUntil_)
+            drainUntil_ = now + kDrainLimit;
+        return !unplugNow_ && now < *drainUntil_ && Unread();
+    }
+
+    // Until the next thing the loop has to do without being woken by a descriptor.
+    int PollTimeout(Clock::time_point now, bool draining) const
+    {
+        auto deadline = Clock::time_point::max();
+        if (now < retryAt_)
+            deadline = retryAt_;
+        else if (!queue_.empty() && now < nextWrite_)
+            deadline = nextWrite_;
+        if (reg_.InputPending())
+            deadline = std::min(deadline, lastInput_ + kLineIdleGap);
+        if (draining)
+            deadline = std::min(deadline, now + kDrainPoll);
+        if (deadline == Clock::time_point::max())
+            return -1;
+        const auto left = std::chrono::ceil<Ms>(deadline - now).count();
+        return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+    }
+
+    // SIGUSR1 pulls the plug at once; any other signal that arrives ends the program.
+    bool StopSignalled(short revents)
+    {
+        if (!(revents & POLLIN))
+            return false;
+        char sig = 0;
+        while (read(g_signalPipe[0], &sig, 1) == 1) {
+            if (sig != SIGUSR1)
+                return true;
+            reg_.HangUp();
+            unplugNow_ = true;
+            queue_.clear(); // an unplugged regulator finishes nothing
+        }
+        return false;
+    }
+
+    static bool StdinEnded(short revents)
+    {
+        if (!revents)
+            return false;
+        char buf[256];
+        const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+        return n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN);
+    }
+
+    void ServeLine(short revents, bool wantWrite)
+    {
+        if (revents & (POLLIN | POLLHUP | POLLERR))
+            ReadSome();
+        if (wantWrite && (revents & POLLOUT))
+            WriteSome();
+        if (reg_.InputPending() && Clock::now() - lastInput_ >= kLineIdleGap)
+            reg_.LineIdle();
+    }
+
+    void ReadSome()
+    {
+        uint8_t buf[kReadChunk];
+        const ssize_t n = read(fd_, buf, sizeof buf);
+        if (n > 0) {
+            lastInput_ = Clock::now();
+            if (opt_.verbose)
+                std::fprintf(stderr, "regsim: <- %s\n", Hex(buf, static_cast<size_t>(n)).c_str());
+            reg_.Feed(buf, static_cast<size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            // No one on the other side (EIO, hang-up): wait instead of spinning.
+            retryAt_ = Clock::now() + kRetryAfterError;
+        }
+    }
+
+    void WriteSome()
     {
         Bytes& head = queue_.front();
         const size_t want = opt_.pace ? 1 : head.size() - headPos_;
         const ssize_t n = write(fd_, head.data() + headPos_, want);
         if (n < 0) {
             if (errno != EAGAIN && errno != EINTR)
-                retryAt = Clock::now() + kRetryAfterError;
+                retryAt_ = Clock::now() + kRetryAfterError;
             return;
         }
         const auto now = Clock::now();
         headPos_ += static_cast<size_t>(n);
         if (opt_.pace)
-            nextWrite = std::max(nextWrite, now) + byteTime * n;
+            nextWrite_ = std::max(nextWrite_, now) + byteTime_ * n;
         if (headPos_ == head.size()) {
             queue_.pop_front();
             headPos_ = 0;
             if (opt_.faults.chunkSize > 0)
-                nextWrite = std::max(nextWrite, now + Ms(opt_.chunkDelayMs));
+                nextWrite_ = std::max(nextWrite_, now + Ms(opt_.chunkDelayMs));
         }
     }
 
@@ -447,6 +464,7 @@ private:
     }
 
     const ServerOptions& opt_;
+    const std::chrono::microseconds byteTime_;
     Regulator reg_;
     std::deque<Bytes> queue_;
     size_t headPos_ = 0;
@@ -456,6 +474,9 @@ private:
     bool linked_ = false;
     bool unplugNow_ = false;
     std::optional<Clock::time_point> drainUntil_;
+    Clock::time_point lastInput_;
+    Clock::time_point nextWrite_;
+    Clock::time_point retryAt_ = Clock::time_point::min(); // after EIO: leave the line alone
     FILE* record_ = nullptr;
 };
 
@@ -487,98 +508,144 @@ const char* UsageText()
            "Ends on SIGTERM, SIGINT or SIGHUP, and after a hang-up.\n";
 }
 
+namespace {
+
+// One argument of the command line; a value comes after '=' or as the next argument.
+class Argument {
+public:
+    Argument(int argc, const char* const* argv, int& i, std::string& error)
+        : name(argv[i]), argc_(argc), argv_(argv), i_(i), error_(error)
+    {
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            hasValue_ = true;
+        }
+    }
+
+    // False, with the error set, when the value is missing.
+    bool Need()
+    {
+        if (hasValue_)
+            return true;
+        if (i_ + 1 >= argc_) {
+            error_ = name + " needs a value";
+            return false;
+        }
+        value = argv_[++i_];
+        return true;
+    }
+
+    void Bad(const char* what)
+    {
+        error_ = "bad value for " + name + ": \"" + value + "\" (" + what + ")";
+    }
+
+    void Flag(bool& target)
+    {
+        if (hasValue_)
+            error_ = name + " takes no value";
+        target = true;
+    }
+
+    std::string name;
+    std::string value;
+
+private:
+    const int argc_;
+    const char* const* argv_;
+    int& i_;
+    std::string& error_;
+    bool hasValue_ = false;
+};
+
+// False when the argument is not one of the program's own options.
+bool ParseProgramOption(Argument& a, ServerOptions& o)
+{
+    using O = ServerOptions;
+    const std::pair<const char*, std::string O::*> texts[] = {{"--file", &O::file},
+                                                              {"--link", &O::link},
+                                                              {"--device", &O::device},
+                                                              {"--record", &O::record}};
+    const std::pair<const char*, bool O::*> flags[] = {{"--pace", &O::pace},
+                                                       {"--verbose", &O::verbose},
+                                                       {"--exit-on-stdin-eof", &O::exitOnStdinEof}};
+    for (const auto& [name, field] : texts) {
+        if (a.name == name) {
+            if (a.Need())
+                o.*field = a.value;
+            return true;
+        }
+    }
+    for (const auto& [name, field] : flags) {
+        if (a.name == name) {
+            a.Flag(o.*field);
+            return true;
+        }
+    }
+    if (a.name != "--stop-bits")
+        return false;
+    if (a.Need()) {
+        if (a.value == "1" || a.value == "2")
+            o.stopBits = a.value[0] - '0';
+        else
+            a.Bad("1 or 2");
+    }
+    return true;
+}
+
+// False when the argument is not one of the faults.
+bool ParseFaultOption(Argument& a, ServerOptions& o)
+{
+    const std::pair<const char*, bool Faults::*> flags[] = {
+        {"--silent", &Faults::silent},
+        {"--bad-check-always", &Faults::badCheckAlways},
+        {"--write-end", &Faults::writeEndInsteadOfAck},
+        {"--ignore-writes", &Faults::ignoreWrites}};
+    for (const auto& [name, field] : flags) {
+        if (a.name == name) {
+            a.Flag(o.faults.*field);
+            return true;
+        }
+    }
+    int n = 0;
+    if (a.name == "--mute") {
+        if (a.Need() && !ParseMute(a.value, o.faults.mute))
+            a.Bad("kinds: wake-up, read, presence, write, log");
+    } else if (a.name == "--garbage") {
+        if (a.Need() && !ParseHexList(a.value, o.faults.garbage))
+            a.Bad("hex bytes");
+    } else if (a.name == "--chunk") {
+        if (a.Need() && !ParseInt(a.value, 1, 255, n))
+            a.Bad("1..255");
+        o.faults.chunkSize = static_cast<size_t>(n);
+    } else if (a.name == "--chunk-delay") {
+        if (a.Need() && !ParseInt(a.value, 0, 10'000, o.chunkDelayMs))
+            a.Bad("0..10000 ms");
+    } else if (a.name == "--bad-check") {
+        if (a.Need() && !ParseInt(a.value, 1, 1'000'000, o.faults.badCheckFrames))
+            a.Bad("a count from 1");
+    } else if (a.name == "--hangup-after") {
+        if (a.Need() && !ParseInt(a.value, 1, 1'000'000, n))
+            a.Bad("a count from 1");
+        o.faults.hangUpAfter = n;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CommandLine cl;
-    ServerOptions& o = cl.options;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasValue = false;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        auto need = [&]() -> bool {
-            if (hasValue)
-                return true;
-            if (i + 1 >= argc) {
-                cl.error = arg + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        auto bad = [&](const char* what) {
-            cl.error = "bad value for " + arg + ": \"" + value + "\" (" + what + ")";
-        };
-        auto flag = [&](bool& target) {
-            if (hasValue)
-                cl.error = arg + " takes no value";
-            target = true;
-        };
-
-        if (arg == "--help" || arg == "-h") {
+    for (int i = 1; i < argc && cl.error.empty(); ++i) {
+        Argument a(argc, argv, i, cl.error);
+        if (a.name == "--help" || a.name == "-h")
             cl.help = true;
-        } else if (arg == "--file") {
-            if (need())
-                o.file = value;
-        } else if (arg == "--link") {
-            if (need())
-                o.link = value;
-        } else if (arg == "--device") {
-            if (need())
-                o.device = value;
-        } else if (arg == "--record") {
-            if (need())
-                o.record = value;
-        } else if (arg == "--pace") {
-            flag(o.pace);
-        } else if (arg == "--verbose") {
-            flag(o.verbose);
-        } else if (arg == "--exit-on-stdin-eof") {
-            flag(o.exitOnStdinEof);
-        } else if (arg == "--stop-bits") {
-            if (need() && !(value == "1" || value == "2"))
-                bad("1 or 2");
-            else if (cl.error.empty())
-                o.stopBits = value[0] - '0';
-        } else if (arg == "--silent") {
-            flag(o.faults.silent);
-        } else if (arg == "--mute") {
-            if (need() && !ParseMute(value, o.faults.mute))
-                bad("kinds: wake-up, read, presence, write, log");
-        } else if (arg == "--garbage") {
-            if (need() && !ParseHexList(value, o.faults.garbage))
-                bad("hex bytes");
-        } else if (arg == "--chunk") {
-            int n = 0;
-            if (need() && !ParseInt(value, 1, 255, n))
-                bad("1..255");
-            o.faults.chunkSize = static_cast<size_t>(n);
-        } else if (arg == "--chunk-delay") {
-            if (need() && !ParseInt(value, 0, 10'000, o.chunkDelayMs))
-                bad("0..10000 ms");
-        } else if (arg == "--bad-check") {
-            if (need() && !ParseInt(value, 1, 1'000'000, o.faults.badCheckFrames))
-                bad("a count from 1");
-        } else if (arg == "--bad-check-always") {
-            flag(o.faults.badCheckAlways);
-        } else if (arg == "--write-end") {
-            flag(o.faults.writeEndInsteadOfAck);
-        } else if (arg == "--ignore-writes") {
-            flag(o.faults.ignoreWrites);
-        } else if (arg == "--hangup-after") {
-            int n = 0;
-            if (need() && !ParseInt(value, 1, 1'000'000, n))
-                bad("a count from 1");
-            o.faults.hangUpAfter = n;
-        } else {
+        else if (!ParseProgramOption(a, cl.options) && !ParseFaultOption(a, cl.options))
             cl.error = "unknown argument \"" + std::string(argv[i]) + "\"";
-        }
-        if (!cl.error.empty())
-            return cl;
     }
     return cl;
 }
