@@ -158,14 +158,116 @@ FileError::FileError(const std::string& source, int line, const std::string& rea
 {
 }
 
-RegulatorData ParseRegulatorText(const std::string& text, const std::string& source)
-{
+namespace {
+
+// What the lines of a file have given so far.
+struct Reading {
     RegulatorData data;
     std::map<std::string, int> seen; // key -> first line
     std::optional<uint16_t> factoryMax, factoryMin;
     std::optional<Bytes> factoryOptions;
     int factoryOptionsLine = 0;
+};
 
+void SetNumber(Reading& r, const std::string& key, unsigned long n)
+{
+    if (key == "flags")
+        r.data.flags = static_cast<uint8_t>(n);
+    else if (key == "speed")
+        r.data.speed = static_cast<uint16_t>(n);
+    else if (key == "throttle-max")
+        r.data.block.throttleMax = static_cast<uint16_t>(n);
+    else if (key == "throttle-min")
+        r.data.block.throttleMin = static_cast<uint16_t>(n);
+    else if (key == "factory-throttle-max")
+        r.factoryMax = static_cast<uint16_t>(n);
+    else
+        r.factoryMin = static_cast<uint16_t>(n);
+}
+
+void SetBytes(Reading& r, const std::string& key, Bytes bytes, int lineNo)
+{
+    if (bytes.empty())
+        throw Fail{"no value for " + key};
+    if (key == "display") {
+        r.data.display = std::move(bytes);
+    } else if (key == "options") {
+        r.data.block.options = std::move(bytes);
+    } else if (key == "factory-options") {
+        r.factoryOptions = std::move(bytes);
+        r.factoryOptionsLine = lineNo;
+    } else {
+        if (bytes.size() > kMaxPayload)
+            throw Fail{"log record longer than 255 bytes"};
+        if (bytes.front() == kLogEndMarker)
+            throw Fail{"log record begins with 08, which marks the end of the log"};
+        r.data.log.push_back(std::move(bytes));
+    }
+}
+
+// One non-empty line without its comment.
+void ReadLine(Reading& r, const std::string& line, int lineNo)
+{
+    const auto eq = line.find('=');
+    if (eq == std::string::npos)
+        throw Fail{"expected \"key = value\""};
+    const std::string key = Lower(Trim(line.substr(0, eq)));
+    const std::string value = Trim(line.substr(eq + 1));
+    const auto info = Keys().find(key);
+    if (key.empty())
+        throw Fail{"missing key before \"=\""};
+    if (info == Keys().end())
+        throw Fail{"unknown key \"" + key + "\""};
+    if (!info->second.repeatable && r.seen.count(key))
+        throw Fail{key + " given twice (first on line " + std::to_string(r.seen[key]) + ")"};
+    r.seen.emplace(key, lineNo);
+    if (value.empty())
+        throw Fail{"no value for " + key};
+
+    const KeyInfo& k = info->second;
+    if (k.kind == Kind::Text) {
+        const std::string s = ParseText(value, key, k.limit);
+        (key == "name" ? r.data.name : key == "version" ? r.data.version : r.data.date) = s;
+    } else if (k.kind == Kind::Number) {
+        SetNumber(r, key, ParseNumber(value, key, k.limit));
+    } else {
+        SetBytes(r, key, ParseBytes(value, key), lineNo);
+    }
+}
+
+// The rules that hold between keys, once every line is read; the factory values default to the
+// current ones.
+RegulatorData Complete(Reading& r, const std::string& source)
+{
+    RegulatorData& data = r.data;
+    for (const char* required : {"name", "version", "throttle-max", "throttle-min"}) {
+        if (!r.seen.count(required))
+            throw FileError(source, 0, std::string("missing key ") + required);
+    }
+    if (VersionNumber(data.version) >= 3 && !r.seen.count("speed"))
+        throw FileError(source, r.seen["version"],
+                        "version number 3 or more needs a speed value (key speed)");
+    const size_t readPayload = 4 + (VersionNumber(data.version) >= 3 ? 2 : 0) +
+                               data.display.size() + data.block.options.size();
+    if (readPayload > kMaxPayload)
+        throw FileError(source, 0,
+                        "display and option bytes make a read reply longer than 255 bytes");
+
+    data.factory.throttleMax = r.factoryMax.value_or(data.block.throttleMax);
+    data.factory.throttleMin = r.factoryMin.value_or(data.block.throttleMin);
+    data.factory.options = r.factoryOptions.value_or(data.block.options);
+    if (data.factory.options.size() != data.block.options.size())
+        throw FileError(source, r.factoryOptionsLine,
+                        "factory-options has " + std::to_string(data.factory.options.size()) +
+                            " bytes, options has " + std::to_string(data.block.options.size()));
+    return std::move(data);
+}
+
+} // namespace
+
+RegulatorData ParseRegulatorText(const std::string& text, const std::string& source)
+{
+    Reading reading;
     std::istringstream in(text);
     std::string raw;
     int lineNo = 0;
@@ -175,85 +277,12 @@ RegulatorData ParseRegulatorText(const std::string& text, const std::string& sou
         if (line.empty())
             continue;
         try {
-            const auto eq = line.find('=');
-            if (eq == std::string::npos)
-                throw Fail{"expected \"key = value\""};
-            const std::string key = Lower(Trim(line.substr(0, eq)));
-            const std::string value = Trim(line.substr(eq + 1));
-            const auto info = Keys().find(key);
-            if (key.empty())
-                throw Fail{"missing key before \"=\""};
-            if (info == Keys().end())
-                throw Fail{"unknown key \"" + key + "\""};
-            if (!info->second.repeatable && seen.count(key))
-                throw Fail{key + " given twice (first on line " + std::to_string(seen[key]) + ")"};
-            seen.emplace(key, lineNo);
-            if (value.empty())
-                throw Fail{"no value for " + key};
-
-            const KeyInfo& k = info->second;
-            if (k.kind == Kind::Text) {
-                const std::string s = ParseText(value, key, k.limit);
-                (key == "name" ? data.name : key == "version" ? data.version : data.date) = s;
-            } else if (k.kind == Kind::Number) {
-                const unsigned long n = ParseNumber(value, key, k.limit);
-                if (key == "flags")
-                    data.flags = static_cast<uint8_t>(n);
-                else if (key == "speed")
-                    data.speed = static_cast<uint16_t>(n);
-                else if (key == "throttle-max")
-                    data.block.throttleMax = static_cast<uint16_t>(n);
-                else if (key == "throttle-min")
-                    data.block.throttleMin = static_cast<uint16_t>(n);
-                else if (key == "factory-throttle-max")
-                    factoryMax = static_cast<uint16_t>(n);
-                else
-                    factoryMin = static_cast<uint16_t>(n);
-            } else {
-                Bytes bytes = ParseBytes(value, key);
-                if (bytes.empty())
-                    throw Fail{"no value for " + key};
-                if (key == "display") {
-                    data.display = std::move(bytes);
-                } else if (key == "options") {
-                    data.block.options = std::move(bytes);
-                } else if (key == "factory-options") {
-                    factoryOptions = std::move(bytes);
-                    factoryOptionsLine = lineNo;
-                } else {
-                    if (bytes.size() > kMaxPayload)
-                        throw Fail{"log record longer than 255 bytes"};
-                    if (bytes.front() == kLogEndMarker)
-                        throw Fail{"log record begins with 08, which marks the end of the log"};
-                    data.log.push_back(std::move(bytes));
-                }
-            }
+            ReadLine(reading, line, lineNo);
         } catch (const Fail& f) {
             throw FileError(source, lineNo, f.reason);
         }
     }
-
-    for (const char* required : {"name", "version", "throttle-max", "throttle-min"}) {
-        if (!seen.count(required))
-            throw FileError(source, 0, std::string("missing key ") + required);
-    }
-    if (VersionNumber(data.version) >= 3 && !seen.count("speed"))
-        throw FileError(source, seen["version"],
-                        "version number 3 or more needs a speed value (key speed)");
-    const size_t readPayload = 4 + (VersionNumber(data.version) >= 3 ? 2 : 0) +
-                               data.display.size() + data.block.options.size();
-    if (readPayload > kMaxPayload)
-        throw FileError(source, 0,
-                        "display and option bytes make a read reply longer than 255 bytes");
-
-    data.factory.throttleMax = factoryMax.value_or(data.block.throttleMax);
-    data.factory.throttleMin = factoryMin.value_or(data.block.throttleMin);
-    data.factory.options = factoryOptions.value_or(data.block.options);
-    if (data.factory.options.size() != data.block.options.size())
-        throw FileError(source, factoryOptionsLine,
-                        "factory-options has " + std::to_string(data.factory.options.size()) +
-                            " bytes, options has " + std::to_string(data.block.options.size()));
-    return data;
+    return Complete(reading, source);
 }
 
 RegulatorData LoadRegulatorFile(const std::string& path)
