@@ -34,6 +34,12 @@ bool IsSystemProgramFolder(const QString& dir)
     return false;
 }
 
+// What a portable copy ships beside its executable, and so what its demo folder is filled from: the
+// rest of that folder is the user's own (settings, parameter files, backups) or the programs.
+const QStringList kPortableData = {QStringLiteral("Regulators"), QStringLiteral("Languages"),
+                                   QStringLiteral("Help"), QStringLiteral("Teplota1.txt"),
+                                   QStringLiteral("Teplota2.txt")};
+
 } // namespace
 
 bool FolderIsWritable(const QString& folder)
@@ -51,21 +57,30 @@ QString PerUserProgramFolder(const QString& xdgDataHome, const QString& home)
 }
 
 TProgramFolder ChooseProgramFolder(const QString& exeDir, const QString& xdgDataHome,
-                                   const QString& home, const TWritableProbe& writable)
+                                   const QString& home, const TWritableProbe& writable,
+                                   TFolderUse use)
 {
     TProgramFolder folder;
     if (writable(exeDir) && !IsSystemProgramFolder(exeDir)) {
         folder.path = WithSlash(exeDir);
-        return folder;
+    } else {
+        folder.perUser = true;
+        folder.path = PerUserProgramFolder(xdgDataHome, home);
+        folder.shippedData =
+            WithSlash(QDir::cleanPath(WithSlash(exeDir) + QStringLiteral("../share/korvalinex")));
     }
-    folder.perUser = true;
-    folder.path = PerUserProgramFolder(xdgDataHome, home);
-    folder.shippedData =
-        WithSlash(QDir::cleanPath(WithSlash(exeDir) + QStringLiteral("../share/korvalinex")));
+    if (use == TFolderUse::Demo) {
+        if (!folder.perUser) {
+            folder.shippedData = folder.path;
+            folder.shippedEntries = kPortableData;
+        }
+        folder.path += QStringLiteral("Demo/");
+        folder.setupDefaults = QByteArrayLiteral("[SETUP]\r\nDEVICE=USB\r\n");
+    }
     return folder;
 }
 
-QStringList SeedProgramFolder(const QString& from, const QString& to)
+QStringList SeedProgramFolder(const QString& from, const QString& to, const QStringList& only)
 {
     QStringList failures;
     const QDir source(from);
@@ -74,7 +89,10 @@ QStringList SeedProgramFolder(const QString& from, const QString& to)
     QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString src = it.next();
-        const QString target = WithSlash(to) + source.relativeFilePath(src);
+        const QString relative = source.relativeFilePath(src);
+        if (!only.isEmpty() && !only.contains(relative.section(QLatin1Char('/'), 0, 0)))
+            continue;
+        const QString target = WithSlash(to) + relative;
         // Only missing files: a file the user has (or has changed) is theirs.
         if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
             continue;
@@ -93,12 +111,12 @@ QStringList SeedProgramFolder(const QString& from, const QString& to)
     return failures;
 }
 
-TProgramFolder PrepareProgramFolder()
+TProgramFolder PrepareProgramFolder(TFolderUse use)
 {
     TProgramFolder folder = ChooseProgramFolder(QCoreApplication::applicationDirPath(),
                                                 qEnvironmentVariable("XDG_DATA_HOME"),
-                                                QDir::homePath(), FolderIsWritable);
-    if (!folder.perUser)
+                                                QDir::homePath(), FolderIsWritable, use);
+    if (folder.shippedData.isEmpty())
         return folder;
     if (!QDir().mkpath(folder.path))
         return folder; // the start-up sequence reports the folder it cannot create
@@ -107,7 +125,13 @@ TProgramFolder PrepareProgramFolder()
     } catch (const std::exception&) {
         return folder; // reported again, and shown, by the start-up sequence
     }
-    for (const QString& failure : SeedProgramFolder(folder.shippedData, folder.path))
+    for (const QString& failure :
+         SeedProgramFolder(folder.shippedData, folder.path, folder.shippedEntries))
         qWarning("korvalinex: not copied: %s", qPrintable(failure));
+    QString error;
+    const QString setup = folder.path + kSetupFile;
+    if (!folder.setupDefaults.isEmpty() && !QFileInfo::exists(setup) &&
+        !WriteFileAtomically(setup, folder.setupDefaults, &error))
+        qWarning("korvalinex: %s: %s", qPrintable(setup), qPrintable(error));
     return folder;
 }

@@ -15,9 +15,18 @@ constexpr qint64 kShippedFileMaxBytes = 64 * 1024 * 1024;
 struct TProgramFolder {
     QString path; // with a trailing "/"
     bool perUser = false;
-    QString
-        shippedData; // the package's data folder, with a trailing "/"; empty for a portable copy
+    // Where the folder is filled from, with a trailing "/": the package's data folder, or for the
+    // demo of a portable copy the copy's own folder; empty when it is not filled.
+    QString shippedData;
+    // The entries of shippedData that are copied; empty: all of them.
+    QStringList shippedEntries;
+    // setup.ini as it is written when the folder has none yet; empty: none is written.
+    QByteArray setupDefaults;
 };
+
+// The demo (korvalinex --demo) keeps its settings, parameter files and backups in a folder of its
+// own, so the user's setup is never touched; it talks to its simulated USB adapter from the start.
+enum class TFolderUse { Normal, Demo };
 
 // Whether the current user may create files in a folder.
 using TWritableProbe = std::function<bool(const QString& folder)>;
@@ -29,15 +38,16 @@ QString PerUserProgramFolder(const QString& xdgDataHome, const QString& home);
 
 // The choice itself, free of the process's environment. exeDir is the executable's folder.
 TProgramFolder ChooseProgramFolder(const QString& exeDir, const QString& xdgDataHome,
-                                   const QString& home, const TWritableProbe& writable);
+                                   const QString& home, const TWritableProbe& writable,
+                                   TFolderUse use = TFolderUse::Normal);
 
-// Copies every file of `from` (recursively) that `to` does not have yet. A file already there is
-// never touched, whatever its content, so the user's changes survive. Returns the files that could
-// not be copied, each with the reason.
-// A file over kShippedFileMaxBytes is one of the failures.
-QStringList SeedProgramFolder(const QString& from, const QString& to);
+// Copies every file of `from` (recursively; only of the top-level files and folders named in
+// `only`, when it is not empty) that `to` does not have yet. A file already there is never touched,
+// whatever its content, so the user's changes survive. Returns the files that could not be copied,
+// each with the reason. A file over kShippedFileMaxBytes is one of the failures.
+QStringList SeedProgramFolder(const QString& from, const QString& to, const QStringList& only = {});
 
-// The choice for this process, made once at start-up: for a per-user folder, the folder is created
-// and filled from the shipped data. Failures here are left for the start-up sequence to report
-// when it creates the working directories.
-TProgramFolder PrepareProgramFolder();
+// The choice for this process, made once at start-up: a folder with shipped data is created and
+// filled from it, and gets its default setup.ini. Failures here are left for the start-up sequence
+// to report when it creates the working directories.
+TProgramFolder PrepareProgramFolder(TFolderUse use = TFolderUse::Normal);

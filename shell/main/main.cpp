@@ -1,79 +1,24 @@
 // Program entry: the application, the main window, the message loop.
 
 #include "common/programdir.h"
+#include "link/ftd2xx.h"
+#include "shell/demo.h"
 #include "shell/mainform.h"
 #include "shell/pictures.h"
 #include "shell/shownhook.h"
 #include "shell/termination.h"
-
-#include "tools/regsim/ftsimadapter.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
-#include <QTimer>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
-
 #include <utility>
 
 namespace {
-
-// The demo without hardware: KORVALINEX_SIMULATED_ADAPTER names a regulator file of the
-// simulator ("demo" for the built-in one), and the program finds a simulated FTDI adapter with
-// that regulator behind it, paced at the line's speed. SIGUSR1 unplugs it, or plugs it in again.
-std::atomic<bool> g_togglePlug{false};
-
-struct TDemoAdapter {
-    std::unique_ptr<regsim::Regulator> regulator;
-    regsim::FtSimAdapters adapters;
-    int adapter = -1;
-    bool plugged = true;
-};
-
-std::unique_ptr<TDemoAdapter> InstallSimulatedAdapter(QApplication& app)
-{
-    const QByteArray file = qgetenv("KORVALINEX_SIMULATED_ADAPTER");
-    if (file.isEmpty())
-        return nullptr;
-    auto demo = std::make_unique<TDemoAdapter>();
-    try {
-        demo->regulator = std::make_unique<regsim::Regulator>(
-            file == "demo" ? regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")
-                           : regsim::LoadRegulatorFile(file.toStdString()));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "korvalinex: %s\n", e.what());
-        return nullptr;
-    }
-    demo->regulator->SetObserver([](const regsim::Event& e) {
-        if (e.message == regsim::Message::Write && e.write)
-            std::fprintf(stderr, "simulated regulator: write %s\n",
-                         e.write->stored ? "stored" : "refused");
-    });
-    demo->adapters.SetPaced(qgetenv("KORVALINEX_SIMULATED_ADAPTER_PACE") != "0");
-    demo->adapter =
-        demo->adapters.AddAdapter("KX000001", "Simulated FT232R USB UART", demo->regulator.get());
-    FtInstallDriver(&demo->adapters);
-    std::signal(SIGUSR1, [](int) { g_togglePlug = true; });
-    auto* poll = new QTimer(&app);
-    TDemoAdapter* d = demo.get();
-    QObject::connect(poll, &QTimer::timeout, [d] {
-        if (!g_togglePlug.exchange(false))
-            return;
-        d->plugged = !d->plugged;
-        if (d->plugged)
-            d->adapters.Plug(d->adapter);
-        else
-            d->adapters.Unplug(d->adapter);
-        std::fprintf(stderr, "simulated adapter %s\n", d->plugged ? "plugged in" : "unplugged");
-    });
-    poll->start(200);
-    return demo;
-}
 
 // Nothing that leaves an event handler escapes into the event loop: its text is shown, the current
 // operation ends and the program goes on.
@@ -92,12 +37,51 @@ public:
     }
 };
 
+bool AsksForHelp(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    return false;
+}
+
+// The demo's simulated adapter, installed as the FTDI driver; nullptr when it cannot be had, which
+// has been said on stderr and in a message box: the demo never starts without its regulator.
+std::unique_ptr<TDemoAdapter> StartDemo(const TStartOptions& options)
+{
+    QString error;
+    std::unique_ptr<TDemoAdapter> demo =
+        TDemoAdapter::Load(DemoModuleCandidates(QCoreApplication::applicationDirPath()),
+                           options.regulatorFile, options.paced, &error);
+    if (!demo) {
+        std::fprintf(stderr, "korvalinex: --demo: %s\n", qPrintable(error));
+        QMessageBox::critical(nullptr, QStringLiteral("KORVALINEX"),
+                              QStringLiteral("The demo cannot start: %1").arg(error));
+        return nullptr;
+    }
+    FtInstallDriver(demo->Driver());
+    demo->TogglePlugOnSigusr1(qApp);
+    return demo;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     AnnounceMainEntered();
+    // Before the application: help needs no display.
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(qPrintable(StartOptionsHelp()), stdout);
+        return 0;
+    }
     TKorvalinexApp app(argc, argv);
+    TStartOptions options;
+    QString error;
+    if (!ParseStartOptions(app.arguments().mid(1), &options, &error)) {
+        std::fprintf(stderr, "korvalinex: %s\n%s", qPrintable(error),
+                     qPrintable(StartOptionsHelp()));
+        return 2;
+    }
     app.setApplicationName(QStringLiteral("Korvalinex"));
     app.setApplicationDisplayName(QStringLiteral("KORVALINEX"));
     app.setDesktopFileName(QStringLiteral("korvalinex"));
@@ -105,6 +89,11 @@ int main(int argc, char** argv)
     for (int size : {16, 32, 48, 64})
         icon.addPixmap(QPixmap::fromImage(Pictures::AppIcon(size)));
     app.setWindowIcon(icon);
+    // Made before the window and so gone after it: the window's link talks to it to the end.
+    // Before the signals are taken over, so that a `kill` ends the message box of a failed start.
+    std::unique_ptr<TDemoAdapter> demo;
+    if (options.demo && !(demo = StartDemo(options)))
+        return 1;
     // A logout or `kill` closes the window as "Konec" does, so the settings are written; a second
     // request while that is still going on (a message box is up) ends the program at once. The
     // requests are taken from here on and handled once the event loop runs.
@@ -115,9 +104,9 @@ int main(int argc, char** argv)
             window->close();
         QApplication::quit();
     });
-    const std::unique_ptr<TDemoAdapter> demo = InstallSimulatedAdapter(app);
     TMainFormEnv env;
-    env.programDir = PrepareProgramFolder().path;
+    env.programDir =
+        PrepareProgramFolder(options.demo ? TFolderUse::Demo : TFolderUse::Normal).path;
     TMainForm form(env);
     window = &form;
     InstallShownHook(&form);

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -25,7 +26,9 @@ struct ChoiceCase {
     bool writable;
     const char* xdgDataHome;
     const char* folder;      // expected
-    const char* shippedData; // expected; "" for a portable copy
+    bool perUser;            // expected
+    const char* shippedData; // expected; "" when the folder is not filled
+    TFolderUse use = TFolderUse::Normal;
 };
 
 void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
@@ -36,31 +39,46 @@ TEST_P(FolderChoice, PicksTheExpectedFolder)
 {
     const ChoiceCase& c = GetParam();
     QStringList probed;
-    const TProgramFolder f =
-        ChooseProgramFolder(c.exeDir, c.xdgDataHome, "/home/pilot", [&](const QString& dir) {
+    const TProgramFolder f = ChooseProgramFolder(
+        c.exeDir, c.xdgDataHome, "/home/pilot",
+        [&](const QString& dir) {
             probed << dir;
             return c.writable;
-        });
+        },
+        c.use);
     EXPECT_EQ(probed, QStringList{c.exeDir}) << "only the executable's folder is probed";
     EXPECT_EQ(f.path, c.folder);
-    EXPECT_EQ(f.perUser, QString(c.shippedData) != "");
+    EXPECT_EQ(f.perUser, c.perUser);
     EXPECT_EQ(f.shippedData, c.shippedData);
+    // A portable copy's folder holds the user's files beside the shipped ones: its demo takes only
+    // the shipped ones. The package's data folder holds nothing else.
+    EXPECT_EQ(f.shippedEntries.contains("Regulators"), c.use == TFolderUse::Demo && !c.perUser);
+    EXPECT_EQ(f.setupDefaults,
+              c.use == TFolderUse::Demo ? QByteArray("[SETUP]\r\nDEVICE=USB\r\n") : QByteArray());
 }
 
+constexpr TFolderUse kDemo = TFolderUse::Demo;
 const ChoiceCase kChoices[] = {
-    {"PortableWritable", "/opt/kx", true, "/x/data", "/opt/kx/", ""},
-    {"PortableWritableWithSlash", "/media/stick/kx/", true, "", "/media/stick/kx/", ""},
-    {"NotWritableXdgSet", "/opt/kx/usr/bin", false, "/x/data", "/x/data/korvalinex/",
+    {"PortableWritable", "/opt/kx", true, "/x/data", "/opt/kx/", false, ""},
+    {"PortableWritableWithSlash", "/media/stick/kx/", true, "", "/media/stick/kx/", false, ""},
+    {"NotWritableXdgSet", "/opt/kx/usr/bin", false, "/x/data", "/x/data/korvalinex/", true,
      "/opt/kx/usr/share/korvalinex/"},
-    {"NotWritableXdgSetWithSlash", "/opt/kx/bin", false, "/x/data/", "/x/data/korvalinex/",
+    {"NotWritableXdgSetWithSlash", "/opt/kx/bin", false, "/x/data/", "/x/data/korvalinex/", true,
      "/opt/kx/share/korvalinex/"},
-    {"NotWritableXdgUnset", "/opt/kx/bin", false, "", "/home/pilot/.local/share/korvalinex/",
+    {"NotWritableXdgUnset", "/opt/kx/bin", false, "", "/home/pilot/.local/share/korvalinex/", true,
      "/opt/kx/share/korvalinex/"},
     {"NotWritableXdgRelativeIsIgnored", "/opt/kx/bin", false, "data",
-     "/home/pilot/.local/share/korvalinex/", "/opt/kx/share/korvalinex/"},
+     "/home/pilot/.local/share/korvalinex/", true, "/opt/kx/share/korvalinex/"},
     // root can write /usr/bin, but an installed copy never fills it with its files.
-    {"SystemFolderWritableByRoot", "/usr/bin", true, "/x/data", "/x/data/korvalinex/",
+    {"SystemFolderWritableByRoot", "/usr/bin", true, "/x/data", "/x/data/korvalinex/", true,
      "/usr/share/korvalinex/"},
+    // The demo: a folder of its own inside the program folder, filled like the program folder.
+    {"DemoPortable", "/media/stick/kx", true, "", "/media/stick/kx/Demo/", false,
+     "/media/stick/kx/", kDemo},
+    {"DemoInstalled", "/usr/bin", false, "", "/home/pilot/.local/share/korvalinex/Demo/", true,
+     "/usr/share/korvalinex/", kDemo},
+    {"DemoInstalledXdgSet", "/usr/bin", false, "/x/data", "/x/data/korvalinex/Demo/", true,
+     "/usr/share/korvalinex/", kDemo},
 };
 
 INSTANTIATE_TEST_SUITE_P(, FolderChoice, ::testing::ValuesIn(kChoices),
@@ -110,6 +128,19 @@ TEST_F(SeedFixture, ChangedFilesAreKeptAndMissingOnesCopiedOnLaterStarts)
     EXPECT_EQ(user.Read("Data/KVX-40 OPTO/mine.zeq"), "params");
     EXPECT_EQ(user.Read("Regulators/EN/KVX-40 OPTO.ini"), "shipped EN");
     EXPECT_EQ(user.Read("Help/HelpEN.html"), "help added by an update");
+}
+
+TEST_F(SeedFixture, OnlyTheNamedEntriesWhenNamed)
+{
+    shipped.Write("setup.ini", "[SETUP]\r\nDEVICE=COM\r\n");
+    shipped.Write("Data/KVX-40 OPTO/mine.zeq", "params");
+    shipped.Write("Regulators.bak", "not a shipped entry");
+    EXPECT_TRUE(
+        SeedProgramFolder(shipped.Path(), user.Path(), {"Regulators", "Teplota1.txt"}).isEmpty());
+    EXPECT_EQ(user.Read("Regulators/CZ/KVX-40 OPTO.ini"), "shipped model");
+    EXPECT_EQ(user.Read("Teplota1.txt"), "t1");
+    for (const char* notCopied : {"setup.ini", "Data", "Regulators.bak", "Languages"})
+        EXPECT_FALSE(QFileInfo::exists(user.Path() + notCopied)) << notCopied;
 }
 
 TEST_F(SeedFixture, NoShippedDataIsNoError)
