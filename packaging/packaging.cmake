@@ -1,6 +1,7 @@
 # Installation layout and the Debian package (`cmake --build build --target package`, or
-# scripts/make-package.sh). Installed under /usr: the executables in bin/, the data every user's
-# program folder is filled from in share/korvalinex/, the desktop entry, icons and manual pages.
+# scripts/make-package.sh). Installed under /usr: the executables in bin/, the demo module in
+# lib/korvalinex/, the data every user's program folder is filled from in share/korvalinex/, the
+# desktop entry, icons and manual pages.
 
 include(GNUInstallDirs)
 set(kx_pkg_src ${CMAKE_SOURCE_DIR}/packaging)
@@ -11,6 +12,12 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS korvalinex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The demo module (korvalinex --demo), private to the program: it looks in ../lib/korvalinex/ from
+# its own folder, whatever the machine's libdir. A module is read, not run.
+if(TARGET korvalinex-demo)
+  install(TARGETS korvalinex-demo LIBRARY DESTINATION lib/korvalinex
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endif()
 
 # The shipped data. Whole folders, so files added to them later need no edit here.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/Regulators DESTINATION ${kx_datadir})

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it: its contents, lintian, the desktop entry, and a start of
 # the unpacked program as an ordinary user who cannot write its folder, which must then keep its
-# files in the per-user folder and write setup.ini there when it is told to end.
+# files in the per-user folder and write setup.ini there when it is told to end; then the same
+# user's `korvalinex --demo`, which must find and read the demo regulator in a folder of its own.
 # Run as root (it creates the user korvalinex-ci when missing); part of scripts/test.sh.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,7 +14,7 @@ echo "check-package: $deb"
 
 # --- contents
 listing="$(dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }')"
-expect=(./usr/bin/korvalinex
+expect=(./usr/bin/korvalinex ./usr/lib/korvalinex/korvalinex-demo.so
         ./usr/share/korvalinex/Teplota1.txt ./usr/share/korvalinex/Teplota2.txt
         ./usr/share/applications/korvalinex.desktop
         ./usr/share/man/man1/korvalinex.1.gz
@@ -24,7 +25,7 @@ while IFS= read -r f; do
 done < <(find "$root/data/Regulators" "$root/data/Languages" "$root/data/Help" -type f 2>/dev/null)
 [ -f "$root/data/99-korvalinex-ftdi.rules" ] &&
   expect+=(./usr/lib/udev/rules.d/99-korvalinex-ftdi.rules)
-if grep -q '^korvalinex-cli:' < <(cmake --build "$build" --target help 2>/dev/null | sed 's/^\.\.\. //; s/ .*//; s/$/:/'); then
+if grep -q '^korvalinex-cli:' < <(cmake --build "${PACKAGE_BUILD_DIR:-$build/package-build}" --target help 2>/dev/null | sed 's/^\.\.\. //; s/ .*//; s/$/:/'); then
   expect+=(./usr/bin/korvalinex-cli ./usr/share/man/man1/korvalinex-cli.1.gz)
 fi
 for e in "${expect[@]}"; do
@@ -51,25 +52,43 @@ rm -rf "$folder"
 setpriv --reuid="$user" --regid="$user" --init-groups test -w "$tmp/root/usr/bin" &&
   fail "the unpacked program folder is writable for $user"
 
-# Starts the program, waits until its per-user folder holds the shipped data, ends it with
-# SIGTERM and waits for it (all within a few seconds).
-run_once() {
+# Starts the program as the user with the given arguments, in the background, its output in
+# $tmp/out.log.
+start_program() {
   setpriv --reuid="$user" --regid="$user" --init-groups \
-    env -i HOME="$home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 "$bin" \
+    env -i HOME="$home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 "$bin" "$@" \
     >"$tmp/out.log" 2>&1 &
-  local pid=$! i
-  for i in $(seq 100); do
-    [ -f "$folder/Teplota2.txt" ] && break
+  pid=$!
+}
+
+# Waits up to $2 tenths of a second for the command $1 to succeed while the program runs.
+wait_for() {
+  local i
+  for i in $(seq "$2"); do
+    eval "$1" && return 0
     kill -0 "$pid" 2>/dev/null || { cat "$tmp/out.log"; fail "the program ended by itself"; }
     sleep 0.1
   done
-  sleep 0.5 # the window comes up; a request before that is handled when its event loop runs
+  cat "$tmp/out.log"
+  fail "timed out waiting for: $1"
+}
+
+# Ends the program with SIGTERM and waits for it (a few seconds at most): it must end with status 0.
+stop_program() {
+  local i status=0
   kill -TERM "$pid"
   for i in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid"; fail "the program did not end on SIGTERM"; fi
-  local status=0
   wait "$pid" || status=$?
   [ "$status" -eq 0 ] || { cat "$tmp/out.log"; fail "the program ended with status $status"; }
+}
+
+# Starts the program, waits until its per-user folder holds the shipped data and ends it.
+run_once() {
+  start_program
+  wait_for '[ -f "$folder/Teplota2.txt" ]' 100
+  sleep 0.5 # the window comes up; a request before that is handled when its event loop runs
+  stop_program
 }
 
 run_once
@@ -91,3 +110,22 @@ rm "$folder/Teplota2.txt"
 run_once
 cmp -s "$tmp/changed" "$folder/$model" || fail "the user's changed $model was replaced"
 echo "check-package: per-user folder $folder filled, setup.ini written on SIGTERM, user's file kept"
+
+# --- the demo: the module is found, the simulated regulator identified and read over the simulated
+# adapter (a paced read takes a few seconds), in the demo's own folder; the user's own setup.ini is
+# neither created (the first run, on an empty folder) nor changed (the second).
+run_demo() {
+  start_program --demo
+  wait_for 'grep -q "^simulated regulator: read" "$tmp/out.log"' 600
+  grep -q '^simulated regulator: identification' "$tmp/out.log" || fail "no identification before the read"
+  stop_program
+  grep -q '^DEVICE=USB' "$folder/Demo/setup.ini" || fail "the demo's setup.ini is not in $folder/Demo"
+  [ -f "$folder/Demo/Regulators/CZ/KVX-40 OPTO.ini" ] || fail "the demo folder was not filled"
+}
+sum_before="$(sha256sum "$folder/setup.ini")"
+run_demo
+[ "$(sha256sum "$folder/setup.ini")" = "$sum_before" ] || fail "the demo changed $folder/setup.ini"
+rm -rf "$folder"
+run_demo
+[ -e "$folder/setup.ini" ] && fail "the demo created $folder/setup.ini"
+echo "check-package: the demo found and read its regulator in $folder/Demo, the user's setup.ini untouched"

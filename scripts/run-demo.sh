@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, prepares dist/ and starts the program talking to the built-in demo
-# regulator (our simulator on a pseudo-terminal; with --usb, behind a simulated FTDI adapter). With a real regulator configured in
-# dist/setup.ini (DEVICE=COM and COM=<device>, see the README), no simulator is started.
+# Installs what is needed, builds, prepares dist/ and starts the program talking to the demo
+# regulator: our simulator on a pseudo-terminal; with --usb, `korvalinex --demo`, behind a
+# simulated FTDI adapter. With a real regulator configured in dist/setup.ini (DEVICE=COM and
+# COM=<device>, see the README), no simulator is started.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -10,14 +11,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 dist="${DIST_DIR:-$root/dist}"
 setup="$dist/setup.ini"
 
-# --usb: the demo regulator behind a simulated FTDI adapter, in USB mode, in a folder of its own so
-# that the serial demo's settings stay as they are.
+# --usb: the program's own demo, which keeps its settings in dist/Demo/, so that the serial demo's
+# settings stay as they are.
 if [ "${1:-}" = "--usb" ]; then
-  usbdir="$dist/usb-demo"
-  mkdir -p "$usbdir"
-  cp -r "$dist/korvalinex" "$dist/Regulators" "$dist/Teplota1.txt" "$dist/Teplota2.txt" "$usbdir/"
-  printf '[SETUP]\r\nDEVICE=USB\r\nLANGUAGE=CZ\r\n' > "$usbdir/setup.ini"
-  KORVALINEX_SIMULATED_ADAPTER="$dist/demo.regsim" exec "$usbdir/korvalinex"
+  exec "$dist/korvalinex" --demo "$dist/demo.regsim"
 fi
 port="$dist/demo-regulator"
 
