@@ -152,14 +152,20 @@ void TConnectionCycle::UsbStopBits(int stopBits)
 }
 
 void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive,
-                                   std::function<void()> then)
+                                   std::function<void()> then, Stale stale)
 {
+    if (stale == Stale::Discard) {
+        state_.replyBuffer.Clear();
+        state_.frameOpen = false;
+    }
     const QString mode = view_.LinkMode();
     if (mode == QLatin1String("COM")) {
         if (com_.Active())
             com_.SendString(bytes);
     } else if (mode == QLatin1String("USB")) {
         if (usb_.UsbReadyCheck()) {
+            if (stale == Stale::Discard)
+                usb_.UsbDiscardInput();
             usb_.UsbSend(bytes);
             if (withReceive) {
                 UsbReceive(std::move(then));
@@ -304,6 +310,7 @@ void TConnectionCycle::IdentificationReply()
 {
     timer1_->Stop();
     timer3_->Stop();
+    identityPayload_ = state_.replyPayload;
     QByteArray payload = state_.replyPayload;
     const unsigned char flags = payload.isEmpty() ? 0 : static_cast<unsigned char>(payload.back());
     view_.SetEepromVisible(flags & kFlagEepromLog);
@@ -346,6 +353,7 @@ void TConnectionCycle::Button1Click()
     state_.busy = true;
     timer2_->Stop();
     state_.readPending = true;
+    readReceivesLeft_ = kStaleReplyReceives;
     SetTransferButtons(false);
     view_.SetProgress(1, 20);
     const auto watch = [this] {
@@ -353,7 +361,9 @@ void TConnectionCycle::Button1Click()
             timer4_->Start();
     };
     try {
-        SendRequest(ReadRequest(), true, watch);
+        // A regulator that stalled answers the wake-ups it missed all at once, late: those
+        // replies, still arriving, must not be taken for the block.
+        SendRequest(ReadRequest(), true, watch, Stale::Discard);
     } catch (const std::exception&) {
         // The watchdog still ends the transaction, so the window does not stay busy.
         LinkFailed();
@@ -390,14 +400,36 @@ DecodeOutcome TConnectionCycle::DecodeIntoView(const QByteArray& payload)
     return outcome;
 }
 
+bool TConnectionCycle::CanBeReadReply(const QByteArray& payload) const
+{
+    if (!identityPayload_.isEmpty() && payload == identityPayload_)
+        return false;
+    const std::optional<qsizetype> least =
+        ReadPayloadMinimum(view_.VersionCaption(), panel_.DisplayCount(), panel_.GroupCount());
+    return !least || payload.size() >= *least;
+}
+
 void TConnectionCycle::ReadReply()
 {
+    if (!CanBeReadReply(state_.replyPayload)) {
+        // Not an answer to this read: nothing is shown, and the read waits on for its reply (over
+        // USB with another receive, a few times at most, so that a regulator sending frame after
+        // frame does not hold the link), or ends by its watchdog as an unanswered one does.
+        state_.replyPayload.clear();
+        if (readReceivesLeft_ > 0 && UsbReady()) {
+            --readReceivesLeft_;
+            UsbReceive({});
+        }
+        return;
+    }
     view_.SetProgress(1, 50);
     const DecodeOutcome outcome = DecodeIntoView(state_.replyPayload);
     if (!outcome.complete) {
         // The block could not be placed, so no write may be offered for it: the read stays
         // pending and ends by its watchdog and the time-out reset, as an unanswered one does.
+        // What the window shows is no longer the block last read.
         state_.replyPayload.clear();
+        lastRead_.clear();
         ShowNotices(outcome.notices);
         return;
     }
@@ -464,7 +496,8 @@ void TConnectionCycle::AfterGuard(std::function<void()> fn)
 
 void TConnectionCycle::Button2Click()
 {
-    if (state_.busy)
+    // Only a block read whole goes back to the regulator.
+    if (state_.busy || lastRead_.isEmpty())
         return;
     // The backup goes to the disk while the pause before the frame runs; the frame waits for it.
     if (!StartGuard(TOverwriteContext::Kind::Write))
@@ -676,6 +709,7 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
     if (UsbReady())
         usb_.UsbDiscardInput();
     lastRead_.clear();
+    identityPayload_.clear();
 }
 
 void TConnectionCycle::LostRegulatorReset()

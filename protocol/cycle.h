@@ -38,6 +38,7 @@ constexpr int kDefaultSettlePause = 700; // the regulator restores its factory b
 constexpr int kWatchdogLimit = 2;        // ticks counted before the time-out reset is armed
 constexpr int kPortWatchInterval = 1000; // looking for a lost COM port to come back
 constexpr int kUsbReadCount = 511;
+constexpr int kStaleReplyReceives = 8; // USB: receives after replies that were not the block
 
 // The window as the cycle sees it.
 class ICycleView {
@@ -163,7 +164,11 @@ public:
     // Sends a request by the link mode's rule. withReceive: over USB a receive follows, and then
     // runs once it has been parsed (along with every exchange that parse started); otherwise then
     // runs at once. Link errors propagate, and then does not run.
-    void SendRequest(const QByteArray& bytes, bool withReceive, std::function<void()> then = {});
+    // stale: what arrived before the request is dropped first (the reply buffer, and over USB the
+    // adapter's input), so that it cannot be taken for the answer.
+    enum class Stale { Keep, Discard };
+    void SendRequest(const QByteArray& bytes, bool withReceive, std::function<void()> then = {},
+                     Stale stale = Stale::Keep);
 
     // Over USB the window does not wait for a reply: it goes on painting while the adapter reads.
     // What would have waited behind the blocking read (timer ticks, the user's clicks, COM
@@ -192,6 +197,9 @@ private:
     void OnTimerTick(int index, void (TConnectionCycle::*handler)());
     bool UsbReady();
     void UsbStopBits(int stopBits);
+    // Whether a verified frame can be the read's answer: not the identification again, and at
+    // least as long as the model's block.
+    bool CanBeReadReply(const QByteArray& payload) const;
     void ContinueWrite();
     // Asks the guard; false when it refused at once. Otherwise its answer comes to
     // GuardAnswered, and whatever waits for it (AfterGuard) runs then.
@@ -241,7 +249,9 @@ private:
     std::function<void()> afterGuard_; // dropped by a reset
     TRegulatorIdentity identity_;
     QByteArray lastRead_;
-    QByteArray written_; // the payload of the write in progress
+    QByteArray identityPayload_; // the identification reply as it came
+    int readReceivesLeft_ = 0;   // of kStaleReplyReceives, for the read in progress
+    QByteArray written_;         // the payload of the write in progress
     bool usbInFlight_ = false;
     std::vector<std::function<void()>> usbContinuations_; // innermost last
     std::deque<std::function<void()>> waitingForLink_;

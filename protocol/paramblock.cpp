@@ -238,6 +238,15 @@ DecodeOutcome DecodeReadReply(const QByteArray& payload, const QString& version,
     return outcome;
 }
 
+std::optional<qsizetype> ReadPayloadMinimum(const QString& version, int displayCount, int groups)
+{
+    const std::optional<int> number = VersionNumber(version);
+    if (!number)
+        return std::nullopt;
+    const qsizetype base = kThrottleBytes + (*number >= kFirstVersionWithSpeed ? kSpeedBytes : 0);
+    return base + std::max(displayCount, 0) + std::max(groups, 0);
+}
+
 QByteArray BuildWritePayload(const TBlockFields& fields, const IParameterPanel& panel)
 {
     QByteArray out;

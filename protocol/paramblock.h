@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class TsmlMsgLangRes;
 
@@ -68,6 +69,11 @@ DecodeOutcome DecodeBlockFields(const QByteArray& payload, const QString& versio
 void DecodeDisplayValues(const QByteArray& payload, IParameterPanel& panel, const DecodeEnv& env,
                          DecodeOutcome& outcome);
 void DecodeOptions(const QByteArray& payload, IParameterPanel& panel, const DecodeOutcome& outcome);
+
+// The least payload length of a read reply for this model: the throttle limits, T when the version
+// reports it, one byte per display entry and one per option group. Longer replies carry option
+// bytes the model has no group for. Empty when the version gives no number (the decoding says so).
+std::optional<qsizetype> ReadPayloadMinimum(const QString& version, int displayCount, int groups);
 
 QByteArray BuildWritePayload(const TBlockFields& fields, const IParameterPanel& panel);
 

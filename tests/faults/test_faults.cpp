@@ -30,6 +30,7 @@ enum class Fault {
     SilenceAt, // an answer to a later step of the transaction is missing
     HangUp,    // the cable is pulled out just after the request went out
     Babble,    // the regulator keeps sending: seconds of noise before every reply
+    Stall,     // answers nothing for a while, then every wake-up it missed at once, late
 };
 
 const QString kNotConnected = QString::fromUtf8(" Regulátor NEPRIPOJEN ");
@@ -54,6 +55,8 @@ struct Rig {
                !f.Cycle().State().busy && f.Button1->isEnabled() && !f.Cycle().UsbExchangeActive();
     }
     virtual void Pieces(size_t size, int gapMs) = 0;
+    // A reply waits for the ones still on the line (the other rigs' lines do that anyway).
+    virtual void OneWire() {}
     virtual void Unplug() = 0;
     virtual void Plug() = 0;
     virtual void Advance(int64_t ms) { Window().clock.Advance(ms); }
@@ -78,6 +81,10 @@ struct ComRig final : Rig {
     {
         fx.port.pieceSize = size ? size : TSimPort::kPieceSize;
         fx.port.gapMs = gapMs;
+    }
+    void OneWire() override
+    {
+        fx.port.now = [this] { return fx.clock.Now(); };
     }
     void Unplug() override
     {
@@ -172,6 +179,8 @@ std::vector<TFaultCase> Cases()
         // Later steps: the read that follows the identification, the log's next record.
         cases.push_back({link, Txn::Identify, Fault::SilenceAt, Message::Read});
         cases.push_back({link, Txn::Log, Fault::SilenceAt, Message::LogNext});
+        // The late identification replies arrive while the read that follows is pending.
+        cases.push_back({link, Txn::Identify, Fault::Stall, {}, true});
     }
     return cases;
 }
@@ -183,9 +192,9 @@ const char* Name(Txn t)
 }
 const char* Name(Fault f)
 {
-    static const char* const names[] = {"GarbageAround", "GarbageInside",  "SingleBytes",
-                                        "BadCheck",      "WriteEndForAck", "Silence",
-                                        "SilenceAt",     "HangUp",         "Babble"};
+    static const char* const names[] = {
+        "GarbageAround", "GarbageInside", "SingleBytes", "BadCheck", "WriteEndForAck",
+        "Silence",       "SilenceAt",     "HangUp",      "Babble",   "Stall"};
     return names[int(f)];
 }
 std::string CaseName(const TFaultCase& c)
@@ -202,6 +211,13 @@ std::string CaseName(const TFaultCase& c)
     return name;
 }
 void PrintTo(const TFaultCase& c, std::ostream* os) { *os << CaseName(c); }
+
+// Faults that change what arrives, rather than whether it does.
+bool CorruptsReplies(Fault f)
+{
+    return f != Fault::WriteEndForAck && f != Fault::Silence && f != Fault::SilenceAt &&
+           f != Fault::HangUp;
+}
 
 class LineFault : public testing::TestWithParam<TFaultCase> {};
 
@@ -248,6 +264,11 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
             for (size_t i = 0; i < faults.garbage.size(); i += 7)
                 faults.garbage[i] = 0xFA;
             break;
+        case Fault::Stall:
+            faults.stall = true;
+            rig->OneWire();
+            rig->Pieces(5, 20); // the late replies still coming in after the next request
+            break;
         }
     };
     auto disarm = [&] {
@@ -275,6 +296,7 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
         break;
     case Txn::Write:
         form->Button2->click();
+
         break;
     case Txn::Log:
         form->EEPROM1->trigger();
@@ -284,6 +306,10 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
         ASSERT_TRUE(
             rig->AdvanceUntil([&] { return sim.Count(FirstRequest(c.txn)) > before; }, 5000));
         rig->Unplug();
+    }
+    if (c.fault == Fault::Stall) {
+        ASSERT_TRUE(rig->AdvanceUntil([&] { return sim.Count(Message::WakeUp) >= 3; }, 10000));
+        faults.stall = false;
     }
 
     // The fault in force for 25 s; the user must see the outcome.
@@ -331,6 +357,19 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
     } else {
         EXPECT_TRUE(log.isEmpty());
     }
+
+    // Whatever came over the line, a write sends back the regulator's own block.
+    if (!CorruptsReplies(c.fault))
+        return;
+    const regsim::ParameterBlock held = sim.Block();
+    const size_t writes = sim.Writes().size();
+    form->Button2->click();
+    ASSERT_TRUE(
+        rig->AdvanceUntil([&] { return sim.Writes().size() > writes && rig->Ready(); }, 10000));
+    regsim::Bytes expected{uint8_t(held.throttleMax >> 8), uint8_t(held.throttleMax),
+                           uint8_t(held.throttleMin >> 8), uint8_t(held.throttleMin)};
+    expected.insert(expected.end(), held.options.begin(), held.options.end());
+    EXPECT_EQ(sim.Writes().back().payload, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LineFault, testing::ValuesIn(Cases()),

@@ -328,3 +328,14 @@ TEST(RegulatorFaults, HangUpAfterMessages)
     EXPECT_EQ(reg.Feed(kPresence), Bytes{});
     EXPECT_EQ(reg.Count(Message::Read), 0);
 }
+
+TEST(RegulatorFaults, StallHoldsRepliesAndSendsThemAllWithTheNext)
+{
+    Regulator reg = Small();
+    reg.faults().stall = true;
+    EXPECT_EQ(reg.Feed(Cat({kWake, kWake, kPresence})), Bytes{});
+    EXPECT_EQ(reg.Count(Message::WakeUp), 2) << "heard, only not answered";
+    reg.faults().stall = false;
+    EXPECT_EQ(reg.Feed(kRead), Cat({kIdent, kIdent, {0xFA}, kReadReply}));
+    EXPECT_EQ(reg.Feed(kRead), kReadReply) << "held replies go out once";
+}

@@ -8,6 +8,7 @@
 #include "tools/regsim/regulator.h"
 
 #include <QByteArray>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -27,6 +28,9 @@ public:
     // Replies come in pieces of this many bytes, each gapMs after the line time of the one before.
     size_t pieceSize = kPieceSize;
     int gapMs = 0;
+    // The clock's time, in ms. Given, a reply waits for the ones still on the line, as on one
+    // wire; left empty, every reply has the line to itself.
+    std::function<int64_t()> now;
     bool opened = false;
     QString portName;
     std::vector<QByteArray> sent;
@@ -60,6 +64,9 @@ public:
             sim_.Feed(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size());
         double at = bytes.size() * kMsPerByte + extraDelay;
         extraDelay = 0;
+        const int64_t sentAt = now ? now() : 0;
+        if (now)
+            at = std::max(at, lineFreeAt_ - double(sentAt));
         for (size_t i = 0; i < reply.size(); i += pieceSize) {
             const size_t n = std::min<size_t>(pieceSize, reply.size() - i);
             at += n * kMsPerByte + (i ? gapMs : 0);
@@ -69,6 +76,8 @@ public:
                     deliver(piece);
             }));
         }
+        if (now && !reply.empty())
+            lineFreeAt_ = double(sentAt) + at;
         return bytes.size();
     }
     // Forget replies still on the line (a test that wants them gone).
@@ -78,4 +87,5 @@ private:
     IClock& clock_;
     regsim::Regulator& sim_;
     std::vector<IClock::Token> pending_;
+    double lineFreeAt_ = 0;
 };

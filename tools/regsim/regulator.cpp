@@ -1,6 +1,7 @@
 #include "tools/regsim/regulator.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace regsim {
 
@@ -283,6 +284,17 @@ void Regulator::Reply(Message m, const Bytes& body, bool framed, Bytes& out)
 {
     if (faults_.silent || faults_.mute.count(m))
         return;
+    if (faults_.stall) {
+        held_.push_back({body, framed});
+        return;
+    }
+    for (const HeldReply& r : std::exchange(held_, {}))
+        Send(r.body, r.framed, out);
+    Send(body, framed, out);
+}
+
+void Regulator::Send(const Bytes& body, bool framed, Bytes& out)
+{
     if (!faults_.garbage.empty())
         Emit(faults_.garbage, out);
     Bytes reply;

@@ -41,7 +41,10 @@ struct Faults {
     bool badCheckAlways = false;
     bool writeEndInsteadOfAck = false; // FC instead of FB after a stored write
     bool ignoreWrites = false;         // acknowledge writes without storing them
-    std::optional<int> hangUpAfter;    // hang up once this many messages have been answered
+    // A regulator that stalls: while set, replies are held back; the first reply after it is
+    // cleared goes out behind every reply held meanwhile, all at once.
+    bool stall = false;
+    std::optional<int> hangUpAfter; // hang up once this many messages have been answered
 };
 
 // One write frame as it came from the PC.
@@ -107,6 +110,7 @@ private:
     void Handle(Message m, Bytes& out);
     void HandleWrite(Bytes& out);
     void Reply(Message m, const Bytes& body, bool framed, Bytes& out);
+    void Send(const Bytes& body, bool framed, Bytes& out);
     void Emit(const Bytes& piece, Bytes& out);
     const Bytes& NextLogRecord(Message m);
 
@@ -123,6 +127,11 @@ private:
     bool logStarted_ = false;
     size_t logCursor_ = 0; // the record sent last; "next" moves past it, "repeat" sends it again
     bool hungUp_ = false;
+    struct HeldReply {
+        Bytes body;
+        bool framed;
+    };
+    std::vector<HeldReply> held_; // replies kept back while stalled
 
     std::vector<ReceivedWrite> writes_;
     std::map<Message, int> counts_;
