@@ -3,6 +3,7 @@
 // status of each kind of failure, and the backups made before writes and resets.
 
 #include "tests/cli/clifixture.h"
+#include "tests/support/filesizelimit.h"
 
 #include "models/backup.h"
 
@@ -305,6 +306,17 @@ TEST_P(Cli, LogWithProgressAndDamagedRecords)
         << Err().toStdString();
     EXPECT_EQ(ReadBytes(log), "\r\n5 1 2 \r\n");
     EXPECT_EQ(RunCli({"log"}), kExitUsage);
+
+    // A disk that takes the first record only: a file error, the regulator not blamed.
+    sim.faults().badCheckAlways = false;
+    QFile::remove(log);
+    {
+        TFileSizeLimit full(12);
+        status = RunCli({"log", "-o", log});
+    }
+    EXPECT_EQ(status, kExitFailure) << Err().toStdString();
+    EXPECT_FALSE(Err().contains(messages.LookupMessage("str133").left(20))) << Err().toStdString();
+    EXPECT_EQ(ReadBytes(log), "\r\n5 1 2 \r\n");
 }
 
 } // namespace

@@ -88,7 +88,11 @@ public:
         s_.Error(text);
     }
     // The log download's progress line.
-    void ShowProgressHint(const QString& text) override { s_.env_.err(text); }
+    void ShowProgressHint(const QString& text) override
+    {
+        s_.env_.err(text);
+        s_.LogProgress();
+    }
 
     TReadReport Report(const TPanelModel& panel) const
     {
@@ -248,6 +252,15 @@ void TCliSession::LinkError()
 {
     env_.err(Msg("str134").arg(Msg("str53")));
     Finish(kExitLinkError);
+}
+
+void TCliSession::LogProgress()
+{
+    // A log the disk refused is a file that could not be written, not a silent regulator: the
+    // records before it are in the file and no more are asked for, so the run ends here rather
+    // than by the watchdog's reset, which would blame the regulator.
+    if (phase_ == Phase::Logging && cycle_->LogDownload().ending == TLogEnding::DiskError)
+        Finish(kExitFailure);
 }
 
 void TCliSession::Lost()

@@ -54,6 +54,7 @@ private:
     void TransferButtons(bool on);
     void LinkError();
     void Lost();
+    void LogProgress();
 
     void Settled(); // posted: the handler that enabled the buttons has returned
     bool Idle() const;
