@@ -1,0 +1,294 @@
+// The user's transactions of the connection cycle: the read of the parameter block, the write with
+// its backup first, and the factory settings.
+
+#include "protocol/cycle.h"
+
+#include "common/clock.h"
+#include "common/errors.h"
+#include "protocol/frames.h"
+#include "protocol/paramblock.h"
+
+// ---- read
+// -----------------------------------------------------------------------------------------
+
+void TConnectionCycle::Button1Click()
+{
+    if (state_.busy)
+        return;
+    state_.busy = true;
+    timer2_->Stop();
+    state_.readPending = true;
+    readReceivesLeft_ = kStaleReplyReceives;
+    SetTransferButtons(false);
+    view_.SetProgress(1, 20);
+    const auto watch = [this] {
+        if (state_.readPending)
+            timer4_->Start();
+    };
+    try {
+        // A regulator that stalled answers the wake-ups it missed all at once, late: those
+        // replies, still arriving, must not be taken for the block.
+        SendRequest(ReadRequest(), true, watch, Stale::Discard);
+    } catch (const std::exception&) {
+        // The watchdog still ends the transaction, so the window does not stay busy.
+        LinkFailed();
+        watch();
+    }
+}
+
+DecodeOutcome TConnectionCycle::DecodeIntoView(const QByteArray& payload)
+{
+    TBlockFields before; // Lm and LmH are not read back: each block decides them anew
+    before.throttleMin = view_.ThrottleMin();
+    before.throttleMax = view_.ThrottleMax();
+    before.poles = view_.PoleText();
+    before.ratio = view_.RatioText();
+    DecodeOutcome outcome = DecodeBlockFields(payload, view_.VersionCaption(), before);
+    // In the order the window has always taken them; a text is set only where it changed.
+    const TBlockFields& after = outcome.fields;
+    if (outcome.throttleMinRead)
+        view_.SetThrottleMin(after.throttleMin);
+    if (outcome.throttleMaxRead)
+        view_.SetThrottleMax(after.throttleMax);
+    if (after.maxRpmEnabled) {
+        view_.EnableMaxRpm();
+        if (after.poles != before.poles)
+            view_.SetPoleText(after.poles);
+        if (after.ratio != before.ratio)
+            view_.SetRatioText(after.ratio);
+        view_.SetMaxRpmText(after.maxRpmText);
+    }
+    DecodeDisplayValues(payload, panel_, DecodeEnv{programDir_, &messages_}, outcome);
+    for (const QString& text : outcome.errors)
+        view_.ShowError(text);
+    DecodeOptions(payload, panel_, outcome);
+    return outcome;
+}
+
+bool TConnectionCycle::CanBeReadReply(const QByteArray& payload) const
+{
+    if (!identityPayload_.isEmpty() && payload == identityPayload_)
+        return false;
+    const std::optional<qsizetype> least =
+        ReadPayloadMinimum(view_.VersionCaption(), panel_.DisplayCount(), panel_.GroupCount());
+    return !least || payload.size() >= *least;
+}
+
+void TConnectionCycle::ReadReply()
+{
+    if (!CanBeReadReply(state_.replyPayload)) {
+        // Not an answer to this read: nothing is shown, and the read waits on for its reply (over
+        // USB with another receive, a few times at most, so that a regulator sending frame after
+        // frame does not hold the link), or ends by its watchdog as an unanswered one does.
+        state_.replyPayload.clear();
+        if (readReceivesLeft_ > 0 && UsbReady()) {
+            --readReceivesLeft_;
+            UsbReceive({});
+        }
+        return;
+    }
+    view_.SetProgress(1, 50);
+    const DecodeOutcome outcome = DecodeIntoView(state_.replyPayload);
+    if (!outcome.complete) {
+        // The block could not be placed, so no write may be offered for it: the read stays
+        // pending and ends by its watchdog and the time-out reset, as an unanswered one does.
+        // What the window shows is no longer the block last read.
+        state_.replyPayload.clear();
+        lastRead_.clear();
+        ShowNotices(outcome.notices);
+        return;
+    }
+    lastRead_ = state_.replyPayload;
+    view_.SetProgress(1, 100);
+    state_.replyPayload.clear();
+    state_.readPending = false;
+    timer4_->Stop();
+    timer3_->Stop();
+    pause_ = clock_.After(kProgressPause, [this, outcome] {
+        Guarded([&] {
+            pause_.reset();
+            view_.SetProgress(1, 0);
+            state_.busy = false;
+            timer2_->Start();
+            SetTransferButtons(true);
+            if (!panel_.UnassignedBytes().isEmpty())
+                view_.ShowError(Msg("str11") + QLatin1Char('\r'));
+            ShowNotices(outcome.notices);
+        });
+    });
+}
+
+// ---- write
+// ----------------------------------------------------------------------------------------
+
+bool TConnectionCycle::StartGuard(TOverwriteContext::Kind kind)
+{
+    afterGuard_ = {};
+    const int asked = ++guardAsked_;
+    if (!guard_) {
+        guardState_ = Guard::Allowed;
+        return true;
+    }
+    guardState_ = Guard::Waiting;
+    guard_->BeforeOverwriteAsync(
+        TOverwriteContext{kind, identity_, view_.LanguageCode(), alternateScale_, lastRead_},
+        [this, asked, alive = std::weak_ptr<bool>(alive_)](bool allowed) {
+            if (!alive.expired())
+                GuardAnswered(asked, allowed);
+        });
+    return guardState_ != Guard::Refused;
+}
+
+void TConnectionCycle::GuardAnswered(int asked, bool allowed)
+{
+    if (asked != guardAsked_)
+        return; // a reset or a later question came in between
+    guardState_ = allowed ? Guard::Allowed : Guard::Refused;
+    if (afterGuard_) {
+        std::function<void()> fn = std::move(afterGuard_);
+        afterGuard_ = {};
+        Guarded(fn);
+    }
+}
+
+void TConnectionCycle::AfterGuard(std::function<void()> fn)
+{
+    if (guardState_ == Guard::Waiting)
+        afterGuard_ = std::move(fn);
+    else
+        fn();
+}
+
+void TConnectionCycle::Button2Click()
+{
+    // Only a block read whole goes back to the regulator.
+    if (state_.busy || lastRead_.isEmpty())
+        return;
+    // The backup goes to the disk while the pause before the frame runs; the frame waits for it.
+    if (!StartGuard(TOverwriteContext::Kind::Write))
+        return;
+    state_.busy = true;
+    timer2_->Stop();
+    state_.writePending = true;
+    SetTransferButtons(false);
+    pause_ = clock_.After(kProgressPause,
+                          [this] { AfterGuard([this] { Guarded([this] { ContinueWrite(); }); }); });
+}
+
+void TConnectionCycle::ContinueWrite()
+{
+    pause_.reset();
+    if (!state_.writePending)
+        return; // a reset came in between
+    if (guardState_ == Guard::Refused) {
+        // The guard has told the user why; nothing went out.
+        state_.writePending = false;
+        BackToPresence();
+        return;
+    }
+    view_.SetProgress(2, 20);
+    QByteArray frame;
+    try {
+        TBlockFields shown;
+        shown.throttleMin = view_.ThrottleMin();
+        shown.throttleMax = view_.ThrottleMax();
+        written_ = BuildWritePayload(shown, panel_);
+        frame = BuildDataFrame(written_);
+    } catch (const std::exception& e) {
+        // Nothing went out and no watchdog runs yet: the write ends here, back to idle.
+        state_.writePending = false;
+        view_.SetProgress(2, 0);
+        BackToPresence();
+        view_.ReportError(QString::fromStdString(e.what()));
+        return;
+    }
+    view_.SetProgress(2, 40);
+    try {
+        SendRequest(frame, false);
+    } catch (const std::exception&) {
+        LinkFailed();
+    }
+    timer4_->Start();
+    view_.SetProgress(2, 50);
+    // The values come back only with the next read.
+    for (int i = 0; i < panel_.DisplayCount(); ++i)
+        panel_.SetDisplayText(i, kValuePlaceholder);
+    view_.SetMaxRpmText(kValuePlaceholder);
+    if (UsbReady())
+        UsbReceive({});
+}
+
+void TConnectionCycle::WriteTaken()
+{
+    // The regulator now keeps what was written: a backup before the next write or reset must hold
+    // that, not the block read before this write.
+    if (!lastRead_.isEmpty())
+        lastRead_ = ReadPayloadAfterWrite(lastRead_, written_, view_.VersionCaption(),
+                                          panel_.DisplayCount(), panel_.GroupCount());
+}
+
+void TConnectionCycle::WriteAcknowledged()
+{
+    WriteTaken();
+    state_.writePending = false;
+    timer4_->Stop();
+    timer3_->Stop();
+    view_.SetProgress(2, 100);
+    pause_ = clock_.After(kProgressPause, [this] {
+        Guarded([this] {
+            pause_.reset();
+            view_.SetProgress(2, 0);
+            BackToPresence();
+        });
+    });
+}
+
+void TConnectionCycle::WriteEndByte()
+{
+    // Unlike FB, the watchdog keeps running and no presence checks follow until the next
+    // transaction completes; the bar stays full until the next write.
+    WriteTaken();
+    state_.writePending = false;
+    view_.SetProgress(2, 100);
+    SetTransferButtons(true);
+    state_.busy = false;
+}
+
+// ---- factory settings
+// -------------------------------------------------------------------------------
+
+void TConnectionCycle::Button3Click()
+{
+    if (state_.busy)
+        return;
+    if (!StartGuard(TOverwriteContext::Kind::FactoryReset))
+        return;
+    state_.busy = true;
+    SetTransferButtons(false);
+    timer2_->Stop();
+    state_.readPending = true;
+    AfterGuard([this] { SendDefaultRequest(); });
+}
+
+void TConnectionCycle::SendDefaultRequest()
+{
+    if (!state_.readPending || !state_.busy)
+        return; // a reset came in between
+    if (guardState_ == Guard::Refused) {
+        state_.readPending = false;
+        BackToPresence();
+        return;
+    }
+    try {
+        SendRequest(DefaultRequest(), false);
+    } catch (const std::exception&) {
+        LinkFailed();
+    }
+    pause_ = clock_.After(kDefaultSettlePause, [this] {
+        Guarded([this] {
+            pause_.reset();
+            state_.busy = false;
+            Button1Click();
+        });
+    });
+}
