@@ -58,9 +58,11 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str113=Nacítám EEPROM, uloženo záznamu: %1"),
         QStringLiteral("Str114=EEPROM nactena, uloženo záznamu celkem: %1"),
         QStringLiteral("Str115=Soubor %1 nelze zapsat: %2"),
-        QStringLiteral("Str116=USB adaptér je pripojen, ale chybí oprávnení ho otevrít (%1). "
-                       "Nainstalujte pravidlo udev data/99-korvalinex-ftdi.rules do "
-                       "/etc/udev/rules.d a adaptér odpojte a znovu pripojte (viz README)."),
+        QStringLiteral("Str116=USB adaptér je připojen, ale chybí oprávnění ho otevřít (%1). "
+                       "Odpojte ho a znovu připojte. Přenosná kopie programu potřebuje nejdřív "
+                       "pravidlo udev 60-korvalinex-ftdi.rules v /etc/udev/rules.d (balíček ho "
+                       "instaluje sám); při vzdáleném přihlášení se přidejte do skupiny plugdev a "
+                       "přihlaste se znovu. Viz README, oddíl \"Troubleshooting\"."),
         // Backups before a write or factory reset, and the command-line tool.
         QStringLiteral("Str130=Zálohu nastavení regulátoru nelze uložit, regulátor nebyl "
                        "prepsán: %1"),
@@ -130,6 +132,19 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "Str165=Načítání EEPROM ukončeno, regulátor přestal odpovídat, uloženo záznamů: %1"),
         QStringLiteral(
             "Str166=Načítání EEPROM ukončeno chybou zápisu na disk, uloženo záznamů: %1"),
+        // Why the USB adapter cannot be opened: short for the status bar, in full for the
+        // settings dialog, the link error box and the tool.
+        QStringLiteral("Str180=Chybí přístup k USB adaptéru – klikněte sem"),
+        QStringLiteral("Str181=USB adaptér používá jiný program – klikněte sem"),
+        QStringLiteral("Str182=USB adaptér byl odpojen – klikněte sem"),
+        QStringLiteral("Str183=USB adaptér nelze otevřít – klikněte sem"),
+        QStringLiteral("Str184=USB adaptér používá jiný program nebo ovladač (%1). Ukončete ten "
+                       "program; Korvalinex pak adaptér otevře sám."),
+        QStringLiteral(
+            "Str185=USB adaptér byl odpojen právě při otevírání (%1). Připojte ho znovu."),
+        QStringLiteral("Str186=USB adaptér nelze otevřít (%1). Odpojte ho a znovu připojte."),
+        QStringLiteral("Str187=bez oprávnění"),
+        QStringLiteral("Str188=používá jiný program"),
     };
 }
 

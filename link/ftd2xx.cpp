@@ -60,4 +60,5 @@ FT_STATUS FT_Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD received)
     return Driver().Read(h, buffer, count, received);
 }
 const char* FT_LastErrorDetail() { return Driver().LastErrorDetail(); }
-bool FT_LastOpenDenied() { return Driver().LastOpenDenied(); }
+FtOpenFailure FT_LastOpenFailure() { return Driver().LastOpenFailure(); }
+bool FT_LastOpenDenied() { return FT_LastOpenFailure() == FtOpenFailure::Denied; }

@@ -80,8 +80,17 @@ FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
 // /dev/bus/usb/001/004"), or empty. The status alone cannot say that the adapter is there but the
 // user may not open it.
 const char* FT_LastErrorDetail();
-// True when the last failing FT_Open (or listing of a device's strings) failed because the user may
-// not open the adapter: the case a udev rule fixes.
+// Why an adapter that was listed could not be opened, in the three kinds a user can act on.
+enum class FtOpenFailure {
+    None,   // opened, or nothing was listed at that index
+    Denied, // the user may not open its device node: the case a udev rule fixes
+    Busy,   // another program or a kernel driver holds it
+    Gone,   // unplugged between listing and opening
+    Other,
+};
+// The kind of the last failing FT_Open (or listing of a device's strings).
+FtOpenFailure FT_LastOpenFailure();
+// True when the last failing FT_Open failed because the user may not open the adapter.
 bool FT_LastOpenDenied();
 
 // One implementation of the twelve functions. The handle it returns is its own.
@@ -103,7 +112,7 @@ public:
     virtual FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD written) = 0;
     virtual FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD received) = 0;
     virtual const char* LastErrorDetail() const { return ""; }
-    virtual bool LastOpenDenied() const { return false; }
+    virtual FtOpenFailure LastOpenFailure() const { return FtOpenFailure::None; }
 };
 
 // The driver over libftdi1, for real adapters.

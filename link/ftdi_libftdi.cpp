@@ -140,7 +140,7 @@ public:
         {
             std::lock_guard lock(detailMutex_);
             detail_.clear();
-            denied_ = false;
+            failure_ = FtOpenFailure::None;
         }
         // Nothing at that index (the usual answer while no adapter is plugged in): no context of
         // its own is started for it.
@@ -338,10 +338,10 @@ public:
         return detail_.c_str();
     }
 
-    bool LastOpenDenied() const override
+    FtOpenFailure LastOpenFailure() const override
     {
         std::lock_guard lock(detailMutex_);
-        return denied_;
+        return failure_;
     }
 
 private:
@@ -377,28 +377,37 @@ private:
     }
 
     // Why an adapter that is listed could not be opened: libftdi reports its own codes, so the
-    // open is tried once more by hand for libusb's.
+    // open is tried once more by hand for libusb's. A node that opens but whose interface cannot
+    // be claimed is held by another program or by a kernel driver that would not let go.
     FT_STATUS OpenFailure(libusb_device* dev, ftdi_context* ctx)
     {
         libusb_device_handle* probe = nullptr;
-        const int r = libusb_open(dev, &probe);
-        if (r == 0)
+        int r = libusb_open(dev, &probe);
+        if (r == 0) {
+            r = libusb_claim_interface(probe, ctx->interface);
+            if (r == 0)
+                libusb_release_interface(probe, ctx->interface);
             libusb_close(probe);
+        }
         std::string detail;
         FT_STATUS st = FT_DEVICE_NOT_OPENED;
+        FtOpenFailure kind = FtOpenFailure::Other;
         if (r == LIBUSB_ERROR_ACCESS) {
             detail = "permission denied on " + DevicePath(dev);
+            kind = FtOpenFailure::Denied;
         } else if (r == LIBUSB_ERROR_NO_DEVICE) {
             detail = "the adapter was unplugged";
             st = FT_DEVICE_NOT_FOUND;
+            kind = FtOpenFailure::Gone;
         } else if (r == LIBUSB_ERROR_BUSY) {
-            detail = DevicePath(dev) + " is in use by another program";
+            detail = DevicePath(dev) + " is in use by another program or driver";
+            kind = FtOpenFailure::Busy;
         } else {
             detail = std::string(ftdi_get_error_string(ctx)) + " (" + DevicePath(dev) + ")";
         }
         std::lock_guard lock(detailMutex_);
         detail_ = detail;
-        denied_ = r == LIBUSB_ERROR_ACCESS;
+        failure_ = kind;
         return st;
     }
 
@@ -451,7 +460,7 @@ private:
     std::set<FtHandle*> handles_;
     mutable std::mutex detailMutex_;
     std::string detail_;
-    bool denied_ = false;
+    FtOpenFailure failure_ = FtOpenFailure::None;
 };
 
 } // namespace

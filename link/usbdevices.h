@@ -3,6 +3,8 @@
 // and the settings dialog's device list, which takes the rows instead while that dialog is the
 // active window.
 
+#include "link/ftd2xx.h"
+
 #include <QString>
 #include <array>
 
@@ -14,6 +16,37 @@ struct TUsbDeviceEntry {
 
 constexpr int kUsbDeviceTableSize = 10;
 using TUsbDeviceTable = std::array<TUsbDeviceEntry, kUsbDeviceTableSize>;
+
+// Why the adapter that is listed first could not be opened at the last check. It stands until a
+// check opens the adapter or lists none, so that whoever shows it can keep it shown that long.
+struct TUsbOpenProblem {
+    FtOpenFailure kind = FtOpenFailure::None;
+    QString detail; // where, in the driver's words ("permission denied on /dev/bus/usb/001/004")
+    bool operator==(const TUsbOpenProblem&) const = default;
+};
+
+// The message keys that tell a user about an open problem: a short notice for a status bar, and
+// the full advice with %1 for the detail. Null for no problem.
+struct TUsbProblemKeys {
+    const char* notice;
+    const char* advice;
+};
+inline TUsbProblemKeys UsbProblemKeys(FtOpenFailure kind)
+{
+    switch (kind) {
+    case FtOpenFailure::None:
+        return {nullptr, nullptr};
+    case FtOpenFailure::Denied:
+        return {"str180", "str116"};
+    case FtOpenFailure::Busy:
+        return {"str181", "str184"};
+    case FtOpenFailure::Gone:
+        return {"str182", "str185"};
+    case FtOpenFailure::Other:
+        break;
+    }
+    return {"str183", "str186"};
+}
 
 // The settings dialog as the USB ready check sees it.
 class IUsbDeviceList {

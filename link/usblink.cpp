@@ -154,13 +154,14 @@ bool TUsbLink::UsbReadyCheck()
     // receive ends.
     if (readsInFlight_ > 0)
         return usbOpen_;
-    std::lock_guard lock(unitMutex_);
+    std::unique_lock lock(unitMutex_);
     if (!usbOpen_)
         ListDevices();
     unit_.errorBoxSwitch = false;
     if (!usbOpen_) {
         unit_.UsbClose();
-        if (unit_.UsbOpen() == FT_OK) {
+        const FT_STATUS opened = unit_.UsbOpen();
+        if (opened == FT_OK) {
             usbOpen_ = true;
             unit_.UsbReset();
             unit_.UsbSetTimeouts(kUsbReadTimeoutMs, kUsbWriteTimeoutMs);
@@ -173,14 +174,18 @@ bool TUsbLink::UsbReadyCheck()
             unit_.UsbSetDataCharacteristics();
             unit_.UsbSetFlowMode();
             unit_.UsbSetChars();
-        } else if (unit_.deviceCount > 0 && !permissionReported_) {
-            const QString detail = QString::fromLocal8Bit(FT_LastErrorDetail());
-            if (detail.contains(QLatin1String("permission"), Qt::CaseInsensitive)) {
-                permissionReported_ = true;
-                if (onPermissionDenied)
-                    onPermissionDenied(detail);
-            }
         }
+        TUsbOpenProblem problem;
+        if (!usbOpen_ && unit_.deviceCount > 0) {
+            problem.kind = FT_LastOpenFailure();
+            problem.detail = QString::fromLocal8Bit(FT_LastErrorDetail());
+            // Listed a moment ago, not there now.
+            if (problem.kind == FtOpenFailure::None && opened == FT_DEVICE_NOT_FOUND)
+                problem.kind = FtOpenFailure::Gone;
+        }
+        // Whoever is told may look at the link again.
+        lock.unlock();
+        SetOpenProblem(std::move(problem));
         return usbOpen_;
     }
     if (unit_.UsbGetQueueStatus() != FT_OK) {
@@ -189,6 +194,15 @@ bool TUsbLink::UsbReadyCheck()
             deviceList_->ClearDeviceRows();
     }
     return usbOpen_;
+}
+
+void TUsbLink::SetOpenProblem(TUsbOpenProblem problem)
+{
+    if (problem == problem_)
+        return;
+    problem_ = std::move(problem);
+    if (onOpenProblem)
+        onOpenProblem(problem_);
 }
 
 void TUsbLink::UsbSend(const QByteArray& bytes)

@@ -94,9 +94,11 @@ public:
 
     // The settings dialog, which takes the listed rows while it is the active window.
     void SetDeviceList(IUsbDeviceList* list) { deviceList_ = list; }
-    // Called once per run when an adapter is listed but the user may not open it; detail says
-    // where.
-    std::function<void(const QString& detail)> onPermissionDenied;
+    // The reason the last check could not open a listed adapter; kind None while it is open or
+    // none is listed.
+    const TUsbOpenProblem& OpenProblem() const { return problem_; }
+    // Called whenever that reason changes, also when it ends.
+    std::function<void(const TUsbOpenProblem&)> onOpenProblem;
 
     // Start-up clears the flag.
     void SetUsbOpen(bool open) { usbOpen_ = open; }
@@ -106,6 +108,7 @@ private:
     UsbReadResult ReadReply(int count, const UsbReplyNeed& need);
     void ListDevices();
     bool DialogActive() const { return deviceList_ && deviceList_->IsActiveWindow(); }
+    void SetOpenProblem(TUsbOpenProblem problem);
 
     D2XXUnit unit_;
     TUsbLinkOptions options_;
@@ -114,7 +117,7 @@ private:
     IUsbDeviceList* deviceList_ = nullptr;
     TUsbDeviceTable table_;
     bool usbOpen_ = false;
-    bool permissionReported_ = false;
+    TUsbOpenProblem problem_;
     // The unit's state is touched by the worker during a receive and by this thread otherwise;
     // the lock is held for one short call at a time.
     std::mutex unitMutex_;

@@ -69,9 +69,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
         auto link = std::make_unique<TUsbLink>(ftErrorBox_.get());
         ownUsbLink_ = link.get();
         // Listed but not ours to open: the most common reason that nothing ever connects.
-        link->onPermissionDenied = [this](const QString& detail) {
-            SetApplicationHint(Msg("str116").arg(detail));
-        };
+        link->onOpenProblem = [this](const TUsbOpenProblem& p) { ShowUsbProblem(p); };
         ownUsb_ = std::move(link);
     }
     if (!env_.dialogs)
@@ -251,7 +249,10 @@ void TMainForm::CreateNastaveni()
     host.closeComPort = [this] { comm1_->Close(); };
     host.usbReadyCheck = [this] { return usb_->UsbReadyCheck(); };
     host.linkChosen = [this] { ResumeConnecting(); };
-    host.showLinkError = [this] { ShowError(Msg("str53")); };
+    host.showLinkError = [this](const QString& detail) {
+        ShowError(detail.isEmpty() ? Msg("str53") : Msg("str53") + QLatin1Char('\n') + detail);
+    };
+    host.usbProblemAdvice = [this] { return UsbProblemAdvice(); };
     host.lookupMessage = [this](const QString& key) { return smlMsgLangRes1_.LookupMessage(key); };
     host.reportError = [this](const QString& text) { ShowGeneralError(text); };
     // The window's own adapter link lists into the dialog while it is active; a link that tests
@@ -318,6 +319,7 @@ void TMainForm::SelectLanguage(int index)
     smlMsgLangRes1_.SetLangFileName(languageFile);
     helpFile_ = env_.programDir + QLatin1String(language.helpFile);
     FitLeftColumn();
+    ShowUsbProblem(usbProblem_);
 
     // The hint handler is registered again, as the old application object required.
     qApp->removeEventFilter(this);
@@ -337,8 +339,32 @@ void TMainForm::SetApplicationHint(const QString& hint)
     StatusPanel2->setText(QLatin1Char(' ') + LongHint(hint));
 }
 
+void TMainForm::ShowUsbProblem(const TUsbOpenProblem& problem)
+{
+    usbProblem_ = problem;
+    const char* key = UsbProblemKeys(problem.kind).notice;
+    UsbNotice->setVisible(key != nullptr);
+    if (!key)
+        return;
+    // Short enough for the status bar in every shipped language; the whole advice is one click
+    // (or a pause of the mouse) away.
+    UsbNotice->setText(QLatin1Char(' ') + Msg(key) + QLatin1Char(' '));
+    UsbNotice->setToolTip(UsbProblemAdvice());
+    UsbNotice->setFixedWidth(UsbNotice->sizeHint().width());
+}
+
+QString TMainForm::UsbProblemAdvice() const
+{
+    const char* key = UsbProblemKeys(usbProblem_.kind).advice;
+    return key ? Msg(key).arg(usbProblem_.detail) : QString();
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::MouseButtonRelease && watched == UsbNotice) {
+        RunGuarded([this] { SetupClick(); });
+        return true;
+    }
     if (event->type() == QEvent::MouseButtonRelease) {
         for (QLabel* flag : {Image2, Image3, Image4, Image5})
             if (watched == flag) {

@@ -6,6 +6,7 @@
 
 #include "common/settings.h"
 #include "i18n/msglangres.h"
+#include "link/usbdevices.h"
 #include "models/backup.h"
 #include "protocol/cycle.h"
 
@@ -143,6 +144,10 @@ public:
 
     // The window's hint handler: the hint panel shows a space and the long part of the hint.
     void SetApplicationHint(const QString& hint);
+    // Why the adapter cannot be opened, shown in the status bar until it opens; kind None hides it.
+    void ShowUsbProblem(const TUsbOpenProblem& problem);
+    // The full advice for the problem shown, in the current language; empty when there is none.
+    QString UsbProblemAdvice() const;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -228,6 +233,7 @@ private:
     bool settingsRead_ = false;
     QString helpFile_;
     QString hint_;
+    TUsbOpenProblem usbProblem_;
     TMessageDlg messageDlg_;
 
     std::unique_ptr<TComm> comm1_;
@@ -263,6 +269,9 @@ public:
     QStatusBar* StatusBar = nullptr;
     QLabel *StatusPanel0 = nullptr, *StatusPanel1 = nullptr, *StatusPanel2 = nullptr,
            *Label3 = nullptr;
+    // Between the status and the hint panel while an attached adapter cannot be opened; a click
+    // opens the settings dialog, which gives the full advice.
+    QLabel* UsbNotice = nullptr;
 };
 
 // Throttle ranges in milliseconds.

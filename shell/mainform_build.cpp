@@ -396,6 +396,10 @@ void TMainForm::BuildStatusBar()
     };
     StatusPanel0 = panel("StatusPanel0", 65, 0);
     StatusPanel1 = panel("StatusPanel1", 145, 0);
+    UsbNotice = panel("UsbNotice", 0, 0);
+    UsbNotice->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    UsbNotice->setCursor(Qt::PointingHandCursor);
+    UsbNotice->hide();
     StatusPanel2 = panel("StatusPanel2", 50, 1);
     // Filled with the reply buffer for inspection; never shown.
     Label3 = new QLabel(StatusBar);

@@ -148,7 +148,14 @@ void TNastaveni::BuildLinkTabs()
         LV->setColumnWidth(c, kColumnWidths[c]);
     auto* sheet2Layout = new QVBoxLayout(Sheet2);
     sheet2Layout->setContentsMargins(0, 0, 0, 0);
-    sheet2Layout->addWidget(LV);
+    sheet2Layout->addWidget(LV, 1);
+    LUsbProblem = new QLabel(Sheet2);
+    LUsbProblem->setObjectName(QStringLiteral("LUsbProblem"));
+    LUsbProblem->setWordWrap(true);
+    LUsbProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LUsbProblem->setStyleSheet(QStringLiteral("color: #b00000"));
+    LUsbProblem->hide();
+    sheet2Layout->addWidget(LUsbProblem);
     LV->viewport()->installEventFilter(this);
     PC1->setCurrentWidget(Sheet2);
 }
@@ -267,6 +274,27 @@ void TNastaveni::FormActivate()
             AddDeviceRow(e.label, e.serialNo, e.description);
         }
     }
+    ShowUsbProblem();
+}
+
+void TNastaveni::ShowUsbProblem()
+{
+    const QString advice = host_.usbProblemAdvice ? host_.usbProblemAdvice() : QString();
+    LUsbProblem->setText(advice);
+    LUsbProblem->setVisible(!advice.isEmpty());
+    // The advice is read whole: the page grows by its height and pushes what lies below it down,
+    // so the list keeps its rows.
+    const int grow = advice.isEmpty() ? 0 : LUsbProblem->heightForWidth(PC1->width() - 8) + 4;
+    const int delta = grow - adviceGrowth_;
+    if (delta == 0)
+        return;
+    adviceGrowth_ = grow;
+    const int below = PC1->geometry().bottom();
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->y() > below)
+            w->move(w->x(), w->y() + delta);
+    PC1->resize(PC1->width(), PC1->height() + delta);
+    setFixedSize(width(), height() + delta);
 }
 
 void TNastaveni::FitComboWidth()
@@ -291,14 +319,19 @@ void TNastaveni::Button3Click()
         try {
             host_.openComPort();
         } catch (const std::exception&) {
-            host_.showLinkError();
+            host_.showLinkError(QString());
             if (host_.closeComPort)
                 host_.closeComPort();
             return;
         }
     } else if (host_.usbReadyCheck) {
         // Choosing USB leaves an open COM port alone; the link mode decides which one is used.
-        host_.usbReadyCheck();
+        // An adapter that is listed but will not open is worth a box that says why.
+        if (!host_.usbReadyCheck()) {
+            ShowUsbProblem();
+            if (!LUsbProblem->isHidden())
+                host_.showLinkError(LUsbProblem->text());
+        }
     }
     if (host_.linkChosen)
         host_.linkChosen();

@@ -37,7 +37,10 @@ struct TNastaveniHost {
     std::function<bool()> usbReadyCheck;    // the main window's UsbReadyCheck
     std::function<void()> linkChosen;       // after "Nastavit" opened the chosen link
     IUsbDeviceSource* usbDevices = nullptr; // null: no adapter can be listed
-    std::function<void()> showLinkError;    // the "str53" box with the "str2" caption
+    // The "str53" box with the "str2" caption; a non-empty detail follows on a line of its own.
+    std::function<void(const QString& detail)> showLinkError;
+    // Why the attached adapter cannot be opened, in full; empty while there is no such problem.
+    std::function<QString()> usbProblemAdvice;
     std::function<QString(const QString& key)> lookupMessage;
     std::function<void(const QString& text)> reportError; // the general error report
     TPortListDirs portDirs;                               // where serial devices are looked for
@@ -82,6 +85,7 @@ public:
     QLabel* Label2 = nullptr;
     QComboBox* CB1 = nullptr;
     QTreeWidget* LV = nullptr;
+    QLabel* LUsbProblem = nullptr; // below LV while an attached adapter cannot be opened
     QPushButton* Button3 = nullptr;
     // The regulator upgrade section: present but inert, nothing is connected to it.
     QCheckBox* CheckBox1 = nullptr;
@@ -108,10 +112,12 @@ private:
     void BuildUpgradeSection();
     void Guarded(const std::function<void()>& fn);
     void FitComboWidth();
+    void ShowUsbProblem();
 
     TNastaveniHost host_;
     QString languageFile_;
     qint64 lastPortListMs_ = 0;
     bool activating_ = false;
     bool applied_ = false; // "Nastavit" was pressed during this run
+    int adviceGrowth_ = 0; // pixels the USB page has grown by to show the advice
 };

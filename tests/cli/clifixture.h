@@ -119,9 +119,7 @@ struct TCliFixture {
         session.reset();
         usb = std::make_unique<TUsbLink>(
             &ftErrors, TUsbLinkOptions{true, &runner, [this] { return simClock.NowUs() / 1000; }});
-        usb->onPermissionDenied = [this](const QString& detail) {
-            session->UsbPermissionDenied(detail);
-        };
+        usb->onOpenProblem = [this](const TUsbOpenProblem& p) { session->UsbOpenProblem(p); };
         TCliEnv env{&clock,
                     &link,
                     usb.get(),

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <utility>
 
 namespace {
 
@@ -126,7 +127,10 @@ TEST_P(Cli, LinkFailures)
         std::function<QString(Cli&)> says; // on stderr
         int reads = 0;                     // read requests that reached the regulator
     };
-    const auto deniedDetail = [](Cli& f) { return f.messages.LookupMessage("str116").left(20); };
+    const auto says = [](const char* key) {
+        return [key](Cli& f) { return f.messages.LookupMessage(key).left(20); };
+    };
+    FT_HANDLE held = nullptr; // another program's hold on the adapter
     const Row rows[] = {
         {"missing", [](Cli& f) { f.link.failOpen = true; }, [](Cli& f) { f.adapters.Unplug(0); },
          [](Cli& f) {
@@ -134,7 +138,9 @@ TEST_P(Cli, LinkFailures)
                                                   : QString("CreateFile");
          }},
         {"not allowed", nullptr, [](Cli& f) { f.adapters.SetPermissionDenied(0, true); },
-         deniedDetail},
+         says("str116")},
+        {"in use by another program", nullptr, [&held](Cli& f) { f.adapters.Open(0, &held); },
+         says("str184")},
         {"gone after the wake-up",
          [](Cli& f) {
              f.sim.SetObserver([&f](const regsim::Event& e) {
@@ -173,6 +179,8 @@ TEST_P(Cli, LinkFailures)
         sim.SetObserver({});
         link.failOpen = link.failSend = false;
         adapters.SetPermissionDenied(0, false);
+        if (held)
+            adapters.Close(std::exchange(held, nullptr));
         if (!adapters.Plugged(0))
             adapters.Plug(0);
     }

@@ -36,6 +36,8 @@ struct Emulator {
     kxemu_set_plugged_fn setPlugged = Sym<kxemu_set_plugged_fn>("kxemu_set_plugged");
     kxemu_set_access_denied_fn setDenied =
         Sym<kxemu_set_access_denied_fn>("kxemu_set_access_denied");
+    kxemu_set_claimed_elsewhere_fn setClaimedElsewhere =
+        Sym<kxemu_set_claimed_elsewhere_fn>("kxemu_set_claimed_elsewhere");
     kxemu_set_pacing_fn setPacing = Sym<kxemu_set_pacing_fn>("kxemu_set_pacing");
     kxemu_line_log_fn lineLog = Sym<kxemu_line_log_fn>("kxemu_line_log");
     kxemu_packets_fn packets = Sym<kxemu_packets_fn>("kxemu_packets");
@@ -46,8 +48,8 @@ struct Emulator {
 
     bool Loaded() const
     {
-        return reset && setStrings && setPort && setPlugged && setDenied && setPacing && lineLog &&
-               packets && latency && usage && waitEmpty;
+        return reset && setStrings && setPort && setPlugged && setDenied && setClaimedElsewhere &&
+               setPacing && lineLog && packets && latency && usage && waitEmpty;
     }
     std::vector<kxemu_line_byte> Line(int adapter = 0) const
     {

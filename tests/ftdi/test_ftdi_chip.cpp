@@ -336,26 +336,44 @@ TEST_F(FtdiChip, UnplugEndsAWaitingRead)
     EXPECT_LT(r.elapsedMs, long(kTimeOutMs));
 }
 
-TEST_F(FtdiChip, AnAdapterTheUserMayNotOpenSaysWhy)
+// An adapter that is listed but cannot be opened says which of the kinds the user can act on.
+TEST_F(FtdiChip, AnAdapterThatCannotBeOpenedSaysWhy)
 {
-    emu.setDenied(0, 1);
-    DWORD count = 0;
-    ASSERT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
-    EXPECT_EQ(count, 1u); // listed, as the bus shows it to everybody
-    EXPECT_EQ(FT_Open(0, &handle), FT_DEVICE_NOT_OPENED);
-    EXPECT_EQ(handle, nullptr);
-    EXPECT_TRUE(FT_LastOpenDenied());
-    EXPECT_NE(std::string(FT_LastErrorDetail()).find("permission denied on /dev/bus/usb/001/"),
-              std::string::npos)
-        << FT_LastErrorDetail();
+    struct Case {
+        const char* name;
+        void (*refuse)(Emulator&, int on);
+        FtOpenFailure kind;
+        const char* detail;
+    };
+    const Case cases[] = {
+        {"not allowed", [](Emulator& e, int on) { e.setDenied(0, on); }, FtOpenFailure::Denied,
+         "permission denied on /dev/bus/usb/001/"},
+        {"claimed by another program", [](Emulator& e, int on) { e.setClaimedElsewhere(0, on); },
+         FtOpenFailure::Busy, " is in use by another program or driver"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.refuse(emu, 1);
+        DWORD count = 0;
+        ASSERT_EQ(FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+        EXPECT_EQ(count, 1u); // listed, as the bus shows it to everybody
+        EXPECT_EQ(FT_Open(0, &handle), FT_DEVICE_NOT_OPENED);
+        EXPECT_EQ(handle, nullptr);
+        EXPECT_EQ(FT_LastOpenFailure(), c.kind);
+        EXPECT_EQ(FT_LastOpenDenied(), c.kind == FtOpenFailure::Denied);
+        EXPECT_NE(std::string(FT_LastErrorDetail()).find(c.detail), std::string::npos)
+            << FT_LastErrorDetail();
 
-    emu.setDenied(0, 0);
-    OpenConfigured();
-    // A later failure of another kind does not keep the old reason. (Into a handle of its own:
-    // the open one is still to be closed.)
-    FT_HANDLE missing = nullptr;
-    EXPECT_EQ(FT_Open(5, &missing), FT_DEVICE_NOT_FOUND);
-    EXPECT_FALSE(FT_LastOpenDenied());
+        c.refuse(emu, 0);
+        OpenConfigured();
+        // A later failure of another kind does not keep the old reason. (Into a handle of its
+        // own: the open one is still to be closed.)
+        FT_HANDLE missing = nullptr;
+        EXPECT_EQ(FT_Open(5, &missing), FT_DEVICE_NOT_FOUND);
+        EXPECT_EQ(FT_LastOpenFailure(), FtOpenFailure::None);
+        FT_Close(handle);
+        handle = nullptr;
+    }
 }
 
 // ---- the regulator simulator behind the chip ----------------------------------------------------

@@ -72,6 +72,7 @@ struct Chip {
     std::string serial, description, port;
     bool plugged = false;
     bool denied = false;
+    bool claimedElsewhere = false; // another program holds its interface
     unsigned generation = 0;
     libusb_device* dev = nullptr;
 
@@ -189,6 +190,7 @@ void Reset(int adapters, std::unique_lock<std::mutex>& lock)
         c.description = "FT232R USB UART";
         c.port.clear();
         c.denied = false;
+        c.claimedElsewhere = false;
         c.baud = 9600;
         c.data = 8;
         c.latency = 16;
@@ -218,6 +220,7 @@ void LoadFromEnvironment()
         if (const char* p = Env(name.c_str()))
             g_chips[i].port = p;
         g_chips[i].denied = Env("KXEMU_DENY") != nullptr;
+        g_chips[i].claimedElsewhere = Env("KXEMU_BUSY") != nullptr;
     }
     if (const char* s = Env("KXEMU_SERIAL"))
         g_chips[0].serial = s;
@@ -730,8 +733,11 @@ KXEMU_EXPORT int libusb_set_configuration(libusb_device_handle* handle, int)
 KXEMU_EXPORT int libusb_claim_interface(libusb_device_handle* handle, int iface)
 {
     std::unique_lock lock(g_mutex);
-    if (!Live(handle))
+    const Chip* c = Live(handle);
+    if (!c)
         return LIBUSB_ERROR_NO_DEVICE;
+    if (c->claimedElsewhere)
+        return LIBUSB_ERROR_BUSY;
     return iface == 0 ? 0 : LIBUSB_ERROR_NOT_FOUND;
 }
 
@@ -958,6 +964,13 @@ KXEMU_EXPORT void kxemu_set_access_denied(int i, int denied)
     std::lock_guard lock(g_mutex);
     if (i >= 0 && i < kMaxAdapters)
         g_chips[i].denied = denied != 0;
+}
+
+KXEMU_EXPORT void kxemu_set_claimed_elsewhere(int i, int claimed)
+{
+    std::lock_guard lock(g_mutex);
+    if (i >= 0 && i < kMaxAdapters)
+        g_chips[i].claimedElsewhere = claimed != 0;
 }
 
 KXEMU_EXPORT void kxemu_set_pacing(int on)

@@ -8,6 +8,7 @@
 //   KXEMU_SERIAL, KXEMU_DESCRIPTION   USB strings of adapter 0 (others get numbered defaults)
 //   KXEMU_PACE=1        bytes leave the chip at the configured line speed
 //   KXEMU_DENY=1        the user may not open the adapters
+//   KXEMU_BUSY=1        another program has claimed the adapters' interface
 //   KXEMU_UNPLUG_FILE   adapter 0 counts as unplugged while this file exists
 //   KXEMU_LINE_LOG      every byte sent on the line is appended here with its line settings
 //                       ("55 baud=600 bits=8 stop=0 parity=0", stop in the chip's encoding), and
@@ -31,6 +32,7 @@ typedef void (*kxemu_set_strings_fn)(int adapter, const char* serial, const char
 typedef void (*kxemu_set_port_fn)(int adapter, const char* path);
 typedef void (*kxemu_set_plugged_fn)(int adapter, int plugged);
 typedef void (*kxemu_set_access_denied_fn)(int adapter, int denied);
+typedef void (*kxemu_set_claimed_elsewhere_fn)(int adapter, int claimed);
 typedef void (*kxemu_set_pacing_fn)(int on);
 // Copies up to max bytes of the adapter's line log; returns how many there are in all.
 typedef int (*kxemu_line_log_fn)(int adapter, kxemu_line_byte* out, int max);

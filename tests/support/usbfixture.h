@@ -90,6 +90,7 @@ public:
         return st;
     }
     const char* LastErrorDetail() const override { return next_.LastErrorDetail(); }
+    FtOpenFailure LastOpenFailure() const override { return next_.LastOpenFailure(); }
 
 private:
     IFtDriver& next_;

@@ -4,8 +4,10 @@
 #include "tests/support/usbfixture.h"
 
 #include "models/parampanel.h"
+#include "shell/nastaveni.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QProgressBar>
 #include <gtest/gtest.h>
 #include <map>
@@ -265,22 +267,61 @@ TEST(UsbCycle, AClickDuringAReceiveWaitsForItsEnd)
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
 }
 
-TEST(UsbCycle, PermissionProblemShowsInTheHintPanelOnce)
+// The user can read that access is missing, and what to do, at any time until the adapter opens:
+// moving the mouse over the window replaces the hint, not the notice, and the notice fits whole in
+// every shipped language.
+TEST(UsbCycle, PermissionProblemStaysInTheStatusBarUntilTheAdapterOpens)
 {
     TUsbFixture fx;
     fx.adapters.SetPermissionDenied(0, true);
+    for (const char* lang : {"CZ", "EN", "GE"})
+        fx.dir.Write(QStringLiteral("Languages/%1.ini").arg(lang),
+                     UsbSourceFile(QStringLiteral("data/Languages/%1.ini").arg(lang)));
     TMainFormEnv env;
     env.programDir = fx.dir.Path();
     env.clock = &fx.clock;
     env.boxes = &fx.boxes; // the window's own link this time
     TMainForm f(env);
-    const QString hint = f.StatusPanel2->text();
-    EXPECT_TRUE(hint.contains("/dev/bus/usb/001/002")) << hint.toStdString();
-    EXPECT_TRUE(hint.contains("99-korvalinex-ftdi.rules")) << hint.toStdString();
-    f.SetApplicationHint(QString());
+    f.show();
+    QLabel* notice = f.UsbNotice;
+    for (QLabel* flag : {f.Image3, f.Image4, f.Image2}) {
+        f.Image2Click(flag);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        SCOPED_TRACE(f.Settings().language.toStdString());
+        EXPECT_FALSE(notice->isHidden());
+        EXPECT_EQ(notice->text().trimmed(), f.Messages().LookupMessage("str180"));
+        EXPECT_GE(notice->width(), notice->sizeHint().width()) << "shown whole";
+        EXPECT_LE(notice->geometry().right(), f.StatusPanel2->geometry().left());
+        EXPECT_GE(f.StatusPanel2->width(), 200) << "the hints keep room";
+        // The full advice: where, and the rule that the package installs.
+        EXPECT_TRUE(f.UsbProblemAdvice().contains("/dev/bus/usb/001/002"));
+        EXPECT_TRUE(f.UsbProblemAdvice().contains("60-korvalinex-ftdi.rules"));
+        EXPECT_EQ(notice->toolTip(), f.UsbProblemAdvice());
+    }
+
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(f.Button1, &enter);
+    EXPECT_TRUE(
+        f.StatusPanel2->text().contains(f.Button1->property("hint").toString().section('|', 1)))
+        << "the hint as ever";
     fx.clock.Advance(5000);
-    EXPECT_EQ(f.StatusPanel2->text(), " ") << "once per run";
+    EXPECT_FALSE(notice->isHidden()) << "a mouse move and later checks leave it";
     EXPECT_GE(fx.adapters.OpenCalls(), 3);
+
+    // "Nastavit" on the USB page: the link error box says which of the reasons it was.
+    TNastaveni* dialog = f.Nastaveni();
+    dialog->PC1->setCurrentWidget(dialog->Sheet2);
+    dialog->Button3Click();
+    ASSERT_EQ(fx.boxes.boxes.size(), 1);
+    EXPECT_EQ(fx.boxes.boxes[0].text,
+              f.Messages().LookupMessage("str53") + '\n' + f.UsbProblemAdvice());
+    EXPECT_FALSE(dialog->LUsbProblem->isHidden()) << "and the page gives the advice";
+    fx.boxes.boxes.clear();
+
+    fx.adapters.SetPermissionDenied(0, false);
+    fx.clock.Advance(5000);
+    EXPECT_TRUE(notice->isHidden()) << "the adapter opened";
+    EXPECT_TRUE(f.UsbProblemAdvice().isEmpty());
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
 }
 

@@ -179,15 +179,40 @@ TEST(UsbLink, AllAdaptersAreListedTheTableKeepsTenTheFirstIsOpened)
     EXPECT_TRUE(fx.adapters.Sent(1).empty());
 }
 
-TEST(UsbLink, PermissionProblemIsReportedOncePerRun)
+// The reason stands while it lasts, is told once per change, and ends when the adapter opens or
+// is no longer there.
+TEST(UsbLink, OpenProblemIsToldOnEveryChangeUntilTheAdapterOpens)
 {
     TLinkFixture fx(1);
-    QStringList notices;
-    fx.link->onPermissionDenied = [&](const QString& d) { notices.append(d); };
+    std::vector<TUsbOpenProblem> told;
+    fx.link->onOpenProblem = [&](const TUsbOpenProblem& p) { told.push_back(p); };
+    const TUsbOpenProblem denied{FtOpenFailure::Denied,
+                                 "permission denied on /dev/bus/usb/001/002"};
+    const TUsbOpenProblem none;
+
     fx.adapters.SetPermissionDenied(0, true);
     EXPECT_FALSE(fx.link->UsbReadyCheck());
     EXPECT_FALSE(fx.link->UsbReadyCheck());
-    EXPECT_EQ(notices, QStringList{"permission denied on /dev/bus/usb/001/002"});
+    EXPECT_EQ(told, std::vector{denied});
+    EXPECT_EQ(fx.link->OpenProblem(), denied) << "still so after the second check";
+
+    fx.adapters.Unplug(0);
+    EXPECT_FALSE(fx.link->UsbReadyCheck());
+    EXPECT_EQ(told.back(), none) << "no adapter is no problem of access";
+    fx.adapters.Plug(0);
+    EXPECT_FALSE(fx.link->UsbReadyCheck());
+    EXPECT_EQ(told.back(), denied);
+
+    fx.adapters.SetPermissionDenied(0, false);
+    FT_HANDLE other = nullptr; // another program holds the adapter
+    ASSERT_EQ(fx.adapters.Open(0, &other), FT_OK);
+    EXPECT_FALSE(fx.link->UsbReadyCheck());
+    EXPECT_EQ(told.back().kind, FtOpenFailure::Busy);
+
+    fx.adapters.Close(other);
+    EXPECT_TRUE(fx.link->UsbReadyCheck());
+    EXPECT_EQ(told.back(), none);
+    EXPECT_EQ(told.size(), 5u);
     EXPECT_TRUE(fx.ftBox.texts.isEmpty());
 }
 

@@ -107,7 +107,7 @@ int RunSession(QCoreApplication& app, const TCliOptions& options, const QString&
     TCliEnv env{&clock, com.get(), &usb, dataDir, [] { return QDateTime::currentDateTime(); },
                 out,    err};
     TCliSession session(env, options, messages);
-    usb.onPermissionDenied = [&](const QString& detail) { session.UsbPermissionDenied(detail); };
+    usb.onOpenProblem = [&](const TUsbOpenProblem& p) { session.UsbOpenProblem(p); };
     comm.OnRxChar = [&](TCommunicationConnection*, int count) {
         QByteArray bytes;
         comm.ReadString(count, bytes);

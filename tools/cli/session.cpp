@@ -191,7 +191,8 @@ void TCliSession::Start(std::function<void(int)> done)
     cycle_->ClearWorkingState();
     if (options_.usb) {
         if (!env_.usb->UsbReadyCheck()) {
-            env_.err(usbDenied_.isEmpty() ? Msg("str141") : Msg("str116").arg(usbDenied_));
+            const char* advice = UsbProblemKeys(usbProblem_.kind).advice;
+            env_.err(advice ? Msg(advice).arg(usbProblem_.detail) : Msg("str141"));
             return Finish(kExitLinkError);
         }
     } else {

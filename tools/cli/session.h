@@ -4,6 +4,7 @@
 // after each transaction and then takes the next step of its command.
 
 #include "common/clock.h"
+#include "link/usbdevices.h"
 #include "models/backup.h"
 #include "models/panelmodel.h"
 #include "protocol/cycle.h"
@@ -38,9 +39,9 @@ public:
     bool Finished() const { return status_.has_value(); }
     int Status() const { return status_.value_or(-1); }
 
-    // The adapter is there but the user may not open it (detail says where): said instead of "no
-    // adapter" when the link cannot be opened.
-    void UsbPermissionDenied(const QString& detail) { usbDenied_ = detail; }
+    // Why the adapter that is there cannot be opened: said instead of "no adapter" when the link
+    // cannot be opened.
+    void UsbOpenProblem(const TUsbOpenProblem& problem) { usbProblem_ = problem; }
 
     TConnectionCycle& Cycle() { return *cycle_; }
     TPanelModel& Panel() { return panel_; }
@@ -82,7 +83,7 @@ private:
     QByteArray expected_; // the write payload the read-back must reproduce
     QString modelMissingText_;
     QString lastError_;
-    QString usbDenied_;
+    TUsbOpenProblem usbProblem_;
     bool logFailed_ = false;
     IClock::Token deadline_, settle_, identifiedCheck_;
 };

@@ -226,6 +226,7 @@ FT_STATUS FtSimAdapters::Open(int deviceNumber, FT_HANDLE* handle)
     std::lock_guard lock(mutex_);
     ++openCalls_;
     detail_.clear();
+    failure_ = FtOpenFailure::None;
     if (!handle)
         return FT_INVALID_PARAMETER;
     *handle = nullptr;
@@ -240,10 +241,12 @@ FT_STATUS FtSimAdapters::Open(int deviceNumber, FT_HANDLE* handle)
         char path[64];
         std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", number + 2);
         detail_ = std::string("permission denied on ") + path;
+        failure_ = FtOpenFailure::Denied;
         return FT_DEVICE_NOT_OPENED;
     }
     if (a->openHandle && Live(a->openHandle)) {
         detail_ = "in use";
+        failure_ = FtOpenFailure::Busy;
         return FT_DEVICE_NOT_OPENED;
     }
     FT_HANDLE h = reinterpret_cast<FT_HANDLE>(nextHandle_++);
@@ -420,5 +423,6 @@ FT_STATUS FtSimAdapters::Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD r
 }
 
 const char* FtSimAdapters::LastErrorDetail() const { return detail_.c_str(); }
+FtOpenFailure FtSimAdapters::LastOpenFailure() const { return failure_; }
 
 } // namespace regsim

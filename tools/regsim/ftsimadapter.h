@@ -103,6 +103,7 @@ public:
     FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD written) override;
     FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD received) override;
     const char* LastErrorDetail() const override;
+    FtOpenFailure LastOpenFailure() const override;
 
 private:
     struct Adapter;
@@ -132,6 +133,7 @@ private:
     std::map<FT_HANDLE, HandleRecord> handles_; // closed handles are gone, stale ones stay known
     uintptr_t nextHandle_ = 0x1000;
     std::string detail_;
+    FtOpenFailure failure_ = FtOpenFailure::None;
 };
 
 } // namespace regsim
