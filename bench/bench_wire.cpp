@@ -244,7 +244,7 @@ public:
         return s;
     }
     const char* LastErrorDetail() const override { return inner_.LastErrorDetail(); }
-    bool LastOpenDenied() const override { return inner_.LastOpenDenied(); }
+    FtOpenFailure LastOpenFailure() const override { return inner_.LastOpenFailure(); }
 
 private:
     IFtDriver& inner_;

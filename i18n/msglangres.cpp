@@ -143,8 +143,6 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral(
             "Str185=USB adaptér byl odpojen právě při otevírání (%1). Připojte ho znovu."),
         QStringLiteral("Str186=USB adaptér nelze otevřít (%1). Odpojte ho a znovu připojte."),
-        QStringLiteral("Str187=bez oprávnění"),
-        QStringLiteral("Str188=používá jiný program"),
     };
 }
 

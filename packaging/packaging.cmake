@@ -30,11 +30,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/Teplota1.txt ${CMAKE_SOURCE_DIR}/data/Tep
         DESTINATION ${kx_datadir})
 
 # Packaged udev rules live in /usr/lib/udev/rules.d, whatever the libdir of the machine.
-set(kx_udev_rule ${CMAKE_SOURCE_DIR}/data/99-korvalinex-ftdi.rules)
+set(kx_udev_rule ${CMAKE_SOURCE_DIR}/data/60-korvalinex-ftdi.rules)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/data)
-if(EXISTS ${kx_udev_rule})
-  install(FILES ${kx_udev_rule} DESTINATION lib/udev/rules.d)
-endif()
+install(FILES ${kx_udev_rule} DESTINATION lib/udev/rules.d)
 
 install(FILES ${kx_pkg_src}/korvalinex.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 

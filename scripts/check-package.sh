@@ -23,11 +23,8 @@ for s in 16 32 48 64 128 256; do expect+=("./usr/share/icons/hicolor/${s}x${s}/a
 while IFS= read -r f; do
   expect+=("./usr/share/korvalinex/${f#"$root/data/"}")
 done < <(find "$root/data/Regulators" "$root/data/Languages" "$root/data/Help" -type f 2>/dev/null)
-[ -f "$root/data/99-korvalinex-ftdi.rules" ] &&
-  expect+=(./usr/lib/udev/rules.d/99-korvalinex-ftdi.rules)
-if grep -q '^korvalinex-cli:' < <(cmake --build "${PACKAGE_BUILD_DIR:-$build/package-build}" --target help 2>/dev/null | sed 's/^\.\.\. //; s/ .*//; s/$/:/'); then
-  expect+=(./usr/bin/korvalinex-cli ./usr/share/man/man1/korvalinex-cli.1.gz)
-fi
+expect+=(./usr/lib/udev/rules.d/60-korvalinex-ftdi.rules
+        ./usr/bin/korvalinex-cli ./usr/share/man/man1/korvalinex-cli.1.gz)
 for e in "${expect[@]}"; do
   grep -qxF -- "$e" <<<"$listing" || fail "missing from the package: $e"
 done
