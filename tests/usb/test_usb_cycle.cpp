@@ -276,7 +276,7 @@ TEST(UsbCycle, PermissionProblemStaysInTheStatusBarUntilTheAdapterOpens)
     fx.adapters.SetPermissionDenied(0, true);
     for (const char* lang : {"CZ", "EN", "GE"})
         fx.dir.Write(QStringLiteral("Languages/%1.ini").arg(lang),
-                     UsbSourceFile(QStringLiteral("data/Languages/%1.ini").arg(lang)));
+                     SourceFile(QStringLiteral("data/Languages/%1.ini").arg(lang)));
     TMainFormEnv env;
     env.programDir = fx.dir.Path();
     env.clock = &fx.clock;
