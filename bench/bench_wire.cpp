@@ -231,6 +231,7 @@ public:
         return inner_.SetTimeouts(h, r, w);
     }
     FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* n) override { return inner_.GetQueueStatus(h, n); }
+    FT_STATUS Purge(FT_HANDLE h, ULONG mask) override { return inner_.Purge(h, mask); }
     FT_STATUS Write(FT_HANDLE h, LPVOID buf, DWORD n, LPDWORD written) override
     {
         log_.Add(true, bits_, int(n));

@@ -114,6 +114,8 @@ FT_STATUS D2XXUnit::UsbGetQueueStatus()
     return Check("FT_GetQueueStatus", FT_GetQueueStatus(handle, &rxQueueCount));
 }
 
+FT_STATUS D2XXUnit::UsbPurgeReceive() { return Check("FT_Purge", FT_Purge(handle, FT_PURGE_RX)); }
+
 DWORD D2XXUnit::UsbWrite(DWORD count)
 {
     DWORD written = 0;

@@ -39,6 +39,8 @@ public:
     FT_STATUS UsbSetChars();
     FT_STATUS UsbSetTimeouts(ULONG readMs, ULONG writeMs);
     FT_STATUS UsbGetQueueStatus();
+    // Empties the chip's receive buffer and the driver's.
+    FT_STATUS UsbPurgeReceive();
     DWORD UsbWrite(DWORD count);
     DWORD UsbRead(DWORD count);
 

@@ -59,6 +59,7 @@ FT_STATUS FT_Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD received)
 {
     return Driver().Read(h, buffer, count, received);
 }
+FT_STATUS FT_Purge(FT_HANDLE h, ULONG mask) { return Driver().Purge(h, mask); }
 const char* FT_LastErrorDetail() { return Driver().LastErrorDetail(); }
 FtOpenFailure FT_LastOpenFailure() { return Driver().LastOpenFailure(); }
 bool FT_LastOpenDenied() { return FT_LastOpenFailure() == FtOpenFailure::Denied; }

@@ -1,5 +1,5 @@
 #pragma once
-// The twelve FT_* functions of the adapter vendor's D2XX library that the USB link calls, with
+// The FT_* functions of the adapter vendor's D2XX library that the USB link calls, with
 // their signatures, flags and status codes. Every call goes to the installed driver: by default the
 // one over libftdi1 (real FTDI adapters); tests and the demo install a simulated adapter instead.
 
@@ -54,6 +54,10 @@ constexpr USHORT FT_FLOW_RTS_CTS = 0x0100;
 constexpr USHORT FT_FLOW_DTR_DSR = 0x0200;
 constexpr USHORT FT_FLOW_XON_XOFF = 0x0400;
 
+// FT_Purge masks.
+constexpr ULONG FT_PURGE_RX = 1;
+constexpr ULONG FT_PURGE_TX = 2;
+
 // The text buffer of FT_ListDevices by index: callers pass this many bytes, and a serial number or
 // description is cut to its size minus one and always ends with a zero byte. (The chips hold up to
 // 64 characters of description, more than the callers' buffers.)
@@ -75,6 +79,8 @@ FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWrite,
                    LPDWORD lpBytesWritten);
 FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
                   LPDWORD lpBytesReturned);
+// Empties the chip's buffers named in mask (FT_PURGE_RX, FT_PURGE_TX) and the driver's own.
+FT_STATUS FT_Purge(FT_HANDLE ftHandle, ULONG Mask);
 
 // Why the last failing FT_Open failed, in words the user can act on ("permission denied on
 // /dev/bus/usb/001/004"), or empty. The status alone cannot say that the adapter is there but the
@@ -93,7 +99,7 @@ FtOpenFailure FT_LastOpenFailure();
 // True when the last failing FT_Open failed because the user may not open the adapter.
 bool FT_LastOpenDenied();
 
-// One implementation of the twelve functions. The handle it returns is its own.
+// One implementation of the FT_* functions. The handle it returns is its own.
 class IFtDriver {
 public:
     virtual ~IFtDriver() = default;
@@ -111,6 +117,7 @@ public:
     virtual FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* rxBytes) = 0;
     virtual FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD written) = 0;
     virtual FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD received) = 0;
+    virtual FT_STATUS Purge(FT_HANDLE h, ULONG mask) = 0;
     virtual const char* LastErrorDetail() const { return ""; }
     virtual FtOpenFailure LastOpenFailure() const { return FtOpenFailure::None; }
 };

@@ -332,6 +332,22 @@ public:
             });
     }
 
+    // ftdi_tciflush and ftdi_tcoflush name the chip's buffers as the chip does (the older purge
+    // calls had them swapped), and the receive flush also drops what libftdi holds already.
+    FT_STATUS Purge(FT_HANDLE handle, ULONG mask) override
+    {
+        if (mask & ~(FT_PURGE_RX | FT_PURGE_TX))
+            return FT_INVALID_PARAMETER;
+        return Call(handle, [mask](FtHandle& h) {
+            int r = 0;
+            if (mask & FT_PURGE_RX)
+                r = ftdi_tciflush(h.ctx);
+            if (r >= 0 && (mask & FT_PURGE_TX))
+                r = ftdi_tcoflush(h.ctx);
+            return Io(r);
+        });
+    }
+
     const char* LastErrorDetail() const override
     {
         std::lock_guard lock(detailMutex_);

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr UCHAR kWordLength8 = FT_BITS_8;
-constexpr UCHAR kOneStopBit = FT_STOP_BITS_1;
 constexpr UCHAR kNoParity = FT_PARITY_NONE;
 constexpr USHORT kNoHandshake = FT_FLOW_NONE;
 // Reads of what is queued that one discard makes at most.
@@ -29,16 +28,17 @@ int64_t SteadyMs()
 TThreadReadRunner::TThreadReadRunner()
     : context_(std::make_unique<TThreadWake>([this] { Deliver(); }))
 {
-    thread_ = std::thread(&TThreadReadRunner::Loop, this);
 }
 
 TThreadReadRunner::~TThreadReadRunner() { Stop(); }
 
 void TThreadReadRunner::Run(std::function<UsbReadResult()> work, UsbReadDone done)
 {
+    // Stop and Run come from the runner's own thread only, so nobody else starts or joins the
+    // worker meanwhile; a runner that was stopped starts a fresh one.
+    if (!thread_.joinable())
+        thread_ = std::thread(&TThreadReadRunner::Loop, this);
     std::lock_guard lock(mutex_);
-    if (stopping_)
-        return;
     jobs_.push_back({std::move(work), std::move(done)});
     wake_.notify_one();
 }
@@ -55,6 +55,8 @@ void TThreadReadRunner::Stop()
     }
     if (thread_.joinable())
         thread_.join();
+    std::lock_guard lock(mutex_);
+    stopping_ = false;
 }
 
 void TThreadReadRunner::Deliver()
@@ -167,7 +169,8 @@ bool TUsbLink::UsbReadyCheck()
             unit_.UsbSetTimeouts(kUsbReadTimeoutMs, kUsbWriteTimeoutMs);
             unit_.baudRate = kUsbBaudRate;
             unit_.wordLength = kWordLength8;
-            unit_.stopBits = kOneStopBit;
+            // A session that survives an unplug keeps the stop bits the protocol last chose.
+            unit_.stopBits = lineStopBits_;
             unit_.parity = kNoParity;
             unit_.handshakeMode = kNoHandshake;
             unit_.UsbSetBaudRate();
@@ -222,6 +225,9 @@ void TUsbLink::UsbDiscardInput()
         return;
     std::lock_guard lock(unitMutex_);
     unit_.errorBoxSwitch = false;
+    // What is still in the chip would otherwise come in front of the next reply.
+    if (unit_.UsbPurgeReceive() != FT_OK)
+        return;
     // Bounded: a regulator that never stops sending refills the queue as fast as it is emptied.
     for (int pass = 0; pass < kDiscardPasses; ++pass) {
         if (unit_.UsbGetQueueStatus() != FT_OK || unit_.rxQueueCount == 0)
@@ -235,6 +241,7 @@ void TUsbLink::UsbDiscardInput()
 void TUsbLink::UsbSetDataCharacteristics(int wordLength, int stopBits, int parity)
 {
     std::lock_guard lock(unitMutex_);
+    lineStopBits_ = UCHAR(stopBits);
     unit_.wordLength = UCHAR(wordLength);
     unit_.stopBits = UCHAR(stopBits);
     unit_.parity = UCHAR(parity);
@@ -246,6 +253,10 @@ void TUsbLink::UsbClose()
     // A receive still running ends at its next piece.
     closing_ = true;
     runner_->Stop();
+    // The receives it dropped are never handed back, so they no longer count; a later open
+    // starts afresh.
+    readsInFlight_ = 0;
+    closing_ = false;
     std::lock_guard lock(unitMutex_);
     unit_.UsbClose();
     unit_.handle = nullptr;
@@ -271,6 +282,7 @@ UsbReadResult TUsbLink::ReadReply(int count, const UsbReplyNeed& need)
         std::lock_guard lock(unitMutex_);
         const DWORD n = unit_.UsbRead(DWORD(count));
         result.bytes = QByteArray(unit_.readBuffer.data(), int(n));
+        result.failed = unit_.lastTransferStatus != FT_OK;
         return result;
     }
     // Only as many bytes as the message under way still lacks are asked for, so the read never
@@ -288,8 +300,11 @@ UsbReadResult TUsbLink::ReadReply(int count, const UsbReplyNeed& need)
         unit_.UsbSetTimeouts(ULONG(std::min<int64_t>(left, kUsbReadSliceMs)), kUsbWriteTimeoutMs);
         const DWORD n = unit_.UsbRead(DWORD(wanted));
         result.bytes.append(unit_.readBuffer.data(), int(n));
-        if (unit_.lastTransferStatus != FT_OK)
+        // A time-out is no error: the read just ends with what came.
+        if (unit_.lastTransferStatus != FT_OK) {
+            result.failed = true;
             break;
+        }
     }
     return result;
 }

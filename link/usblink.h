@@ -122,5 +122,6 @@ private:
     // the lock is held for one short call at a time.
     std::mutex unitMutex_;
     std::atomic<int> readsInFlight_{0};
+    UCHAR lineStopBits_ = FT_STOP_BITS_1; // the protocol's last choice
     std::atomic<bool> closing_{false};
 };

@@ -85,7 +85,8 @@ void TConnectionCycle::LinkFailed()
     if (linkLost_)
         return;
     ShowLinkError();
-    if (view_.LinkMode() == QLatin1String("COM")) {
+    const QString mode = view_.LinkMode();
+    if (mode == QLatin1String("COM") || mode == QLatin1String("USB")) {
         linkLost_ = true;
         portWatch_->Start();
     }
@@ -93,7 +94,10 @@ void TConnectionCycle::LinkFailed()
 
 void TConnectionCycle::PortWatchTimer()
 {
-    if (!com_.ReopenIfBack())
+    // Over USB the adapter is back once the ready check opens it again; not while a receive still
+    // holds it.
+    const bool usb = view_.LinkMode() == QLatin1String("USB");
+    if (usb ? usbInFlight_ || !usb_.UsbReadyCheck() : !com_.ReopenIfBack())
         return;
     linkLost_ = false;
     portWatch_->Stop();
@@ -204,7 +208,7 @@ void TConnectionCycle::UsbReceived(const UsbReadResult& result)
     usbInFlight_ = false;
     Guarded([&] {
         if (result.failed) {
-            ShowLinkError();
+            LinkFailed();
             return;
         }
         if (!result.bytes.isEmpty())
@@ -286,6 +290,12 @@ void TConnectionCycle::ReplyBufferChanged(const ReplyBuffer& buffer)
 
 void TConnectionCycle::Timer1Timer()
 {
+    // After a failed USB read the port watch starts the search again once the adapter answers;
+    // until then a wake-up would only open what the watch is about to reset.
+    if (linkLost_ && view_.LinkMode() == QLatin1String("USB")) {
+        timer1_->Stop();
+        return;
+    }
     UsbStopBits(kOneStopBit);
     if (state_.busy)
         return;

@@ -36,7 +36,7 @@ constexpr int kWatchdogInterval = 4000;  // Timer4
 constexpr int kProgressPause = 100;      // the progress bar stands at its end before it is cleared
 constexpr int kDefaultSettlePause = 700; // the regulator restores its factory block
 constexpr int kWatchdogLimit = 2;        // ticks counted before the time-out reset is armed
-constexpr int kPortWatchInterval = 1000; // looking for a lost COM port to come back
+constexpr int kPortWatchInterval = 1000; // looking for a lost port or adapter to come back
 constexpr int kUsbReadCount = 511;
 constexpr int kStaleReplyReceives = 8; // USB: receives after replies that were not the block
 
@@ -146,7 +146,7 @@ public:
     ITimer& Timer2() { return *timer2_; }
     ITimer& Timer3() { return *timer3_; }
     ITimer& Timer4() { return *timer4_; }
-    // Runs while the COM line is lost, until the port is back and open again.
+    // Runs while the line is lost, until the COM port or the USB adapter is back and open again.
     ITimer& PortWatch() { return *portWatch_; }
     bool LinkLost() const { return linkLost_; }
     ProtocolState& State() { return state_; }
@@ -217,8 +217,8 @@ private:
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
     void ShowLinkError();
-    // A send failed: the link error box, once per loss of the COM line, and the watch for the
-    // port to come back.
+    // A send or a USB read failed: the link error box, once per loss of the line, and the watch
+    // for the port or adapter to come back.
     void LinkFailed();
     void PortWatchTimer();
     void ShowNotices(const QList<DecodeNotice>& notices);

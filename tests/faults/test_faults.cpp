@@ -31,6 +31,10 @@ enum class Fault {
     HangUp,    // the cable is pulled out just after the request went out
     Babble,    // the regulator keeps sending: seconds of noise before every reply
     Stall,     // answers nothing for a while, then every wake-up it missed at once, late
+    // Over USB only:
+    ReplugStopBits, // unplugged and plugged in again between two presence queries
+    ChipLeftovers,  // the chip still holds the head of an old frame when the time-out reset comes
+    ReadError,      // the driver fails the transaction's read
 };
 
 const QString kNotConnected = QString::fromUtf8(" Regulátor NEPRIPOJEN ");
@@ -137,6 +141,46 @@ struct UsbRig final : Rig {
     void Plug() override { fx.adapters.Plug(0); }
 };
 
+// The faults only the USB link has; the next request is the transaction's.
+void ArmUsbFault(Fault fault, UsbRig& rig)
+{
+    TUsbFixture& fx = rig.fx;
+    switch (fault) {
+    case Fault::ReplugStopBits: {
+        fx.adapters.Unplug(0);
+        fx.adapters.Plug(0);
+        fx.adapters.ClearSent(0);
+        // The first query after the replug finds the old handle dead, the next one opens anew.
+        const int presences = fx.Count(Message::Presence);
+        EXPECT_TRUE(rig.AdvanceUntil(
+            [&] { return fx.Count(Message::Presence) > presences && rig.Ready(); }, 10000));
+        break;
+    }
+    case Fault::ChipLeftovers:
+        fx.adapters.HoldInChip(0, {0xFE, 0x30});
+        fx.Cycle().Timer3Timer();
+        break;
+    case Fault::ReadError:
+        fx.adapters.FailReads(0, 1);
+        break;
+    default:
+        break;
+    }
+}
+
+// One stop bit for the wake-up pattern, two for everything else, byte by byte.
+void ExpectStopBitsOfTheProtocol(const std::vector<regsim::SentByte>& sent)
+{
+    ASSERT_FALSE(sent.empty());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        bool wakeUp = true;
+        for (const regsim::SentByte& b : sent)
+            wakeUp &= b.write != sent[i].write || b.byte == 0x55;
+        EXPECT_EQ(int(sent[i].stopBits), wakeUp ? FT_STOP_BITS_1 : FT_STOP_BITS_2)
+            << "byte " << i << " of write " << sent[i].write;
+    }
+}
+
 struct TFaultCase {
     Link link;
     Txn txn;
@@ -182,6 +226,8 @@ std::vector<TFaultCase> Cases()
         // The late identification replies arrive while the read that follows is pending.
         cases.push_back({link, Txn::Identify, Fault::Stall, {}, true});
     }
+    for (Fault f : {Fault::ReplugStopBits, Fault::ChipLeftovers, Fault::ReadError})
+        cases.push_back({Link::Usb, Txn::Read, f, {}, true});
     return cases;
 }
 
@@ -193,8 +239,9 @@ const char* Name(Txn t)
 const char* Name(Fault f)
 {
     static const char* const names[] = {
-        "GarbageAround", "GarbageInside", "SingleBytes", "BadCheck", "WriteEndForAck",
-        "Silence",       "SilenceAt",     "HangUp",      "Babble",   "Stall"};
+        "GarbageAround",  "GarbageInside", "SingleBytes", "BadCheck", "WriteEndForAck",
+        "Silence",        "SilenceAt",     "HangUp",      "Babble",   "Stall",
+        "ReplugStopBits", "ChipLeftovers", "ReadError"};
     return names[int(f)];
 }
 std::string CaseName(const TFaultCase& c)
@@ -233,6 +280,8 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
         rig = std::make_unique<UsbRig>();
     regsim::Regulator& sim = rig->Sim();
     regsim::Faults& faults = sim.faults();
+    auto* usb = dynamic_cast<UsbRig*>(rig.get());
+    int wakeUpsBefore = 0;
 
     auto arm = [&] {
         switch (c.fault) {
@@ -268,6 +317,10 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
             faults.stall = true;
             rig->OneWire();
             rig->Pieces(5, 20); // the late replies still coming in after the next request
+            break;
+        default:
+            ArmUsbFault(c.fault, *usb);
+            wakeUpsBefore = sim.Count(Message::WakeUp);
             break;
         }
     };
@@ -336,6 +389,11 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
         completed = done();
     }
     const int boxes = int(rig->Boxes().boxes.size()) - boxesBefore;
+    if (c.fault == Fault::ReplugStopBits)
+        ExpectStopBitsOfTheProtocol(usb->fx.adapters.Sent(0));
+    if (c.fault == Fault::ChipLeftovers) {
+        EXPECT_EQ(sim.Count(Message::WakeUp) - wakeUpsBefore, 1) << "the first wake-up connects";
+    }
     if (c.completes)
         EXPECT_TRUE(completed) << "a fault the protocol rides out";
     else
@@ -350,6 +408,9 @@ TEST_P(LineFault, CompletesOrTellsTheUserAndComesBack)
     for (const TRecordedBox& b : rig->Boxes().boxes)
         linkErrors += b.text.startsWith(form->Messages().LookupMessage("str53"));
     EXPECT_LE(linkErrors, 1) << "one link error box per loss of the line";
+    if (c.fault == Fault::ReadError) {
+        EXPECT_EQ(linkErrors, 1) << "a failed read is the adapter's hang-up";
+    }
     const QByteArray log = rig->Dir().Read("EEPROM.txt");
     if (c.txn == Txn::Log) {
         ASSERT_TRUE(kDemoLog.startsWith(log)) << log.toStdString();

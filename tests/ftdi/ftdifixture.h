@@ -4,8 +4,11 @@
 
 #include "link/ftd2xx.h"
 #include "tests/ftdiemu/ftdiemu.h"
+#include "tools/regsim/regulator.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <chrono>
 #include <cstring>
@@ -45,11 +48,14 @@ struct Emulator {
     kxemu_usage_fn usage = Sym<kxemu_usage_fn>("kxemu_usage");
     kxemu_wait_empty_packets_fn waitEmpty =
         Sym<kxemu_wait_empty_packets_fn>("kxemu_wait_empty_packets");
+    kxemu_hold_in_fifo_fn holdInFifo = Sym<kxemu_hold_in_fifo_fn>("kxemu_hold_in_fifo");
+    kxemu_fail_reads_fn failReads = Sym<kxemu_fail_reads_fn>("kxemu_fail_reads");
 
     bool Loaded() const
     {
         return reset && setStrings && setPort && setPlugged && setDenied && setClaimedElsewhere &&
-               setPacing && lineLog && packets && latency && usage && waitEmpty;
+               setPacing && lineLog && packets && latency && usage && waitEmpty && holdInFifo &&
+               failReads;
     }
     std::vector<kxemu_line_byte> Line(int adapter = 0) const
     {
@@ -165,6 +171,45 @@ public:
 private:
     int master_ = -1, slave_ = -1;
     std::string path_;
+};
+
+// The in-process regulator on the far end of the line, answering as bytes come.
+class RegulatorOnLine {
+public:
+    explicit RegulatorOnLine(Line& line)
+        : line_(line), regulator_(regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo"))
+    {
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                pollfd p{line_.Master(), POLLIN, 0};
+                ::poll(&p, 1, 10);
+                uint8_t buf[256];
+                const ssize_t n = ::read(line_.Master(), buf, sizeof buf);
+                if (n > 0)
+                    line_.Send(regulator_.Feed(buf, size_t(n)));
+            }
+        });
+    }
+    ~RegulatorOnLine() { Stop(); }
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // Read once the thread has stopped: the line alone orders its writes before these reads only
+    // for the kernel, not for the language.
+    const regsim::Regulator& Regulator()
+    {
+        Stop();
+        return regulator_;
+    }
+
+private:
+    Line& line_;
+    regsim::Regulator regulator_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 class FtdiChip : public ::testing::Test {

@@ -3,7 +3,6 @@
 // adapter the user may not open.
 
 #include "tests/ftdi/ftdifixture.h"
-#include "tools/regsim/regulator.h"
 
 #include <atomic>
 #include <thread>
@@ -377,45 +376,6 @@ TEST_F(FtdiChip, AnAdapterThatCannotBeOpenedSaysWhy)
 }
 
 // ---- the regulator simulator behind the chip ----------------------------------------------------
-
-// The in-process regulator on the far end of the line, answering as bytes come.
-class RegulatorOnLine {
-public:
-    explicit RegulatorOnLine(Line& line)
-        : line_(line), regulator_(regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo"))
-    {
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p{line_.Master(), POLLIN, 0};
-                ::poll(&p, 1, 10);
-                uint8_t buf[256];
-                const ssize_t n = ::read(line_.Master(), buf, sizeof buf);
-                if (n > 0)
-                    line_.Send(regulator_.Feed(buf, size_t(n)));
-            }
-        });
-    }
-    ~RegulatorOnLine() { Stop(); }
-    void Stop()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    // Read once the thread has stopped: the line alone orders its writes before these reads only
-    // for the kernel, not for the language.
-    const regsim::Regulator& Regulator()
-    {
-        Stop();
-        return regulator_;
-    }
-
-private:
-    Line& line_;
-    regsim::Regulator regulator_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 TEST_F(FtdiChip, TheSimulatorAnswersAWakeUpAndAReadOverTheChip)
 {

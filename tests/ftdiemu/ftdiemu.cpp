@@ -94,6 +94,7 @@ struct Chip {
 
     std::vector<kxemu_line_byte> log;
     unsigned packets = 0, dataPackets = 0;
+    int failReads = 0; // bulk-in transfers still to fail
 };
 
 std::mutex g_mutex; // guards everything below and every chip
@@ -198,6 +199,7 @@ void Reset(int adapters, std::unique_lock<std::mutex>& lock)
         c.eventEnabled = false;
         c.log.clear();
         c.packets = c.dataPackets = 0;
+        c.failReads = 0;
     }
     g_count = std::clamp(adapters, 0, kMaxAdapters);
     for (int i = 0; i < g_count; ++i)
@@ -368,6 +370,11 @@ int BulkIn(libusb_device_handle* h, uint8_t* data, int length, int* transferred,
         if (!c) {
             *transferred = out;
             return LIBUSB_ERROR_NO_DEVICE;
+        }
+        if (c->failReads > 0) {
+            --c->failReads;
+            *transferred = out;
+            return LIBUSB_ERROR_IO;
         }
         const auto flush = Clock::now() + milliseconds(c->latency);
         for (;;) {
@@ -971,6 +978,20 @@ KXEMU_EXPORT void kxemu_set_claimed_elsewhere(int i, int claimed)
     std::lock_guard lock(g_mutex);
     if (i >= 0 && i < kMaxAdapters)
         g_chips[i].claimedElsewhere = claimed != 0;
+}
+
+KXEMU_EXPORT void kxemu_hold_in_fifo(int i, const uint8_t* bytes, int count)
+{
+    std::lock_guard lock(g_mutex);
+    if (i >= 0 && i < kMaxAdapters && count > 0)
+        g_chips[i].rx.insert(g_chips[i].rx.end(), bytes, bytes + count);
+}
+
+KXEMU_EXPORT void kxemu_fail_reads(int i, int count)
+{
+    std::lock_guard lock(g_mutex);
+    if (i >= 0 && i < kMaxAdapters)
+        g_chips[i].failReads = count;
 }
 
 KXEMU_EXPORT void kxemu_set_pacing(int on)

@@ -34,6 +34,11 @@ typedef void (*kxemu_set_plugged_fn)(int adapter, int plugged);
 typedef void (*kxemu_set_access_denied_fn)(int adapter, int denied);
 typedef void (*kxemu_set_claimed_elsewhere_fn)(int adapter, int claimed);
 typedef void (*kxemu_set_pacing_fn)(int on);
+// Puts bytes in the chip's receive FIFO, as if the line had sent them and the host not yet fetched
+// them.
+typedef void (*kxemu_hold_in_fifo_fn)(int adapter, const uint8_t* bytes, int count);
+// The next count bulk-in transfers of the adapter fail with an I/O error.
+typedef void (*kxemu_fail_reads_fn)(int adapter, int count);
 // Copies up to max bytes of the adapter's line log; returns how many there are in all.
 typedef int (*kxemu_line_log_fn)(int adapter, kxemu_line_byte* out, int max);
 // Bulk-in packets the chip has sent to the host, and how many of them carried data.

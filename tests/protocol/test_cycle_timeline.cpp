@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -100,6 +101,39 @@ private:
     Log& log_;
 };
 
+// The adapter link: what the cycle asks of it is written down; each receive waits until the step
+// hands it its result.
+class RecUsb final : public IUsbLink {
+public:
+    explicit RecUsb(Log& log) : log_(log) {}
+    bool ready = true;
+    bool UsbReadyCheck() override { return ready; }
+    void UsbSend(const QByteArray& bytes) override { log_.Add("usb send " + Hex(bytes)); }
+    void UsbReadAsync(int, UsbReplyNeed, UsbReadDone done) override
+    {
+        log_.Add("usb receive");
+        reads_.push_back(std::move(done));
+    }
+    void UsbSetDataCharacteristics(int, int stopBits, int) override
+    {
+        log_.Add(stopBits == 2 ? "stop bits 2" : "stop bits 1");
+    }
+    void UsbClose() override {}
+    void UsbDiscardInput() override { log_.Add("usb discard"); }
+    // Ends the oldest receive with what it read, or with the driver's error.
+    void Complete(const QByteArray& bytes, bool failed = false)
+    {
+        ASSERT_FALSE(reads_.empty()) << "no receive waits";
+        UsbReadDone done = std::move(reads_.front());
+        reads_.pop_front();
+        done({bytes, failed});
+    }
+
+private:
+    Log& log_;
+    std::deque<UsbReadDone> reads_;
+};
+
 // The demo regulator's model: six option groups and three scaled display entries.
 class RecPanel final : public FakePanel {
 public:
@@ -143,6 +177,7 @@ public:
     RecView(Log& log, const TsmlMsgLangRes& messages) : log_(log), messages_(messages) {}
     double throttleMin = 0, throttleMax = 0;
     QString name, version;
+    QString mode = QStringLiteral("COM");
 
     double ThrottleMin() const override { return throttleMin; }
     double ThrottleMax() const override { return throttleMax; }
@@ -164,7 +199,7 @@ public:
     void EnableMaxRpm() override { log_.Add("Lm LmH on"); }
     void SetMaxRpmText(const QString& t) override { log_.Add("LmH " + t.toStdString()); }
     void ShowError(const QString& t) override { log_.Add("box " + Key(t)); }
-    QString LinkMode() const override { return QStringLiteral("COM"); }
+    QString LinkMode() const override { return mode; }
     QString LanguageCode() const override { return QStringLiteral("CZ"); }
     void SetIdentity(const QString& n, const QString& v, const QString& d) override
     {
@@ -216,12 +251,13 @@ struct Rig {
     RecView view{log, messages};
     RecPanel panel{log};
     RecPort port{log};
-    TNoUsbAdapter usb;
+    RecUsb usb{log};
     TConnectionCycle cycle{clock, view, panel, messages, port, usb, QStringLiteral("/nowhere/")};
 
-    Rig()
+    explicit Rig(const char* linkMode = "COM")
     {
         log.clock = &virtualClock;
+        view.mode = QString::fromLatin1(linkMode);
         cycle.ClearWorkingState();
     }
     std::string State() const
@@ -577,5 +613,92 @@ TEST(Timeline, PresenceAndTheLostRegulatorReset)
                    "+1000 throttle off", "+1000 Lm LmH off", "+1000 file menu off",
                    "+1000 clear panel", "+1000 Timer3 off", "+1000 Timer1 on", "+1000 Timer2 off",
                    "+1000 status str4", "= miss=1 dog=0"}),
+         });
+}
+
+// Over USB a receive stands for a blocking read: nothing the window would only have done after it
+// (timer ticks, the closing switch to two stop bits) may happen before its result is in.
+TEST(Timeline, UsbWakeUpIdentificationAndReadAroundTheReceives)
+{
+    const std::string kUsbWakeUp = "usb send 55 55 55 55 55 55 55 55 55 55";
+    const Lines identified = {"Timer1 off",
+                              "Timer1 off",
+                              "Timer3 off",
+                              "EEPROM1 shown",
+                              "identity KVX-40 OPTO|V.03a|12.10.26",
+                              "status str60",
+                              "build panel KVX-40 OPTO",
+                              "throttle on",
+                              "file menu on",
+                              "buttons on",
+                              "stop bits 2",
+                              "Timer2 off",
+                              "buttons off",
+                              "PB1 20",
+                              "usb send FC 01 02",
+                              "usb receive"};
+    const auto complete = [](const char* what, QByteArray bytes, Lines expected) {
+        return Do(
+            what, [bytes](Rig& r) { r.usb.Complete(bytes); }, std::move(expected));
+    };
+    Rig rig("USB");
+    Play(rig, {
+                  Do("start", [](Rig& r) { r.cycle.StartConnecting(); },
+                     {"+0 Timer1 on", "= miss=0 dog=0"}),
+                  // One stop bit before anything else, also while the busy flag stops the tick.
+                  Wait(1, {"+1 stop bits 1", "+1 " + kUsbWakeUp, "+1 Timer3 on", "+1 Timer1 off",
+                           "+1 usb receive", "= busy ident miss=0 dog=0"}),
+                  // Timer3 falls due while the read still waits: its tick waits for the read's end,
+                  // and by then the identification has stopped it.
+                  Wait(2000, {"= busy ident miss=0 dog=0"}),
+                  complete("identification", Identification(0x80),
+                           At(0, identified, {"= busy read miss=0 dog=0"})),
+                  complete("read reply", kReadReply,
+                           At(0,
+                              {"Timer1 off", "PB1 50", "LKorekceA 1.10", "LKorekceB 2.00",
+                               "Lm LmH on", "LmH 15625", "Lab20 11.8", "Lab21 21", "Lab22 3",
+                               "PB1 100", "Timer4 off", "Timer3 off", "pause 100", "stop bits 2"},
+                              {"= busy miss=0 dog=0"})),
+                  Wait(100, {"+100 PB1 0", "+100 Timer2 on", "+100 buttons on", "= miss=0 dog=0"}),
+                  Do("a wake-up tick while busy still sets one stop bit",
+                     [](Rig& r) {
+                         r.cycle.State().busy = true;
+                         r.cycle.Timer1Timer();
+                         r.cycle.State().busy = false;
+                     },
+                     {"+0 stop bits 1", "= miss=0 dog=0"}),
+              });
+}
+
+// A read the driver fails is the adapter's hang-up: one box, the watch, and no wake-up until the
+// watch finds the adapter answering again.
+TEST(Timeline, UsbReadErrorThenTheAdapterAnswersAgain)
+{
+    const std::string kUsbWakeUp = "usb send 55 55 55 55 55 55 55 55 55 55";
+    Lines watchReset = ResetLines(900, true, true);
+    watchReset.insert(std::find(watchReset.begin(), watchReset.end(), "+900 Timer3 off"),
+                      "+900 usb discard");
+    Rig rig("USB");
+    Play(rig,
+         {
+             Do("start", [](Rig& r) { r.cycle.StartConnecting(); },
+                {"+0 Timer1 on", "= miss=0 dog=0"}),
+             Wait(1, {"+1 stop bits 1", "+1 " + kUsbWakeUp, "+1 Timer3 on", "+1 Timer1 off",
+                      "+1 usb receive", "= busy ident miss=0 dog=0"}),
+             Do("the read fails, the adapter is gone",
+                [](Rig& r) {
+                    r.usb.ready = false;
+                    r.usb.Complete({}, true);
+                },
+                {"+0 box str53", "+0 PortWatch on", "= busy ident miss=0 dog=0"}),
+             Wait(1500, {"= busy ident miss=0 dog=0"}),
+             // The time-out reset restarts Timer1, whose tick leaves the search to the watch.
+             Wait(600, Join(ResetLines(500, false, true), {"+501 Timer1 off", "= miss=0 dog=0"})),
+             Do("plugged in", [](Rig& r) { r.usb.ready = true; }, {"= miss=0 dog=0"}),
+             Wait(1000, Join(Join({"+900 PortWatch off"}, watchReset),
+                             {"+901 stop bits 1", "+901 " + kUsbWakeUp, "+901 Timer3 on",
+                              "+901 Timer1 off", "+901 usb receive", "= busy ident miss=0 dog=0"})),
+             Do("a second failure tells the user again", [](Rig& r) { r.usb.Complete({}, true); },
+                {"+0 box str53", "+0 PortWatch on", "+0 stop bits 2", "= busy ident miss=0 dog=0"}),
          });
 }

@@ -89,6 +89,11 @@ public:
         calls.push_back("Read(" + std::to_string(n) + ")=" + std::to_string(r ? *r : 0));
         return st;
     }
+    FT_STATUS Purge(FT_HANDLE h, ULONG mask) override
+    {
+        calls.push_back("Purge(" + std::to_string(mask) + ")");
+        return next_.Purge(h, mask);
+    }
     const char* LastErrorDetail() const override { return next_.LastErrorDetail(); }
     FtOpenFailure LastOpenFailure() const override { return next_.LastOpenFailure(); }
 

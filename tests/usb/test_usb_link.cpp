@@ -88,6 +88,27 @@ TEST(D2XXUnit, ErrorBoxTextsAndSwitch)
         else
             EXPECT_TRUE(box.texts.isEmpty()) << c.status;
     }
+
+    // Each wrapper names its own call in the box: here on an adapter that is gone.
+    TLinkFixture fx(0);
+    const struct {
+        std::function<void(D2XXUnit&)> call;
+        const char* text;
+    } calls[] = {
+        {[](D2XXUnit& u) { u.UsbClose(); }, "FT_Close - Invalid Handle..."},
+        {[](D2XXUnit& u) { u.UsbReset(); }, "FT_ResetDevice - General IO Error..."},
+        {[](D2XXUnit& u) { u.UsbSetBaudRate(); }, "FT_SetBaudRate - General IO Error..."},
+        {[](D2XXUnit& u) { u.UsbGetQueueStatus(); }, "FT_GetQueueStatus - General IO Error..."},
+        {[](D2XXUnit& u) { u.UsbPurgeReceive(); }, "FT_Purge - General IO Error..."},
+        {[](D2XXUnit& u) { u.UsbRead(1); }, "FT_Read - General IO Error..."},
+    };
+    for (const auto& c : calls) {
+        TRecordingFtBox box;
+        D2XXUnit unit(&box);
+        unit.handle = reinterpret_cast<FT_HANDLE>(0x77);
+        c.call(unit);
+        EXPECT_EQ(box.texts, QStringList{c.text});
+    }
 }
 
 TEST(D2XXUnit, DeviceTextsAreCutAt49CharactersAndAFailedListingKeepsThePreviousText)
@@ -260,7 +281,46 @@ TEST(UsbLink, SilenceEndsTheReceiveAfter1500ms)
         const UsbReadResult r =
             fx.Receive(511, [](const QByteArray& b) { return ReplyBytesNeeded(b, {}); });
         EXPECT_TRUE(r.bytes.isEmpty());
+        EXPECT_FALSE(r.failed) << "a time-out is no error";
         EXPECT_EQ(fx.runner.lastTookMs, 1500) << earlyEnd;
+    }
+}
+
+TEST(UsbLink, AReceiveKeepsTheReadyCheckOffTheAdapterAndACloseDuringItLeavesNoTrace)
+{
+    TLinkFixture fx(1);
+    const auto need = [](const QByteArray& b) { return ReplyBytesNeeded(b, {}); };
+    ASSERT_TRUE(fx.link->UsbReadyCheck());
+    fx.link->UsbSend(QByteArray(10, 'U'));
+    bool dropped = false;
+    fx.link->UsbReadAsync(511, need, [&](const UsbReadResult&) { dropped = true; });
+    fx.TakeCalls();
+    EXPECT_TRUE(fx.link->UsbReadyCheck());
+    EXPECT_EQ(fx.TakeCalls(), Calls{}) << "the receive has the adapter to itself";
+
+    fx.link->UsbClose();
+    EXPECT_EQ(fx.TakeCalls(), Calls{"Close"});
+    fx.clock.Advance(2000);
+    EXPECT_FALSE(dropped);
+    ASSERT_TRUE(fx.link->UsbReadyCheck());
+    EXPECT_EQ(fx.TakeCalls(), Concat(Listing(1), kOpening));
+    fx.link->UsbSend(QByteArray(10, 'U'));
+    const UsbReadResult r = fx.Receive(511, need);
+    EXPECT_FALSE(r.failed);
+    EXPECT_EQ(r.bytes.size(), int(fx.sim.IdentificationPayload().size()) + 3);
+}
+
+// A read the adapter fails ends the receive at once, marked as failed, with what came before.
+TEST(UsbLink, AFailedReadEndsTheReceive)
+{
+    for (bool earlyEnd : {true, false}) {
+        TLinkFixture fx(1, earlyEnd);
+        ASSERT_TRUE(fx.link->UsbReadyCheck());
+        fx.adapters.FailReads(0, 1);
+        const UsbReadResult r =
+            fx.Receive(511, [](const QByteArray& b) { return ReplyBytesNeeded(b, {}); });
+        EXPECT_TRUE(r.failed) << earlyEnd;
+        EXPECT_EQ(fx.runner.lastTookMs, 0) << earlyEnd;
     }
 }
 

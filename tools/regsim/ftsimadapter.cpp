@@ -65,6 +65,8 @@ struct FtSimAdapters::Adapter {
     UCHAR wordLength = FT_BITS_8, stopBits = FT_STOP_BITS_1, parity = FT_PARITY_NONE;
     ULONG readTimeoutMs = kDefaultTimeoutMs;
     std::deque<Incoming> rx;
+    std::deque<uint8_t> inChip; // arrived, not yet fetched by the host
+    int failReads = 0;
     int64_t txFreeUs = 0; // when the last byte sent has left the line
     std::vector<SentByte> sent;
     int writes = 0;
@@ -100,6 +102,7 @@ void FtSimAdapters::Unplug(int adapter)
     ++a.generation;
     a.openHandle = nullptr;
     a.rx.clear();
+    a.inChip.clear();
     changed_.notify_all();
 }
 
@@ -140,6 +143,19 @@ void FtSimAdapters::SetReplyPieces(size_t pieceSize, int gapMs)
     std::lock_guard lock(mutex_);
     pieceSize_ = pieceSize;
     pieceGapMs_ = gapMs;
+}
+
+void FtSimAdapters::HoldInChip(int adapter, const Bytes& bytes)
+{
+    std::lock_guard lock(mutex_);
+    Adapter& a = *adapters_.at(adapter);
+    a.inChip.insert(a.inChip.end(), bytes.begin(), bytes.end());
+}
+
+void FtSimAdapters::FailReads(int adapter, int count)
+{
+    std::lock_guard lock(mutex_);
+    adapters_.at(adapter)->failReads = count;
 }
 
 std::vector<SentByte> FtSimAdapters::Sent(int adapter) const
@@ -278,6 +294,25 @@ FT_STATUS FtSimAdapters::ResetDevice(FT_HANDLE h)
     if (!a)
         return FT_IO_ERROR;
     a->rx.clear();
+    a->inChip.clear();
+    return FT_OK;
+}
+
+FT_STATUS FtSimAdapters::Purge(FT_HANDLE h, ULONG mask)
+{
+    std::lock_guard lock(mutex_);
+    Adapter* a = Live(h);
+    if (!a)
+        return FT_IO_ERROR;
+    if (mask & ~(FT_PURGE_RX | FT_PURGE_TX))
+        return FT_INVALID_PARAMETER;
+    if (mask & FT_PURGE_RX) {
+        // What is still on its way over the line arrives after the purge.
+        const int64_t now = clock_->NowUs();
+        a->inChip.clear();
+        while (!a->rx.empty() && a->rx.front().atUs <= now)
+            a->rx.pop_front();
+    }
     return FT_OK;
 }
 
@@ -395,8 +430,16 @@ FT_STATUS FtSimAdapters::Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD r
     Adapter* a = Live(h);
     if (!a)
         return FT_IO_ERROR;
+    if (a->failReads > 0) {
+        --a->failReads;
+        return FT_IO_ERROR;
+    }
     auto* out = static_cast<uint8_t*>(buffer);
     DWORD got = 0;
+    while (got < count && !a->inChip.empty()) {
+        out[got++] = a->inChip.front();
+        a->inChip.pop_front();
+    }
     const int64_t deadline = clock_->NowUs() + int64_t(a->readTimeoutMs) * 1000;
     for (;;) {
         a = Live(h);

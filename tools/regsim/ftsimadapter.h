@@ -81,6 +81,11 @@ public:
     void SetPaced(bool paced);
     // Replies come in pieces of this many bytes with gapMs between them (0: whole).
     void SetReplyPieces(size_t pieceSize, int gapMs);
+    // Bytes that have come into the chip but not yet over the USB: the queue status does not count
+    // them, the next read returns them first, a reset or a receive purge drops them.
+    void HoldInChip(int adapter, const Bytes& bytes);
+    // The next count reads fail with an I/O error (the adapter stays plugged in).
+    void FailReads(int adapter, int count);
 
     std::vector<SentByte> Sent(int adapter) const;
     void ClearSent(int adapter);
@@ -102,6 +107,7 @@ public:
     FT_STATUS GetQueueStatus(FT_HANDLE h, DWORD* rxBytes) override;
     FT_STATUS Write(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD written) override;
     FT_STATUS Read(FT_HANDLE h, LPVOID buffer, DWORD count, LPDWORD received) override;
+    FT_STATUS Purge(FT_HANDLE h, ULONG mask) override;
     const char* LastErrorDetail() const override;
     FtOpenFailure LastOpenFailure() const override;
 
