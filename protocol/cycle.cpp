@@ -84,12 +84,13 @@ void TConnectionCycle::LinkFailed()
     // Once the line is gone every send fails alike; the user hears of it once.
     if (linkLost_)
         return;
-    ShowLinkError();
+    // The watch first: the box waits for the user, and the line may come back meanwhile.
     const QString mode = view_.LinkMode();
     if (mode == QLatin1String("COM") || mode == QLatin1String("USB")) {
         linkLost_ = true;
         portWatch_->Start();
     }
+    ShowLinkError();
 }
 
 void TConnectionCycle::PortWatchTimer()

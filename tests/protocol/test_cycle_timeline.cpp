@@ -437,8 +437,8 @@ TEST(Timeline, WakeUpSendErrorThenThePortComesBack)
          {
              Do("start", [](Rig& r) { r.cycle.StartConnecting(); },
                 {"+0 Timer1 on", "= miss=0 dog=0"}),
-             Wait(1, {"+1 " + kWakeUp + " fails", "+1 Timer1 off", "+1 box str53",
-                      "+1 PortWatch on", "= busy miss=0 dog=0"}),
+             Wait(1, {"+1 " + kWakeUp + " fails", "+1 Timer1 off", "+1 PortWatch on",
+                      "+1 box str53", "= busy miss=0 dog=0"}),
              Wait(2000, {"+1000 port still away", "+2000 port still away", "= busy miss=0 dog=0"}),
              Do("plugged in", [](Rig& r) { r.port.present = true; }, {"= busy miss=0 dog=0"}),
              Wait(1000, Join({"+1000 port reopened", "+1000 PortWatch off"},
@@ -603,7 +603,7 @@ TEST(Timeline, PresenceAndTheLostRegulatorReset)
     gone.port.fail = true;
     Play(gone,
          {
-             Wait(2500, {"+2500 send FC 01 03 fails", "+2500 box str53", "+2500 PortWatch on",
+             Wait(2500, {"+2500 send FC 01 03 fails", "+2500 PortWatch on", "+2500 box str53",
                          "= busy presence miss=1 dog=0"}),
              Wait(1000,
                   {"+1000 port reopened", "+1000 PortWatch off", "+1000 PB1 0", "+1000 PB2 0",
@@ -690,7 +690,7 @@ TEST(Timeline, UsbReadErrorThenTheAdapterAnswersAgain)
                     r.usb.ready = false;
                     r.usb.Complete({}, true);
                 },
-                {"+0 box str53", "+0 PortWatch on", "= busy ident miss=0 dog=0"}),
+                {"+0 PortWatch on", "+0 box str53", "= busy ident miss=0 dog=0"}),
              Wait(1500, {"= busy ident miss=0 dog=0"}),
              // The time-out reset restarts Timer1, whose tick leaves the search to the watch.
              Wait(600, Join(ResetLines(500, false, true), {"+501 Timer1 off", "= miss=0 dog=0"})),
@@ -699,6 +699,6 @@ TEST(Timeline, UsbReadErrorThenTheAdapterAnswersAgain)
                              {"+901 stop bits 1", "+901 " + kUsbWakeUp, "+901 Timer3 on",
                               "+901 Timer1 off", "+901 usb receive", "= busy ident miss=0 dog=0"})),
              Do("a second failure tells the user again", [](Rig& r) { r.usb.Complete({}, true); },
-                {"+0 box str53", "+0 PortWatch on", "+0 stop bits 2", "= busy ident miss=0 dog=0"}),
+                {"+0 PortWatch on", "+0 box str53", "+0 stop bits 2", "= busy ident miss=0 dog=0"}),
          });
 }
