@@ -635,6 +635,7 @@ TEST(Timeline, UsbWakeUpIdentificationAndReadAroundTheReceives)
                               "Timer2 off",
                               "buttons off",
                               "PB1 20",
+                              "usb discard",
                               "usb send FC 01 02",
                               "usb receive"};
     const auto complete = [](const char* what, QByteArray bytes, Lines expected) {

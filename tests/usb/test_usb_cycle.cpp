@@ -72,9 +72,11 @@ TEST(UsbCycle, ConnectsReadsAndKeepsTheLineSettingsOfEveryByte)
     EXPECT_EQ(*(wake - 1), "GetQueueStatus") << "the check before every send";
     const std::vector<std::string> afterWake(wake, std::find(wake, c.end(), "Write(3)") + 1);
     EXPECT_EQ(afterWake.back(), "Write(3)");
-    EXPECT_EQ(*(afterWake.end() - 4), "SetDataCharacteristics(8,2,0)");
-    EXPECT_EQ(*(afterWake.end() - 3), "GetQueueStatus");
-    EXPECT_EQ(*(afterWake.end() - 2), "GetQueueStatus") << "what came before the read is dropped";
+    EXPECT_EQ(*(afterWake.end() - 5), "SetDataCharacteristics(8,2,0)");
+    EXPECT_EQ(*(afterWake.end() - 4), "GetQueueStatus") << "the check before every send";
+    // What came before the read is dropped: the chip's buffer, then what the driver holds.
+    EXPECT_EQ(*(afterWake.end() - 3), "Purge(1)");
+    EXPECT_EQ(*(afterWake.end() - 2), "GetQueueStatus");
     const auto readEnd = std::find(wake + afterWake.size(), c.end(), "GetQueueStatus");
     ASSERT_NE(readEnd, c.end());
     EXPECT_EQ(*(readEnd + 1), "SetDataCharacteristics(8,2,0)")
