@@ -95,7 +95,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "korvalinex-cli COMMAND --help describes one command."),
         QStringLiteral("Str151=Usage: korvalinex-cli ports [--json]\\n"
                        "Lists the serial ports that can be opened and the FTDI USB adapters "
-                       "attached (serial number, description)."),
+                       "attached (serial number, description); an adapter that cannot be opened is "
+                       "marked with the reason."),
         QStringLiteral("Str152=Usage: korvalinex-cli identify [LINK]\\n"
                        "Shows the regulator's name, version, update date and whether it keeps a "
                        "log."),
@@ -115,7 +116,9 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str157=Usage: korvalinex-cli restore BACKUP [LINK]\\n"
                        "Writes a backup (the .txt file beside the .zeq in Data/<model>/Backup) "
                        "back exactly, then reads back and checks. A backup is made first."),
-        QStringLiteral("Str158=LINK: --port PATH|COMn or --usb (default: setup.ini); --lang "
+        QStringLiteral("Str158=LINK: --port PATH|COMn or --usb [SERIAL] (default: setup.ini; "
+                       "SERIAL picks the adapter by its serial number, else the first one "
+                       "listed); --lang "
                        "CZ|EN|GE|Other; --data DIR (folder with Regulators/, default: the program "
                        "folder); --timeout S (default 10).\\n"
                        "Exit status: 0 done, 1 failure, 2 usage, 3 no regulator answering, 4 link "
@@ -143,6 +146,13 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral(
             "Str185=USB adaptér byl odpojen právě při otevírání (%1). Připojte ho znovu."),
         QStringLiteral("Str186=USB adaptér nelze otevřít (%1). Odpojte ho a znovu připojte."),
+        // Beside an adapter that korvalinex-cli ports lists but cannot open, and the tool's
+        // complaint about a serial number no adapter has.
+        QStringLiteral("Str190=bez oprávnění"),
+        QStringLiteral("Str191=používá jiný program"),
+        QStringLiteral("Str192=nelze otevřít"),
+        QStringLiteral("Str193=Žádný připojený USB adaptér nemá sériové číslo %1 (korvalinex-cli "
+                       "ports vypíše připojené adaptéry)."),
     };
 }
 

@@ -55,7 +55,7 @@ public:
 
     // Module state, read and set by the main window's USB operations.
     FT_HANDLE handle = nullptr;
-    DWORD deviceIndex = 0; // the adapter that is opened: always the first one listed
+    DWORD deviceIndex = 0; // the adapter that is opened: the window always opens the first one
     UCHAR xonChar = 0x11, xoffChar = 0x13, eventChar = 0, errorChar = 0;
     bool errorBoxSwitch = true;
     FT_STATUS lastTransferStatus = FT_OK;

@@ -94,7 +94,9 @@ enum class FtOpenFailure {
     Gone,   // unplugged between listing and opening
     Other,
 };
-// The kind of the last failing FT_Open (or listing of a device's strings).
+// The kind of the last failing FT_Open; after a listing of one adapter's strings by index, why
+// that adapter would not open (None when nothing stood in the way of reading them), also when
+// the strings could be read some other way.
 FtOpenFailure FT_LastOpenFailure();
 // True when the last failing FT_Open failed because the user may not open the adapter.
 bool FT_LastOpenDenied();

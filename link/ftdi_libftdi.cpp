@@ -108,6 +108,7 @@ public:
                 return FT_INVALID_PARAMETER;
             DWORD n = 0;
             FT_STATUS result = FT_DEVICE_NOT_FOUND;
+            SetFailure(FtOpenFailure::None, {});
             const FT_STATUS st = Enumerate([&](ftdi_context* ctx, libusb_device* dev) {
                 if (n++ != index)
                     return false;
@@ -118,12 +119,15 @@ public:
                                          serial, sizeof serial) == 0) {
                     CopyDeviceText(out, what == FT_OPEN_BY_SERIAL_NUMBER ? serial : description);
                     result = FT_OK;
-                } else if (SysfsStrings(dev, sysDescription, sysSerial)) {
+                    return true;
+                }
+                // The strings may still come from the kernel, but why the adapter would not open
+                // stays known to whoever lists it.
+                result = OpenFailure(dev, ctx);
+                if (SysfsStrings(dev, sysDescription, sysSerial)) {
                     CopyDeviceText(out, what == FT_OPEN_BY_SERIAL_NUMBER ? sysSerial.c_str()
                                                                          : sysDescription.c_str());
                     result = FT_OK;
-                } else {
-                    result = OpenFailure(dev, ctx);
                 }
                 return true;
             });
@@ -137,11 +141,7 @@ public:
         if (!handle)
             return FT_INVALID_PARAMETER;
         *handle = nullptr;
-        {
-            std::lock_guard lock(detailMutex_);
-            detail_.clear();
-            failure_ = FtOpenFailure::None;
-        }
+        SetFailure(FtOpenFailure::None, {});
         // Nothing at that index (the usual answer while no adapter is plugged in): no context of
         // its own is started for it.
         bool listed = false;
@@ -421,10 +421,15 @@ private:
         } else {
             detail = std::string(ftdi_get_error_string(ctx)) + " (" + DevicePath(dev) + ")";
         }
-        std::lock_guard lock(detailMutex_);
-        detail_ = detail;
-        failure_ = kind;
+        SetFailure(kind, std::move(detail));
         return st;
+    }
+
+    void SetFailure(FtOpenFailure kind, std::string detail)
+    {
+        std::lock_guard lock(detailMutex_);
+        detail_ = std::move(detail);
+        failure_ = kind;
     }
 
     FtHandle* Find(FT_HANDLE handle)

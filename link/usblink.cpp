@@ -131,8 +131,11 @@ void TUsbLink::GetFTDeviceCount()
     unit_.GetFTDeviceCount();
 }
 
-void TUsbLink::ListDevices()
+std::optional<DWORD> TUsbLink::ListDevices()
 {
+    std::optional<DWORD> chosen;
+    if (options_.serialNo.isEmpty())
+        chosen = 0;
     unit_.GetFTDeviceCount();
     for (DWORD n = 1; n <= unit_.deviceCount; ++n) {
         // More adapters than the table holds are still listed in the dialog.
@@ -141,13 +144,17 @@ void TUsbLink::ListDevices()
         TUsbDeviceEntry& entry =
             !dialog && n <= DWORD(kUsbDeviceTableSize) ? table_[n - 1] : scratch;
         entry.label = QStringLiteral("DEVICE ") + QString::number(n);
-        unit_.GetFTDeviceSerialNo(n - 1);
+        // A failed listing leaves the previous adapter's text, which must not pick this one.
+        if (unit_.GetFTDeviceSerialNo(n - 1) == FT_OK && !chosen &&
+            unit_.deviceText == options_.serialNo)
+            chosen = n - 1;
         entry.serialNo = unit_.deviceText;
         unit_.GetFTDeviceDescription(n - 1);
         entry.description = unit_.deviceText;
         if (dialog)
             deviceList_->AddDeviceRow(entry.label, entry.serialNo, entry.description);
     }
+    return chosen;
 }
 
 bool TUsbLink::UsbReadyCheck()
@@ -157,11 +164,20 @@ bool TUsbLink::UsbReadyCheck()
     if (readsInFlight_ > 0)
         return usbOpen_;
     std::unique_lock lock(unitMutex_);
+    std::optional<DWORD> chosen;
     if (!usbOpen_)
-        ListDevices();
+        chosen = ListDevices();
     unit_.errorBoxSwitch = false;
     if (!usbOpen_) {
         unit_.UsbClose();
+        // No adapter with the serial number asked for: nothing to open, and nothing in the way
+        // of opening it either.
+        if (!chosen) {
+            lock.unlock();
+            SetOpenProblem({});
+            return false;
+        }
+        unit_.deviceIndex = *chosen;
         const FT_STATUS opened = unit_.UsbOpen();
         if (opened == FT_OK) {
             usbOpen_ = true;

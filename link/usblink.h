@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -71,6 +72,8 @@ struct TUsbLinkOptions {
     IUsbReadRunner* runner = nullptr; // default: a worker thread of the link's own
     // Monotonic milliseconds for the receive's time bound; default: the steady clock.
     std::function<int64_t()> nowMs;
+    // The adapter to open, by its serial number; empty: the first one listed, as the window does.
+    QString serialNo;
 };
 
 class TUsbLink final : public IUsbLink, public IUsbDeviceSource {
@@ -106,7 +109,9 @@ public:
 
 private:
     UsbReadResult ReadReply(int count, const UsbReplyNeed& need);
-    void ListDevices();
+    // Lists the adapters; the index of the one to open, or nothing if none has the serial number
+    // asked for.
+    std::optional<DWORD> ListDevices();
     bool DialogActive() const { return deviceList_ && deviceList_->IsActiveWindow(); }
     void SetOpenProblem(TUsbOpenProblem problem);
 

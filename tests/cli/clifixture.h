@@ -118,7 +118,8 @@ struct TCliFixture {
         // Each run is a new program: a link of its own that opens the adapter afresh.
         session.reset();
         usb = std::make_unique<TUsbLink>(
-            &ftErrors, TUsbLinkOptions{true, &runner, [this] { return simClock.NowUs() / 1000; }});
+            &ftErrors, TUsbLinkOptions{true, &runner, [this] { return simClock.NowUs() / 1000; },
+                                       o.usbSerial});
         usb->onOpenProblem = [this](const TUsbOpenProblem& p) { session->UsbOpenProblem(p); };
         TCliEnv env{&clock,
                     &link,

@@ -1,5 +1,6 @@
 // korvalinex-cli ports: the serial ports that can be opened, from a device folder of our own that
-// links to real pseudo-terminals, and the FTDI adapters attached, from the simulated adapters.
+// links to real pseudo-terminals, and the FTDI adapters attached, from the simulated adapters; and
+// --usb SERIAL, which picks one of several adapters.
 
 #include "tests/cli/clifixture.h"
 #include "tests/support/ptyfixture.h"
@@ -38,7 +39,7 @@ TEST_F(Ports, OpenableSerialPortsAndAttachedAdaptersAsTextAndJson)
     adapters.Unplug(gone);
 
     const TPortReport report = List();
-    EXPECT_EQ(PortsText(report),
+    EXPECT_EQ(PortsText(report, messages),
               QStringList({"serial " + s2, "serial " + s10, "serial " + usb0,
                            "usb KX000001 Simulated FT232R", "usb KX000002 Second adapter"})
                   .join('\n'));
@@ -51,15 +52,84 @@ TEST_F(Ports, OpenableSerialPortsAndAttachedAdaptersAsTextAndJson)
     ASSERT_EQ(usb.size(), 2);
     EXPECT_EQ(usb[0].toObject()["serialNumber"].toString(), "KX000001");
     EXPECT_EQ(usb[1].toObject()["description"].toString(), "Second adapter");
+    EXPECT_EQ(usb[1].toObject()["access"].toString(), "ok");
 
     // Nothing plugged in: no lines, and empty lists.
     adapters.Unplug(0);
     adapters.Unplug(1);
     for (const QString& path : {s2, usb0, s10})
         QFile::remove(path);
-    EXPECT_EQ(PortsText(List()), "");
+    EXPECT_EQ(PortsText(List(), messages), "");
     EXPECT_EQ(QJsonDocument::fromJson(PortsJson(List()).toUtf8()).object(),
               QJsonObject({{"serial", QJsonArray()}, {"usb", QJsonArray()}}));
+}
+
+TEST_F(Ports, AnAdapterTheUserMayNotOpenIsListedWithTheReason)
+{
+    const int denied = adapters.AddAdapter("KX000002", "Locked adapter", nullptr);
+    adapters.AddAdapter("KX000003", "Third adapter", nullptr);
+    adapters.SetPermissionDenied(denied, true);
+
+    const TPortReport report = List();
+    EXPECT_EQ(PortsText(report, messages),
+              QStringList({"usb KX000001 Simulated FT232R",
+                           "usb KX000002 Locked adapter (" + messages.LookupMessage("str190") + ")",
+                           "usb KX000003 Third adapter"})
+                  .join('\n'));
+    const QJsonArray usb =
+        QJsonDocument::fromJson(PortsJson(report).toUtf8()).object()["usb"].toArray();
+    QStringList access;
+    for (const QJsonValue& a : usb)
+        access << a.toObject()["access"].toString();
+    EXPECT_EQ(access, QStringList({"ok", "denied", "ok"}));
+}
+
+TEST_F(Ports, UsbSerialNumberPicksTheAdapter)
+{
+    // The same regulator behind both: which adapter carried the traffic tells which was opened.
+    const int second = adapters.AddAdapter("KX000002", "Second adapter", &sim);
+    struct Row {
+        QStringList usb;
+        int opened;
+    };
+    for (const Row& row :
+         {Row{{"--usb"}, 0}, Row{{"--usb", "KX000002"}, second}, Row{{"--usb", "KX000001"}, 0}}) {
+        SCOPED_TRACE(row.usb.join(' ').toStdString());
+        adapters.ClearSent(0);
+        adapters.ClearSent(second);
+        ASSERT_EQ(RunCli(QStringList{"identify"} + row.usb), kExitOk) << Err().toStdString();
+        EXPECT_FALSE(adapters.Sent(row.opened).empty());
+        EXPECT_TRUE(adapters.Sent(row.opened == 0 ? second : 0).empty());
+    }
+}
+
+// The word after --usb is the serial number, unless an option follows or a command would be left
+// without its file.
+TEST(CliOptions, UsbTakesASerialNumber)
+{
+    struct Row {
+        QStringList args;
+        const char* serial;
+        const char* file;
+    };
+    const Row rows[] = {
+        {{"read", "--usb"}, "", ""},
+        {{"read", "--usb", "--json"}, "", ""},
+        {{"read", "--usb", "KX000002", "--json"}, "KX000002", ""},
+        {{"write", "--usb", "KX000002", "a.zeq"}, "KX000002", "a.zeq"},
+        {{"write", "a.zeq", "--usb", "KX000002"}, "KX000002", "a.zeq"},
+        {{"write", "--usb", "a.zeq"}, "", "a.zeq"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const TParsedCommandLine parsed = ParseCliCommandLine(row.args);
+        ASSERT_TRUE(parsed.error.Empty()) << parsed.error.key.toStdString();
+        EXPECT_TRUE(parsed.options.usb);
+        EXPECT_EQ(parsed.options.usbSerial, row.serial);
+        EXPECT_EQ(parsed.options.argument, row.file);
+    }
+    EXPECT_EQ(ParseCliCommandLine({"read", "--usb", "KX000002", "--port", "COM1"}).error.key,
+              "str162");
 }
 
 } // namespace

@@ -126,6 +126,7 @@ TEST_P(Cli, LinkFailures)
         Arrange serial, usb;
         std::function<QString(Cli&)> says; // on stderr
         int reads = 0;                     // read requests that reached the regulator
+        QStringList options = {};          // beside "read --timeout 3"
     };
     const auto says = [](const char* key) {
         return [key](Cli& f) { return f.messages.LookupMessage(key).left(20); };
@@ -165,6 +166,12 @@ TEST_P(Cli, LinkFailures)
              });
          },
          [](Cli& f) { return f.messages.LookupMessage("str134").arg(""); }, 1},
+        {"no adapter with that serial number",
+         nullptr,
+         [](Cli&) {},
+         [](Cli& f) { return f.messages.LookupMessage("str193").arg("KX999999"); },
+         0,
+         {"--usb", "KX999999"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -173,7 +180,8 @@ TEST_P(Cli, LinkFailures)
             continue;
         arrange(*this);
         const int reads = sim.Count(Message::Read);
-        EXPECT_EQ(RunCli({"read", "--timeout", "3"}), kExitLinkError) << Err().toStdString();
+        EXPECT_EQ(RunCli(QStringList{"read", "--timeout", "3"} + row.options), kExitLinkError)
+            << Err().toStdString();
         EXPECT_TRUE(Err().contains(row.says(*this))) << Err().toStdString();
         EXPECT_EQ(sim.Count(Message::Read) - reads, row.reads);
         sim.SetObserver({});

@@ -46,6 +46,23 @@ TEST_F(CliOverEmulatedUsb, PortsListsTheAdaptersWithSerialNumberAndDescription)
         << text.out.toStdString();
 }
 
+TEST_F(CliOverEmulatedUsb, PortsListsAnAdapterTheUserMayNotOpenWithTheReason)
+{
+    env.insert("KXEMU_DENY_ONLY", "1");
+    const Result json = Cli({"ports", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err.toStdString();
+    const QJsonArray usb = QJsonDocument::fromJson(json.out.toUtf8()).object()["usb"].toArray();
+    ASSERT_EQ(usb.size(), 2) << json.out.toStdString();
+    EXPECT_EQ(usb[0].toObject()["access"].toString(), "ok");
+    EXPECT_EQ(usb[1].toObject()["access"].toString(), "denied");
+
+    // The tool's own language here is the built-in Czech.
+    const Result text = Cli({"ports"});
+    EXPECT_TRUE(text.out.contains("usb KXW00042 Workshop cable\n")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(QString::fromUtf8(" (bez oprávnění)\n")))
+        << text.out.toStdString();
+}
+
 TEST_F(CliOverEmulatedUsb, ReadsTheRegulatorBehindTheAdapter)
 {
     const QString port = dir.File("port");
@@ -64,9 +81,20 @@ TEST_F(CliOverEmulatedUsb, ReadsTheRegulatorBehindTheAdapter)
     // A write with its read-back check, over the adapter's worker thread.
     const Result w =
         Cli({"write", zeq, "--usb", "--throttle-max", "2.10", "--json", "--data", dir.Path()});
-    sim.Stop();
     ASSERT_EQ(w.status, 0) << w.err.toStdString();
     EXPECT_EQ(QJsonDocument::fromJson(w.out.toUtf8()).object()["throttleMaxUs"].toInt(), 2100);
+
+    // The regulator behind the second adapter: only its serial number reaches it, and a serial
+    // number no adapter has is a link error that names it.
+    env.remove("KXEMU_PORT");
+    env.insert("KXEMU_PORT1", port);
+    const Result second =
+        Cli({"identify", "--usb", "KX100002", "--timeout", "5", "--data", dir.Path()});
+    EXPECT_EQ(second.status, 0) << second.err.toStdString();
+    const Result unknown = Cli({"identify", "--usb", "KX999999", "--data", dir.Path()});
+    sim.Stop();
+    EXPECT_EQ(unknown.status, 4);
+    EXPECT_TRUE(unknown.err.contains("KX999999")) << unknown.err.toStdString();
 
     // No adapter plugged in: a link error, said in plain words.
     env.insert("KXEMU_ADAPTERS", "0");

@@ -221,7 +221,8 @@ void LoadFromEnvironment()
         const std::string name = i == 0 ? "KXEMU_PORT" : "KXEMU_PORT" + std::to_string(i);
         if (const char* p = Env(name.c_str()))
             g_chips[i].port = p;
-        g_chips[i].denied = Env("KXEMU_DENY") != nullptr;
+        g_chips[i].denied = Env("KXEMU_DENY") != nullptr ||
+                            (Env("KXEMU_DENY_ONLY") && std::atoi(Env("KXEMU_DENY_ONLY")) == i);
         g_chips[i].claimedElsewhere = Env("KXEMU_BUSY") != nullptr;
     }
     if (const char* s = Env("KXEMU_SERIAL"))

@@ -8,6 +8,7 @@
 //   KXEMU_SERIAL, KXEMU_DESCRIPTION   USB strings of adapter 0 (others get numbered defaults)
 //   KXEMU_PACE=1        bytes leave the chip at the configured line speed
 //   KXEMU_DENY=1        the user may not open the adapters
+//   KXEMU_DENY_ONLY=N   the user may not open adapter N (from 0)
 //   KXEMU_BUSY=1        another program has claimed the adapters' interface
 //   KXEMU_UNPLUG_FILE   adapter 0 counts as unplugged while this file exists
 //   KXEMU_LINE_LOG      every byte sent on the line is appended here with its line settings

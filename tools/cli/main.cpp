@@ -84,10 +84,10 @@ void ChooseMotorAndLink(TCliOptions& options, const TWindowSetup& setup)
     }
 }
 
-int ListPortsCommand(const TCliOptions& options, const TLineFn& out)
+int ListPortsCommand(const TCliOptions& options, const TsmlMsgLangRes& messages, const TLineFn& out)
 {
     const TPortReport report = ListPorts();
-    const QString text = options.json ? PortsJson(report) : PortsText(report);
+    const QString text = options.json ? PortsJson(report) : PortsText(report, messages);
     if (!text.isEmpty())
         out(text);
     return kExitOk;
@@ -103,7 +103,9 @@ int RunSession(QCoreApplication& app, const TCliOptions& options, const QString&
     comm.SetBaudrate(br600);
     const std::unique_ptr<ISerialPort> com = MakeCommPort(comm);
     TStderrFtErrors ftErrors;
-    TUsbLink usb(&ftErrors);
+    TUsbLinkOptions usbOptions;
+    usbOptions.serialNo = options.usbSerial;
+    TUsbLink usb(&ftErrors, usbOptions);
     TCliEnv env{&clock, com.get(), &usb, dataDir, [] { return QDateTime::currentDateTime(); },
                 out,    err};
     TCliSession session(env, options, messages);
@@ -164,6 +166,6 @@ int main(int argc, char** argv)
     }
     ChooseMotorAndLink(options, setup);
     if (options.command == QLatin1String("ports"))
-        return ListPortsCommand(options, out);
+        return ListPortsCommand(options, messages, out);
     return RunSession(app, options, dataDir, messages, out, err);
 }

@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -105,9 +106,20 @@ TCliError TakeValue(const QString& a, const QString& v, TCliOptions& o)
     return {};
 }
 
-// What a complete command line must have once every word is read.
-TCliError CheckComplete(const TCliOptions& o)
+// --usb, and the word after it as the adapter's serial number unless that word is an option.
+void TakeUsb(const QStringList& args, int& i, TCliOptions& o)
 {
+    o.usb = true;
+    if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-')))
+        o.usbSerial = args[++i];
+}
+
+// What a complete command line must have once every word is read.
+TCliError CheckComplete(TCliOptions& o)
+{
+    // "write --usb FILE" names the file, as it did before --usb took a serial number.
+    if (TakesFile(o.command) && o.argument.isEmpty() && !o.usbSerial.isEmpty())
+        std::swap(o.argument, o.usbSerial);
     if (o.command.isEmpty())
         return Fail("str160");
     if (TakesFile(o.command) && o.argument.isEmpty())
@@ -142,7 +154,7 @@ TParsedCommandLine ParseCliCommandLine(const QStringList& args)
         else if (!o.command.isEmpty() && !Takes(o.command, a))
             r.error = Fail("str148", {o.command, a});
         else if (a == QLatin1String("--usb"))
-            o.usb = true;
+            TakeUsb(args, i, o);
         else if (a == QLatin1String("--json"))
             o.json = true;
         else if (i + 1 >= args.size())

@@ -25,10 +25,11 @@ struct TCliOptions {
     QString command;  // ports, identify, read, write, default, log, restore
     QString argument; // the file of write and restore
     bool help = false;
-    QString port;     // --port
-    bool usb = false; // --usb
-    QString language; // --lang; empty: setup.ini's, else CZ
-    QString dataDir;  // --data; empty: the program folder
+    QString port;      // --port
+    bool usb = false;  // --usb
+    QString usbSerial; // --usb SERIAL: the adapter with that serial number; empty: the first
+    QString language;  // --lang; empty: setup.ini's, else CZ
+    QString dataDir;   // --data; empty: the program folder
     QString poles, ratio;
     int timeoutSeconds = kDefaultTimeoutSeconds;
     bool json = false;

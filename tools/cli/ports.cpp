@@ -8,8 +8,8 @@ namespace {
 
 constexpr DWORD kFtTextBuffer = 64;
 
-// One of the adapter's USB strings; nothing when the adapter cannot say (gone since it was
-// counted).
+// One of the adapter's USB strings; nothing when the adapter cannot say. Why it could not, or why
+// it would not open even though it could, is the driver's last open failure.
 std::optional<QString> AdapterText(DWORD index, DWORD what)
 {
     char text[kFtTextBuffer] = {};
@@ -31,9 +31,17 @@ TPortReport ListPorts(const TPortListDirs& dirs)
         return report;
     for (DWORD i = 0; i < count; ++i) {
         const std::optional<QString> serial = AdapterText(i, FT_OPEN_BY_SERIAL_NUMBER);
+        FtOpenFailure problem = FT_LastOpenFailure();
         const std::optional<QString> description = AdapterText(i, FT_OPEN_BY_DESCRIPTION);
-        if (serial && description)
-            report.adapters.append({*serial, *description});
+        if (problem == FtOpenFailure::None)
+            problem = FT_LastOpenFailure();
+        // An adapter the user may not open is still there; only one unplugged since it was
+        // counted is not.
+        const bool gone = (!serial || !description) &&
+                          (problem == FtOpenFailure::None || problem == FtOpenFailure::Gone);
+        if (!gone)
+            report.adapters.append(
+                {serial.value_or(QString()), description.value_or(QString()), problem});
     }
     return report;
 }

@@ -1,5 +1,6 @@
 #include "tools/cli/report.h"
 
+#include "i18n/msglangres.h"
 #include "models/panelmodel.h"
 
 #include <QJsonArray>
@@ -37,6 +38,28 @@ QJsonObject IdentityObject(const TReadReport& r)
 QString Json(const QJsonObject& o)
 {
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)).trimmed();
+}
+
+// An adapter's access in fixed words for JSON, and the message key of the short reason beside one
+// the tool cannot open (null for one it can).
+struct TAccess {
+    const char* word;
+    const char* key;
+};
+TAccess Access(FtOpenFailure problem)
+{
+    switch (problem) {
+    case FtOpenFailure::None:
+        return {"ok", nullptr};
+    case FtOpenFailure::Denied:
+        return {"denied", "str190"};
+    case FtOpenFailure::Busy:
+        return {"busy", "str191"};
+    case FtOpenFailure::Gone:
+    case FtOpenFailure::Other:
+        break;
+    }
+    return {"failed", "str192"};
 }
 
 } // namespace
@@ -103,13 +126,19 @@ QString ReadJson(const TReadReport& r)
     return Json(o);
 }
 
-QString PortsText(const TPortReport& r)
+QString PortsText(const TPortReport& r, const TsmlMsgLangRes& messages)
 {
     QStringList lines;
     for (const QString& port : r.serialPorts)
         lines << QStringLiteral("serial %1").arg(port);
-    for (const TPortReport::Adapter& a : r.adapters)
-        lines << QStringLiteral("usb %1 %2").arg(a.serialNo, a.description);
+    for (const TPortReport::Adapter& a : r.adapters) {
+        // A string the adapter did not give keeps its place, so the columns stay where they are.
+        const auto word = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
+        QString line = QStringLiteral("usb %1 %2").arg(word(a.serialNo), word(a.description));
+        if (const char* key = Access(a.problem).key)
+            line += QStringLiteral(" (%1)").arg(messages.LookupMessage(QLatin1String(key)));
+        lines << line;
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -121,6 +150,7 @@ QString PortsJson(const TPortReport& r)
     QJsonArray usb;
     for (const TPortReport::Adapter& a : r.adapters)
         usb.append(QJsonObject{{QStringLiteral("serialNumber"), a.serialNo},
-                               {QStringLiteral("description"), a.description}});
+                               {QStringLiteral("description"), a.description},
+                               {QStringLiteral("access"), QLatin1String(Access(a.problem).word)}});
     return Json(QJsonObject{{QStringLiteral("serial"), serial}, {QStringLiteral("usb"), usb}});
 }

@@ -3,11 +3,14 @@
 // one JSON object. The field names are part of the output format and stay the same in every
 // language; captions and item texts come from the model definition file of the chosen language.
 
+#include "link/ftd2xx.h"
 #include "models/panelmodel.h"
 
 #include <QString>
 #include <QStringList>
 #include <optional>
+
+class TsmlMsgLangRes;
 
 struct TReadReport {
     QString name, version, date;
@@ -26,9 +29,12 @@ QString ReadJson(const TReadReport& r);
 struct TPortReport {
     QStringList serialPorts;
     struct Adapter {
-        QString serialNo, description;
+        QString serialNo, description;               // empty where the adapter could not tell
+        FtOpenFailure problem = FtOpenFailure::None; // why the tool could not open it
     };
     QList<Adapter> adapters;
 };
-QString PortsText(const TPortReport& r);
+// An adapter that cannot be opened is followed by the reason in the messages' language; the JSON
+// field "access" says it in fixed words: ok, denied, busy, failed.
+QString PortsText(const TPortReport& r, const TsmlMsgLangRes& messages);
 QString PortsJson(const TPortReport& r);

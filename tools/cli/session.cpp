@@ -192,7 +192,12 @@ void TCliSession::Start(std::function<void(int)> done)
     if (options_.usb) {
         if (!env_.usb->UsbReadyCheck()) {
             const char* advice = UsbProblemKeys(usbProblem_.kind).advice;
-            env_.err(advice ? Msg(advice).arg(usbProblem_.detail) : Msg("str141"));
+            if (advice)
+                env_.err(Msg(advice).arg(usbProblem_.detail));
+            else if (!options_.usbSerial.isEmpty())
+                env_.err(Msg("str193").arg(options_.usbSerial));
+            else
+                env_.err(Msg("str141"));
             return Finish(kExitLinkError);
         }
     } else {

@@ -210,6 +210,21 @@ int64_t FtSimAdapters::ByteTimeUs(const Adapter& a) const
     return int64_t(bits) * 1'000'000 / int64_t(a.baud);
 }
 
+int FtSimAdapters::Number(const Adapter* a) const
+{
+    return int(std::find_if(adapters_.begin(), adapters_.end(),
+                            [a](const auto& p) { return p.get() == a; }) -
+               adapters_.begin());
+}
+
+void FtSimAdapters::Deny(int number)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", number + 2);
+    detail_ = std::string("permission denied on ") + path;
+    failure_ = FtOpenFailure::Denied;
+}
+
 FT_STATUS FtSimAdapters::ListDevices(PVOID pArg1, PVOID pArg2, DWORD flags)
 {
     std::lock_guard lock(mutex_);
@@ -227,6 +242,12 @@ FT_STATUS FtSimAdapters::ListDevices(PVOID pArg1, PVOID pArg2, DWORD flags)
             return FT_INVALID_PARAMETER;
         if (index >= list.size())
             return FT_DEVICE_NOT_FOUND;
+        // As over real adapters, whose strings the kernel gives to anybody: a denied adapter is
+        // listed, and the listing says why it would not open.
+        detail_.clear();
+        failure_ = FtOpenFailure::None;
+        if (list[index]->denied)
+            Deny(Number(list[index]));
         const std::string& text =
             (flags & FT_OPEN_BY_DESCRIPTION) ? list[index]->description : list[index]->serialNo;
         const size_t n = std::min(text.size(), kDescriptionMax);
@@ -250,14 +271,9 @@ FT_STATUS FtSimAdapters::Open(int deviceNumber, FT_HANDLE* handle)
     if (deviceNumber < 0 || size_t(deviceNumber) >= list.size())
         return FT_DEVICE_NOT_FOUND;
     Adapter* a = list[size_t(deviceNumber)];
-    const int number = int(std::find_if(adapters_.begin(), adapters_.end(),
-                                        [a](const auto& p) { return p.get() == a; }) -
-                           adapters_.begin());
+    const int number = Number(a);
     if (a->denied) {
-        char path[64];
-        std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", number + 2);
-        detail_ = std::string("permission denied on ") + path;
-        failure_ = FtOpenFailure::Denied;
+        Deny(number);
         return FT_DEVICE_NOT_OPENED;
     }
     if (a->openHandle && Live(a->openHandle)) {

@@ -120,6 +120,8 @@ private:
     // The open adapter behind a handle, or nullptr (unknown, closed, or unplugged since).
     Adapter* Live(FT_HANDLE h);
     std::vector<Adapter*> PluggedList();
+    int Number(const Adapter* a) const; // as AddAdapter returned it
+    void Deny(int number);              // the open failure of a denied adapter
     int64_t ByteTimeUs(const Adapter& a) const;
 
     FtSimClock* clock_;
