@@ -31,10 +31,8 @@ TPortReport ListPorts(const TPortListDirs& dirs)
         return report;
     for (DWORD i = 0; i < count; ++i) {
         const std::optional<QString> serial = AdapterText(i, FT_OPEN_BY_SERIAL_NUMBER);
-        FtOpenFailure problem = FT_LastOpenFailure();
         const std::optional<QString> description = AdapterText(i, FT_OPEN_BY_DESCRIPTION);
-        if (problem == FtOpenFailure::None)
-            problem = FT_LastOpenFailure();
+        const FtOpenFailure problem = FT_LastOpenFailure();
         // An adapter the user may not open is still there; only one unplugged since it was
         // counted is not.
         const bool gone = (!serial || !description) &&
