@@ -64,7 +64,7 @@ void ExchangeTimes()
                 "byte at 600 baud)\n",
                 frame, wireMs);
     for (bool earlyEnd : {false, true}) {
-        TUsbLink link(nullptr, TUsbLinkOptions{earlyEnd, nullptr, {}});
+        TUsbLink link(nullptr, TUsbLinkOptions{earlyEnd, nullptr, {}, {}});
         link.UsbReadyCheck();
         link.UsbSetDataCharacteristics(8, 2, 0);
         std::vector<double> times;
@@ -124,7 +124,7 @@ void Stalls(bool blocking)
     TBlockingRunner blockingRunner;
     TQuietBoxes boxes;
     {
-        TUsbLink link(nullptr, TUsbLinkOptions{true, blocking ? &blockingRunner : nullptr, {}});
+        TUsbLink link(nullptr, TUsbLinkOptions{true, blocking ? &blockingRunner : nullptr, {}, {}});
         TMainFormEnv env;
         env.programDir = root;
         env.boxes = &boxes;

@@ -142,7 +142,8 @@ struct TUsbFixture : TWindowRig {
                                 "Simulated FT232R " + std::to_string(i + 1),
                                 i == 0 ? &sim : nullptr);
         link = std::make_unique<TUsbLink>(
-            &ftBox, TUsbLinkOptions{earlyEnd, &runner, [this] { return simClock.NowUs() / 1000; }});
+            &ftBox,
+            TUsbLinkOptions{earlyEnd, &runner, [this] { return simClock.NowUs() / 1000; }, {}});
         WriteSetup("[SETUP]\r\nLANGUAGE=CZ\r\n");
         dir.WriteDemoFiles();
     }
