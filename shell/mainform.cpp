@@ -66,7 +66,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     boxes_ = env_.boxes ? env_.boxes : ownBoxes_.get();
     if (!env_.usb) {
         ftErrorBox_ = std::make_unique<TFtErrorBox>(*this);
-        auto link = std::make_unique<TUsbLink>(ftErrorBox_.get());
+        auto link = std::make_unique<TUsbLink>(ftErrorBox_.get(), env_.usbOptions);
         ownUsbLink_ = link.get();
         // Listed but not ours to open: the most common reason that nothing ever connects.
         link->onOpenProblem = [this](const TUsbOpenProblem& p) { ShowUsbProblem(p); };

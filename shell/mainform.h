@@ -7,6 +7,7 @@
 #include "common/settings.h"
 #include "i18n/msglangres.h"
 #include "link/usbdevices.h"
+#include "link/usblink.h"
 #include "models/backup.h"
 #include "protocol/cycle.h"
 
@@ -50,7 +51,10 @@ struct TMainFormEnv {
     IClock* clock = nullptr;        // default: Qt timers
     IMessageBoxes* boxes = nullptr; // default: real message boxes
     IUsbLink* usb = nullptr;        // default: the FTDI adapter link (TUsbLink)
-    ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
+    // How the window's own USB link (when usb is not given) receives: tests run it on virtual
+    // time; default: a worker thread and the steady clock.
+    TUsbLinkOptions usbOptions;
+    ISerialPort* com = nullptr; // default: the window's own serial component Comm1
     // default: real file dialogs (OpenDlg, SaveDlg)
     IFileDialogs* dialogs = nullptr;
     TimeSource now = {}; // names the backups; default: the system's clock

@@ -283,7 +283,8 @@ TEST(UsbCycle, PermissionProblemStaysInTheStatusBarUntilTheAdapterOpens)
     TMainFormEnv env;
     env.programDir = fx.dir.Path();
     env.clock = &fx.clock;
-    env.boxes = &fx.boxes; // the window's own link this time
+    env.boxes = &fx.boxes; // the window's own link this time, receiving on virtual time
+    env.usbOptions = {true, &fx.runner, [&fx] { return fx.simClock.NowUs() / 1000; }, {}};
     TMainForm f(env);
     f.show();
     QLabel* notice = f.UsbNotice;
