@@ -51,16 +51,16 @@ struct TMainFormEnv {
     IClock* clock = nullptr;        // default: Qt timers
     IMessageBoxes* boxes = nullptr; // default: real message boxes
     IUsbLink* usb = nullptr;        // default: the FTDI adapter link (TUsbLink)
-    // How the window's own USB link (when usb is not given) receives: tests run it on virtual
-    // time; default: a worker thread and the steady clock.
-    TUsbLinkOptions usbOptions;
-    ISerialPort* com = nullptr; // default: the window's own serial component Comm1
+    ISerialPort* com = nullptr;     // default: the window's own serial component Comm1
     // default: real file dialogs (OpenDlg, SaveDlg)
     IFileDialogs* dialogs = nullptr;
     TimeSource now = {}; // names the backups; default: the system's clock
     // EEPROM.txt and the backups; default: a thread of its own, so the window never waits for
     // the disk.
     IFileWriter* files = nullptr;
+    // How the window's own USB link (when usb is not given) receives: tests run it on virtual
+    // time; default: a worker thread and the steady clock.
+    TUsbLinkOptions usbOptions = {};
 };
 
 // The overwrite question's texts: a component of the window, translated like every other caption
