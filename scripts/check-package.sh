@@ -6,7 +6,6 @@
 # Run as root (it creates the user korvalinex-ci when missing); part of scripts/test.sh.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
 fail() { echo "check-package: $*" >&2; exit 1; }
 
 deb="$("$root/scripts/make-package.sh" | tail -n1)"
