@@ -153,6 +153,12 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str192=nelze otevřít"),
         QStringLiteral("Str193=Žádný připojený USB adaptér nemá sériové číslo %1 (korvalinex-cli "
                        "ports vypíše připojené adaptéry)."),
+        // What does not fit when a parameter file is set against the regulator's definition.
+        QStringLiteral("Str215=soubor má %1 hodnot, tento regulátor má %2"),
+        QStringLiteral("Str216=soubor má %1 skupin voleb, tento regulátor má %2"),
+        QStringLiteral("Str217=skupina %1 (%2) nemá položku %3"),
+        QStringLiteral("Str218=soubor nemá řádek \"%1\""),
+        QStringLiteral("Str219=skupina %1 (%2): \"%3\" není číslo položky"),
     };
 }
 

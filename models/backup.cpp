@@ -248,6 +248,35 @@ QString BackupFolder(const QString& programDir, const QString& modelName)
 
 QString BackupStem(const QDateTime& when) { return when.toString(kStemFormat); }
 
+QList<TBackupEntry> ListBackups(const QString& programDir, const QString& modelName,
+                                QStringList* unreadable)
+{
+    const QString folder = BackupFolder(programDir, modelName);
+    QList<TBackupEntry> entries;
+    // Newest first: names sort by date and time, and a counter orders those of one second.
+    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::Reversed);
+    for (const QString& name : names) {
+        if (!kRecordName.match(name).hasMatch())
+            continue;
+        TBackupEntry entry;
+        entry.recordPath = folder + QLatin1Char('/') + name;
+        QString error;
+        std::optional<TBackupRecord> record = LoadBackupRecord(entry.recordPath, &error);
+        if (!record) {
+            if (unreadable)
+                unreadable->append(error);
+            continue;
+        }
+        entry.record = std::move(*record);
+        const QString zeq = folder + QLatin1Char('/') + QFileInfo(name).completeBaseName() +
+                            QLatin1Char('.') + kParamFileExtension;
+        if (QFileInfo(zeq).isFile())
+            entry.parameterPath = zeq;
+        entries.append(std::move(entry));
+    }
+    return entries;
+}
+
 // ---- the store
 // -----------------------------------------------------------------------------------------
 

@@ -80,6 +80,17 @@ QString BackupFolder(const QString& programDir, const QString& modelName);
 // "2025-03-14_09-26-53", the stem of both files of a backup.
 QString BackupStem(const QDateTime& when);
 
+// One backup as listed: its record and the parameter file beside it.
+struct TBackupEntry {
+    QString recordPath;
+    QString parameterPath; // empty when the parameter file is gone
+    TBackupRecord record;
+};
+// The model's backups, newest first. Records that cannot be read are left out, each with what is
+// wrong appended to *unreadable; other files in the folder are not looked at.
+QList<TBackupEntry> ListBackups(const QString& programDir, const QString& modelName,
+                                QStringList* unreadable = nullptr);
+
 class TBackupStore final : public IOverwriteGuard {
 public:
     using MessageFn = std::function<void(const QString&)>;

@@ -12,15 +12,6 @@ namespace {
 
 const QLatin1String kLineEnd("\r\n");
 
-// A group line: decimal, an optional sign, blanks around it allowed as the old loader allowed
-// them in front.
-bool ParseItemIndex(const QString& line, int& v)
-{
-    bool ok = false;
-    v = line.trimmed().toInt(&ok, 10);
-    return ok;
-}
-
 // The file could not be made at all (no folder, no right to write there or to replace it), as
 // opposed to a failure while writing it.
 bool CannotCreate(const QString& fileName)
@@ -33,6 +24,13 @@ bool CannotCreate(const QString& fileName)
 }
 
 } // namespace
+
+bool ParseItemIndex(const QString& line, int& v)
+{
+    bool ok = false;
+    v = line.trimmed().toInt(&ok, 10);
+    return ok;
+}
 
 bool ParameterPanelExists(const IParameterPanel& panel)
 {

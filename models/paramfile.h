@@ -26,6 +26,10 @@ constexpr qint64 kParameterFileMaxBytes = 4 * 1024 * 1024;
 // definition file is missing there are no entries and no groups to work on.
 bool ParameterPanelExists(const IParameterPanel& panel);
 
+// A group line: decimal, an optional sign, blanks around it allowed as the old loader allowed
+// them in front.
+bool ParseItemIndex(const QString& line, int& v);
+
 // The lines of the file for the panel as it stands, and their bytes on disk.
 QStringList ParameterFileLines(const IParameterPanel& panel);
 QByteArray EncodeParameterFile(const QStringList& lines);

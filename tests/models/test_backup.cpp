@@ -183,4 +183,46 @@ TEST(BackupStore, ARecordReadsBackUnlessItIsMissingOrTooLarge)
     }
 }
 
+// The list of a model's backups: newest first (a counter orders those of one second), each with
+// its record and the parameter file beside it; a record that cannot be read is left out and said.
+TEST(BackupStore, ListsTheModelsBackupsNewestFirst)
+{
+    QTemporaryDir tmp;
+    const QString root = ProgramDirWithModelM(tmp);
+    TsmlMsgLangRes messages;
+    QDateTime now(QDate(2025, 1, 1), QTime(10, 0, 0));
+    TBackupStore store(
+        root, messages, [&] { return now; }, [](const QString&) {});
+    TOverwriteContext context = ContextOfModelM();
+    QString error;
+    for (const int seconds : {0, 0, 5}) {
+        now = now.addSecs(seconds);
+        context.kind =
+            seconds ? TOverwriteContext::Kind::FactoryReset : TOverwriteContext::Kind::Write;
+        ASSERT_TRUE(store.Save(context, &error)) << error.toStdString();
+    }
+    const QString folder = root + "Data/M/Backup/";
+    WriteLines(folder + "2024-12-31_23-59-59.txt", {"not a record"});
+    WriteLines(folder + "notes.txt", {"the user's own"});
+    ASSERT_TRUE(QFile::remove(folder + "2025-01-01_10-00-00.zeq"));
+
+    QStringList unreadable;
+    const QList<TBackupEntry> list = ListBackups(root, "M", &unreadable);
+    QStringList names, zeqs;
+    for (const TBackupEntry& e : list) {
+        names << QFileInfo(e.recordPath).fileName();
+        zeqs << QFileInfo(e.parameterPath).fileName();
+    }
+    EXPECT_EQ(names, QStringList({"2025-01-01_10-00-05.txt", "2025-01-01_10-00-00_002.txt",
+                                  "2025-01-01_10-00-00.txt"}));
+    EXPECT_EQ(zeqs, QStringList({"2025-01-01_10-00-05.zeq", "2025-01-01_10-00-00_002.zeq", ""}));
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_EQ(list[0].record.kind, TOverwriteContext::Kind::FactoryReset);
+    EXPECT_EQ(list[0].record.taken, QDateTime(QDate(2025, 1, 1), QTime(10, 0, 5)));
+    EXPECT_EQ(list[2].record.identity.version, "V.02a");
+    ASSERT_EQ(unreadable.size(), 1);
+    EXPECT_TRUE(unreadable[0].contains("2024-12-31_23-59-59.txt")) << unreadable[0].toStdString();
+    EXPECT_TRUE(ListBackups(root, "nobody").isEmpty());
+}
+
 } // namespace

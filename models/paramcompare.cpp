@@ -1,0 +1,118 @@
+#include "models/paramcompare.h"
+
+#include "i18n/msglangres.h"
+#include "models/panelmodel.h"
+#include "models/paramfile.h"
+
+namespace {
+
+QString GroupTitle(const TPanelModel& panel, int g)
+{
+    const TPanelGroup* group = panel.Group(g);
+    return group ? group->caption.trimmed() : QString();
+}
+
+// The item text a group line names, or the line as it stands when it names none.
+QString ItemText(const TPanelModel& panel, int g, const QString& line)
+{
+    const TPanelGroup* group = panel.Group(g);
+    int v = 0;
+    if (!group || !ParseItemIndex(line, v))
+        return line;
+    if (v == -1)
+        return {};
+    return v >= 0 && v < group->items.size() ? group->items[v] : line;
+}
+
+} // namespace
+
+TParameterFileParts SplitParameterFile(const QStringList& lines)
+{
+    TParameterFileParts parts;
+    // The last marker counts, as when loading: a value text may read "Data".
+    const qsizetype marker = lines.lastIndexOf(kParamFileMarker);
+    if (marker < 0)
+        return parts;
+    parts.hasMarker = true;
+    parts.values = lines.mid(0, marker);
+    parts.groups = lines.mid(marker + 1);
+    return parts;
+}
+
+QString TParameterFit::Summary(int most) const
+{
+    QStringList shown = problems.mid(0, most);
+    if (problems.size() > most)
+        shown.append(QStringLiteral("…"));
+    return shown.join(QStringLiteral("; "));
+}
+
+TParameterFit CheckParameterFit(const TPanelModel& panel, const QStringList& fileLines,
+                                const TsmlMsgLangRes& messages)
+{
+    auto msg = [&](const char* key) { return messages.LookupMessage(QString::fromLatin1(key)); };
+    TParameterFit fit;
+    const TParameterFileParts parts = SplitParameterFile(fileLines);
+    if (!parts.hasMarker) {
+        fit.problems.append(msg("Str218").arg(kParamFileMarker));
+        return fit;
+    }
+    if (parts.values.size() != panel.DisplayCount())
+        fit.problems.append(msg("Str215").arg(parts.values.size()).arg(panel.DisplayCount()));
+    if (parts.groups.size() != panel.GroupCount())
+        fit.problems.append(msg("Str216").arg(parts.groups.size()).arg(panel.GroupCount()));
+    const int shared = std::min<int>(int(parts.groups.size()), panel.GroupCount());
+    for (int g = 0; g < shared; ++g) {
+        int v = 0;
+        if (!ParseItemIndex(parts.groups[g], v) || v < -1)
+            fit.problems.append(
+                msg("Str219").arg(g + 1).arg(GroupTitle(panel, g), parts.groups[g].trimmed()));
+        else if (v >= panel.ItemCount(g))
+            fit.problems.append(msg("Str217").arg(g + 1).arg(GroupTitle(panel, g)).arg(v + 1));
+    }
+    return fit;
+}
+
+QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& fileLines)
+{
+    const TParameterFileParts parts = SplitParameterFile(fileLines);
+    QList<TCompareRow> rows;
+    for (int k = 0; k < panel.DisplayCount(); ++k) {
+        TCompareRow row;
+        row.kind = TCompareRow::Kind::Value;
+        row.index = k;
+        // The label's colon belongs beside a value, not in a table column.
+        row.caption = panel.Caption(k).trimmed();
+        if (row.caption.endsWith(QLatin1Char(':')))
+            row.caption.chop(1);
+        row.panelText = panel.DisplayText(k);
+        const bool present = k < parts.values.size();
+        row.fileText = present ? parts.values[k] : QString();
+        row.differs = !present || row.fileText != row.panelText;
+        rows.append(row);
+    }
+    for (int g = 0; g < panel.GroupCount(); ++g) {
+        TCompareRow row;
+        row.kind = TCompareRow::Kind::Group;
+        row.index = g;
+        row.caption = GroupTitle(panel, g);
+        const int mine = panel.ItemIndex(g);
+        row.panelText = ItemText(panel, g, QString::number(mine));
+        const bool present = g < parts.groups.size();
+        int theirs = 0;
+        if (present) {
+            row.fileText = ItemText(panel, g, parts.groups[g]);
+            row.differs = !ParseItemIndex(parts.groups[g], theirs) || theirs != mine;
+        } else {
+            row.differs = true;
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+int CountDifferences(const QList<TCompareRow>& rows)
+{
+    return int(std::count_if(rows.begin(), rows.end(),
+                             [](const TCompareRow& row) { return row.differs; }));
+}

@@ -1,0 +1,51 @@
+#pragma once
+// A parameter file set against the panel it is meant for: does it fit the regulator's definition
+// (as many value lines as display entries, as many group lines as option groups, every chosen item
+// within its group), and which settings differ between the two. Shared by the window, which asks
+// before loading a file that does not fit and shows a comparison, and by the command-line tool.
+// Widget-free; captions come from the panel's model.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class TPanelModel;
+class TsmlMsgLangRes;
+
+// The parts of a parameter file: the value texts before the last "Data" line and the group lines
+// after it. A file without the marker has no parts the check can place.
+struct TParameterFileParts {
+    bool hasMarker = false;
+    QStringList values;
+    QStringList groups;
+};
+TParameterFileParts SplitParameterFile(const QStringList& lines);
+
+// What does not fit, each a short text in the user's language; empty when the file fits.
+struct TParameterFit {
+    QStringList problems;
+    bool Fits() const { return problems.isEmpty(); }
+    // The problems on one line, the first few only ("…" when there are more).
+    QString Summary(int most = 3) const;
+};
+TParameterFit CheckParameterFit(const TPanelModel& panel, const QStringList& fileLines,
+                                const TsmlMsgLangRes& messages);
+
+// One setting of the comparison: a display entry or an option group, its caption, what the panel
+// holds and what the file holds, as the user reads them (value texts, item texts).
+struct TCompareRow {
+    enum class Kind { Value, Group };
+    Kind kind = Kind::Value;
+    int index = 0; // display entry k or group g
+    QString caption;
+    QString panelText;
+    QString fileText;
+    bool differs = false;
+};
+
+// Every display entry and every option group of the panel, in the panel's order. A setting the
+// file lacks shows an empty file text and differs; a group line that names no item of its group
+// shows the line as it stands. Lines beyond the panel's settings are not rows (the fit check
+// reports them).
+QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& fileLines);
+int CountDifferences(const QList<TCompareRow>& rows);
