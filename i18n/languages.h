@@ -23,3 +23,7 @@ inline constexpr int kLanguageCount = 4;
 int LanguageIndex(const QString& code);
 // The language file of a code relative to the program directory; empty for other codes.
 QString LanguageFileOf(const QString& code);
+// The pages that stand for a help file of the old platform, which has no viewer here, in the order
+// they are looked for: the .html, then the .pdf of the same name beside it. The first is the one
+// named when none exists.
+QStringList HelpPageCandidates(const QString& helpFile);

@@ -22,9 +22,11 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QUrl>
 
 using MainFormParts::TPresencePause;
 
@@ -64,6 +66,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     if (!env_.boxes)
         ownBoxes_ = std::make_unique<TQtMessageBoxes>(this);
     boxes_ = env_.boxes ? env_.boxes : ownBoxes_.get();
+    openUrl_ = env_.openUrl ? env_.openUrl
+                            : [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!env_.usb) {
         ftErrorBox_ = std::make_unique<TFtErrorBox>(*this);
         auto link = std::make_unique<TUsbLink>(ftErrorBox_.get(), env_.usbOptions);

@@ -33,6 +33,7 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStatusBar;
+class QUrl;
 class TArrowButton;
 class TComm;
 class TFormCaption;
@@ -61,6 +62,9 @@ struct TMainFormEnv {
     // How the window's own USB link (when usb is not given) receives: tests run it on virtual
     // time; default: a worker thread and the steady clock.
     TUsbLinkOptions usbOptions = {};
+    // Hands a help page to the desktop's viewer; false when none could be started. Default:
+    // QDesktopServices.
+    std::function<bool(const QUrl&)> openUrl = {};
 };
 
 // The overwrite question's texts: a component of the window, translated like every other caption
@@ -236,6 +240,7 @@ private:
     TUserSettings settings_;
     bool settingsRead_ = false;
     QString helpFile_;
+    std::function<bool(const QUrl&)> openUrl_;
     QString hint_;
     TUsbOpenProblem usbProblem_;
     TMessageDlg messageDlg_;

@@ -6,6 +6,7 @@
 
 #include "common/errors.h"
 #include "common/numbers.h"
+#include "i18n/languages.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
 #include "shell/about.h"
@@ -15,10 +16,11 @@
 #include "shell/numedit.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
 #include <QUrl>
+
+#include <algorithm>
 
 using MainFormParts::TPresencePause;
 
@@ -42,18 +44,16 @@ void TMainForm::HelpClick()
         boxes_->Show(TBoxKind::Plain, QString(), Msg("str94"));
         return;
     }
-    // The help files of the old platform have no viewer here: an .html or .pdf of the same name
-    // beside it is opened instead.
-    const QFileInfo info(helpFile_);
-    const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
-    for (const QString& candidate :
-         {base + QStringLiteral(".html"), base + QStringLiteral(".pdf"), helpFile_}) {
-        if (QFileInfo(candidate).isFile() && candidate != helpFile_) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(candidate));
-            return;
-        }
+    const QStringList pages = HelpPageCandidates(helpFile_);
+    const auto page = std::find_if(pages.begin(), pages.end(),
+                                   [](const QString& p) { return QFileInfo(p).isFile(); });
+    if (page == pages.end()) {
+        boxes_->Show(TBoxKind::Plain, QString(), Msg("str93").arg(pages.first()));
+        return;
     }
-    boxes_->Show(TBoxKind::Plain, QString(), Msg("str93").arg(helpFile_));
+    // Without a viewer the desktop does nothing visible: the user is told where the page is.
+    if (!openUrl_(QUrl::fromLocalFile(*page)))
+        ShowError(Msg("str205").arg(*page));
 }
 
 void TMainForm::AboutSWClick()

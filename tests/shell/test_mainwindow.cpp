@@ -132,7 +132,12 @@ TEST(MainWindow, MenusHoldTheirItemsInOrder)
 TEST(MainWindow, HintPanelShowsTheLongPartOfTheHintUnderTheMouse)
 {
     TShellFixture fx;
+    fx.dir.Write("Languages/Other.ini", "[About]\r\nLabel6_Hint=Mail | Write to the authors.\r\n");
     TMainForm& f = fx.Start();
+    // The About box takes its hints from the language file when it becomes active.
+    TAbout about("Other", fx.dir.Path(), &f);
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&about, &activate);
     // The mouse moves onto a control (Enter) or off it onto the background behind (Leave only:
     // the parent it is still over gets no Enter).
     struct {
@@ -147,6 +152,8 @@ TEST(MainWindow, HintPanelShowsTheLongPartOfTheHintUnderTheMouse)
         {f.Image5, QEvent::Leave, " "},
         {f.Button3, QEvent::Enter, " Nastavit tovární nastavení regulátoru."},
         {f.LnH, QEvent::Enter, " "},
+        {about.Label6, QEvent::Enter, "  Write to the authors."},
+        {about.Label6, QEvent::Leave, " "},
     };
     for (const auto& c : cases) {
         QEvent event(c.move);
@@ -169,13 +176,60 @@ TEST(MainWindow, FlagClickSelectsLanguageAndHelpFile)
     EXPECT_EQ(f.HelpFile(), fx.dir.Path() + "Help/Other.HLP");
 }
 
-TEST(MainWindow, HelpWithoutAViewableFileSaysSo)
+// The menu item "Nápověda Korvalinex": which page goes to the viewer, and what the user is told
+// when none can be shown.
+TEST(MainWindow, HelpOpensThePageOfTheLanguageOrSaysWhyNot)
 {
-    TShellFixture fx;
-    TMainForm& f = fx.Start();
-    f.HelpClick();
-    ASSERT_EQ(fx.boxes.boxes.size(), 1);
-    EXPECT_TRUE(fx.boxes.boxes[0].text.contains("HelpCZ.HLP"));
+    const char* noLanguage = "Nápoveda není k dispozici, dokud není vybrán jazyk.";
+    const char* notFound = "Soubor nápovedy %1 nebyl nalezen.";
+    const char* noViewer = "Nápovědu se nepodařilo otevřít: v systému není program, který by ji "
+                           "zobrazil. Otevřete soubor %1 ve webovém prohlížeči.";
+    struct {
+        const char* name;
+        const char* language; // LANGUAGE in setup.ini
+        QStringList files;    // in the program folder
+        bool viewerFails;
+        const char* opened; // handed to the viewer; "" none
+        const char* box;    // the box's text, %1 the page; nullptr none
+    } cases[] = {
+        {"NoLanguage", "cz", {"Help/HelpCZ.html"}, false, "", noLanguage},
+        {"Html", "CZ", {"Help/HelpCZ.html", "Help/HelpCZ.pdf"}, false, "Help/HelpCZ.html", nullptr},
+        {"PdfWithoutHtml",
+         "EN",
+         {"Help/HelpEN.pdf", "Help/HelpEN.HLP"},
+         false,
+         "Help/HelpEN.pdf",
+         nullptr},
+        {"OldHelpFileOnly", "Other", {"Help/Other.HLP"}, false, "", notFound},
+        {"OtherLanguagesPageNotAnother", "GE", {"Help/HelpEN.html"}, false, "", notFound},
+        {"NoViewer", "GE", {"Help/HelpGE.html"}, true, "Help/HelpGE.html", noViewer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TShellFixture fx;
+        fx.WriteSetup(QByteArray("[SETUP]\r\nLANGUAGE=") + c.language + "\r\n");
+        for (const QString& file : c.files)
+            fx.dir.Write(file, "<html></html>");
+        fx.viewerFails = c.viewerFails;
+        TMainForm& f = fx.Start();
+        f.Help->trigger();
+        EXPECT_EQ(fx.opened, *c.opened ? QList<QUrl>{QUrl::fromLocalFile(fx.dir.File(c.opened))}
+                                       : QList<QUrl>{});
+        if (!c.box) {
+            EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(fx.boxes.boxes.size(), 1);
+        const TRecordedBox& box = fx.boxes.boxes[0];
+        const QString page = fx.dir.File(QStringLiteral("Help/%1.html")
+                                             .arg(c.language == QLatin1String("Other")
+                                                      ? QStringLiteral("Other")
+                                                      : QStringLiteral("Help") + c.language));
+        const QString text = QString::fromUtf8(c.box);
+        EXPECT_EQ(box.text, text.contains("%1") ? text.arg(page) : text);
+        EXPECT_EQ(box.kind, c.viewerFails ? TBoxKind::Error : TBoxKind::Plain);
+        EXPECT_EQ(box.caption, c.viewerFails ? "Chyba !!!" : "");
+    }
 }
 
 TEST(AboutBox, EightLinesFrameAndLanguageFile)

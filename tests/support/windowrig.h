@@ -12,6 +12,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
 #include <memory>
 
 struct TWindowRig {
@@ -21,6 +22,9 @@ struct TWindowRig {
     TCountingNoUsb usb;
     TImmediateFileWriter files;
     std::unique_ptr<TMainForm> form;
+    // What the window handed to the desktop's viewer; the viewer fails while viewerFails is set.
+    QList<QUrl> opened;
+    bool viewerFails = false;
 
     void WriteSetup(const QByteArray& content) const
     {
@@ -35,6 +39,10 @@ struct TWindowRig {
         env.boxes = &boxes;
         env.usb = &usb;
         env.files = &files;
+        env.openUrl = [this](const QUrl& url) {
+            opened.append(url);
+            return !viewerFails;
+        };
         return env;
     }
     TMainForm& StartWith(const TMainFormEnv& env)
