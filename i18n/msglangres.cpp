@@ -153,9 +153,10 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str192=nelze otevřít"),
         QStringLiteral("Str193=Žádný připojený USB adaptér nemá sériové číslo %1 (korvalinex-cli "
                        "ports vypíše připojené adaptéry)."),
-        // Help that no program could show.
+        // Help that no program could show, and where the EEPROM log went.
         QStringLiteral("Str205=Nápovědu se nepodařilo otevřít: v systému není program, který by ji "
                        "zobrazil. Otevřete soubor %1 ve webovém prohlížeči."),
+        QStringLiteral("Str206=%1, soubor %2"),
         // What does not fit when a parameter file is set against the regulator's definition.
         QStringLiteral("Str215=soubor má %1 hodnot, tento regulátor má %2"),
         QStringLiteral("Str216=soubor má %1 skupin voleb, tento regulátor má %2"),

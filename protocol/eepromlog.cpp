@@ -7,6 +7,8 @@
 #include "protocol/cycle.h"
 #include "protocol/frames.h"
 
+#include <QFileInfo>
+
 QByteArray EepromRecordLine(const QByteArray& payload)
 {
     QByteArray line;
@@ -103,28 +105,30 @@ void TConnectionCycle::LogEnded(TLogEnding ending)
 }
 
 // Counts only what the disk has taken: a record on its way to the file is not in it yet, and may
-// never be.
+// never be. Once the download has ended, the hint also says where the file is.
 void TConnectionCycle::ShowLogHint()
 {
     const int stored = log_.stored;
+    QString text;
     switch (log_.ending) {
     case TLogEnding::Running:
         view_.ShowProgressHint(Msg("str113").arg(stored));
         return;
     case TLogEnding::Complete:
-        view_.ShowProgressHint(stored < log_.received ? Msg("str163").arg(stored).arg(log_.received)
-                                                      : Msg("str114").arg(stored));
-        return;
+        text = stored < log_.received ? Msg("str163").arg(stored).arg(log_.received)
+                                      : Msg("str114").arg(stored);
+        break;
     case TLogEnding::BadCommunication:
-        view_.ShowProgressHint(Msg("str164").arg(stored));
-        return;
+        text = Msg("str164").arg(stored);
+        break;
     case TLogEnding::Silence:
-        view_.ShowProgressHint(Msg("str165").arg(stored));
-        return;
+        text = Msg("str165").arg(stored);
+        break;
     case TLogEnding::DiskError:
-        view_.ShowProgressHint(Msg("str166").arg(stored));
-        return;
+        text = Msg("str166").arg(stored);
+        break;
     }
+    view_.ShowProgressHint(Msg("str206").arg(text, QFileInfo(EepromPath()).absoluteFilePath()));
 }
 
 void TConnectionCycle::SendLogRequest(const QByteArray& request)

@@ -299,6 +299,7 @@ TEST_P(Cli, LogWithProgressAndDamagedRecords)
     ASSERT_EQ(RunCli({"log", "-o", log}), kExitOk) << Err().toStdString();
     EXPECT_EQ(ReadBytes(log), whole);
     EXPECT_TRUE(Err().contains(messages.LookupMessage("str113").arg(2))) << Err().toStdString();
+    EXPECT_TRUE(Err().trimmed().endsWith(log)) << "the last line names the file";
     EXPECT_FALSE(QFileInfo::exists(dir.File("EEPROM.txt")));
 
     // Damaged records are asked for again and stored once.

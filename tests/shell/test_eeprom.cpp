@@ -61,6 +61,11 @@ struct TEepromFixture : TCycleFixture {
     }
     QByteArray LogFile() const { return dir.Read(QStringLiteral("EEPROM.txt")); }
     QString Hint() const { return form->StatusPanel2->text(); }
+    // The hint panel once a download has ended: how it ended, then where the file is.
+    QString Ended(const QString& how) const
+    {
+        return how + QStringLiteral(", soubor ") + dir.File(QStringLiteral("EEPROM.txt"));
+    }
     // Runs until the download has ended one way or another.
     bool RunDownload(int64_t limitMs = 60000)
     {
@@ -174,7 +179,8 @@ TEST_P(Download, StoresTheRecordsAndReturnsToIdle)
     EXPECT_TRUE(f.EEPROM1->isEnabled());
     EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
     const int stored = int(c.file.count("\r\n")) - 1;
-    EXPECT_EQ(fx.Hint(), c.badCommunication ? HintBadCommunication(stored) : HintComplete(stored));
+    EXPECT_EQ(fx.Hint(),
+              fx.Ended(c.badCommunication ? HintBadCommunication(stored) : HintComplete(stored)));
     const int presence = fx.Count(Message::Presence);
     fx.clock.Advance(5100);
     EXPECT_EQ(fx.Count(Message::Presence), presence + 2);
@@ -231,7 +237,7 @@ TEST_P(EepromLink, SilenceMidDownloadKeepsTheRecordsAndEndsNotConnected)
     EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n12 34 127 0 16 8 \r\n");
     EXPECT_EQ(fx.Count(Message::LogStart), 1) << "the watchdog does not start it again";
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
-    EXPECT_EQ(fx.Hint(), HintSilence(2));
+    EXPECT_EQ(fx.Hint(), fx.Ended(HintSilence(2)));
 }
 
 // Three damaged records are all one download may have; the next download may have three again.
@@ -246,7 +252,7 @@ TEST_P(EepromLink, EachDownloadCountsItsDamagedRecordsFromNought)
         ASSERT_TRUE(fx.RunDownload());
         EXPECT_EQ(fx.LogFile(), kDemoLog);
         EXPECT_TRUE(fx.boxes.boxes.isEmpty()) << fx.Boxes().join('|').toStdString();
-        EXPECT_EQ(fx.Hint(), HintComplete(3));
+        EXPECT_EQ(fx.Hint(), fx.Ended(HintComplete(3)));
     }
 }
 
@@ -312,13 +318,13 @@ TEST(Eeprom, AStuckDiskHoldsUpNeitherTheWindowNorTheLine)
     ASSERT_TRUE(gate.WaitHeld());
     EXPECT_EQ(fx.Count(Message::LogNext), 3);
     EXPECT_TRUE(fx.Idle());
-    EXPECT_EQ(fx.Hint(),
-              QString::fromUtf8(" EEPROM načtena, disk ještě zapisuje, uloženo záznamů: 0 z 3"));
+    EXPECT_EQ(fx.Hint(), fx.Ended(QString::fromUtf8(
+                             " EEPROM načtena, disk ještě zapisuje, uloženo záznamů: 0 z 3")));
     EXPECT_EQ(fx.LogFile(), "\r\n") << "the disk has written nothing yet";
     gate.Open();
     writer.Flush();
     EXPECT_EQ(fx.LogFile(), kDemoLog);
-    EXPECT_EQ(fx.Hint(), HintComplete(3));
+    EXPECT_EQ(fx.Hint(), fx.Ended(HintComplete(3)));
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
     EXPECT_FALSE(gate.TimedOut());
 }
@@ -342,10 +348,11 @@ TEST(Eeprom, AWriteThatFailsLateIsReportedAndEndsTheRequests)
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
     EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QStringLiteral("EEPROM.txt")));
-    EXPECT_EQ(fx.Hint(), HintDiskError(1)) << "the record that failed is not counted";
+    EXPECT_EQ(fx.Hint(), fx.Ended(HintDiskError(1))) << "the record that failed is not counted";
     ASSERT_TRUE(fx.RunDownload(30000));
     writer.Flush();
-    EXPECT_EQ(fx.Hint(), HintDiskError(1)) << "the watchdog's end does not hide the disk error";
+    EXPECT_EQ(fx.Hint(), fx.Ended(HintDiskError(1)))
+        << "the watchdog's end does not hide the disk error";
     EXPECT_EQ(fx.Count(Message::LogNext), 2) << "none after the failure was known";
     EXPECT_EQ(fx.boxes.boxes.size(), 1) << "told once";
     EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt"))) << "not started anew half-way";
@@ -379,7 +386,7 @@ TEST(Eeprom, ARecordAfterOneTheDiskRefusedIsNotStored)
     EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n");
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
-    EXPECT_EQ(fx.Hint(), HintDiskError(1));
+    EXPECT_EQ(fx.Hint(), fx.Ended(HintDiskError(1)));
     EXPECT_TRUE(f.EEPROM1->isEnabled()) << "the end record came: the window is idle";
     EXPECT_FALSE(gate.TimedOut());
 }
