@@ -236,3 +236,33 @@ TEST(ShippedLanguageFiles, CoverEveryTextOfEveryWindowAndMessage)
                 << lang << ": " << k.key.toStdString() << " would overwrite a value";
     }
 }
+
+// Every page the help menu can open ships for each language, is in that language, and speaks of
+// the program as it is: the names below are the same in every language.
+TEST(ShippedHelpPages, OneForEveryLanguageInItsLanguage)
+{
+    const char* htmlLanguage[kLanguageCount] = {"cs", "en", "de", "en"};
+    const char* mentioned[] = {"Data/&lt;",
+                               "/Backup/",
+                               "100",
+                               "korvalinex-cli",
+                               "korvalinex --demo",
+                               ".local/share/korvalinex",
+                               "dialout",
+                               "60-korvalinex-ftdi.rules",
+                               "0403"};
+    ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KX_SOURCE_DIR "/data/60-korvalinex-ftdi.rules")));
+    for (int i = 0; i < kLanguageCount; ++i) {
+        const QString page =
+            HelpPageCandidates(QStringLiteral(KX_SOURCE_DIR "/data/") + kLanguages[i].helpFile)
+                .first();
+        ASSERT_TRUE(QFileInfo(page).isFile()) << page.toStdString();
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString text = utf8.decode(ReadBytes(page));
+        EXPECT_FALSE(utf8.hasError()) << page.toStdString() << " is not UTF-8";
+        EXPECT_TRUE(text.contains(QStringLiteral("<html lang=\"%1\">").arg(htmlLanguage[i])))
+            << page.toStdString();
+        for (const char* name : mentioned)
+            EXPECT_TRUE(text.contains(QLatin1String(name))) << page.toStdString() << ": " << name;
+    }
+}
