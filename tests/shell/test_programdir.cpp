@@ -12,7 +12,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -155,6 +157,48 @@ TEST_F(SeedFixture, AFileThatCannotBeWrittenIsReportedAndTheRestCopied)
     EXPECT_EQ(failures.size(), 2) << failures.join('\n').toStdString();
     EXPECT_EQ(user.Read("Regulators"), "a file where a folder belongs");
     EXPECT_EQ(user.Read("Teplota1.txt"), "t1");
+}
+
+// The serial demo runs in a portable copy as scripts/make-dist.sh lays it out; the USB demo
+// (korvalinex --demo) in the copy's Demo/ folder. Both must hold the same program data, or the USB
+// demo could not switch languages or open help. The udev rule is for the system, not the program.
+TEST(DemoFolder, HoldsTheDataThePortableCopyShips)
+{
+    const QString script = QString::fromUtf8(SourceFile("scripts/make-dist.sh"));
+    QStringList entries;
+    for (const auto& m : QRegularExpression(R"re(\$root/data/([^/"]+)")re").globalMatch(script))
+        if (!m.captured(1).endsWith(".rules"))
+            entries << m.captured(1);
+    ASSERT_TRUE(entries.contains("Languages") && entries.contains("Help"))
+        << entries.join(' ').toStdString();
+
+    TProgramDir portable;
+    QStringList shipped;
+    for (const QString& entry : entries) {
+        const QString from = QStringLiteral(KX_SOURCE_DIR "/data/") + entry;
+        QStringList files = {from};
+        if (QFileInfo(from).isDir()) {
+            files.clear();
+            for (QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+                files << it.next();
+        }
+        for (const QString& file : files) {
+            shipped << entry + file.mid(from.size());
+            portable.Write(shipped.last(), ReadBytes(file));
+        }
+    }
+    portable.Write("setup.ini", "[SETUP]\r\nDEVICE=COM\r\n");
+    portable.Write("Data/KVX-40 OPTO/mine.zeq", "the user's own");
+
+    const TProgramFolder demo = ChooseProgramFolder(
+        portable.Path(), "", "/home/pilot", [](const QString&) { return true; }, TFolderUse::Demo);
+    EXPECT_TRUE(SeedProgramFolder(demo.shippedData, demo.path, demo.shippedEntries).isEmpty());
+    QStringList inDemo;
+    for (QDirIterator it(demo.path, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        inDemo << it.next().mid(demo.path.size());
+    shipped.sort();
+    inDemo.sort();
+    EXPECT_EQ(inDemo, shipped);
 }
 
 // Signals are turned into events; the window then closes as "Konec" closes it.
