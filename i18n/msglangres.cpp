@@ -153,6 +153,10 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str192=nelze otevřít"),
         QStringLiteral("Str193=Žádný připojený USB adaptér nemá sériové číslo %1 (korvalinex-cli "
                        "ports vypíše připojené adaptéry)."),
+        // On the serial port page when the user may open none of the serial ports there.
+        QStringLiteral("Str200=Sériové porty tu jsou, ale nemáte oprávnění je otevřít. Přidejte "
+                       "se do skupiny dialout příkazem sudo usermod -aG dialout $USER, pak se "
+                       "odhlaste a znovu přihlaste."),
         // Help that no program could show, and where the EEPROM log went.
         QStringLiteral("Str205=Nápovědu se nepodařilo otevřít: v systému není program, který by ji "
                        "zobrazil. Otevřete soubor %1 ve webovém prohlížeči."),

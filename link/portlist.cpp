@@ -4,8 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/file.h>
@@ -74,33 +77,60 @@ bool NaturalLess(const QString& a, const QString& b)
     return a < b; // equal by value ("ttyS02" and "ttyS2"): still a strict, stable order
 }
 
-bool PortExists(const QString& path)
+TPortProbe ProbePort(const QString& path)
 {
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty() || native.contains('\0'))
-        return false;
+        return TPortProbe::Missing;
     // Non-blocking: a port whose carrier is down must not hold up the list.
     const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false; // missing, no permission, or in exclusive use (EBUSY)
-    bool ok = isatty(fd) == 1;
+    if (fd < 0) {
+        switch (errno) {
+        case EACCES:
+        case EPERM:
+            return TPortProbe::NoPermission;
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV:
+            return TPortProbe::Missing;
+        default:
+            return TPortProbe::Refused; // in exclusive use (EBUSY), a locked terminal (EIO), ...
+        }
+    }
+    TPortProbe result = isatty(fd) == 1 ? TPortProbe::Opens : TPortProbe::Missing;
 #ifdef TIOCGEXCL
     // The superuser gets past another program's exclusive mode; it still is that program's port.
     int exclusive = 0;
-    if (ok && ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        ok = false;
+    if (result == TPortProbe::Opens && ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+        result = TPortProbe::Refused;
 #endif
     serial_struct info{};
-    if (ok && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == kPortUnknown)
-        ok = false;
+    if (result == TPortProbe::Opens && ioctl(fd, TIOCGSERIAL, &info) == 0 &&
+        info.type == kPortUnknown)
+        result = TPortProbe::Refused;
     // The serial component locks the ports it opens; so do other careful programs.
-    if (ok && flock(fd, LOCK_EX | LOCK_NB) != 0)
-        ok = false;
+    if (result == TPortProbe::Opens && flock(fd, LOCK_EX | LOCK_NB) != 0)
+        result = TPortProbe::Refused;
     ::close(fd); // releases the lock
-    return ok;
+    return result;
 }
 
-QStringList ListSerialPorts(const TPortListDirs& dirs)
+bool PortExists(const QString& path) { return ProbePort(path) == TPortProbe::Opens; }
+
+QStringList TPortList::Paths() const
+{
+    QStringList paths;
+    for (const TPortEntry& e : ports)
+        paths.append(e.path);
+    return paths;
+}
+
+namespace {
+
+// The serial devices under dirs.dev that open, in natural order; those the user may not open are
+// counted in *denied.
+QStringList ScanSerialDevices(const TPortListDirs& dirs, int* denied)
 {
     QStringList names;
     const QDir dev(dirs.dev);
@@ -113,8 +143,11 @@ QStringList ListSerialPorts(const TPortListDirs& dirs)
             continue;
         if (SysfsSaysNoUart(dirs.sysTty, name))
             continue;
-        if (PortExists(path))
+        const TPortProbe probe = ProbePort(path);
+        if (probe == TPortProbe::Opens)
             names.append(name);
+        else if (probe == TPortProbe::NoPermission)
+            ++*denied;
     }
     std::sort(names.begin(), names.end(), NaturalLess);
     QStringList paths;
@@ -123,16 +156,58 @@ QStringList ListSerialPorts(const TPortListDirs& dirs)
     return paths;
 }
 
-QStringList BuildPortList(const TPortListDirs& dirs, bool comActive, const QString& openPortName)
+// The stable names that lead to a port that opens, each with the device it leads to.
+QList<TPortEntry> StableNames(const QString& byId)
 {
-    QStringList ports = ListSerialPorts(dirs);
-    if (comActive) {
-        // The open port may be named as a path or as "COMn"; either way it is one device.
-        const QString openPath = DevicePathForPortName(openPortName);
-        ports.removeIf([&](const QString& p) {
-            return p == openPortName || (!openPath.isEmpty() && p == openPath);
-        });
-        ports.append(openPortName);
+    QList<TPortEntry> entries;
+    if (byId.isEmpty())
+        return entries;
+    const QDir dir(byId);
+    QStringList names = dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    std::sort(names.begin(), names.end(), NaturalLess);
+    for (const QString& name : names) {
+        const QString path = dir.filePath(name);
+        const QString target = QFileInfo(path).canonicalFilePath();
+        if (!target.isEmpty() && PortExists(path))
+            entries.append({path, target});
     }
-    return ports;
+    return entries;
+}
+
+bool SamePort(const QString& a, const QString& b)
+{
+    if (a == b)
+        return true;
+    const QString pa = DevicePathForPortName(a);
+    return !pa.isEmpty() && pa == DevicePathForPortName(b);
+}
+
+} // namespace
+
+QStringList ListSerialPorts(const TPortListDirs& dirs)
+{
+    int denied = 0;
+    return ScanSerialDevices(dirs, &denied);
+}
+
+TPortList BuildPortList(const TPortListDirs& dirs, bool comActive, const QString& configuredPort)
+{
+    TPortList list;
+    for (const QString& path : ScanSerialDevices(dirs, &list.denied))
+        list.ports.append({path, {}});
+    list.ports += StableNames(dirs.byId);
+    if (configuredPort.isEmpty())
+        return list;
+    // The configured port may be named as a path or as "COMn"; either way it is one device.
+    const auto configured = [&](const TPortEntry& e) { return SamePort(e.path, configuredPort); };
+    if (!comActive && (std::any_of(list.ports.begin(), list.ports.end(), configured) ||
+                       !PortExists(DevicePathForPortName(configuredPort))))
+        return list;
+    list.ports.removeIf(configured);
+    // A stable name keeps showing what it leads to, also while it is open.
+    const bool stable = !dirs.byId.isEmpty() &&
+                        QFileInfo(configuredPort).absolutePath() == QDir(dirs.byId).absolutePath();
+    list.ports.append(
+        {configuredPort, stable ? QFileInfo(configuredPort).canonicalFilePath() : QString()});
+    return list;
 }

@@ -6,6 +6,7 @@
 
 #include "common/profile.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -100,7 +102,8 @@ void TNastaveni::BuildForm()
     Button3 = new QPushButton(QStringLiteral("Nastavit"), this);
     Button3->setObjectName(QStringLiteral("Button3"));
     Button3->setGeometry(0, 155 - kFrameStrip, 382, 24);
-    Button3->setAutoDefault(false);
+    // Enter on the focused button presses it, as the keyboard's users expect of a dialog.
+    Button3->setAutoDefault(true);
     connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
 
     BuildUpgradeSection();
@@ -130,6 +133,14 @@ void TNastaveni::BuildLinkTabs()
     CB1->setGeometry(131, 9, 102, 24);
     FitToRight(Label2, CB1->x() - kMargin);
     connect(CB1, &QComboBox::activated, this, [this] { Guarded([this] { CB1Click(); }); });
+    LPortProblem = new QLabel(Sheet1);
+    LPortProblem->setObjectName(QStringLiteral("LPortProblem"));
+    LPortProblem->setWordWrap(true);
+    LPortProblem->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command can be copied
+    LPortProblem->setStyleSheet(QStringLiteral("color: #b00000"));
+    LPortProblem->setGeometry(Label2->x(), CB1->y() + CB1->height() + kMargin,
+                              PC1->width() - 2 * Label2->x(), 0);
+    LPortProblem->hide();
 
     LV = new QTreeWidget(Sheet2);
     LV->setObjectName(QStringLiteral("LV"));
@@ -157,7 +168,11 @@ void TNastaveni::BuildLinkTabs()
     LUsbProblem->hide();
     sheet2Layout->addWidget(LUsbProblem);
     LV->viewport()->installEventFilter(this);
+    // Rows chosen with the keyboard count as clicked ones.
+    connect(LV, &QTreeWidget::itemSelectionChanged, this,
+            [this] { Guarded([this] { LVClick(); }); });
     PC1->setCurrentWidget(Sheet2);
+    connect(PC1, &QTabWidget::currentChanged, this, [this] { EnableButton3(); });
 }
 
 // The upgrade section: every control disabled or hidden, none with a handler.
@@ -254,13 +269,9 @@ void TNastaveni::FormActivate()
     QElapsedTimer timer;
     timer.start();
     const bool comActive = host_.comActive && host_.comActive();
-    const QStringList ports = BuildPortList(host_.portDirs, comActive, *host_.portName);
+    const TPortList ports = BuildPortList(host_.portDirs, comActive, *host_.portName);
     lastPortListMs_ = timer.elapsed();
-    CB1->clear();
-    CB1->addItems(ports);
-    // No port is picked until the user picks one, whatever the list holds.
-    CB1->setCurrentIndex(-1);
-    FitComboWidth();
+    FillPortList(ports);
 
     LV->clear();
     if (IUsbDeviceSource* usb = host_.usbDevices) {
@@ -275,6 +286,44 @@ void TNastaveni::FormActivate()
         }
     }
     ShowUsbProblem();
+    // Both lists are new: nothing is chosen on either page.
+    EnableButton3();
+}
+
+void TNastaveni::FillPortList(const TPortList& list)
+{
+    CB1->clear();
+    for (const TPortEntry& e : list.ports) {
+        // A stable name is long and says little of where it leads; the device it leads to now
+        // follows it.
+        const QString shown = e.target.isEmpty() ? e.path
+                                                 : QFileInfo(e.path).fileName() +
+                                                       QStringLiteral(" \u2192 ") + e.target;
+        CB1->addItem(shown, e.path);
+        CB1->setItemData(CB1->count() - 1, e.path, Qt::ToolTipRole);
+    }
+    // No port is picked until the user picks one, whatever the list holds.
+    CB1->setCurrentIndex(-1);
+    FitComboWidth();
+    ShowPortProblem(list.ports.isEmpty() && list.denied > 0);
+}
+
+void TNastaveni::ShowPortProblem(bool denied)
+{
+    const QString advice =
+        denied && host_.lookupMessage ? host_.lookupMessage(QStringLiteral("str200")) : QString();
+    LPortProblem->setText(advice);
+    LPortProblem->setVisible(!advice.isEmpty());
+    portAdviceHeight_ = 0;
+    if (!advice.isEmpty()) {
+        LPortProblem->resize(LPortProblem->width(),
+                             LPortProblem->heightForWidth(LPortProblem->width()));
+        // Measured against the page as built, before any advice made it grow.
+        const int pageHeight =
+            PC1->height() - adviceGrowth_ - PC1->tabBar()->sizeHint().height() - kMargin;
+        portAdviceHeight_ = std::max(0, LPortProblem->geometry().bottom() + kMargin - pageHeight);
+    }
+    GrowForAdvice();
 }
 
 void TNastaveni::ShowUsbProblem()
@@ -284,7 +333,14 @@ void TNastaveni::ShowUsbProblem()
     LUsbProblem->setVisible(!advice.isEmpty());
     // The advice is read whole: the page grows by its height and pushes what lies below it down,
     // so the list keeps its rows.
-    const int grow = advice.isEmpty() ? 0 : LUsbProblem->heightForWidth(PC1->width() - 8) + 4;
+    usbAdviceHeight_ =
+        advice.isEmpty() ? 0 : LUsbProblem->heightForWidth(PC1->width() - 8) + kMargin;
+    GrowForAdvice();
+}
+
+void TNastaveni::GrowForAdvice()
+{
+    const int grow = std::max(usbAdviceHeight_, portAdviceHeight_);
     const int delta = grow - adviceGrowth_;
     if (delta == 0)
         return;
@@ -303,11 +359,19 @@ void TNastaveni::FitComboWidth()
     // as the page allows.
     const int room = PC1->width() - CB1->x() - 2 * kMargin;
     CB1->resize(std::clamp(CB1->sizeHint().width(), 102, std::max(102, room)), CB1->height());
+    // The open list shows every name whole, however long.
+    CB1->view()->setMinimumWidth(CB1->view()->sizeHintForColumn(0) + 2 * kMargin);
 }
 
-void TNastaveni::CB1Click() { Button3->setEnabled(true); }
+void TNastaveni::EnableButton3()
+{
+    Button3->setEnabled(PC1->currentWidget() == Sheet1 ? CB1->currentIndex() >= 0
+                                                       : !LV->selectedItems().isEmpty());
+}
 
-void TNastaveni::LVClick() { Button3->setEnabled(!LV->selectedItems().isEmpty()); }
+void TNastaveni::CB1Click() { EnableButton3(); }
+
+void TNastaveni::LVClick() { EnableButton3(); }
 
 void TNastaveni::Button3Click()
 {
@@ -315,7 +379,7 @@ void TNastaveni::Button3Click()
     const bool com = PC1->currentWidget() == Sheet1;
     *host_.linkMode = com ? QStringLiteral("COM") : QStringLiteral("USB");
     if (com) {
-        *host_.portName = CB1->currentText();
+        *host_.portName = CB1->currentData().toString();
         try {
             host_.openComPort();
         } catch (const std::exception&) {
@@ -370,7 +434,11 @@ void TNastaveni::AddDeviceRow(const QString& label, const QString& serialNo,
     new QTreeWidgetItem(LV, QStringList{label, serialNo, description});
 }
 
-void TNastaveni::ClearDeviceRows() { LV->clear(); }
+void TNastaveni::ClearDeviceRows()
+{
+    LV->clear();
+    EnableButton3();
+}
 
 bool TNastaveni::event(QEvent* e)
 {
@@ -393,9 +461,6 @@ bool TNastaveni::eventFilter(QObject* watched, QEvent* event)
         if (event->type() == QEvent::MouseButtonPress &&
             !LV->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())
             LV->clearSelection();
-        // The view has made its selection on the press; the click is complete on the release.
-        if (event->type() == QEvent::MouseButtonRelease)
-            Guarded([this] { LVClick(); });
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -85,7 +85,8 @@ public:
     QLabel* Label2 = nullptr;
     QComboBox* CB1 = nullptr;
     QTreeWidget* LV = nullptr;
-    QLabel* LUsbProblem = nullptr; // below LV while an attached adapter cannot be opened
+    QLabel* LUsbProblem = nullptr;  // below LV while an attached adapter cannot be opened
+    QLabel* LPortProblem = nullptr; // below CB1 while the user may open none of the ports there
     QPushButton* Button3 = nullptr;
     // The regulator upgrade section: present but inert, nothing is connected to it.
     QCheckBox* CheckBox1 = nullptr;
@@ -111,13 +112,19 @@ private:
     void BuildLinkTabs();
     void BuildUpgradeSection();
     void Guarded(const std::function<void()>& fn);
+    void FillPortList(const TPortList& list);
     void FitComboWidth();
     void ShowUsbProblem();
+    void ShowPortProblem(bool denied);
+    void GrowForAdvice();
+    // "Nastavit" can be pressed once the page showing has a choice on it: a port or an adapter row.
+    void EnableButton3();
 
     TNastaveniHost host_;
     QString languageFile_;
     qint64 lastPortListMs_ = 0;
     bool activating_ = false;
     bool applied_ = false; // "Nastavit" was pressed during this run
-    int adviceGrowth_ = 0; // pixels the USB page has grown by to show the advice
+    int adviceGrowth_ = 0; // pixels the pages have grown by to show the advice
+    int usbAdviceHeight_ = 0, portAdviceHeight_ = 0; // what each page needs beyond its size
 };

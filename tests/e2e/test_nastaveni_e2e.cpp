@@ -41,7 +41,7 @@ TEST(NastaveniEndToEnd, PickingTheSimulatorsPortConnectsAndIsStored)
     EXPECT_FALSE(form->Cycle().Timer1().Enabled());
 
     TNastaveni* dlg = form->Nastaveni();
-    dlg->SetPortDirs({dev.path(), dev.path()});
+    dlg->SetPortDirs({dev.path(), dev.path(), QString()}); // no stable names
     form->show();
     dlg->show();
     QApplication::setActiveWindow(dlg);

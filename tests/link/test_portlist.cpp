@@ -5,9 +5,11 @@
 #include "link/portlist.h"
 #include "tests/support/files.h"
 #include "tests/support/ptyfixture.h"
+#include "tests/support/readonly.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -26,7 +28,7 @@ std::string Lines(const QStringList& l) { return l.join('\n').toStdString(); }
 // A device folder: each name a link to a pseudo-terminal of its own, plus whatever else a test puts
 // there; and a sysfs stand-in for the port types.
 struct DeviceFolder {
-    QTemporaryDir dev, sys;
+    QTemporaryDir dev, sys, byId;
     std::vector<std::unique_ptr<PtyPair>> ptys;
 
     QString Add(const QString& name)
@@ -41,7 +43,7 @@ struct DeviceFolder {
         QDir(sys.path()).mkpath(name);
         WriteBytes(sys.filePath(name + "/type"), type);
     }
-    TPortListDirs Dirs() const { return {dev.path(), sys.path()}; }
+    TPortListDirs Dirs() const { return {dev.path(), sys.path(), byId.path()}; }
     QString Path(const QString& name) const { return dev.filePath(name); }
 };
 
@@ -129,16 +131,94 @@ TEST(PortList, TheOpenPortComesLastAndOnce)
     ASSERT_TRUE(comm.Active());
 
     const QStringList withOpen = {f.Path("ttyUSB0"), f.Path("ttyUSB2"), held};
-    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), true, held)), Lines(withOpen));
-    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), true, held)), Lines(withOpen)); // nothing doubles
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), true, held).Paths()), Lines(withOpen));
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), true, held).Paths()), Lines(withOpen));
     // The open port is named as the settings name it, whatever that name looks like.
-    EXPECT_EQ(BuildPortList(f.Dirs(), true, "COM3").last(), "COM3");
+    EXPECT_EQ(BuildPortList(f.Dirs(), true, "COM3").Paths().last(), "COM3");
     // Closed, the configured port is listed only where the probe finds it.
     comm.Close();
-    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, held)),
-              Lines({f.Path("ttyUSB0"), f.Path("ttyUSB1"), f.Path("ttyUSB2")}));
-    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, "COM9")),
-              Lines(BuildPortList(f.Dirs(), false, held)));
+    const QStringList all = {f.Path("ttyUSB0"), f.Path("ttyUSB1"), f.Path("ttyUSB2")};
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, held).Paths()), Lines(all));
+    EXPECT_EQ(Lines(BuildPortList(f.Dirs(), false, "COM9").Paths()), Lines(all));
+}
+
+// A port outside the device folder (the demo's pseudo-terminal) and the stable names udev keeps
+// per adapter: listed whenever they open, open or closed, with the device each stable name leads
+// to; a stable name whose device is gone or taken is not.
+TEST(PortList, StableNamesAndAConfiguredPortElsewhereAreListedWhileTheyOpen)
+{
+    DeviceFolder f;
+    const QString usb0 = f.Add("ttyUSB0");
+    const QString usb1 = f.Add("ttyUSB1");
+    const QString stable0 = f.byId.filePath("usb-Maker_Cable_A1-if00-port0");
+    const QString stable1 = f.byId.filePath("usb-Maker_Cable_B2-if00-port0");
+    ASSERT_TRUE(QFile::link(usb0, stable0));
+    ASSERT_TRUE(QFile::link(usb1, stable1));
+    ASSERT_TRUE(QFile::link(f.Path("gone"), f.byId.filePath("usb-Maker_Cable_C3-if00-port0")));
+    PtyPair elsewhere;
+    const QString pty0 = QFileInfo(f.ptys[0]->Path()).canonicalFilePath();
+    const QString pty1 = QFileInfo(f.ptys[1]->Path()).canonicalFilePath();
+    const TPortEntry plain0{usb0, {}}, plain1{usb1, {}}, byId0{stable0, pty0}, byId1{stable1, pty1},
+        other{elsewhere.Path(), {}};
+
+    TComm comm;
+    const struct {
+        const char* name;
+        QString configured, open;
+        QList<TPortEntry> expected;
+        int denied = 0;
+    } cases[] = {
+        {"nothing configured", "", "", {plain0, plain1, byId0, byId1}},
+        {"a stable name, closed: once", stable1, "", {plain0, plain1, byId0, byId1}},
+        {"a stable name, open", stable1, stable1, {plain0, byId0, byId1}},
+        {"a port elsewhere, closed", other.path, "", {plain0, plain1, byId0, byId1, other}},
+        {"a port elsewhere, open", other.path, other.path, {plain0, plain1, byId0, byId1, other}},
+        {"a port elsewhere that is gone", f.Path("gone"), "", {plain0, plain1, byId0, byId1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.open.isEmpty()) {
+            comm.SetDeviceName(c.open);
+            comm.Open();
+            ASSERT_TRUE(comm.Active());
+        }
+        const TPortList list = BuildPortList(f.Dirs(), comm.Active(), c.configured);
+        EXPECT_EQ(Lines(list.Paths()), Lines(TPortList{c.expected, 0}.Paths()));
+        EXPECT_EQ(list.ports, c.expected);
+        EXPECT_EQ(list.denied, c.denied);
+        comm.Close();
+    }
+    // Without a folder of stable names, none are looked for (not even in the current folder).
+    TPortListDirs dirs = f.Dirs();
+    dirs.byId.clear();
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(f.byId.path()));
+    EXPECT_EQ(BuildPortList(dirs, false, {}).ports, (QList<TPortEntry>{plain0, plain1}));
+    QDir::setCurrent(cwd);
+}
+
+// Devices the user may not open (not in the dialout group) are counted, not listed.
+TEST(PortList, PortsTheUserMayNotOpenAreCounted)
+{
+    DeviceFolder f;
+    f.Add("ttyUSB0");
+    const QString free = f.Add("ttyUSB1");
+    // The folder is the user's to read, as /dev is; the terminals are root's, and one of them
+    // anyone's.
+    ASSERT_TRUE(QFile::setPermissions(f.dev.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                        QFile::ExeOwner | QFile::ReadOther |
+                                                        QFile::ExeOther));
+    ASSERT_EQ(::chmod(QFile::encodeName(f.ptys[1]->Path()), 0666), 0);
+    {
+        TOrdinaryUser user;
+        ASSERT_TRUE(user.Ok());
+        const TPortList list = BuildPortList(f.Dirs(), false, {});
+        EXPECT_EQ(Lines(list.Paths()), Lines({free}));
+        EXPECT_EQ(list.denied, 1);
+        EXPECT_EQ(ProbePort(f.Path("ttyUSB0")), TPortProbe::NoPermission);
+        EXPECT_EQ(ProbePort(f.Path("none")), TPortProbe::Missing);
+    }
+    EXPECT_EQ(BuildPortList(f.Dirs(), false, {}).denied, 0);
 }
 
 TEST(PortList, ProbeRefusesNamesThatAreNoTerminal)

@@ -8,9 +8,11 @@
 #include "common/profile.h"
 #include "shell/nastaveni.h"
 #include "tests/support/ptyfixture.h"
+#include "tests/support/readonly.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -75,7 +77,7 @@ struct NastaveniTest : ::testing::Test {
     VirtualClock clock;
     TRecordingBoxes boxes;
     TFakeUsb usb;
-    QTemporaryDir dev;
+    QTemporaryDir dev, byId;
     std::vector<std::unique_ptr<linktest::PtyPair>> ptys;
     std::unique_ptr<TMainForm> form;
     TNastaveni* dlg = nullptr;
@@ -97,7 +99,7 @@ struct NastaveniTest : ::testing::Test {
         env.usb = &usb;
         form = std::make_unique<TMainForm>(env);
         dlg = form->Nastaveni();
-        dlg->SetPortDirs({dev.path(), dev.path()});
+        dlg->SetPortDirs({dev.path(), dev.path(), byId.path()});
         dlg->SetUsbDeviceSource(&usb);
         usb.list = dlg;
         return *form;
@@ -261,34 +263,52 @@ TEST_F(NastaveniTest, EachActivationShowsThePageOfTheLinkModeAndTakesTheLanguage
     }
 }
 
-TEST_F(NastaveniTest, ButtonFollowsPortPicksAndRowSelection)
+// The button waits for a choice on the page showing, made with the mouse or the keyboard; every
+// activation lists anew and so starts without one.
+TEST_F(NastaveniTest, ButtonFollowsTheChoiceOnThePageShowing)
 {
     AddPort("ttyUSB0");
-    usb.attached = {{"FT1", "Regulator cable"}};
+    usb.attached = {{"FT1", "Regulator cable"}, {"FT2", "Spare cable"}};
     Start("[SETUP]\r\nDEVICE=USB\r\n");
     Activate();
     EXPECT_FALSE(dlg->Button3->isEnabled());
-    ASSERT_EQ(Rows().size(), 1);
+    ASSERT_EQ(Rows().size(), 2);
 
     ClickRow(0);
     EXPECT_TRUE(dlg->Button3->isEnabled());
     ClickBesideRows();
     EXPECT_TRUE(dlg->LV->selectedItems().isEmpty());
     EXPECT_FALSE(dlg->Button3->isEnabled());
+    QTest::keyClick(dlg->LV, Qt::Key_Down);
+    EXPECT_EQ(dlg->LV->selectedItems().size(), 1);
+    EXPECT_TRUE(dlg->Button3->isEnabled()) << "a row chosen with the arrow keys";
 
-    // Picking a port enables it; a reactivation leaves it as it was.
+    // The serial page has no port picked yet, whatever was chosen on the other.
     dlg->PC1->setCurrentWidget(dlg->Sheet1);
+    EXPECT_FALSE(dlg->Button3->isEnabled());
     QTest::keyClick(dlg->CB1, Qt::Key_Down);
     EXPECT_EQ(dlg->CB1->currentText(), dev.filePath("ttyUSB0"));
     EXPECT_TRUE(dlg->Button3->isEnabled());
-    Activate();
-    EXPECT_TRUE(dlg->Button3->isEnabled());
 
-    // With no adapter attached the list is empty and the button stays as it was.
+    // Focus away and back, and closed and shown again: nothing is chosen in the new lists.
+    Activate();
+    EXPECT_TRUE(dlg->CB1->currentText().isEmpty());
+    EXPECT_FALSE(dlg->Button3->isEnabled());
+    dlg->PC1->setCurrentWidget(dlg->Sheet1);
+    EXPECT_FALSE(dlg->Button3->isEnabled());
+    QTest::keyClick(dlg->CB1, Qt::Key_Down);
+    ASSERT_TRUE(dlg->Button3->isEnabled());
+    dlg->close();
+    Activate();
+    EXPECT_FALSE(dlg->Button3->isEnabled());
+    dlg->PC1->setCurrentWidget(dlg->Sheet2);
+    EXPECT_FALSE(dlg->Button3->isEnabled());
+
+    // With no adapter attached the list is empty and nothing can be chosen.
     usb.attached.clear();
     Activate();
     EXPECT_TRUE(Rows().isEmpty());
-    EXPECT_TRUE(dlg->Button3->isEnabled());
+    EXPECT_FALSE(dlg->Button3->isEnabled());
 }
 
 TEST_F(NastaveniTest, OpenPortIsListedOnceAtTheEndOnEveryActivation)
@@ -305,6 +325,9 @@ TEST_F(NastaveniTest, OpenPortIsListedOnceAtTheEndOnEveryActivation)
         EXPECT_EQ(Lines(Ports()), Lines(expected));
         EXPECT_EQ(Rows().size(), 1);
         EXPECT_TRUE(dlg->CB1->currentText().isEmpty());
+        EXPECT_FALSE(dlg->Button3->isEnabled()) << "nothing is picked in the new list";
+        QTest::keyClick(dlg->CB1, Qt::Key_Down);
+        EXPECT_TRUE(dlg->Button3->isEnabled());
     }
     EXPECT_LT(dlg->LastPortListMs(), 1000);
 
@@ -316,16 +339,15 @@ TEST_F(NastaveniTest, OpenPortIsListedOnceAtTheEndOnEveryActivation)
     EXPECT_TRUE(form->Comm1().Active());
 }
 
-TEST_F(NastaveniTest, NastavitWithoutPortFailsWithTheBoxAndKeepsTheChoice)
+TEST_F(NastaveniTest, APortThatWillNotOpenGivesTheBoxAndKeepsTheChoice)
 {
-    usb.attached = {{"FT1", "Cable"}};
+    const QString port = AddPort("ttyUSB0");
     Start("[SETUP]\r\nDEVICE=USB\r\nCOM=COM1\r\nLANGUAGE=CZ\r\n");
     Activate();
-    ClickRow(0);
-    ASSERT_TRUE(dlg->Button3->isEnabled());
-    // The serial page shows an empty port text: no serial device was found.
     dlg->PC1->setCurrentWidget(dlg->Sheet1);
-    ASSERT_EQ(dlg->CB1->count(), 0);
+    QTest::keyClick(dlg->CB1, Qt::Key_Down);
+    ASSERT_TRUE(dlg->Button3->isEnabled());
+    ASSERT_TRUE(QFile::remove(port)); // unplugged before "Nastavit"
     dlg->Button3->click();
 
     ASSERT_EQ(boxes.boxes.size(), 1);
@@ -333,11 +355,76 @@ TEST_F(NastaveniTest, NastavitWithoutPortFailsWithTheBoxAndKeepsTheChoice)
     EXPECT_EQ(boxes.boxes[0].text, "Komunikacní zarízení není zapojeno nebo má potíže.");
     EXPECT_EQ(boxes.boxes[0].caption, "Chyba !!!");
     EXPECT_EQ(form->Settings().device, "COM");
-    EXPECT_EQ(form->Settings().com, "");
+    EXPECT_EQ(form->Settings().com, port);
     EXPECT_FALSE(form->Comm1().Active());
     dlg->close();
     EXPECT_EQ(Key("DEVICE"), "COM");
-    EXPECT_EQ(Key("COM"), "");
+    EXPECT_EQ(Key("COM"), port);
+}
+
+// A port that opens can always be picked again: the configured one wherever it lies (the demo's
+// pseudo-terminal), open or closed, and the stable names of the adapters, shown with the device
+// each leads to.
+TEST_F(NastaveniTest, AClosedPortElsewhereAndStableNamesCanBePicked)
+{
+    linktest::PtyPair demo;
+    const QString usb0 = AddPort("ttyUSB0");
+    const QString stable = byId.filePath("usb-Maker_Cable_A1-if00-port0");
+    ASSERT_TRUE(QFile::link(usb0, stable));
+    Start("[SETUP]\r\nDEVICE=COM\r\nCOM=" + demo.Path().toUtf8() + "\r\n");
+    ASSERT_TRUE(form->Comm1().Active());
+    const QString target = QFileInfo(usb0).canonicalFilePath();
+    const QStringList shown = {usb0, QString::fromUtf8("usb-Maker_Cable_A1-if00-port0 → ") + target,
+                               demo.Path()};
+    Activate();
+    EXPECT_EQ(Lines(Ports()), Lines(shown));
+    form->Comm1().Close();
+    Activate();
+    EXPECT_EQ(Lines(Ports()), Lines(shown)) << "closed, it is still listed: it opens";
+    QTest::keyClick(dlg->CB1, Qt::Key_End);
+    dlg->Button3->click();
+    EXPECT_TRUE(form->Comm1().Active());
+    EXPECT_EQ(form->Settings().com, demo.Path());
+
+    // The stable name is what is stored, and what is listed, open, the next time.
+    Activate();
+    QTest::keyClick(dlg->CB1, Qt::Key_Down);
+    QTest::keyClick(dlg->CB1, Qt::Key_Down);
+    EXPECT_EQ(dlg->CB1->itemData(dlg->CB1->currentIndex(), Qt::ToolTipRole), stable);
+    dlg->Button3->click();
+    EXPECT_TRUE(form->Comm1().Active());
+    EXPECT_EQ(form->Settings().com, stable);
+    Activate();
+    EXPECT_EQ(Lines(Ports()), Lines({shown[1]})) << "the open one; the demo's is not configured";
+    dlg->close();
+    EXPECT_EQ(Key("COM"), stable);
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+}
+
+// Ports there that the user may not open: the page says why the list is empty and what to do.
+TEST_F(NastaveniTest, AnEmptyListForWantOfPermissionSaysHowToGetIt)
+{
+    AddPort("ttyUSB0");
+    ASSERT_EQ(::chmod(QFile::encodeName(dev.path()), 0755), 0); // readable by all, as /dev is
+    Start("[SETUP]\r\nDEVICE=COM\r\nCOM=" + dev.filePath("none").toUtf8() + "\r\n");
+    {
+        TOrdinaryUser user;
+        ASSERT_TRUE(user.Ok());
+        Activate();
+        EXPECT_TRUE(Ports().isEmpty());
+        EXPECT_FALSE(dlg->LPortProblem->isHidden());
+        EXPECT_EQ(dlg->LPortProblem->text(), form->Messages().LookupMessage("str200"));
+        EXPECT_TRUE(dlg->LPortProblem->text().contains("sudo usermod -aG dialout $USER"));
+        EXPECT_LE(dlg->LPortProblem->geometry().bottom(), dlg->Sheet1->height())
+            << "the advice is read whole";
+        EXPECT_GE(dlg->LPortProblem->height(),
+                  dlg->LPortProblem->heightForWidth(dlg->LPortProblem->width()));
+        EXPECT_FALSE(dlg->Button3->isEnabled());
+    }
+    Activate();
+    EXPECT_EQ(Ports().size(), 1);
+    EXPECT_TRUE(dlg->LPortProblem->isHidden());
+    EXPECT_EQ(dlg->size(), QSize(384, 303 - 32)) << "the dialog is back to its size";
 }
 
 TEST_F(NastaveniTest, UsbRowsFromTheTableAndFromChecksWhileTheDialogIsActive)
@@ -361,6 +448,7 @@ TEST_F(NastaveniTest, UsbRowsFromTheTableAndFromChecksWhileTheDialogIsActive)
 
     // Once an adapter is open the count is not asked for again.
     usb.openable = true;
+    ClickRow(0);
     dlg->Button3->click();
     ASSERT_TRUE(usb.UsbOpen());
     EXPECT_EQ(Rows().size(), 6);
@@ -370,8 +458,10 @@ TEST_F(NastaveniTest, UsbRowsFromTheTableAndFromChecksWhileTheDialogIsActive)
 
     // The open adapter goes away: the check empties the list.
     usb.attached.clear();
+    ClickRow(0);
     dlg->Button3->click();
     EXPECT_TRUE(Rows().isEmpty());
+    EXPECT_FALSE(dlg->Button3->isEnabled()) << "no row left to choose";
 
     // More adapters than the table holds: the table's ten are shown.
     usb.openable = false;
@@ -401,7 +491,8 @@ TEST_F(NastaveniTest, EveryCloseWritesBothKeysAndNothingElse)
     Activate();
     dlg->PC1->setCurrentWidget(dlg->Sheet1);
     QTest::keyClick(dlg->CB1, Qt::Key_Down);
-    dlg->Button3->click();
+    dlg->Button3->setFocus();
+    QTest::keyClick(dlg->Button3, Qt::Key_Return); // Enter presses the focused button
     EXPECT_TRUE(form->Comm1().Active());
     QTest::keyClick(dlg, Qt::Key_Escape); // closed without the window's close button
     EXPECT_FALSE(dlg->isVisible());

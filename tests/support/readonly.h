@@ -10,15 +10,48 @@
 #include <QString>
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
-class TReadOnlyFolder {
+// While it lives, a process running as root acts as an ordinary user (for every thread of the
+// process), since root passes permission bits; the saved user id stays root, so the rights come
+// back when the object goes. For any other user it changes nothing.
+class TOrdinaryUser {
 public:
     static constexpr uid_t kOrdinaryUser = 65534; // no account needed: only the number counts
+
+    TOrdinaryUser()
+    {
+        if (::geteuid() != 0)
+            return;
+        ok_ = ::setresgid(kOrdinaryUser, kOrdinaryUser, 0) == 0 &&
+              ::setresuid(kOrdinaryUser, kOrdinaryUser, 0) == 0;
+        dropped_ = true;
+    }
+    ~TOrdinaryUser()
+    {
+        if (dropped_) {
+            EXPECT_EQ(::setresuid(0, 0, 0), 0);
+            EXPECT_EQ(::setresgid(0, 0, 0), 0);
+            ::prctl(PR_SET_DUMPABLE, 1); // lost with the identity change
+        }
+    }
+    TOrdinaryUser(const TOrdinaryUser&) = delete;
+    TOrdinaryUser& operator=(const TOrdinaryUser&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    bool ok_ = true;
+    bool dropped_ = false;
+};
+
+class TReadOnlyFolder {
+public:
+    static constexpr uid_t kOrdinaryUser = TOrdinaryUser::kOrdinaryUser;
 
     explicit TReadOnlyFolder(const QString& dir)
     {
@@ -32,26 +65,16 @@ public:
             const mode_t readOnly = S_ISDIR(mode) ? 0555 : 0444;
             ::chmod(path.constData(), readOnly);
         }
-        if (::geteuid() == 0) {
-            ok_ = ::setresgid(kOrdinaryUser, kOrdinaryUser, 0) == 0 &&
-                  ::setresuid(kOrdinaryUser, kOrdinaryUser, 0) == 0;
-            dropped_ = true;
-        } else {
-            ok_ = true;
-        }
+        user_.emplace();
     }
     ~TReadOnlyFolder()
     {
-        if (dropped_) {
-            EXPECT_EQ(::setresuid(0, 0, 0), 0);
-            EXPECT_EQ(::setresgid(0, 0, 0), 0);
-            ::prctl(PR_SET_DUMPABLE, 1); // lost with the identity change
-        }
+        user_.reset();
         for (auto it = modes_.rbegin(); it != modes_.rend(); ++it)
             ::chmod(it->first.constData(), it->second & 07777);
     }
     // The folder refuses writes to this process.
-    bool Ok() const { return ok_; }
+    bool Ok() const { return user_ && user_->Ok(); }
 
 private:
     void Remember(const QString& path)
@@ -63,6 +86,5 @@ private:
     }
 
     std::vector<std::pair<QByteArray, mode_t>> modes_;
-    bool ok_ = false;
-    bool dropped_ = false;
+    std::optional<TOrdinaryUser> user_;
 };
