@@ -7,7 +7,11 @@
 void TQtMessageBoxes::Show(TBoxKind kind, const QString& caption, const QString& text)
 {
     QMessageBox box(parent_);
-    box.setWindowTitle(kind == TBoxKind::Plain ? QApplication::applicationDisplayName() : caption);
+    // A box without a caption of its own bears the title of the window it belongs to.
+    const QString title = kind != TBoxKind::Plain ? caption
+                          : parent_               ? parent_->window()->windowTitle()
+                                                  : QApplication::applicationName();
+    box.setWindowTitle(title);
     // Texts composed for the regulator's old platform separate lines with a bare carriage return.
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))

@@ -2,16 +2,14 @@
 
 #include "common/programdir.h"
 #include "link/ftd2xx.h"
+#include "shell/application.h"
 #include "shell/demo.h"
 #include "shell/mainform.h"
-#include "shell/pictures.h"
 #include "shell/shownhook.h"
 #include "shell/termination.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QScreen>
 #include <cstdio>
 #include <cstring>
@@ -82,13 +80,7 @@ int main(int argc, char** argv)
                      qPrintable(StartOptionsHelp()));
         return 2;
     }
-    app.setApplicationName(QStringLiteral("Korvalinex"));
-    app.setApplicationDisplayName(QStringLiteral("KORVALINEX"));
-    app.setDesktopFileName(QStringLiteral("korvalinex"));
-    QIcon icon;
-    for (int size : {16, 32, 48, 64})
-        icon.addPixmap(QPixmap::fromImage(Pictures::AppIcon(size)));
-    app.setWindowIcon(icon);
+    SetUpApplication(app);
     // Made before the window and so gone after it: the window's link talks to it to the end.
     // Before the signals are taken over, so that a `kill` ends the message box of a failed start.
     std::unique_ptr<TDemoAdapter> demo;

@@ -1,9 +1,13 @@
 // The main window's controls, menus, hints and About box as built.
 
 #include "tests/support/shellfixture.h"
+#include "tests/support/titlebar.h"
 
 #include "i18n/formcaption.h"
 #include "shell/about.h"
+#include "shell/application.h"
+#include "shell/messageboxes.h"
+#include "shell/nastaveni.h"
 #include "shell/numedit.h"
 
 #include <QAction>
@@ -11,11 +15,13 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -42,10 +48,7 @@ TEST(MainWindow, FixedClientAreaAndLayout)
     TMainForm& f = fx.Start();
     EXPECT_EQ(f.size(), QSize(802, 575));
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "fixed size";
-    EXPECT_EQ(f.windowTitle(), "KORVALINEX");
     EXPECT_EQ(f.suiForm1->Caption(), "KORVALINEX");
-    f.suiForm1->setProperty("caption", QStringLiteral("Translated"));
-    EXPECT_EQ(f.windowTitle(), "Translated") << "the frame's caption is the window's title";
     f.layout()->activate();
     EXPECT_EQ(f.MainMenu->geometry(), QRect(0, 0, 802, 22)) << "no strip above the menu bar";
     EXPECT_EQ(f.Panel1->mapTo(&f, QPoint(0, 0)), QPoint(0, 22));
@@ -174,6 +177,60 @@ TEST(MainWindow, FlagClickSelectsLanguageAndHelpFile)
     EXPECT_EQ(f.HelpFile(), fx.dir.Path() + "Help/HelpGE.HLP");
     QTest::mouseClick(f.Image5, Qt::LeftButton);
     EXPECT_EQ(f.HelpFile(), fx.dir.Path() + "Help/Other.HLP");
+}
+
+// The title bars as the window system gets them, with the application set up as the program sets
+// it up: each window's own caption, nothing appended. The main window's caption is changed first,
+// so that its title bar cannot pass for any name of the program's.
+TEST(TitleBars, EachWindowShowsItsOwnCaptionOnly)
+{
+    struct Restore {
+        QString name = QCoreApplication::applicationName();
+        QString desktop = QGuiApplication::desktopFileName();
+        ~Restore()
+        {
+            QCoreApplication::setApplicationName(name);
+            QGuiApplication::setDesktopFileName(desktop);
+        }
+    } restore;
+    SetUpApplication(*qApp);
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    f.show();
+    EXPECT_EQ(TitleBarText(&f), "KORVALINEX");
+    f.suiForm1->setProperty("caption", QStringLiteral("Translated"));
+    EXPECT_EQ(TitleBarText(&f), "Translated") << "the frame's caption is the window's title";
+    TNastaveni* dlg = f.Nastaveni();
+    dlg->show();
+    EXPECT_EQ(TitleBarText(dlg), QString::fromUtf8("Nastavení . . ."));
+    EXPECT_EQ(TitleBarText(dlg->Button3), TitleBarText(dlg));
+    dlg->hide();
+
+    // The boxes, real ones, read while they are up.
+    TQtMessageBoxes boxes(&f);
+    const struct {
+        const char* what;
+        std::function<void()> show;
+        QString title;
+    } rows[] = {
+        {"error", [&] { boxes.Show(TBoxKind::Error, "Chyba !!!", "x"); }, "Chyba !!!"},
+        {"plain: the window's", [&] { boxes.Show(TBoxKind::Plain, {}, "x"); }, "Translated"},
+        {"general", [&] { boxes.Show(TBoxKind::General, "Chyba !!!", "x"); }, "Chyba !!!"},
+        {"question", [&] { boxes.Ask(QString::fromUtf8("Otázka ..."), "x", "Ano", "Ne"); },
+         QString::fromUtf8("Otázka ...")},
+    };
+    for (const auto& r : rows) {
+        QString title;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    title = TitleBarText(box);
+                    box->done(0);
+                }
+        });
+        r.show();
+        EXPECT_EQ(title, r.title) << r.what;
+    }
 }
 
 // The menu item "Nápověda Korvalinex": which page goes to the viewer, and what the user is told
