@@ -9,6 +9,7 @@
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
 #include "shell/about.h"
+#include "shell/nastaveni.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -16,6 +17,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -264,5 +266,47 @@ TEST(ShippedHelpPages, OneForEveryLanguageInItsLanguage)
             << page.toStdString();
         for (const char* name : mentioned)
             EXPECT_TRUE(text.contains(QLatin1String(name))) << page.toStdString() << ": " << name;
+    }
+}
+
+// The settings dialog, built and activated in each shipped language: every caption it can
+// translate has a text in the file, the dialog shows that text, and outside Czech it is no longer
+// the built-in Czech one.
+TEST(ShippedLanguageFiles, TranslateEveryCaptionOfTheSettingsDialog)
+{
+    for (const char* lang : {"CZ", "EN", "GE", "Other"}) {
+        SCOPED_TRACE(lang);
+        TShellFixture fx;
+        const QString file = QString::fromLatin1(lang) + ".ini";
+        fx.dir.Write("Languages/" + file, ReadBytes(Shipped(file)));
+        fx.WriteSetup(QByteArray("[SETUP]\r\nLANGUAGE=") + lang + "\r\n");
+        TMainForm& f = fx.Start();
+        TNastaveni* dlg = f.Nastaveni();
+        auto* res = dlg->findChild<TsmlFormLangRes*>(QString(), Qt::FindDirectChildrenOnly);
+        ASSERT_NE(res, nullptr);
+        QList<QPair<QString, QString>> builtIn;
+        for (const auto& t : res->Texts())
+            if (!t.second.trimmed().isEmpty())
+                builtIn.append(t);
+        ASSERT_GE(builtIn.size(), 12);
+        Activate(dlg);
+        QMap<QString, QString> shown;
+        for (const auto& t : res->Texts())
+            shown.insert(t.first, t.second);
+        const QString missing = QString(QChar(0xFFFF));
+        for (const auto& [key, czech] : builtIn) {
+            SCOPED_TRACE(key.toStdString());
+            const QString v = GetPrivateProfileString("Nastaveni", key, missing, Shipped(file));
+            EXPECT_NE(v, missing);
+            if (v == missing)
+                continue;
+            EXPECT_FALSE(v.trimmed().isEmpty());
+            EXPECT_EQ(shown.value(key), v);
+            if (QLatin1String(lang) != QLatin1String("CZ")) {
+                EXPECT_NE(v, czech) << "untranslated";
+            }
+        }
+        EXPECT_EQ(dlg->windowTitle(), shown.value("suiForm1_Caption"));
+        EXPECT_EQ(dlg->LV->headerItem()->text(2), dlg->Label5->text());
     }
 }
