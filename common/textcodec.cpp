@@ -1,7 +1,9 @@
 #include "common/textcodec.h"
 
+#include <QList>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -96,17 +98,52 @@ bool IsValidUtf8(const char* p, qsizetype n)
 
 const char kBom[] = "\xEF\xBB\xBF";
 
+// The lines of bytes, each with its own line feed.
+QList<QByteArrayView> Lines(const QByteArray& bytes)
+{
+    QList<QByteArrayView> lines;
+    qsizetype start = 0;
+    do {
+        const qsizetype lf = bytes.indexOf('\n', start);
+        const qsizetype end = lf < 0 ? bytes.size() : lf + 1;
+        lines.append(QByteArrayView(bytes).sliced(start, end - start));
+        start = end;
+    } while (start < bytes.size());
+    return lines;
+}
+
+// The file's own mark is skipped by the caller; a second one is text and stays.
+QString DecodeUtf8(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return utf8.decode(bytes);
+}
+
+bool IsAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
 } // namespace
 
 QString DecodeText(const QByteArray& bytes)
 {
     const qsizetype skip = bytes.startsWith(kBom) ? 3 : 0;
-    if (IsValidUtf8(bytes.constData() + skip, bytes.size() - skip)) {
-        // The file's own mark is skipped above; a second one is text and stays.
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-        return utf8.decode(QByteArrayView(bytes).sliced(skip));
+    if (IsValidUtf8(bytes.constData() + skip, bytes.size() - skip))
+        return DecodeUtf8(QByteArrayView(bytes).sliced(skip));
+    // A file edited with more than one editor can mix the two: each line is read in its own
+    // encoding, so one line typed in UTF-8 does not garble the accents of all the others.
+    QString text;
+    text.reserve(bytes.size());
+    for (QByteArrayView line : Lines(bytes)) {
+        const bool first = line.data() == bytes.constData();
+        const qsizetype mark = first && line.startsWith(kBom) ? 3 : 0;
+        if (IsValidUtf8(line.data() + mark, line.size() - mark))
+            text += DecodeUtf8(line.sliced(mark));
+        else
+            text += DecodeWindows1250(line.toByteArray());
     }
-    return DecodeWindows1250(bytes);
+    return text;
 }
 
 QString DecodeWindows1250(const QByteArray& bytes)
@@ -139,8 +176,12 @@ QByteArray EncodeText(const QString& text)
             bytes[i] = char(b);
         }
         // Some letter pairs ("Ă©" and the like) encode to bytes that also read as valid UTF-8, and
-        // DecodeText would then give back other text; UTF-8 keeps such text intact.
-        if (ascii || !IsValidUtf8(bytes.constData(), bytes.size()))
+        // DecodeText, which reads each line of such a file on its own, would then give back other
+        // text; UTF-8 keeps such text intact.
+        const QList<QByteArrayView> lines = Lines(bytes);
+        if (ascii || std::none_of(lines.begin(), lines.end(), [](QByteArrayView line) {
+                return !IsAscii(line) && IsValidUtf8(line.data(), line.size());
+            }))
             return bytes;
     }
     QByteArray utf8 = text.toUtf8();

@@ -1,8 +1,9 @@
 #pragma once
-// Text files of the program: read as UTF-8 when the bytes are valid UTF-8, else as Windows-1250
-// (the code page of files made on Czech Windows); written in Windows-1250 so they stay
-// exchangeable, or in UTF-8 when a character has no Windows-1250 form (nothing the user typed is
-// lost).
+// Text files of the program: read as UTF-8 when the bytes are valid UTF-8, else line by line, each
+// line as UTF-8 when it is valid UTF-8 and as Windows-1250 (the code page of files made on Czech
+// Windows) when not, so a file edited with two editors reads right; written in Windows-1250 so they
+// stay exchangeable, or in UTF-8 when a character has no Windows-1250 form (nothing the user typed
+// is lost) or a line would read back as other text.
 
 #include <QByteArray>
 #include <QString>

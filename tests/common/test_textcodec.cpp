@@ -61,7 +61,7 @@ TEST(TextCodec, CzechTextReadsTheSameInEitherEncoding)
     }
 }
 
-TEST(TextCodec, MalformedUtf8FallsBackToWindows1250)
+TEST(TextCodec, MalformedUtf8LinesFallBackToWindows1250)
 {
     const struct {
         const char* name;
@@ -74,6 +74,12 @@ TEST(TextCodec, MalformedUtf8FallsBackToWindows1250)
         {"truncated sequence", "ab\xC5", QStringLiteral("abĹ")},
         {"lone continuation", "\x80x", QStringLiteral("€x")},
         {"BOM before invalid text", "\xEF\xBB\xBF\xE8", QStringLiteral("ď»żč")},
+        // A UTF-8 line typed into a Windows-1250 file: each line keeps its own encoding.
+        {"utf-8 line among windows-1250 lines",
+         kCzech1250 + "\r\n" + kCzech.toUtf8() + "\r\n" + kCzech1250,
+         kCzech + "\r\n" + kCzech + "\r\n" + kCzech},
+        {"BOM, utf-8 line, windows-1250 line", "\xEF\xBB\xBF" + kCzech.toUtf8() + "\n" + kCzech1250,
+         kCzech + "\n" + kCzech},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -96,6 +102,9 @@ TEST(TextCodec, EncodingChoice)
         // as another text, so UTF-8 is used.
         {"windows-1250 bytes that look like utf-8", QStringLiteral("Ă©"),
          QStringLiteral("Ă©").toUtf8()},
+        // ... also when another line could only be Windows-1250.
+        {"such a line beside a czech one", QStringLiteral("Ă©\nř"),
+         QStringLiteral("Ă©\nř").toUtf8()},
         {"embedded NUL", QString(QChar(0)) + u'a', QByteArray("\0a", 2)},
     };
     for (const auto& row : rows) {
