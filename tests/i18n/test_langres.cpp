@@ -45,6 +45,7 @@ struct TForm {
     QComboBox* combo;
     QTabWidget* tabs;
     QLabel* ignored;
+    QTimer* timer;
     QDialog* child;
     QLabel* childLabel;
     TsmlFormLangRes* res = nullptr;
@@ -75,7 +76,10 @@ struct TForm {
         tabs->addTab(new QWidget, "t0");
         ignored = Named<QLabel>(&form, "Ignored1");
         ignored->setText("ignored");
-        Named<QTimer>(nullptr, "Timer1")->setParent(&form);
+        // A caption the reading rule would find on any other non-visual component.
+        timer = Named<QTimer>(nullptr, "Timer1");
+        timer->setProperty("Caption", QStringLiteral("timer"));
+        timer->setParent(&form);
         child = new QDialog(&form);
         child->setObjectName("Child");
         childLabel = Named<QLabel>(child, "Label1");
@@ -137,6 +141,7 @@ TEST(FormLangRes, AppliesFontWindowAndEveryOwnedComponentThroughTheMapping)
     EXPECT_EQ(f.combo->itemText(1), "Liste 1");
     EXPECT_EQ(f.tabs->tabText(0), "Reiter");
     EXPECT_EQ(f.ignored->text(), "ignored");
+    EXPECT_EQ(f.timer->property("Caption").toString(), "timer") << "timers are not translated";
     EXPECT_EQ(late->text(), "spaet");
     EXPECT_EQ(f.childLabel->text(), "child label") << "another window has its own component";
     EXPECT_EQ(res.LangFileName(), "X.ini");
