@@ -5,11 +5,16 @@
 #include "common/settings.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QtGlobal>
+
+#include <algorithm>
+#include <cctype>
 
 #include <unistd.h>
 
@@ -39,6 +44,38 @@ bool IsSystemProgramFolder(const QString& dir)
 const QStringList kPortableData = {QStringLiteral("Regulators"), QStringLiteral("Languages"),
                                    QStringLiteral("Help"), QStringLiteral("Teplota1.txt"),
                                    QStringLiteral("Teplota2.txt")};
+
+// What each shipped file was when it was last copied, by its path relative to the folder: lines
+// of a SHA-256 in hex, two blanks and the path, as sha256sum writes them (and can check them).
+using TShippedManifest = QMap<QString, QByteArray>;
+
+QByteArray ShippedHash(const QByteArray& content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+}
+
+// A missing or damaged record only makes the copies it would have named count as the user's.
+TShippedManifest ReadShippedManifest(const QString& path)
+{
+    TShippedManifest manifest;
+    const TFileRead in = ReadFileWithLimit(path, kShippedFileMaxBytes);
+    for (const QByteArray& line : in.bytes.split('\n')) {
+        const QByteArray hash = line.left(64);
+        const QString relative = QString::fromUtf8(line.mid(66)).trimmed();
+        if (line.mid(64, 2) == "  " && !relative.isEmpty() &&
+            std::all_of(hash.begin(), hash.end(), [](char c) { return isxdigit(uchar(c)); }))
+            manifest.insert(relative, hash.toLower());
+    }
+    return manifest;
+}
+
+bool WriteShippedManifest(const QString& path, const TShippedManifest& manifest, QString* error)
+{
+    QByteArray text;
+    for (auto it = manifest.cbegin(); it != manifest.cend(); ++it)
+        text += it.value() + "  " + it.key().toUtf8() + '\n';
+    return WriteFileAtomically(path, text, error);
+}
 
 } // namespace
 
@@ -86,6 +123,9 @@ QStringList SeedProgramFolder(const QString& from, const QString& to, const QStr
     const QDir source(from);
     if (!source.exists())
         return failures;
+    const QString manifestPath = WithSlash(to) + kShippedManifest;
+    TShippedManifest manifest = ReadShippedManifest(manifestPath);
+    const TShippedManifest before = manifest;
     QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString src = it.next();
@@ -93,21 +133,37 @@ QStringList SeedProgramFolder(const QString& from, const QString& to, const QStr
         if (!only.isEmpty() && !only.contains(relative.section(QLatin1Char('/'), 0, 0)))
             continue;
         const QString target = WithSlash(to) + relative;
-        // Only missing files: a file the user has (or has changed) is theirs.
-        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
-            continue;
+        if (QFileInfo(target).isSymLink())
+            continue; // whatever it points to is the user's
         const TFileRead in = ReadFileWithLimit(src, kShippedFileMaxBytes);
         if (!in.Ok()) {
             failures << src + QStringLiteral(": ") + in.Reason();
             continue;
         }
-        const QByteArray& content = in.bytes;
+        const QByteArray shippedHash = ShippedHash(in.bytes);
+        if (QFileInfo::exists(target)) {
+            // A copy is replaced only while it is exactly what was shipped last time: then the
+            // user has not changed it. A copy without a record (made before records were kept)
+            // may be the user's too, and stays; it is recorded once it equals the shipped file.
+            const TFileRead copy = ReadFileWithLimit(target, kShippedFileMaxBytes);
+            const QByteArray copyHash = copy.Ok() ? ShippedHash(copy.bytes) : QByteArray();
+            if (copyHash == shippedHash)
+                manifest.insert(relative, shippedHash);
+            if (copyHash == shippedHash || copyHash.isEmpty() ||
+                copyHash != manifest.value(relative))
+                continue;
+        }
         QString error;
         if (!QDir().mkpath(QFileInfo(target).path()))
             failures << target + QStringLiteral(": unable to create its folder");
-        else if (!WriteFileAtomically(target, content, &error))
+        else if (!WriteFileAtomically(target, in.bytes, &error))
             failures << target + QStringLiteral(": ") + error;
+        else
+            manifest.insert(relative, shippedHash);
     }
+    QString error;
+    if (manifest != before && !WriteShippedManifest(manifestPath, manifest, &error))
+        failures << manifestPath + QStringLiteral(": ") + error;
     return failures;
 }
 

@@ -41,10 +41,15 @@ TProgramFolder ChooseProgramFolder(const QString& exeDir, const QString& xdgData
                                    const QString& home, const TWritableProbe& writable,
                                    TFolderUse use = TFolderUse::Normal);
 
+// The record, in the program folder, of what each shipped file was when it was last copied there.
+inline const QString kShippedManifest = QStringLiteral("shipped.sha256");
+
 // Copies every file of `from` (recursively; only of the top-level files and folders named in
-// `only`, when it is not empty) that `to` does not have yet. A file already there is never touched,
-// whatever its content, so the user's changes survive. Returns the files that could not be copied,
-// each with the reason. A file over kShippedFileMaxBytes is one of the failures.
+// `only`, when it is not empty) that `to` does not have yet, and brings the copies up to date after
+// an upgrade: a copy that is still exactly what was copied last time (kShippedManifest says so) is
+// replaced by the newer shipped file. A copy the user has changed is never touched, whatever its
+// content. Returns the files that could not be copied, each with the reason. A file over
+// kShippedFileMaxBytes is one of the failures.
 QStringList SeedProgramFolder(const QString& from, const QString& to, const QStringList& only = {});
 
 // The choice for this process, made once at start-up: a folder with shipped data is created and

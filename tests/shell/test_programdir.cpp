@@ -132,6 +132,35 @@ TEST_F(SeedFixture, ChangedFilesAreKeptAndMissingOnesCopiedOnLaterStarts)
     EXPECT_EQ(user.Read("Help/HelpEN.html"), "help added by an update");
 }
 
+// After an upgrade the shipped files are current, except those the user changed.
+TEST_F(SeedFixture, AnUpgradeReplacesUntouchedCopiesAndKeepsChangedOnes)
+{
+    using Files = std::initializer_list<std::pair<const char*, const char*>>;
+    // Ships the files, starts the program and finds the user's folder holding what is wanted.
+    auto upgrade = [&](Files ships, Files wanted) {
+        for (const auto& [file, content] : ships)
+            shipped.Write(file, content);
+        EXPECT_TRUE(SeedProgramFolder(shipped.Path(), user.Path()).isEmpty());
+        for (const auto& [file, content] : wanted)
+            EXPECT_EQ(user.Read(file), content) << file;
+    };
+    user.Write("Languages/CZ.ini", "a copy from before copies were recorded");
+    upgrade({{"Languages/CZ.ini", "cz 1"}}, {{"Languages/EN.ini", "en"}});
+    user.Write("Regulators/EN/KVX-40 OPTO.ini", "my own model");
+    upgrade({{"Languages/EN.ini", "en 2"},
+             {"Regulators/EN/KVX-40 OPTO.ini", "shipped EN 2"},
+             {"Languages/CZ.ini", "cz 2"},
+             {"Help/HelpEN.html", "help added by the upgrade"}},
+            {{"Languages/EN.ini", "en 2"},
+             {"Regulators/EN/KVX-40 OPTO.ini", "my own model"},
+             {"Languages/CZ.ini", "a copy from before copies were recorded"},
+             {"Help/HelpEN.html", "help added by the upgrade"},
+             {"Regulators/CZ/KVX-40 OPTO.ini", "shipped model"}});
+    // And so at every upgrade.
+    upgrade({{"Regulators/EN/KVX-40 OPTO.ini", "shipped EN 3"}, {"Languages/EN.ini", "en 3"}},
+            {{"Regulators/EN/KVX-40 OPTO.ini", "my own model"}, {"Languages/EN.ini", "en 3"}});
+}
+
 TEST_F(SeedFixture, OnlyTheNamedEntriesWhenNamed)
 {
     shipped.Write("setup.ini", "[SETUP]\r\nDEVICE=COM\r\n");
