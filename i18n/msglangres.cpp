@@ -167,6 +167,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str217=skupina %1 (%2) nemá položku %3"),
         QStringLiteral("Str218=soubor nemá řádek \"%1\""),
         QStringLiteral("Str219=skupina %1 (%2): \"%3\" není číslo položky"),
+        // Too many damaged records ended the EEPROM log download.
+        QStringLiteral("Str210=Špatná komunikace s EEPROM."),
     };
 }
 

@@ -210,7 +210,7 @@ void TConnectionCycle::LogFrameError()
     ++log_.errorCount;
     if (log_.errorCount > kLogErrorLimit) {
         EndLogDownload(TLogEnding::BadCommunication);
-        view_.ShowPlainMessage(kEepromBadCommunication);
+        view_.ShowPlainMessage(Msg(kEepromBadCommunicationKey));
         return;
     }
     SendLogRequest(LogRepeatRequest());

@@ -11,8 +11,9 @@
 struct TAppendSeries;
 
 inline const QString kEepromFileName = QStringLiteral("EEPROM.txt");
-// Shown as it is in every language: the regulator's makers wrote it so.
-inline const QString kEepromBadCommunication = QStringLiteral("Špatná komunikace s EEPROM.");
+// The message shown when too many damaged records end a download; its built-in text is the one
+// the regulator's makers wrote, so without a language file nothing changes.
+inline constexpr char kEepromBadCommunicationKey[] = "str210";
 // A record whose first byte is this marks the end of the log and is not stored.
 inline constexpr unsigned char kLogEndMark = 8;
 // Records with a wrong check byte allowed in one download; the next one ends it.

@@ -22,7 +22,8 @@ QString LanguageFile(const TLanguage& language)
 // The message keys the tool's own code asks for, and those of the shared code it reports.
 std::set<QString> ToolMessageKeys()
 {
-    std::set<QString> keys = {"str4", "str53", "str113", "str116", "str130", "str131", "str132"};
+    std::set<QString> keys = {"str4",   "str53",  "str113", "str116",
+                              "str130", "str131", "str132", "str210"};
     const QRegularExpression key(QStringLiteral("\"(str\\d+)\""));
     QDirIterator files(QStringLiteral(KX_SOURCE_DIR "/tools/cli"), {"*.cpp", "*.h"});
     while (files.hasNext()) {

@@ -20,6 +20,8 @@ TEST(LookupMessage, BuiltInCzechTexts)
         {"str53", "Komunikacní zarízení není zapojeno nebo má potíže."},
         {"str60", " Regulátor PRIPOJEN "},
         {"str84", "Soubory aplikace Korvalinex regulator [*.zeq]|*.zeq"},
+        // Shown as the regulator's makers wrote it when no language file has another text.
+        {"str210", "Špatná komunikace s EEPROM."},
     };
     for (const auto& row : table)
         EXPECT_EQ(m.LookupMessage(row.key), QString::fromUtf8(row.text)) << row.key;

@@ -83,7 +83,7 @@ public:
     void ReportError(const QString& text) override { s_.Error(text); }
     void ShowPlainMessage(const QString& text) override
     {
-        if (text == kEepromBadCommunication)
+        if (text == s_.Msg(kEepromBadCommunicationKey))
             s_.logFailed_ = true;
         s_.Error(text);
     }
