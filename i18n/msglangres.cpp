@@ -51,9 +51,12 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str93=Soubor nápovedy %1 nebyl nalezen."),
         QStringLiteral("Str94=Nápoveda není k dispozici, dokud není vybrán jazyk."),
         // Parameter files and the EEPROM log.
-        QStringLiteral("Str110=Pro tento regulátor není sestaven panel parametru (chybí soubor "
-                       "modelu), soubor parametru nelze otevrít ani uložit."),
-        QStringLiteral("Str111=Soubor má jen %1 rádku, panel jich potrebuje nejméne %2."),
+        QStringLiteral(
+            "Str110=Pro tento regulátor není sestaven panel parametrů (chybí definiční soubor "
+            "regulátoru), soubor nastavení nelze otevřít ani uložit."),
+        QStringLiteral(
+            "Str111=Soubor je příliš krátký (řádků: %1), panel parametrů jich potřebuje nejméně "
+            "%2."),
         QStringLiteral("Str112=\"%1\" na rádku %2 není celé císlo."),
         QStringLiteral("Str113=Nacítám EEPROM, uloženo záznamu: %1"),
         QStringLiteral("Str114=EEPROM nactena, uloženo záznamu celkem: %1"),
@@ -70,7 +73,7 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str132=Záloha uložena: %1"),
         QStringLiteral("Str133=Na %1 neodpovídá žádný regulátor."),
         QStringLiteral("Str134=Spojení s regulátorem selhalo: %1"),
-        QStringLiteral("Str135=Chybí soubor modelu %1"),
+        QStringLiteral("Str135=Chybí definiční soubor regulátoru %1"),
         QStringLiteral("Str136=Regulátor po zápisu neobsahuje zapsaná data. Zapsáno: %1, "
                        "precteno: %2"),
         QStringLiteral("Str137=Chybné zadání: %1"),
@@ -79,7 +82,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str140=Soubor %1 nelze zapsat: %2"),
         QStringLiteral("Str141=Není pripojen žádný adaptér USB."),
         QStringLiteral("Str142=Plyn min. musí být 0,70 až 1,40 ms, plyn max. 1,70 až 2,30 ms."),
-        QStringLiteral("Str143=Panel modelu %1 neodpovídá záloze, zápis by nebyl shodný."),
+        QStringLiteral(
+            "Str143=Panel parametrů regulátoru %1 neodpovídá záloze, zápis by nebyl shodný."),
         QStringLiteral("Str144=Nacítám EEPROM, záznamu: %1"),
         QStringLiteral("Str145=Stahování EEPROM selhalo: %1"),
         // What is wrong with a command line of korvalinex-cli.
@@ -89,41 +93,42 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str149=%1 potřebuje hodnotu"),
         // Usage of korvalinex-cli; a backslash and "n" stand for a line break, as a language file
         // holds one line per text.
-        QStringLiteral("Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\\n"
-                       "Commands: ports, identify, read, write FILE.zeq, default, log -o FILE, "
-                       "restore BACKUP\\n"
-                       "korvalinex-cli COMMAND --help describes one command."),
-        QStringLiteral("Str151=Usage: korvalinex-cli ports [--json]\\n"
-                       "Lists the serial ports that can be opened and the FTDI USB adapters "
-                       "attached (serial number, description); an adapter that cannot be opened is "
-                       "marked with the reason."),
-        QStringLiteral("Str152=Usage: korvalinex-cli identify [LINK]\\n"
-                       "Shows the regulator's name, version, update date and whether it keeps a "
-                       "log."),
-        QStringLiteral("Str153=Usage: korvalinex-cli read [LINK] [--json] [-o FILE.zeq] "
-                       "[--poles N] [--ratio X]\\n"
-                       "Reads the parameter block and shows it decoded with the model definition "
-                       "file of the language; -o saves it as a parameter file."),
-        QStringLiteral("Str154=Usage: korvalinex-cli write FILE.zeq [LINK] [--throttle-min MS] "
-                       "[--throttle-max MS] [--json]\\n"
-                       "Reads the regulator, applies the parameter file as the window loads it, "
-                       "writes, reads back and checks. A backup is made first."),
-        QStringLiteral("Str155=Usage: korvalinex-cli default [LINK] [--json]\\n"
-                       "Restores the factory settings, then reads. A backup is made first."),
-        QStringLiteral("Str156=Usage: korvalinex-cli log -o FILE [LINK]\\n"
-                       "Downloads the log kept in the regulator's EEPROM into FILE; progress goes "
-                       "to stderr."),
-        QStringLiteral("Str157=Usage: korvalinex-cli restore BACKUP [LINK]\\n"
-                       "Writes a backup (the .txt file beside the .zeq in Data/<model>/Backup) "
-                       "back exactly, then reads back and checks. A backup is made first."),
-        QStringLiteral("Str158=LINK: --port PATH|COMn or --usb [SERIAL] (default: setup.ini; "
-                       "SERIAL picks the adapter by its serial number, else the first one "
-                       "listed); --lang "
-                       "CZ|EN|GE|Other; --data DIR (folder with Regulators/, default: the program "
-                       "folder); --timeout S (default 10).\\n"
-                       "Exit status: 0 done, 1 failure, 2 usage, 3 no regulator answering, 4 link "
-                       "error, 5 missing model definition file, 6 check after writing failed, 7 "
-                       "backup failed."),
+        QStringLiteral(
+            "Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, identify, read, "
+            "write FILE.zeq, default, log -o FILE, restore BACKUP\\nkorvalinex-cli COMMAND "
+            "--help popíše jeden příkaz."),
+        QStringLiteral(
+            "Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, které lze "
+            "otevřít, a připojené USB adaptéry FTDI (sériové číslo, popis); u adaptéru, "
+            "který nelze otevřít, uvede důvod."),
+        QStringLiteral(
+            "Str152=Použití: korvalinex-cli identify [LINK]\\nZobrazí název regulátoru, verzi, "
+            "datum aktualizace a zda regulátor uchovává záznamy v EEPROM."),
+        QStringLiteral(
+            "Str153=Použití: korvalinex-cli read [LINK] [--json] [-o FILE.zeq] [--poles N] "
+            "[--ratio X]\\nNačte nastavení regulátoru a zobrazí je podle definičního "
+            "souboru regulátoru v daném jazyce; -o je uloží jako soubor nastavení."),
+        QStringLiteral("Str154=Použití: korvalinex-cli write FILE.zeq [LINK] [--throttle-min MS] "
+                       "[--throttle-max MS] [--json]\\nNačte regulátor, použije soubor nastavení "
+                       "stejně jako okno programu, zapíše, načte zpět a zkontroluje. Předtím uloží "
+                       "zálohu."),
+        QStringLiteral(
+            "Str155=Použití: korvalinex-cli default [LINK] [--json]\\nObnoví tovární nastavení a "
+            "pak nastavení načte. Předtím uloží zálohu."),
+        QStringLiteral(
+            "Str156=Použití: korvalinex-cli log -o FILE [LINK]\\nStáhne záznamy z EEPROM "
+            "regulátoru do souboru FILE; průběh vypisuje na stderr."),
+        QStringLiteral(
+            "Str157=Použití: korvalinex-cli restore BACKUP [LINK]\\nZapíše zálohu (soubor .txt "
+            "vedle souboru .zeq v Data/<název regulátoru>/Backup) přesně zpět, načte ji "
+            "zpět a zkontroluje. Předtím uloží zálohu."),
+        QStringLiteral(
+            "Str158=LINK: --port PATH|COMn nebo --usb [SERIAL] (výchozí: setup.ini; SERIAL vybere "
+            "adaptér podle sériového čísla, jinak první vypsaný); --lang CZ|EN|GE|Other; "
+            "--data DIR (složka s Regulators/, výchozí: složka programu); --timeout S "
+            "(výchozí 10).\\nNávratový kód: 0 hotovo, 1 chyba, 2 chybné zadání, 3 "
+            "neodpovídá žádný regulátor, 4 chyba spojení, 5 chybí definiční soubor "
+            "regulátoru, 6 kontrola po zápisu selhala, 7 záloha selhala."),
         QStringLiteral("Str159=%1 nepřijímá hodnotu \"%2\""),
         QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
         QStringLiteral("Str161=%1 potřebuje %2"),

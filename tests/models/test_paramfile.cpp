@@ -112,7 +112,9 @@ const TLoadCase kLoads[] = {
      "only\r\n",
      {"only", "old 1"},
      {0, 0, 0},
-     kStr1 + QStringLiteral("\r\rSoubor má jen 1 rádku, panel jich potrebuje nejméne 2.")},
+     kStr1 +
+         QStringLiteral(
+             "\r\rSoubor je příliš krátký (řádků: 1), panel parametrů jich potřebuje nejméně 2.")},
     {"NotAnInteger",
      "a\r\nb\r\nData\r\n2\r\nx1\r\n3\r\n",
      {"a", "b"},

@@ -216,7 +216,8 @@ TEST(ParamFiles, WithoutAPanelNeitherDialogOpens)
     f.Saveas->trigger();
     EXPECT_TRUE(fx.dialogs.requests.isEmpty());
     ASSERT_EQ(fx.boxes.boxes.size(), 2);
-    EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QStringLiteral("chybí soubor modelu")));
+    EXPECT_TRUE(
+        fx.boxes.boxes[0].text.contains(QStringLiteral("chybí definiční soubor regulátoru")));
 }
 
 } // namespace
