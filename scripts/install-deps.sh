@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Korvalinex needs on Debian 12. Safe to run again.
 set -euo pipefail
-packages=(build-essential cmake pkg-config qt6-base-dev fonts-dejavu-core libgtest-dev libgmock-dev
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-translations-l10n fonts-dejavu-core
+          libgtest-dev libgmock-dev
           libbenchmark-dev ccache libftdi1-dev libusb-1.0-0-dev
           dpkg-dev lintian desktop-file-utils)
 missing=()

@@ -37,6 +37,9 @@ QString Run(QWidget* parent, const TFileDialogRequest& r, QFileDialog::AcceptMod
                                                     : QFileDialog::ExistingFile);
     // The overwrite question is the program's own, with its own texts and answers.
     dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Qt's own dialog speaks the language chosen with the flags; the desktop's would speak the
+    // desktop's.
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
     dlg.setNameFilter(QtFileFilter(r.filter));
     dlg.setDefaultSuffix(PlainSuffix(r.defaultExt));
     if (!r.initialDir.isEmpty())

@@ -6,6 +6,7 @@
 #include "i18n/formlangres.h"
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
+#include "i18n/qttranslations.h"
 #include "link/commconnect.h"
 #include "link/comport.h"
 #include "link/threadwake.h"
@@ -98,6 +99,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
 
     BuildWindow();
     CreateLanguageComponents();
+    qtTexts_ = std::make_unique<TQtTranslations>(QtTranslationFolders(env_.programDir));
     panel_ = std::make_unique<TParameterPanel>(
         Panel1, Panel, smlMsgLangRes1_,
         [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
@@ -125,6 +127,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
 
 TMainForm::~TMainForm()
 {
+    qtTexts_.reset();
     qApp->removeEventFilter(this);
     // No reception may reach the cycle while the window comes apart.
     comm1_->OnRxChar = nullptr;
@@ -142,6 +145,8 @@ TMainForm::~TMainForm()
     panel_.reset();
     comm1_.reset();
 }
+
+QString TMainForm::QtTextsLocale() const { return qtTexts_->Installed(); }
 
 QString TMainForm::Msg(const char* key) const
 {
@@ -321,6 +326,8 @@ void TMainForm::SelectLanguage(int index)
     smlFormLangRes1_->SetLangFileName(languageFile);
     smlMenuLangRes1_->SetLangFileName(languageFile);
     smlMsgLangRes1_.SetLangFileName(languageFile);
+    qtTexts_->Select(
+        QtLocaleOf(settings_.language, env_.programDir + QLatin1String(language.languageFile)));
     helpFile_ = env_.programDir + QLatin1String(language.helpFile);
     FitLeftColumn();
     ShowUsbProblem(usbProblem_);

@@ -40,6 +40,7 @@ class TFormCaption;
 class TNastaveni;
 class TsmlFormLangRes;
 class TsmlMenuLangRes;
+class TQtTranslations;
 class TNumEdit;
 class TParameterFiles;
 class TParameterPanel;
@@ -146,6 +147,8 @@ public:
     TsmlFormLangRes& FormLangRes() { return *smlFormLangRes1_; }
     TsmlMenuLangRes& MenuLangRes() { return *smlMenuLangRes1_; }
     QString HelpFile() const { return helpFile_; }
+    // The locale of Qt's own texts (standard buttons, file dialogs); empty for Qt's English.
+    QString QtTextsLocale() const;
     QString HintText() const { return hint_; }
     TMessageDlg& MessageDlg() { return messageDlg_; }
     bool SettingsRead() const { return settingsRead_; }
@@ -237,6 +240,7 @@ private:
     TsmlMsgLangRes smlMsgLangRes1_;
     TsmlFormLangRes* smlFormLangRes1_ = nullptr;
     TsmlMenuLangRes* smlMenuLangRes1_ = nullptr;
+    std::unique_ptr<TQtTranslations> qtTexts_;
     TUserSettings settings_;
     bool settingsRead_ = false;
     QString helpFile_;

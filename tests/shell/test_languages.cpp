@@ -10,14 +10,22 @@
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
 #include "shell/about.h"
+#include "shell/filedialogs.h"
 #include "shell/nastaveni.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -333,5 +341,65 @@ TEST(ShippedLanguageFiles, EnglishAndGermanHoldNoCzechText)
                 << lang << ": " << line.toStdString();
         }
         EXPECT_GT(values, 100) << lang;
+    }
+}
+
+// Qt's own texts follow the flags: the buttons of a message box, the menu of a text field and the
+// program's file dialog, which is Qt's own so that it can.
+TEST(QtTexts, FollowTheLanguageOfTheFlags)
+{
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath) + '/';
+    for (const char* qm : {"qtbase_cs.qm", "qtbase_de.qm"})
+        if (!QFileInfo::exists(folder + qm))
+            GTEST_SKIP() << "Qt's translations are not installed (Debian: qt6-translations-l10n): "
+                         << (folder + qm).toStdString();
+    TShellFixture fx;
+    TMainForm& f = fx.Start();
+    TQtFileDialogs dialogs(&f);
+    const struct {
+        QLabel* flag;
+        const char* otherIni; // written before the click when not null
+        const char* locale;
+        const char *cancel, *undo, *open;
+    } rows[] = {
+        {f.Image2, nullptr, "cs", "Zrušit", "&Zpět", "Otevřít"},
+        {f.Image3, nullptr, "en", "Cancel", "&Undo", "Open"},
+        {f.Image4, nullptr, "de", "Abbrechen", "&Rückgängig", "Öffnen"},
+        {f.Image5, "[MainForm]\r\nStr2=Error\r\n", "", "Cancel", "&Undo", "Open"},
+        {f.Image5, "[MainForm]\r\nMainForm_QtLocale=de\r\n", "de", "Abbrechen", "&Rückgängig",
+         "Öffnen"},
+        {f.Image5, "[MainForm]\r\nMainForm_QtLocale=xx\r\n", "", "Cancel", "&Undo", "Open"},
+        {f.Image2, nullptr, "cs", "Zrušit", "&Zpět", "Otevřít"},
+    };
+    for (const auto& row : rows) {
+        if (row.otherIni)
+            fx.dir.Write("Languages/Other.ini", row.otherIni);
+        f.Image2Click(row.flag);
+        SCOPED_TRACE(f.Settings().language.toStdString() + " " + row.locale);
+        EXPECT_EQ(f.QtTextsLocale(), row.locale);
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Cancel);
+        EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8(row.cancel));
+        QLineEdit edit;
+        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        EXPECT_EQ(menu->actions().value(0)->text().section('\t', 0, 0),
+                  QString::fromUtf8(row.undo));
+
+        bool qtOwn = false;
+        QString open, cancel;
+        QTimer::singleShot(0, [&] {
+            auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            qtOwn = dlg->testOption(QFileDialog::DontUseNativeDialog);
+            auto* buttons = dlg->findChild<QDialogButtonBox*>();
+            ASSERT_NE(buttons, nullptr);
+            open = buttons->button(QDialogButtonBox::Open)->text();
+            cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+            dlg->reject();
+        });
+        EXPECT_EQ(dialogs.OpenDlg({fx.dir.Path(), QString(), "Soubory [*.zeq]|*.zeq", "zeq"}), "");
+        EXPECT_TRUE(qtOwn) << "the desktop's dialog would not follow the flags";
+        EXPECT_EQ(open, QString::fromUtf8(row.open));
+        EXPECT_EQ(cancel, QString::fromUtf8(row.cancel));
     }
 }
