@@ -1,8 +1,12 @@
 #include "shell/filedialogs.h"
 
+#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QSplitter>
 #include <QStringList>
+
+#include <algorithm>
 
 QString QtFileFilter(const QString& filter)
 {
@@ -29,6 +33,22 @@ QString PlainSuffix(const QString& defaultExt)
 
 namespace {
 
+// Room beside the longest name for the list's icon margin and a scroll bar's edge.
+constexpr int kSidebarSlack = 12;
+
+// Qt's dialog starts its list of places narrower than their names ("Počítač", "Computer"); the
+// list gets the width its longest name needs. Without those parts the dialog stays as Qt makes it.
+void WidenSidebar(QFileDialog& dlg)
+{
+    auto* sidebar = dlg.findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+    auto* splitter = dlg.findChild<QSplitter*>(QStringLiteral("splitter"));
+    if (!sidebar || !splitter || splitter->count() != 2)
+        return;
+    const int side = sidebar->sizeHintForColumn(0) + 2 * sidebar->frameWidth() + kSidebarSlack;
+    const QList<int> sizes = splitter->sizes();
+    splitter->setSizes({side, std::max(sizes.value(0) + sizes.value(1) - side, side)});
+}
+
 QString Run(QWidget* parent, const TFileDialogRequest& r, QFileDialog::AcceptMode mode)
 {
     QFileDialog dlg(parent);
@@ -50,6 +70,7 @@ QString Run(QWidget* parent, const TFileDialogRequest& r, QFileDialog::AcceptMod
             dlg.setDirectory(proposed.absolutePath());
         dlg.selectFile(proposed.fileName());
     }
+    WidenSidebar(dlg);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return {};
     return dlg.selectedFiles().constFirst();
