@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio> // renameat2
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -164,24 +165,59 @@ void RemoveStaleTemps(const QByteArray& dir)
 
 } // namespace
 
-bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error,
-                         FolderSync folderSync)
+namespace {
+
+// Puts the finished temporary file in place under the target's name without ever replacing a file
+// that has that name: the kernel refuses the rename if the name exists. File systems that cannot
+// do that in one step get a hard link, which fails the same way.
+bool MoveIntoFreeName(const QByteArray& temp, const QByteArray& target, int& err)
+{
+    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS) {
+        err = errno;
+        return false;
+    }
+    if (::link(temp.constData(), target.constData()) != 0) {
+        err = errno;
+        return false;
+    }
+    ::unlink(temp.constData());
+    return true;
+}
+
+enum class Existing { Replace, Keep };
+
+bool WriteFile(const QString& path, const QByteArray& content, QString* error,
+               FolderSync folderSync, Existing existing, bool* taken)
 {
     auto fail = [error](int err) {
         if (error)
             *error = SystemReason(err);
         return false;
     };
+    if (taken)
+        *taken = false;
     if (path.isEmpty())
         return fail(ENOENT);
 
     QByteArray target = QFile::encodeName(path);
     int err = 0;
-    if (!ResolveLinks(target, err))
-        return fail(err);
-
     struct stat old;
-    const bool exists = ::stat(target.constData(), &old) == 0;
+    bool exists = false;
+    if (existing == Existing::Keep) {
+        // Any name that is there, a dangling link included, is someone else's.
+        if (::lstat(target.constData(), &old) == 0) {
+            if (taken)
+                *taken = true;
+            return fail(EEXIST);
+        }
+    } else {
+        if (!ResolveLinks(target, err))
+            return fail(err);
+        exists = ::stat(target.constData(), &old) == 0;
+    }
     if (exists) {
         if (S_ISDIR(old.st_mode))
             return fail(EISDIR);
@@ -220,8 +256,15 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, QString
         err = errno;
         ok = false;
     }
-    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+    if (ok && existing == Existing::Replace &&
+        ::rename(temp.constData(), target.constData()) != 0) {
         err = errno;
+        ok = false;
+    }
+    if (ok && existing == Existing::Keep && !MoveIntoFreeName(temp, target, err)) {
+        // Another writer took the name between the look above and now.
+        if (taken && err == EEXIST)
+            *taken = true;
         ok = false;
     }
     if (!ok) {
@@ -240,6 +283,20 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, QString
     if (error)
         error->clear();
     return true;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error,
+                         FolderSync folderSync)
+{
+    return WriteFile(path, content, error, folderSync, Existing::Replace, nullptr);
+}
+
+bool CreateFileAtomically(const QString& path, const QByteArray& content, bool* taken,
+                          QString* error, FolderSync folderSync)
+{
+    return WriteFile(path, content, error, folderSync, Existing::Keep, taken);
 }
 
 bool AppendToFile(const QString& path, const QByteArray& bytes, QString* error)

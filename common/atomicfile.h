@@ -14,6 +14,12 @@ enum class FolderSync { Now, Later };
 bool WriteFileAtomically(const QString& path, const QByteArray& content, QString* error = nullptr,
                          FolderSync folderSync = FolderSync::Now);
 
+// The same, for a name that must be new: a file, link or anything else already there under the
+// name is never replaced, also when another process or thread creates it at the same moment. On
+// failure *taken (when given) says whether the name was the reason, so the caller can try another.
+bool CreateFileAtomically(const QString& path, const QByteArray& content, bool* taken,
+                          QString* error = nullptr, FolderSync folderSync = FolderSync::Now);
+
 // Adds bytes at the end of an existing file in one write and hands them to the disk, for a log that
 // grows record by record: each record costs the same however long the file is, and an interrupted
 // program leaves every record written before it. A record that cannot be written whole is taken

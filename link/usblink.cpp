@@ -157,6 +157,13 @@ std::optional<DWORD> TUsbLink::ListDevices()
     return chosen;
 }
 
+QString TUsbLink::OpenSerialNo() const
+{
+    return usbOpen_ && unit_.deviceIndex < DWORD(kUsbDeviceTableSize)
+               ? table_[unit_.deviceIndex].serialNo
+               : QString();
+}
+
 bool TUsbLink::UsbReadyCheck()
 {
     // While a receive runs the adapter is open and busy with it; what became of it shows when the

@@ -105,6 +105,8 @@ public:
 
     // Start-up clears the flag.
     void SetUsbOpen(bool open) { usbOpen_ = open; }
+    // The serial number of the adapter that is open, as it was listed; empty while none is.
+    QString OpenSerialNo() const;
     D2XXUnit& Unit() { return unit_; }
 
 private:

@@ -165,6 +165,7 @@ QByteArray EncodeBackupRecord(const TBackupRecord& r)
         QStringLiteral("DATE=\"") + r.identity.date + QLatin1Char('"'),
         QStringLiteral("FLAGS=") + Hex(QByteArray(1, static_cast<char>(r.identity.flags))),
         QStringLiteral("LANGUAGE=") + r.languageCode,
+        QStringLiteral("LINK=\"") + r.link + QLatin1Char('"'),
         QStringLiteral("ALTERNATE=") + QString::number(r.alternateScale ? 1 : 0),
         QStringLiteral("DISPLAY=") + QString::number(r.layout.displayCount),
         QStringLiteral("ITEMS=") + counts.join(QLatin1Char(' ')),
@@ -206,6 +207,7 @@ std::optional<TBackupRecord> LoadBackupRecord(const QString& path, QString* erro
     r.identity.date = value("DATE");
     r.languageCode = value("LANGUAGE") == missing ? QString() : value("LANGUAGE");
     r.alternateScale = value("ALTERNATE") == QLatin1String("1");
+    r.link = value("LINK") == missing ? QString() : value("LINK");
     bool ok = false;
     const std::optional<QByteArray> flags = FromHex(value("FLAGS"));
     r.layout.version = r.identity.version;
@@ -375,6 +377,7 @@ std::optional<TBackupRecord> TBackupStore::MakeRecord(const TOverwriteContext& c
     r.identity = context.identity;
     r.languageCode = context.languageCode;
     r.alternateScale = context.alternateScale;
+    r.link = link_;
     r.layout.version = context.identity.version;
     r.layout.displayCount = scratch.DisplayCount();
     for (int g = 0; g < scratch.GroupCount(); ++g)
@@ -421,25 +424,27 @@ std::optional<QString> TBackupStore::WritePair(const TPending& p, QString* reaso
     if (!MakeFolder(p.parameterFolder, reason) || !MakeFolder(p.folder, reason))
         return std::nullopt;
 
-    // Two backups within one second get a counter rather than replacing each other.
-    QString base = p.stem;
-    for (int n = 2; QFileInfo::exists(base + QStringLiteral(".zeq")) ||
-                    QFileInfo::exists(base + QLatin1Char('.') + kBackupRecordExtension);
-         ++n) {
+    // Two backups within one second get a counter rather than replacing each other. Each name is
+    // claimed by creating its file only if it does not exist, so that writers running at the same
+    // time (two tools on two ports, the window beside a tool) never take the same one.
+    QString base = p.stem, txt;
+    for (int n = 2;; ++n) {
+        const QString zeq = base + QStringLiteral(".zeq");
+        txt = base + QLatin1Char('.') + kBackupRecordExtension;
+        bool taken = false;
+        // One sync of the folder, after the second file, makes both names durable.
+        if (CreateFileAtomically(zeq, p.parameterFile, &taken, reason, FolderSync::Later)) {
+            if (CreateFileAtomically(txt, p.record, &taken, reason))
+                break;
+            QFile::remove(zeq); // half a backup is no backup
+        }
+        if (!taken)
+            return std::nullopt;
         if (n > kMaxSameSecond) {
             *reason = p.stem;
             return std::nullopt;
         }
         base = p.stem + QStringLiteral("_%1").arg(n, 3, 10, QLatin1Char('0'));
-    }
-    const QString zeq = base + QStringLiteral(".zeq");
-    const QString txt = base + QLatin1Char('.') + kBackupRecordExtension;
-    // One sync of the folder, after the second file, makes both renames durable.
-    if (!WriteFileAtomically(zeq, p.parameterFile, reason, FolderSync::Later))
-        return std::nullopt;
-    if (!WriteFileAtomically(txt, p.record, reason)) {
-        QFile::remove(zeq); // half a backup is no backup
-        return std::nullopt;
     }
     if (prune)
         Prune(p.folder);

@@ -62,6 +62,8 @@ struct TBackupRecord {
     TRegulatorIdentity identity;
     QString languageCode;
     bool alternateScale = false;
+    // The port's device path, or "USB " and the adapter's serial number; empty in older records.
+    QString link;
     TBlockLayout layout;
     QByteArray readPayload;
     QByteArray writePayload; // as rebuilt when the backup was made; checked again on restore
@@ -106,6 +108,9 @@ public:
     void BeforeOverwriteAsync(const TOverwriteContext& context,
                               std::function<void(bool)> done) override;
     void SetFileWriter(IFileWriter* writer) { files_ = writer; }
+    // The link the regulator is on, kept in each record: with several regulators set up at once,
+    // it tells which backup is whose.
+    void SetLink(QString link) { link_ = std::move(link); }
 
     // Writes the pair and prunes the folder; the path of the text file, or nothing with *reason.
     std::optional<QString> Save(const TOverwriteContext& context, QString* reason);
@@ -132,4 +137,8 @@ private:
     TimeSource now_;
     MessageFn showError_;
     MessageFn saved_;
+    QString link_;
 };
+
+// The link text of a record for an FTDI adapter.
+inline QString UsbBackupLink(const QString& serialNo) { return QStringLiteral("USB ") + serialNo; }

@@ -4,6 +4,7 @@
 #include "shell/mainform.h"
 #include "shell/mainform_parts.h"
 
+#include "link/portname.h"
 #include "shell/messageboxes.h"
 #include "shell/numedit.h"
 
@@ -51,6 +52,15 @@ void TMainForm::SetIdentity(const QString& name, const QString& version, const Q
     LaH->setText(date);
     for (QLabel* l : {LnH, LvH, LaH})
         FitValue(l);
+    // Backups say which link their regulator was on: the one it has just answered on.
+    if (name == kNamePlaceholder)
+        return;
+    if (settings_.device == QLatin1String("COM")) {
+        const QString device = DevicePathForPortName(settings_.com);
+        backups_->SetLink(device.isEmpty() ? settings_.com : device);
+    } else {
+        backups_->SetLink(UsbBackupLink(ownUsbLink_ ? ownUsbLink_->OpenSerialNo() : QString()));
+    }
 }
 
 QString TMainForm::RegulatorName() const { return LnH->text(); }

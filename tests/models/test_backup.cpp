@@ -11,6 +11,9 @@
 
 #include <QDir>
 #include <ostream>
+#include <set>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -223,6 +226,58 @@ TEST(BackupStore, ListsTheModelsBackupsNewestFirst)
     ASSERT_EQ(unreadable.size(), 1);
     EXPECT_TRUE(unreadable[0].contains("2024-12-31_23-59-59.txt")) << unreadable[0].toStdString();
     EXPECT_TRUE(ListBackups(root, "nobody").isEmpty());
+}
+
+// Writers on several links at once in one data folder, all within the same second: each claims a
+// name of its own, so every backup stays, each saying whose it is. A record from before the link
+// was kept still loads.
+TEST(BackupStore, ParallelWritersKeepEveryBackup)
+{
+    QTemporaryDir tmp;
+    const QString root = ProgramDirWithModelM(tmp);
+    constexpr int kWriters = 8, kEach = 4;
+    std::vector<std::vector<QString>> saved(kWriters);
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w)
+        threads.emplace_back([&, w] {
+            TsmlMsgLangRes messages;
+            TBackupStore store(
+                root, messages, [] { return QDateTime(QDate(2025, 1, 1), QTime(0, 0, 0)); },
+                [](const QString&) {});
+            store.SetLink(w % 2 ? UsbBackupLink(QString("KX%1").arg(w))
+                                : QString("/dev/ttyUSB%1").arg(w));
+            for (int i = 0; i < kEach; ++i) {
+                QString reason;
+                const std::optional<QString> path = store.Save(ContextOfModelM(), &reason);
+                saved[w].push_back(path ? *path : "failed: " + reason);
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    std::set<QString> distinct;
+    for (int w = 0; w < kWriters; ++w)
+        for (const QString& path : saved[w]) {
+            ASSERT_FALSE(path.startsWith("failed")) << path.toStdString();
+            distinct.insert(path);
+            QString error;
+            const std::optional<TBackupRecord> record = LoadBackupRecord(path, &error);
+            ASSERT_TRUE(record) << error.toStdString();
+            EXPECT_EQ(record->link,
+                      w % 2 ? QString("USB KX%1").arg(w) : QString("/dev/ttyUSB%1").arg(w));
+        }
+    EXPECT_EQ(distinct.size(), size_t(kWriters * kEach));
+    const QDir folder(root + "Data/M/Backup");
+    EXPECT_EQ(folder.entryList({"*.txt"}, QDir::Files).size(), kWriters * kEach);
+    EXPECT_EQ(folder.entryList({"*.zeq"}, QDir::Files).size(), kWriters * kEach);
+
+    QByteArray old = ReadBytes(*distinct.begin());
+    old.replace(old.indexOf("LINK="),
+                old.indexOf("\r\n", old.indexOf("LINK=")) + 2 - old.indexOf("LINK="), "");
+    WriteBytes(root + "old.txt", old);
+    QString error;
+    const std::optional<TBackupRecord> record = LoadBackupRecord(root + "old.txt", &error);
+    ASSERT_TRUE(record) << error.toStdString();
+    EXPECT_EQ(record->link, "");
 }
 
 } // namespace

@@ -46,6 +46,7 @@ TEST_F(Backups, OneBeforeEachWriteAndReset)
     ASSERT_TRUE(record) << error.toStdString();
     EXPECT_EQ(record->writePayload.toHex(' '), "07 d0 04 4c 02 01 03 01 04 02");
     EXPECT_EQ(record->kind, TOverwriteContext::Kind::Write);
+    EXPECT_EQ(record->link, "SIM"); // the configured port
     EXPECT_TRUE(ReadBytes(Folder() + "/2025-03-14_09-26-53.zeq")
                     .endsWith("Data\r\n1\r\n0\r\n2\r\n0\r\n3\r\n1\r\n"));
 
