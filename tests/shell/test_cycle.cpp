@@ -362,7 +362,7 @@ TEST(Cycle, WriteWhoseFrameCannotBeBuiltEndsAtOnce)
     QByteArray items;
     for (int i = 3; i <= 300; ++i)
         items += "F" + QByteArray::number(i).rightJustified(3, '0') + "=x\r\n";
-    model.replace("[Hodnoty]", items + "[Hodnoty]");
+    model.replace("[Values]", items + "[Values]");
     fx.dir.Write("Regulators/CZ/KVX-40 OPTO.ini", model);
     TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.RunUntilIdle());
