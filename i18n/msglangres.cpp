@@ -129,6 +129,42 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "(výchozí 10).\\nNávratový kód: 0 hotovo, 1 chyba, 2 chybné zadání, 3 "
             "neodpovídá žádný regulátor, 4 chyba spojení, 5 chybí definiční soubor "
             "regulátoru, 6 kontrola po zápisu selhala, 7 záloha selhala."),
+            "Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\\nCommands: ports, identify, read, "
+            "write FILE.zeq, default, log -o FILE, restore BACKUP\\nkorvalinex-cli COMMAND --help "
+            "describes one command; korvalinex-cli --version shows the version."),
+        QStringLiteral("Str151=Usage: korvalinex-cli ports [--json]\\n"
+                       "Lists the serial ports that can be opened and the FTDI USB adapters "
+                       "attached (serial number, description); an adapter that cannot be opened is "
+                       "marked with the reason."),
+        QStringLiteral("Str152=Usage: korvalinex-cli identify [LINK...] [--json]\\nShows the "
+                       "regulator's name, version, update date and whether it keeps a log."),
+        QStringLiteral("Str153=Usage: korvalinex-cli read [LINK...] [--json] [-o FILE.zeq|-] "
+                       "[--poles N] [--ratio X]\\nReads the parameter block and shows it decoded "
+                       "with the model definition file of the language; -o saves it as a parameter "
+                       "file, -o - prints that file instead."),
+        QStringLiteral(
+            "Str154=Usage: korvalinex-cli write FILE.zeq [LINK...] [--throttle-min MS] "
+            "[--throttle-max MS] [--json]\\nReads the regulator, applies the parameter file as the "
+            "window loads it, writes, reads back and checks. A backup is made first."),
+        QStringLiteral("Str155=Usage: korvalinex-cli default [LINK...] [--json]\\nRestores the "
+                       "factory settings, then reads. A backup is made first."),
+        QStringLiteral("Str156=Usage: korvalinex-cli log -o FILE|- [LINK]\\nDownloads the log kept "
+                       "in the regulator's EEPROM into FILE (-: stdout); progress goes to stderr."),
+        QStringLiteral("Str157=Usage: korvalinex-cli restore BACKUP [LINK...]\\nWrites a backup "
+                       "(the .txt file beside the .zeq in Data/<model>/Backup) back exactly, then "
+                       "reads back and checks. A backup is made first."),
+        QStringLiteral(
+            "Str158=LINK: --port PATH|NAME|COMn or --usb [SERIAL], either more than once for "
+            "several regulators (default: setup.ini; NAME such as ttyUSB0 is looked for under "
+            "/dev; SERIAL picks the adapter by its serial number, else the first one listed); "
+            "--jobs N (links at a time, default 1); --lang CZ|EN|GE|Other; --data DIR (folder with "
+            "Regulators/, default: the program folder); --timeout S (bounds the whole run on each "
+            "link, default 10, log 600); -q quiet; -v says what is done, -vv adds every byte on "
+            "the line; "
+            "--option=VALUE also works.\\nExit status: 0 done, 1 failure, 2 usage, 3 no regulator "
+            "answering, 4 link error, 5 missing model definition file, 6 check after writing "
+            "failed, 7 backup failed, 8 write in doubt (restore the backup named), 9 interrupted "
+            "before anything was sent, 10 some of several links failed."),
         QStringLiteral("Str159=%1 nepřijímá hodnotu \"%2\""),
         QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
         QStringLiteral("Str161=%1 potřebuje %2"),
@@ -174,6 +210,21 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str219=skupina %1 (%2): \"%3\" není číslo položky"),
         // Too many damaged records ended the EEPROM log download.
         QStringLiteral("Str210=Špatná komunikace s EEPROM."),
+        // korvalinex-cli: doubt about a write, signals, several links, files and folders.
+        QStringLiteral("Str230=%1 nelze použít s více linkami."),
+        QStringLiteral("Str231=Zápis je nejistý: mohl do regulátoru dojít, ale nebyl potvrzen. "
+                       "Původní stav vrátí: korvalinex-cli restore \"%1\""),
+        QStringLiteral("Str232=Přerušeno; do regulátoru nebylo nic zapsáno."),
+        QStringLiteral("Str233=Výsledky nelze vypsat: %1"),
+        QStringLiteral("Str234=Selhalo %1 z %2 linek."),
+        QStringLiteral("Str235=Port %1 nelze otevřít: %2"),
+        QStringLiteral("Str236=Soubor parametrů %1 nelze použít: %2"),
+        QStringLiteral("Str237=Otevírám %1"),
+        QStringLiteral("Str238=Na %3 odpovídá %1 %2"),
+        QStringLiteral("Str239=Zapisuji do regulátoru"),
+        QStringLiteral("Str240=Čtu zpět"),
+        QStringLiteral("Str241=Složku %1 nelze vytvořit: %2"),
+        QStringLiteral("Str242=Běh neskončil do %1 s (--timeout)."),
     };
 }
 

@@ -67,6 +67,7 @@ struct TCliFixture {
     TCliLink linkKind;
     TsmlMsgLangRes messages;
     QStringList out, err;
+    QByteArray outBytes; // a file sent to stdout (-o -)
     QDateTime now{QDate(2025, 3, 14), QTime(9, 26, 53)};
     std::unique_ptr<TCliSession> session;
 
@@ -99,6 +100,7 @@ struct TCliFixture {
     {
         out.clear();
         err.clear();
+        outBytes.clear();
         const TParsedCommandLine parsed = ParseCliCommandLine(args);
         if (!parsed.error.Empty())
             return kExitUsage;
@@ -127,7 +129,9 @@ struct TCliFixture {
                     dir.Path(),
                     [this] { return now; },
                     [this](const QString& t) { out << t; },
-                    [this](const QString& t) { err << t; }};
+                    [this](const QString& t) { err << t; },
+                    [this] { return usb->OpenSerialNo(); },
+                    [this](const QByteArray& b) { outBytes += b; }};
         session = std::make_unique<TCliSession>(env, o, messages);
         port.deliver = [this](const QByteArray& b) { session->Cycle().Comm1RxChar(b); };
         session->Start([](int) {});

@@ -75,7 +75,9 @@ TEST(CliMessages, LangPicksTheLanguageFile)
         const auto [linkStatus, linkErr] =
             run({"identify", "--lang", language.code, "--port", dir.File("nothing-here")});
         EXPECT_EQ(linkStatus, kExitLinkError);
-        EXPECT_TRUE(linkErr.startsWith(text("Str134").arg(""))) << linkErr.toStdString();
+        // A port error names the device tried.
+        EXPECT_TRUE(linkErr.startsWith(text("Str235").arg(dir.File("nothing-here"), "")))
+            << linkErr.toStdString();
 
         const auto [usageStatus, usageErr] = run({"read", "--bogus", "--lang", language.code});
         EXPECT_EQ(usageStatus, kExitUsage);

@@ -5,11 +5,13 @@
 #include "tests/cli/clifixture.h"
 #include "tests/support/ptyfixture.h"
 #include "tools/cli/ports.h"
+#include "tools/cli/runner.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -61,7 +63,7 @@ TEST_F(Ports, OpenableSerialPortsAndAttachedAdaptersAsTextAndJson)
         QFile::remove(path);
     EXPECT_EQ(PortsText(List(), messages), "");
     EXPECT_EQ(QJsonDocument::fromJson(PortsJson(List()).toUtf8()).object(),
-              QJsonObject({{"serial", QJsonArray()}, {"usb", QJsonArray()}}));
+              QJsonObject({{"serial", QJsonArray()}, {"usb", QJsonArray()}, {"schemaVersion", 1}}));
 }
 
 TEST_F(Ports, AnAdapterTheUserMayNotOpenIsListedWithTheReason)
@@ -128,8 +130,91 @@ TEST(CliOptions, UsbTakesASerialNumber)
         EXPECT_EQ(parsed.options.usbSerial, row.serial);
         EXPECT_EQ(parsed.options.argument, row.file);
     }
-    EXPECT_EQ(ParseCliCommandLine({"read", "--usb", "KX000002", "--port", "COM1"}).error.key,
-              "str162");
+    // Both kinds of link, each as often as wanted: the command runs on each in turn.
+    EXPECT_EQ(
+        ParseCliCommandLine({"read", "--usb", "KX000002", "--port", "COM1", "--usb"}).options.links,
+        QList<TLinkSpec>({{true, "KX000002"}, {false, "COM1"}, {true, ""}}));
+}
+
+// One table of command lines: what each sets, or the complaint it gets.
+TEST(CliOptions, CommandLines)
+{
+    using Check = std::function<void(const TCliOptions&)>;
+    struct Row {
+        QStringList args;
+        const char* error; // "" none
+        Check check = {};
+    };
+    const Row rows[] = {
+        {{"read", "--port", "--data", "D"}, "str149"}, // an option is no value
+        {{"read", "--port", ""}, "str149"},            // nor is nothing
+        {{"read", "--port="}, "str149"},
+        {{"read", "--port=/dev/ttyS1", "--timeout=5", "--lang=EN"},
+         "",
+         [](const TCliOptions& o) {
+             EXPECT_EQ(o.links, QList<TLinkSpec>({{false, "/dev/ttyS1"}}));
+             EXPECT_EQ(o.port, "/dev/ttyS1");
+             EXPECT_EQ(o.timeoutSeconds, 5);
+             EXPECT_EQ(o.language, "EN");
+         }},
+        {{"read", "--json=yes"}, "str159"},
+        {{"read", "--timeout", "0"}, "str159"},
+        {{"read", "--bogus", "--help"},
+         "str148",
+         [](const TCliOptions& o) { EXPECT_TRUE(o.help); }},
+        {{"--help", "--bogus"}, "str160", [](const TCliOptions& o) { EXPECT_TRUE(o.help); }},
+        {{"--version"}, "", [](const TCliOptions& o) { EXPECT_TRUE(o.version); }},
+        {{"read", "-q"}, "", [](const TCliOptions& o) { EXPECT_EQ(o.verbosity, kQuiet); }},
+        {{"read", "-v"}, "", [](const TCliOptions& o) { EXPECT_EQ(o.verbosity, kVerbose); }},
+        {{"read", "-vv"}, "", [](const TCliOptions& o) { EXPECT_EQ(o.verbosity, kTrace); }},
+        {{"-v", "read", "--verbose"},
+         "",
+         [](const TCliOptions& o) { EXPECT_EQ(o.verbosity, kTrace); }},
+        {{"read", "-o", "-"}, "", [](const TCliOptions& o) { EXPECT_EQ(o.output, "-"); }},
+        {{"read", "--output=x.zeq"},
+         "",
+         [](const TCliOptions& o) { EXPECT_EQ(o.output, "x.zeq"); }},
+        {{"write", "a.zeq", "--throttle-min", "-1"},
+         "",
+         [](const TCliOptions& o) { EXPECT_EQ(o.throttleMin, -1.0); }}, // the session refuses it
+        {{"read", "--port", "A", "--port", "B", "-j", "2"},
+         "",
+         [](const TCliOptions& o) {
+             EXPECT_EQ(o.links.size(), 2);
+             EXPECT_EQ(o.jobs, 2);
+         }},
+        {{"read", "--port", "A", "--port", "B", "-o", "x.zeq"}, "str230"},
+        {{"ports", "--port", "A"}, "str148"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const TParsedCommandLine parsed = ParseCliCommandLine(row.args);
+        EXPECT_EQ(parsed.error.key, row.error);
+        if (row.check)
+            row.check(parsed.options);
+    }
+}
+
+// --port names a device the way a user means it.
+TEST(CliOptions, PortNamesBecomeDevicePaths)
+{
+    QTemporaryDir cwd;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(cwd.path()));
+    WriteBytes(cwd.filePath("ttyREG"), "");
+    const struct {
+        const char* name;
+        QString path;
+    } rows[] = {
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"ttyUSB1", "/dev/ttyUSB1"},
+        {"COM3", "/dev/ttyS2"},
+        {"ttyREG", cwd.filePath("ttyREG")},
+        {"sub/tty", cwd.filePath("sub/tty")},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(CliPortPath(row.name), QDir::cleanPath(row.path)) << row.name;
+    QDir::setCurrent(before);
 }
 
 } // namespace

@@ -3,8 +3,15 @@
 
 #include "tests/cli/clifixture.h"
 
+#include "models/backup.h"
+
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -53,11 +60,110 @@ TEST_F(Program, SilenceUsageAndHelp)
 {
     StartRegulator({"--silent"});
     EXPECT_EQ(Cli(On({"identify", "--timeout", "1"})).status, kExitNoRegulator);
-    EXPECT_EQ(Cli({"identify", "--port", dir.File("nothing-here")}).status, kExitLinkError);
+    const Result missing = Cli({"identify", "--port", dir.File("nothing-here")});
+    EXPECT_EQ(missing.status, kExitLinkError);
+    EXPECT_TRUE(missing.err.contains(dir.File("nothing-here"))) << missing.err.toStdString();
     EXPECT_EQ(Cli({"frobnicate"}).status, kExitUsage);
-    const Result help = Cli({"restore", "--help"});
-    EXPECT_EQ(help.status, kExitOk);
-    EXPECT_TRUE(help.out.contains("restore BACKUP")) << help.out.toStdString();
+    EXPECT_EQ(Cli({"identify", "--port", ""}).status, kExitUsage);
+    // --help wins over whatever else is wrong.
+    for (const QStringList& args : {QStringList{"restore", "--help"},
+                                    QStringList{"restore", "--bogus", "--port", "--help"}}) {
+        const Result help = Cli(args);
+        EXPECT_EQ(help.status, kExitOk);
+        EXPECT_TRUE(help.out.contains("restore BACKUP")) << help.out.toStdString();
+        EXPECT_EQ(help.err, "");
+    }
+    EXPECT_EQ(Cli({"--version"}).out, "korvalinex-cli " KX_VERSION "\n");
+}
+
+// What a script relies on: a failed write of the results fails the run, errors in JSON are JSON,
+// and a write the regulator leaves unconfirmed is in doubt within the time-out.
+TEST_F(Program, ScriptsCanRelyOnStatusAndOutput)
+{
+    StartRegulator({"--mute", "write"});
+    const QString zeq = dir.File("master.zeq");
+    ASSERT_EQ(Cli(On({"read", "-o", zeq})).status, kExitOk);
+
+    QProcess full;
+    full.setStandardOutputFile("/dev/full");
+    full.start(KX_CLI_PROGRAM, On({"identify"}));
+    ASSERT_TRUE(full.waitForFinished(kProcessLimitMs));
+    EXPECT_EQ(full.exitCode(), kExitFailure);
+    EXPECT_TRUE(QString::fromUtf8(full.readAllStandardError()).contains(std::strerror(ENOSPC)));
+
+    const Result error = Cli({"identify", "--json", "--port", dir.File("nothing-here")});
+    EXPECT_EQ(error.status, kExitLinkError);
+    const QJsonObject o = QJsonDocument::fromJson(error.out.toUtf8()).object();
+    EXPECT_EQ(o["schemaVersion"], 1);
+    EXPECT_EQ(o["error"]["code"], kExitLinkError);
+    EXPECT_EQ(o["error"]["status"], "linkError");
+    EXPECT_TRUE(o["error"]["message"].toString().contains(dir.File("nothing-here")))
+        << error.out.toStdString();
+
+    QElapsedTimer took;
+    took.start();
+    const Result doubt = Cli(On({"write", zeq, "--throttle-max", "2.10", "--timeout", "2"}));
+    EXPECT_EQ(doubt.status, kExitInDoubt) << doubt.err.toStdString();
+    EXPECT_LT(took.elapsed(), 8000); // two seconds and the program's start, generously
+    EXPECT_TRUE(doubt.err.contains("restore")) << doubt.err.toStdString();
+}
+
+// Ctrl-C before anything was sent ends the run cleanly with a status of its own.
+TEST_F(Program, InterruptedWhileWaitingForTheRegulator)
+{
+    StartRegulator({"--silent"});
+    TChildProcess cli;
+    cli.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(cli.Launch(KX_CLI_PROGRAM, On({"identify", "-vv", "--timeout", "60"})));
+    ASSERT_FALSE(cli.FirstLine().isEmpty()); // running: the signals are caught by now
+    // -vv: each byte on the line, with the time and the direction.
+    EXPECT_TRUE(
+        QRegularExpression("^ *\\d+\\.\\d{3} > 55( 55)+$").match(cli.FirstLine()).hasMatch());
+    ::kill(pid_t(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(kProcessLimitMs));
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), kExitInterrupted);
+}
+
+// Several regulators in one run, two at a time: a result per link, how many failed, and every
+// backup kept with its link.
+TEST_F(Program, SeveralRegulatorsInOneRun)
+{
+    StartRegulator();
+    TChildProcess second;
+    const QString link2 = dir.File("ttyREG2");
+    ASSERT_TRUE(second.Launch(KX_REGSIM_PROGRAM, {"--link", link2}));
+    ASSERT_FALSE(second.FirstLine().isEmpty());
+    const QString zeq = dir.File("master.zeq");
+    ASSERT_EQ(Cli(On({"read", "-o", zeq})).status, kExitOk);
+
+    const Result both =
+        Cli(On({"write", zeq, "--throttle-max", "2.10", "--port", link2, "-j", "2"}));
+    EXPECT_EQ(both.status, kExitOk) << both.err.toStdString();
+    EXPECT_TRUE(both.out.contains(link + ": ok\n")) << both.out.toStdString();
+    EXPECT_TRUE(both.out.contains(link2 + ": ok\n")) << both.out.toStdString();
+    const QString backups = dir.File("Data/KVX-40 OPTO/Backup/");
+    QStringList links;
+    for (const QString& name : QDir(backups).entryList({"*.txt"})) {
+        QString error;
+        const auto record = LoadBackupRecord(backups + name, &error);
+        ASSERT_TRUE(record) << error.toStdString();
+        links << record->link;
+    }
+    links.sort();
+    EXPECT_EQ(links, QStringList({link, link2}));
+
+    const QString nothing = dir.File("nothing-here");
+    const Result one = Cli(On({"identify", "--json", "--port", nothing}));
+    EXPECT_EQ(one.status, kExitSomeFailed) << one.err.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(one.out.toUtf8()).object();
+    EXPECT_EQ(o["failed"], 1);
+    // In the order given: the missing port, then the regulator's.
+    EXPECT_EQ(o["links"][0]["link"], nothing);
+    EXPECT_EQ(o["links"][0]["code"], kExitLinkError);
+    EXPECT_TRUE(o["links"][0]["message"].toString().contains(nothing));
+    EXPECT_EQ(o["links"][1]["status"], "ok");
+    EXPECT_EQ(o["links"][1]["result"]["name"], "KVX-40 OPTO");
 }
 
 } // namespace

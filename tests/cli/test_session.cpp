@@ -4,12 +4,16 @@
 
 #include "tests/cli/clifixture.h"
 #include "tests/support/filesizelimit.h"
+#include "tests/support/readonly.h"
 
 #include "models/backup.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
+#include <cstring>
+#include <set>
 #include <utility>
 
 namespace {
@@ -44,25 +48,43 @@ TEST_P(Cli, ReadPrintsTheDecodedBlock)
     EXPECT_EQ(sim.Count(Message::Write), 0);
 }
 
+// JSON for scripts: numbers as numbers whatever the locale, ids that do not change with the
+// language, and the form's version.
 TEST_P(Cli, ReadAsJsonWithPolesAndRatio)
 {
-    ASSERT_EQ(RunCli({"read", "--json", "--poles", "14", "--ratio", "4"}), kExitOk);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+    const int status = RunCli({"read", "--json", "--poles", "14", "--ratio", "4"});
+    QLocale::setDefault(before);
+    ASSERT_EQ(status, kExitOk) << Err().toStdString();
     QJsonParseError error;
     const QJsonObject o = QJsonDocument::fromJson(Out().toUtf8(), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << Out().toStdString();
+    EXPECT_EQ(o["schemaVersion"], 1);
     EXPECT_EQ(o["name"].toString(), "KVX-40 OPTO");
     EXPECT_TRUE(o["keepsLog"].toBool());
     EXPECT_EQ(o["throttleMinUs"].toInt(), 1100);
     EXPECT_EQ(o["throttleMaxUs"].toInt(), 2000);
     EXPECT_DOUBLE_EQ(o["throttleMinMs"].toDouble(), 1.1);
     // 1.2e8 / (3840 * 14 * 4), to one decimal.
-    EXPECT_EQ(o["maxRpm"].toString(), "558");
+    EXPECT_EQ(o["maxRpm"], 558);
+    EXPECT_EQ(o["poles"], 14);
+    EXPECT_EQ(o["ratio"], 4);
     const QJsonArray groups = o["groups"].toArray();
     ASSERT_EQ(groups.size(), 6);
     const int chosen[] = {1, 0, 2, 0, 3, 1};
-    for (int g = 0; g < 6; ++g)
+    const char* ids[] = {"Mode", "Brake", "Cells", "Timing", "Startup", "Direction"};
+    for (int g = 0; g < 6; ++g) {
         EXPECT_EQ(groups[g].toObject()["index"].toInt(), chosen[g]) << g;
-    EXPECT_EQ(o["display"].toArray().size(), 3);
+        EXPECT_EQ(groups[g].toObject()["id"].toString(), ids[g]) << g;
+    }
+    const QJsonArray display = o["display"].toArray();
+    ASSERT_EQ(display.size(), 3);
+    EXPECT_EQ(display[0].toObject(), QJsonObject({{"id", "G000"},
+                                                  {"caption", QString::fromUtf8("Napětí [V]:")},
+                                                  {"value", 11.8},
+                                                  {"text", "11.8"}}));
+    EXPECT_EQ(display[2].toObject()["value"], QJsonValue()); // a lookup text is no number
     EXPECT_EQ(o["unassigned"].toString(), "");
 }
 
@@ -73,6 +95,10 @@ TEST_P(Cli, ReadSavesAParameterFile)
     EXPECT_EQ(ReadBytes(zeq), QByteArray("11.8\r\n21\r\n20 \xB0"
                                          "C\r\nData\r\n1\r\n0\r\n2\r\n0\r\n3\r\n1\r\n"))
         << ReadBytes(zeq).toStdString();
+    // "-" is stdout: the file itself is the result.
+    ASSERT_EQ(RunCli({"read", "-o", "-"}), kExitOk);
+    EXPECT_EQ(outBytes, ReadBytes(zeq));
+    EXPECT_EQ(Out(), "");
 }
 
 TEST_P(Cli, IdentifyNeedsNoModelFile)
@@ -96,7 +122,7 @@ TEST_P(Cli, ExitStatuses)
     EXPECT_EQ(clock.Now() - before, 5000);
     EXPECT_GE(sim.Count(Message::WakeUp), 2); // the cycle kept trying meanwhile
     EXPECT_TRUE(Err().contains(
-        messages.LookupMessage("str133").arg(GetParam() == TCliLink::Usb ? "USB" : "SIM")))
+        messages.LookupMessage("str133").arg(GetParam() == TCliLink::Usb ? "USB KX000001" : "SIM")))
         << Err().toStdString();
     sim.faults().silent = false;
 
@@ -110,6 +136,18 @@ TEST_P(Cli, ExitStatuses)
     EXPECT_TRUE(Err().contains("Data/" + kModel)) << Err().toStdString();
     EXPECT_FALSE(Err().contains(messages.LookupMessage("str135").arg(""))) << Err().toStdString();
     QFile::remove(dir.File("Data/" + kModel));
+
+    // A data folder the user cannot write: identify needs nothing of it; read says why it fails.
+    ASSERT_TRUE(QDir(dir.File("Data")).removeRecursively());
+    {
+        TReadOnlyFolder readOnly(dir.Path());
+        EXPECT_EQ(RunCli({"identify"}), kExitOk);
+        EXPECT_EQ(Err(), "");
+        EXPECT_EQ(RunCli({"read"}), kExitFailure);
+        EXPECT_TRUE(Err().startsWith(
+            messages.LookupMessage("str241").arg(dir.File("Data"), std::strerror(EACCES))))
+            << Err().toStdString();
+    }
 
     QFile::remove(dir.File("Regulators/CZ/" + kModel + ".ini"));
     EXPECT_EQ(RunCli({"read"}), kExitModelMissing);
@@ -173,25 +211,29 @@ TEST_P(Cli, LinkFailures)
          0,
          {"--usb", "KX999999"}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const Arrange& arrange = GetParam() == TCliLink::Usb ? row.usb : row.serial;
-        if (!arrange)
-            continue;
-        arrange(*this);
-        const int reads = sim.Count(Message::Read);
-        EXPECT_EQ(RunCli(QStringList{"read", "--timeout", "3"} + row.options), kExitLinkError)
-            << Err().toStdString();
-        EXPECT_TRUE(Err().contains(row.says(*this))) << Err().toStdString();
-        EXPECT_EQ(sim.Count(Message::Read) - reads, row.reads);
-        sim.SetObserver({});
-        link.failOpen = link.failSend = false;
-        adapters.SetPermissionDenied(0, false);
-        if (held)
-            adapters.Close(std::exchange(held, nullptr));
-        if (!adapters.Plugged(0))
-            adapters.Plug(0);
-    }
+    // identify fails the same way wherever it gets as far as read does.
+    for (const char* command : {"read", "identify"})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(command) + ": " + row.name);
+            const Arrange& arrange = GetParam() == TCliLink::Usb ? row.usb : row.serial;
+            if (!arrange || (row.reads > 0 && QString(command) == "identify"))
+                continue;
+            arrange(*this);
+            const int reads = sim.Count(Message::Read);
+            EXPECT_EQ(RunCli(QStringList{command, "--timeout", "3"} + row.options), kExitLinkError)
+                << Err().toStdString();
+            EXPECT_TRUE(Err().contains(row.says(*this))) << Err().toStdString();
+            if (QString(command) == "read") {
+                EXPECT_EQ(sim.Count(Message::Read) - reads, row.reads);
+            }
+            sim.SetObserver({});
+            link.failOpen = link.failSend = false;
+            adapters.SetPermissionDenied(0, false);
+            if (held)
+                adapters.Close(std::exchange(held, nullptr));
+            if (!adapters.Plugged(0))
+                adapters.Plug(0);
+        }
     // Healed, the same command line reads.
     EXPECT_EQ(RunCli({"read"}), kExitOk) << Err().toStdString();
 }
@@ -262,7 +304,18 @@ TEST_P(Cli, WriteWhoseReadBackDiffersFailsTheCheck)
     const regsim::ParameterBlock before = sim.Block();
     const QString zeq = dir.File("factory.zeq");
     ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
-    EXPECT_EQ(RunCli({"write", dir.File("none.zeq")}), kExitFailure);
+    // A file that cannot be used: one line naming it and saying why, no carriage returns.
+    WriteBytes(dir.File("bad.zeq"), "11.8\r\n21\r\n20\r\nData\r\nx\r\n");
+    const struct {
+        QString file, reason;
+    } bad[] = {
+        {dir.File("none.zeq"), "No such file or directory"},
+        {dir.File("bad.zeq"), messages.LookupMessage("str112").arg("x").arg(5)},
+    };
+    for (const auto& row : bad) {
+        EXPECT_EQ(RunCli({"write", row.file}), kExitFailure);
+        EXPECT_EQ(err, QStringList{messages.LookupMessage("str236").arg(row.file, row.reason)});
+    }
     EXPECT_EQ(RunCli({"write", zeq, "--throttle-max", "2.10"}), kExitCheckFailed);
     EXPECT_EQ(sim.Block(), before);
     EXPECT_EQ(sim.Count(Message::Write), 1);
@@ -292,6 +345,93 @@ TEST_P(Cli, UnwritableBackupStopsTheWriteAndTheReset)
     EXPECT_EQ(sim.Block(), kDemoBlock);
 }
 
+// --timeout bounds the whole run. A write or reset that went out but was not confirmed is in
+// doubt: said so, with the backup to restore from, under a status of its own.
+TEST_P(Cli, TimeoutBoundsTheRunAndAnUnconfirmedWriteIsInDoubt)
+{
+    const QString zeq = dir.File("demo.zeq");
+    ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
+    struct Row {
+        const char* name;
+        Message from; // the regulator falls silent to these once it has seen this
+        std::set<Message> mute;
+        QStringList args;
+        int status;
+    };
+    const Row rows[] = {
+        {"write unanswered",
+         Message::WakeUp,
+         {Message::Write},
+         {"write", zeq, "--throttle-max", "2.10"},
+         kExitInDoubt},
+        {"restore unanswered",
+         Message::WakeUp,
+         {Message::Write},
+         {"restore", "BACKUP"},
+         kExitInDoubt},
+        {"read after the reset unanswered",
+         Message::Default,
+         {Message::Read},
+         {"default"},
+         kExitInDoubt},
+        {"read unanswered", Message::WakeUp, {Message::Read}, {"read"}, kExitNoRegulator},
+        {"silent", Message::WakeUp, {Message::WakeUp}, {"identify"}, kExitNoRegulator},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QStringList args = row.args;
+        if (args.contains("BACKUP"))
+            args.replace(args.indexOf("BACKUP"), BackupDir() + "/" + Backups().constFirst());
+        sim.faults().mute = row.from == Message::WakeUp ? row.mute : std::set<Message>{};
+        sim.SetObserver([&](const regsim::Event& e) {
+            if (e.message == row.from)
+                sim.faults().mute = row.mute;
+        });
+        const int64_t before = clock.Now();
+        const int writes = sim.Count(Message::Write) + sim.Count(Message::Default);
+        EXPECT_EQ(RunCli(args + QStringList{"--timeout", "3"}), row.status) << Err().toStdString();
+        EXPECT_LE(clock.Now() - before, 3000);
+        if (row.status == kExitInDoubt) {
+            EXPECT_EQ(sim.Count(Message::Write) + sim.Count(Message::Default), writes + 1);
+            EXPECT_TRUE(Err().contains(
+                messages.LookupMessage("str231").arg(BackupDir() + "/" + Backups().constLast())))
+                << Err().toStdString();
+        }
+        sim.SetObserver({});
+        sim.faults().mute.clear();
+        now = now.addSecs(1);
+    }
+}
+
+// Ctrl-C: before anything is sent the run just ends; once a write is out it is in doubt.
+TEST_P(Cli, InterruptSaysWhetherAWriteMayHaveHappened)
+{
+    const QString zeq = dir.File("demo.zeq");
+    ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
+    const struct {
+        Message at;
+        int status;
+        int writes;
+    } rows[] = {{Message::WakeUp, kExitInterrupted, 0},
+                {Message::Read, kExitInterrupted, 0},
+                {Message::Write, kExitInDoubt, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(int(row.at));
+        IClock::Token interrupt;
+        sim.SetObserver([&](const regsim::Event& e) {
+            if (e.message == row.at && !interrupt)
+                interrupt = clock.After(0, [this] { session->Interrupt(); });
+        });
+        const int writes = sim.Count(Message::Write);
+        EXPECT_EQ(RunCli({"write", zeq}), row.status) << Err().toStdString();
+        sim.SetObserver({});
+        EXPECT_EQ(sim.Count(Message::Write) - writes, row.writes);
+        EXPECT_TRUE(
+            Err().contains(messages.LookupMessage(row.writes ? "str231" : "str232").left(20)))
+            << Err().toStdString();
+    }
+}
+
 TEST_P(Cli, LogWithProgressAndDamagedRecords)
 {
     const QString log = dir.File("log.txt");
@@ -301,6 +441,9 @@ TEST_P(Cli, LogWithProgressAndDamagedRecords)
     EXPECT_TRUE(Err().contains(messages.LookupMessage("str113").arg(2))) << Err().toStdString();
     EXPECT_TRUE(Err().trimmed().endsWith(log)) << "the last line names the file";
     EXPECT_FALSE(QFileInfo::exists(dir.File("EEPROM.txt")));
+    ASSERT_EQ(RunCli({"log", "-o", "-", "-q"}), kExitOk);
+    EXPECT_EQ(outBytes, whole);
+    EXPECT_EQ(Err(), ""); // -q: no progress
 
     // Damaged records are asked for again and stored once.
     sim.faults().badCheckFrames = 3;

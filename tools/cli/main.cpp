@@ -12,31 +12,40 @@
 #include "link/usblink.h"
 #include "tools/cli/ports.h"
 #include "tools/cli/report.h"
-#include "tools/cli/session.h"
+#include "tools/cli/runner.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
-#include <memory>
+#include <unistd.h>
 
 namespace {
 
-void Print(FILE* stream, const QString& text)
+// The first failure to write the results: a full disk or a closed pipe must not pass for success.
+int stdoutError = 0;
+
+void PrintBytes(FILE* stream, const QByteArray& bytes)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const bool ok =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size()) &&
+        std::fflush(stream) == 0;
+    if (!ok && stream == stdout && stdoutError == 0)
+        stdoutError = errno ? errno : EIO;
 }
 
-// The adapter library's failures, in plain words on stderr.
-class TStderrFtErrors final : public IFtErrorBox {
-public:
-    void ShowFtError(const QString& text) override { Print(stderr, text); }
-};
-
-using TLineFn = std::function<void(const QString&)>;
+// A line for the terminal: messages made for a box may carry carriage returns, which would
+// overwrite the line on a terminal.
+void Print(FILE* stream, QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char(' '));
+    PrintBytes(stream, text.toUtf8() + '\n');
+}
 
 // What the window would use where the command line does not say.
 class TWindowSetup {
@@ -69,19 +78,22 @@ QString ChooseLanguageAndData(TCliOptions& options, const QStringList& args,
     return QDir(dataDir).absolutePath() + QLatin1Char('/');
 }
 
-// The regulator's motor and the link, from setup.ini where the command line leaves them out.
+// The regulator's motor and the links, from setup.ini where the command line leaves them out.
 void ChooseMotorAndLink(TCliOptions& options, const TWindowSetup& setup)
 {
     if (options.poles.isEmpty())
         options.poles = setup.Value("POCETP", "2");
     if (options.ratio.isEmpty())
         options.ratio = setup.Value("PREVOD", "1");
-    if (options.port.isEmpty() && !options.usb) {
+    if (options.links.isEmpty()) {
         if (setup.Value("DEVICE", "USB") == QLatin1String("COM"))
-            options.port = setup.Value("COM", "COM1");
+            options.links = {{false, setup.Value("COM", "COM1")}};
         else
-            options.usb = true;
+            options.links = {{true, QString()}};
     }
+    for (TLinkSpec& link : options.links)
+        if (!link.usb)
+            link.name = CliPortPath(link.name);
 }
 
 int ListPortsCommand(const TCliOptions& options, const TsmlMsgLangRes& messages, const TLineFn& out)
@@ -93,45 +105,27 @@ int ListPortsCommand(const TCliOptions& options, const TsmlMsgLangRes& messages,
     return kExitOk;
 }
 
-// A command that talks to the regulator: the links opened, the session run on the event loop
-// until it has its exit status, the links closed.
-int RunSession(QCoreApplication& app, const TCliOptions& options, const QString& dataDir,
-               const TsmlMsgLangRes& messages, const TLineFn& out, const TLineFn& err)
+// Ctrl-C and a polite kill reach the event loop through a pipe, so that the run can say what
+// became of a write before it ends.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
 {
-    QtClock clock;
-    TComm comm;
-    comm.SetBaudrate(br600);
-    const std::unique_ptr<ISerialPort> com = MakeCommPort(comm);
-    TStderrFtErrors ftErrors;
-    TUsbLinkOptions usbOptions;
-    usbOptions.serialNo = options.usbSerial;
-    TUsbLink usb(&ftErrors, usbOptions);
-    TCliEnv env{&clock, com.get(), &usb, dataDir, [] { return QDateTime::currentDateTime(); },
-                out,    err};
-    TCliSession session(env, options, messages);
-    usb.onOpenProblem = [&](const TUsbOpenProblem& p) { session.UsbOpenProblem(p); };
-    comm.OnRxChar = [&](TCommunicationConnection*, int count) {
-        QByteArray bytes;
-        comm.ReadString(count, bytes);
-        session.Cycle().Comm1RxChar(bytes);
-    };
-    int status = kExitFailure;
-    session.Start([&](int s) {
-        status = s;
-        QMetaObject::invokeMethod(
-            &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    });
-    if (!session.Finished())
-        app.exec();
-    comm.OnRxChar = nullptr;
-    if (options.usb && usb.UsbReadyCheck())
-        usb.UsbClose();
-    try {
-        comm.Close();
-    } catch (const std::exception&) {
-        // The result is known; a port that went away cannot change it.
-    }
-    return status;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+void CatchSignals()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM})
+        ::sigaction(sig, &action, nullptr);
+    // A reader that went away is a failed write of the results, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace
@@ -154,18 +148,34 @@ int main(int argc, char** argv)
     const TCliMessages language({dataDir, programDir}, options.language);
     const TsmlMsgLangRes& messages = language.Messages();
 
-    if (!parsed.error.Empty()) {
-        err(messages.LookupMessage(QStringLiteral("str137"))
-                .arg(CliErrorText(parsed.error, messages)));
-        err(CliUsage(options.command, messages));
-        return kExitUsage;
-    }
+    int status = kExitOk;
     if (options.help) {
-        out(CliUsage(options.command, messages));
-        return kExitOk;
+        out(CliUsage(options.command, language));
+    } else if (options.version) {
+        out(QStringLiteral("korvalinex-cli %1").arg(QStringLiteral(KX_VERSION)));
+    } else if (!parsed.error.Empty()) {
+        const QString text = messages.LookupMessage(QStringLiteral("str137"))
+                                 .arg(CliErrorText(parsed.error, messages));
+        err(text);
+        err(CliUsage(options.command, language));
+        if (args.contains(QStringLiteral("--json")))
+            out(ErrorJson(kExitUsage, {text}));
+        status = kExitUsage;
+    } else {
+        ChooseMotorAndLink(options, setup);
+        if (options.command == QLatin1String("ports")) {
+            status = ListPortsCommand(options, messages, out);
+        } else {
+            CatchSignals();
+            status = RunLinks(app, signalPipe[0], options, dataDir, messages,
+                              {out, err, [](const QByteArray& b) { PrintBytes(stdout, b); }});
+        }
     }
-    ChooseMotorAndLink(options, setup);
-    if (options.command == QLatin1String("ports"))
-        return ListPortsCommand(options, messages, out);
-    return RunSession(app, options, dataDir, messages, out, err);
+    if (stdoutError != 0) {
+        err(messages.LookupMessage(QStringLiteral("str233"))
+                .arg(QString::fromLocal8Bit(std::strerror(stdoutError))));
+        if (status == kExitOk)
+            status = kExitFailure;
+    }
+    return status;
 }

@@ -1,6 +1,7 @@
 #include "tools/cli/options.h"
 
 #include "common/numbers.h"
+#include "common/profile.h"
 #include "i18n/languages.h"
 #include "i18n/msglangres.h"
 
@@ -13,29 +14,9 @@ namespace {
 const QStringList kLanguageCodes = {QStringLiteral("CZ"), QStringLiteral("EN"),
                                     QStringLiteral("GE"), QStringLiteral("Other")};
 constexpr int kMaxTimeoutSeconds = 3600;
+constexpr int kMaxJobs = 64;
 
-// Which command takes which option.
-bool Takes(const QString& command, const QString& option)
-{
-    static const QStringList link = {QStringLiteral("--port"), QStringLiteral("--usb"),
-                                     QStringLiteral("--lang"), QStringLiteral("--data"),
-                                     QStringLiteral("--timeout")};
-    if (command == QLatin1String("ports"))
-        return option == QLatin1String("--json");
-    if (!link.contains(option)) {
-        if (option == QLatin1String("--json") || option == QLatin1String("--poles") ||
-            option == QLatin1String("--ratio"))
-            return command != QLatin1String("log");
-        if (option == QLatin1String("-o"))
-            return command == QLatin1String("read") || command == QLatin1String("log");
-        if (option == QLatin1String("--throttle-min") || option == QLatin1String("--throttle-max"))
-            return command == QLatin1String("write");
-        return false;
-    }
-    return true;
-}
-
-std::optional<double> Milliseconds(const QString& text)
+std::optional<double> Number(const QString& text)
 {
     try {
         return TextToFloat(text);
@@ -47,6 +28,141 @@ std::optional<double> Milliseconds(const QString& text)
 TCliError Fail(const char* key, const QStringList& args = {})
 {
     return {QString::fromLatin1(key), args};
+}
+
+// The commands that talk to a regulator, and so take a link.
+const char kLinkCommands[] = "identify read write default log restore";
+
+enum class TValue { None, Required, Optional };
+
+// One option: its names, whether it takes a value, the commands that take it and what it sets.
+// A new option is one row here (and a line in the usage texts and the manual page).
+struct TOptionSpec {
+    const char* name;
+    const char* alias; // a short name, or nullptr
+    TValue value;
+    const char* commands; // blank-separated
+    TCliError (*take)(const QString& option, const QString& value, TCliOptions& o);
+};
+
+TCliError TakeInt(const QString& option, const QString& v, int low, int high, int& into)
+{
+    bool ok = false;
+    const int n = v.toInt(&ok);
+    if (!ok || n < low || n > high)
+        return Fail("str159", {option, v});
+    into = n;
+    return {};
+}
+
+TCliError TakeMs(const QString& option, const QString& v, std::optional<double>& into)
+{
+    into = Number(v);
+    return into ? TCliError{} : Fail("str159", {option, v});
+}
+
+const TOptionSpec kOptions[] = {
+    {"--port", nullptr, TValue::Required, kLinkCommands,
+     [](const QString&, const QString& v, TCliOptions& o) {
+         o.links.append({false, v});
+         return TCliError{};
+     }},
+    {"--usb", nullptr, TValue::Optional, kLinkCommands,
+     [](const QString&, const QString& v, TCliOptions& o) {
+         o.links.append({true, v});
+         return TCliError{};
+     }},
+    {"--lang", nullptr, TValue::Required, "ports identify read write default log restore",
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         if (!kLanguageCodes.contains(v))
+             return Fail("str159", {a, v});
+         o.language = v;
+         return TCliError{};
+     }},
+    {"--data", nullptr, TValue::Required, kLinkCommands,
+     [](const QString&, const QString& v, TCliOptions& o) {
+         o.dataDir = v;
+         return TCliError{};
+     }},
+    {"--timeout", nullptr, TValue::Required, kLinkCommands,
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         return TakeInt(a, v, 1, kMaxTimeoutSeconds, o.timeoutSeconds);
+     }},
+    {"--jobs", "-j", TValue::Required, kLinkCommands,
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         return TakeInt(a, v, 1, kMaxJobs, o.jobs);
+     }},
+    {"--json", nullptr, TValue::None, "ports identify read write default restore",
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.json = true;
+         return TCliError{};
+     }},
+    {"--poles", nullptr, TValue::Required, "identify read write default restore",
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         int poles = 0;
+         const TCliError e = TakeInt(a, v, 1, INT_MAX, poles);
+         if (e.Empty())
+             o.poles = v;
+         return e;
+     }},
+    {"--ratio", nullptr, TValue::Required, "identify read write default restore",
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         const std::optional<double> x = Number(v);
+         if (!x || *x <= 0)
+             return Fail("str159", {a, v});
+         o.ratio = v;
+         return TCliError{};
+     }},
+    {"--output", "-o", TValue::Required, "read log",
+     [](const QString&, const QString& v, TCliOptions& o) {
+         o.output = v;
+         return TCliError{};
+     }},
+    {"--throttle-min", nullptr, TValue::Required, "write",
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         return TakeMs(a, v, o.throttleMin);
+     }},
+    {"--throttle-max", nullptr, TValue::Required, "write",
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         return TakeMs(a, v, o.throttleMax);
+     }},
+    {"--quiet", "-q", TValue::None, nullptr,
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.verbosity = kQuiet;
+         return TCliError{};
+     }},
+    {"--verbose", "-v", TValue::None, nullptr,
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.verbosity = std::max(o.verbosity, int(kNormal)) + 1;
+         return TCliError{};
+     }},
+    {"-vv", nullptr, TValue::None, nullptr,
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.verbosity = kTrace;
+         return TCliError{};
+     }},
+};
+
+const TOptionSpec* FindOption(const QString& name)
+{
+    for (const TOptionSpec& spec : kOptions)
+        if (name == QLatin1String(spec.name) || (spec.alias && name == QLatin1String(spec.alias)))
+            return &spec;
+    return nullptr;
+}
+
+// nullptr commands: every command, ports included.
+bool Takes(const QString& command, const TOptionSpec& spec)
+{
+    return !spec.commands ||
+           QString::fromLatin1(spec.commands).split(QLatin1Char(' ')).contains(command);
+}
+
+// A word that begins like an option is no value: "--port --data D" lacks the port. A negative
+// number is a value.
+bool LooksLikeOption(const QString& word)
+{
+    return word.size() > 1 && word.startsWith(QLatin1Char('-')) && !Number(word);
 }
 
 bool TakesFile(const QString& command)
@@ -69,57 +185,13 @@ TCliError TakeWord(const QString& word, TCliOptions& o)
     return {};
 }
 
-// An option with its value, the command already known to take it.
-TCliError TakeValue(const QString& a, const QString& v, TCliOptions& o)
-{
-    if (a == QLatin1String("--port")) {
-        o.port = v;
-    } else if (a == QLatin1String("--lang")) {
-        if (!kLanguageCodes.contains(v))
-            return Fail("str159", {a, v});
-        o.language = v;
-    } else if (a == QLatin1String("--data")) {
-        o.dataDir = v;
-    } else if (a == QLatin1String("--poles")) {
-        bool ok = false;
-        if (v.toInt(&ok) <= 0 || !ok)
-            return Fail("str159", {a, v});
-        o.poles = v;
-    } else if (a == QLatin1String("--ratio")) {
-        const std::optional<double> x = Milliseconds(v);
-        if (!x || *x <= 0)
-            return Fail("str159", {a, v});
-        o.ratio = v;
-    } else if (a == QLatin1String("--timeout")) {
-        bool ok = false;
-        o.timeoutSeconds = v.toInt(&ok);
-        if (!ok || o.timeoutSeconds <= 0 || o.timeoutSeconds > kMaxTimeoutSeconds)
-            return Fail("str159", {a, v});
-    } else if (a == QLatin1String("-o")) {
-        o.output = v;
-    } else if (a == QLatin1String("--throttle-min") || a == QLatin1String("--throttle-max")) {
-        const std::optional<double> ms = Milliseconds(v);
-        if (!ms)
-            return Fail("str159", {a, v});
-        (a == QLatin1String("--throttle-min") ? o.throttleMin : o.throttleMax) = ms;
-    }
-    return {};
-}
-
-// --usb, and the word after it as the adapter's serial number unless that word is an option.
-void TakeUsb(const QStringList& args, int& i, TCliOptions& o)
-{
-    o.usb = true;
-    if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-')))
-        o.usbSerial = args[++i];
-}
-
 // What a complete command line must have once every word is read.
 TCliError CheckComplete(TCliOptions& o)
 {
     // "write --usb FILE" names the file, as it did before --usb took a serial number.
-    if (TakesFile(o.command) && o.argument.isEmpty() && !o.usbSerial.isEmpty())
-        std::swap(o.argument, o.usbSerial);
+    if (TakesFile(o.command) && o.argument.isEmpty() && !o.links.isEmpty() && o.links.last().usb &&
+        !o.links.last().name.isEmpty())
+        std::swap(o.argument, o.links.last().name);
     if (o.command.isEmpty())
         return Fail("str160");
     if (TakesFile(o.command) && o.argument.isEmpty())
@@ -128,49 +200,140 @@ TCliError CheckComplete(TCliOptions& o)
                                                                     : QStringLiteral("BACKUP")});
     if (o.command == QLatin1String("log") && o.output.isEmpty())
         return Fail("str161", {o.command, QStringLiteral("-o FILE")});
-    if (o.command != QLatin1String("ports")) {
-        if (o.usb && !o.port.isEmpty())
-            return Fail("str162");
+    // Several links with one output file would write it over and over.
+    if (o.links.size() > 1 && !o.output.isEmpty() && o.output != QLatin1String("-"))
+        return Fail("str230", {QStringLiteral("-o")});
+    if (o.links.size() == 1) {
+        o.usb = o.links[0].usb;
+        (o.usb ? o.usbSerial : o.port) = o.links[0].name;
     }
     return {};
 }
 
 } // namespace
 
+const char* ExitStatusWord(int status)
+{
+    switch (status) {
+    case kExitOk:
+        return "ok";
+    case kExitUsage:
+        return "usage";
+    case kExitNoRegulator:
+        return "noRegulator";
+    case kExitLinkError:
+        return "linkError";
+    case kExitModelMissing:
+        return "modelMissing";
+    case kExitCheckFailed:
+        return "checkFailed";
+    case kExitBackupFailed:
+        return "backupFailed";
+    case kExitInDoubt:
+        return "inDoubt";
+    case kExitInterrupted:
+        return "interrupted";
+    case kExitSomeFailed:
+        return "someFailed";
+    default:
+        return "failure";
+    }
+}
+
+TCliOptions TCliOptions::ForLink(const TLinkSpec& link) const
+{
+    TCliOptions o = *this;
+    o.links = {link};
+    o.usb = link.usb;
+    o.port = link.usb ? QString() : link.name;
+    o.usbSerial = link.usb ? link.name : QString();
+    return o;
+}
+
 TParsedCommandLine ParseCliCommandLine(const QStringList& args)
 {
     // On a failure the options read so far stay: the complaint comes in the language they ask for,
-    // with the usage of the command they name.
+    // with the usage of the command they name. --help wins over any complaint.
     TParsedCommandLine r;
     TCliOptions& o = r.options;
-    for (int i = 0; i < args.size() && r.error.Empty(); ++i) {
+    for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h"))
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             o.help = true;
-        else if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-"))
+            continue;
+        }
+        if (a == QLatin1String("--version")) {
+            o.version = true;
+            continue;
+        }
+        if (!r.error.Empty())
+            continue;
+        if (!a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
             r.error = TakeWord(a, o);
-        else if (o.command.isEmpty() && !o.help)
+            continue;
+        }
+        // --name=value
+        const qsizetype eq = a.startsWith(QLatin1String("--")) ? a.indexOf(QLatin1Char('=')) : -1;
+        const QString name = eq < 0 ? a : a.left(eq);
+        const std::optional<QString> inlineValue =
+            eq < 0 ? std::nullopt : std::optional<QString>(a.mid(eq + 1));
+        const TOptionSpec* spec = FindOption(name);
+        if (o.command.isEmpty() && !(spec && !spec->commands)) {
             r.error = Fail("str160");
-        else if (!o.command.isEmpty() && !Takes(o.command, a))
-            r.error = Fail("str148", {o.command, a});
-        else if (a == QLatin1String("--usb"))
-            TakeUsb(args, i, o);
-        else if (a == QLatin1String("--json"))
-            o.json = true;
-        else if (i + 1 >= args.size())
-            r.error = Fail("str149", {a});
-        else
-            r.error = TakeValue(a, args[++i], o);
+            continue;
+        }
+        if (!spec || !Takes(o.command, *spec)) {
+            r.error = Fail("str148", {o.command, name});
+            continue;
+        }
+        QString value;
+        switch (spec->value) {
+        case TValue::None:
+            if (inlineValue) {
+                r.error = Fail("str159", {name, *inlineValue});
+                continue;
+            }
+            break;
+        case TValue::Optional:
+            // --usb, and the word after it as the adapter's serial number unless that word is an
+            // option.
+            if (inlineValue)
+                value = *inlineValue;
+            else if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-')))
+                value = args[++i];
+            break;
+        case TValue::Required:
+            if (inlineValue)
+                value = *inlineValue;
+            else if (i + 1 < args.size() && !LooksLikeOption(args[i + 1]))
+                value = args[++i];
+            else {
+                r.error = Fail("str149", {name});
+                continue;
+            }
+            if (value.isEmpty()) {
+                r.error = Fail("str149", {name});
+                continue;
+            }
+            break;
+        }
+        r.error = spec->take(name, value, o);
     }
-    if (r.error.Empty() && !o.help)
+    if (r.error.Empty() && !o.help && !o.version)
         r.error = CheckComplete(o);
     return r;
 }
 
 QString CliOptionValue(const QStringList& args, const QString& option)
 {
-    const qsizetype i = args.lastIndexOf(option);
-    return i >= 0 && i + 1 < args.size() ? args[i + 1] : QString();
+    // The last of "--option value" and "--option=value".
+    for (qsizetype i = args.size() - 1; i >= 0; --i) {
+        if (args[i].startsWith(option + QLatin1Char('=')))
+            return args[i].mid(option.size() + 1);
+        if (args[i] == option)
+            return i + 1 < args.size() ? args[i + 1] : QString();
+    }
+    return {};
 }
 
 QString CliErrorText(const TCliError& error, const TsmlMsgLangRes& messages)
@@ -196,6 +359,7 @@ TCliMessages::TCliMessages(const QStringList& folders, const QString& languageCo
         messages_ = std::make_unique<TsmlMsgLangRes>();
         return;
     }
+    file_ = folder + file;
     messages_ = std::make_unique<TsmlMsgLangRes>(&owner_, folder);
     // Read only: a text the file lacks is never written into it.
     messages_->SetAutoCreateMode(false);
@@ -206,12 +370,25 @@ TCliMessages::TCliMessages(const QStringList& folders, const QString& languageCo
 
 TCliMessages::~TCliMessages() { messages_.reset(); }
 
-QString CliUsage(const QString& command, const TsmlMsgLangRes& messages)
+bool TCliMessages::HasAll(const QStringList& keys) const
+{
+    if (file_.isEmpty())
+        return true;
+    for (const QString& key : keys)
+        if (GetPrivateProfileString(owner_.objectName(), key, QString(), file_).isEmpty())
+            return false;
+    return true;
+}
+
+QString CliUsage(const QString& command, const TCliMessages& language)
 {
     // Str150 is the tool's overview; Str151 to Str157 follow the order of kCliCommands.
     const qsizetype i = kCliCommands.indexOf(command);
-    const QString key = QStringLiteral("str%1").arg(i < 0 ? 150 : 151 + i);
-    QString text = messages.LookupMessage(key) + QLatin1Char('\n') +
-                   messages.LookupMessage(QStringLiteral("str158"));
+    const QStringList keys = {QStringLiteral("str%1").arg(i < 0 ? 150 : 151 + i),
+                              QStringLiteral("str158")};
+    const TsmlMsgLangRes builtIn;
+    const TsmlMsgLangRes& messages = language.HasAll(keys) ? language.Messages() : builtIn;
+    QString text =
+        messages.LookupMessage(keys[0]) + QLatin1Char('\n') + messages.LookupMessage(keys[1]);
     return text.replace(QLatin1String("\\n"), QLatin1String("\n"));
 }

@@ -17,24 +17,60 @@ enum TExitStatus : int {
     kExitModelMissing = 5, // no model definition file for the regulator and language
     kExitCheckFailed = 6,  // after a write the regulator does not hold what was written
     kExitBackupFailed = 7, // the backup before a write or reset could not be made: nothing written
+    kExitInDoubt = 8,      // a write or reset may have reached the regulator but was not confirmed
+    kExitInterrupted = 9,  // stopped by a signal before anything was sent to the regulator
+    kExitSomeFailed = 10,  // several links: at least one of them failed
 };
 
+// The word for a status in JSON, which stays the same in every language.
+const char* ExitStatusWord(int status);
+
+// The whole run of one link, from opening it to the last answer, is bounded by this unless
+// --timeout says otherwise: ample for a write at the line's speed (about 2 s). A log download
+// takes a second per few records, and a full log minutes.
 inline constexpr int kDefaultTimeoutSeconds = 10;
+inline constexpr int kDefaultLogTimeoutSeconds = 600;
+
+// How much goes to stderr besides the errors: -q drops progress, -v says what is being done, -vv
+// adds every byte on the line.
+enum TVerbosity : int { kQuiet = 0, kNormal = 1, kVerbose = 2, kTrace = 3 };
+
+// One link of the command line, in the order given: a serial port, or an FTDI adapter (serial
+// number empty: the first one listed).
+struct TLinkSpec {
+    bool usb = false;
+    QString name;
+    bool operator==(const TLinkSpec&) const = default;
+};
 
 struct TCliOptions {
     QString command;  // ports, identify, read, write, default, log, restore
     QString argument; // the file of write and restore
     bool help = false;
+    bool version = false;
+    QList<TLinkSpec> links; // every --port and --usb, in order
+    // The link of one run, taken from links (or setup.ini when there are none).
     QString port;      // --port
     bool usb = false;  // --usb
     QString usbSerial; // --usb SERIAL: the adapter with that serial number; empty: the first
     QString language;  // --lang; empty: setup.ini's, else CZ
     QString dataDir;   // --data; empty: the program folder
     QString poles, ratio;
-    int timeoutSeconds = kDefaultTimeoutSeconds;
+    int timeoutSeconds = 0; // 0: the command's default
+    int TimeoutSeconds() const
+    {
+        return timeoutSeconds > 0                ? timeoutSeconds
+               : command == QLatin1String("log") ? kDefaultLogTimeoutSeconds
+                                                 : kDefaultTimeoutSeconds;
+    }
     bool json = false;
-    QString output;                                 // -o
+    QString output;                                 // -o; "-" is stdout
     std::optional<double> throttleMin, throttleMax; // ms
+    int verbosity = kNormal;
+    int jobs = 1; // links run at the same time
+
+    // This run's options for one of the links.
+    TCliOptions ForLink(const TLinkSpec& link) const;
 };
 
 // What is wrong with a command line: a message key and its arguments, put into words once the
@@ -72,12 +108,17 @@ public:
     TCliMessages(const QStringList& folders, const QString& languageCode);
     ~TCliMessages();
     const TsmlMsgLangRes& Messages() const { return *messages_; }
+    // Whether the language file gives every one of these keys (the built-in texts always do).
+    bool HasAll(const QStringList& keys) const;
 
 private:
     QObject owner_; // names the section; the component is its child and goes first
+    QString file_;  // the language file read; empty: the built-in texts
     std::unique_ptr<TsmlMsgLangRes> messages_;
 };
 
 // The usage text: of one command, or of the tool when command is empty. The texts are messages, so
 // a language file can translate them.
-QString CliUsage(const QString& command, const TsmlMsgLangRes& messages);
+// A language file that lacks one of them gives them all in the built-in language, so that a usage
+// is never half in one language and half in another.
+QString CliUsage(const QString& command, const TCliMessages& messages);

@@ -1,11 +1,16 @@
 #include "tools/cli/report.h"
 
+#include "common/numbers.h"
 #include "i18n/msglangres.h"
+#include "models/modelfile.h"
 #include "models/panelmodel.h"
+#include "tools/cli/options.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cmath>
+#include <exception>
 
 namespace {
 
@@ -35,8 +40,9 @@ QJsonObject IdentityObject(const TReadReport& r)
     return o;
 }
 
-QString Json(const QJsonObject& o)
+QString Json(QJsonObject o)
 {
+    o[QStringLiteral("schemaVersion")] = kCliSchemaVersion;
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)).trimmed();
 }
 
@@ -94,6 +100,38 @@ QString ReadText(const TReadReport& r)
     return lines.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+// A number for JSON, whatever the locale wrote it with; null for a text that is none ("-----", a
+// lookup line such as "20 °C").
+QJsonValue NumberOrNull(const QString& text)
+{
+    try {
+        const double x = TextToFloat(text.trimmed());
+        return std::isfinite(x) ? QJsonValue(x) : QJsonValue();
+    } catch (const std::exception&) {
+        return QJsonValue();
+    }
+}
+
+// The ids of the model definition file, which stay the same in every language: a group is its
+// section's name, a display entry its key in the last section.
+QString GroupId(const TPanelModel& p, int g)
+{
+    const QStringList& sections = p.Definition().SectionNames();
+    return g >= 0 && g < sections.size() - 1 ? sections[g] : QString::number(g);
+}
+
+QString DisplayId(const TPanelModel& p, int i)
+{
+    const QList<QStringList>& entries = p.Definition().SectionEntries();
+    if (entries.isEmpty() || i < 0 || i >= entries.last().size())
+        return QString::number(i);
+    return entries.last()[i].section(QLatin1Char('='), 0, 0).trimmed();
+}
+
+} // namespace
+
 QString ReadJson(const TReadReport& r)
 {
     QJsonObject o = IdentityObject(r);
@@ -102,20 +140,28 @@ QString ReadJson(const TReadReport& r)
     o[QStringLiteral("throttleMinUs")] = r.throttleMinUs;
     o[QStringLiteral("throttleMaxUs")] = r.throttleMaxUs;
     if (r.maxRpm) {
-        o[QStringLiteral("maxRpm")] = *r.maxRpm;
-        o[QStringLiteral("poles")] = r.poles;
-        o[QStringLiteral("ratio")] = r.ratio;
+        o[QStringLiteral("maxRpm")] = NumberOrNull(*r.maxRpm);
+        o[QStringLiteral("poles")] = NumberOrNull(r.poles);
+        o[QStringLiteral("ratio")] = NumberOrNull(r.ratio);
     }
     const TPanelModel& p = *r.panel;
     QJsonArray display;
-    for (int i = 0; i < p.DisplayCount(); ++i)
-        display.append(QJsonObject{{QStringLiteral("caption"), DisplayCaption(p, i)},
-                                   {QStringLiteral("text"), p.DisplayText(i)}});
+    for (int i = 0; i < p.DisplayCount(); ++i) {
+        const QJsonValue value = NumberOrNull(p.DisplayText(i));
+        display.append(
+            QJsonObject{{QStringLiteral("id"), DisplayId(p, i)},
+                        {QStringLiteral("caption"), DisplayCaption(p, i)},
+                        {QStringLiteral("value"), value},
+                        // The text as shown, but a number in the same form whatever the locale.
+                        {QStringLiteral("text"),
+                         value.isDouble() ? QString::number(value.toDouble()) : p.DisplayText(i)}});
+    }
     o[QStringLiteral("display")] = display;
     QJsonArray groups;
     for (int g = 0; g < p.GroupCount(); ++g) {
         const int index = p.ItemIndex(g);
-        QJsonObject group{{QStringLiteral("caption"), GroupCaption(p, g)},
+        QJsonObject group{{QStringLiteral("id"), GroupId(p, g)},
+                          {QStringLiteral("caption"), GroupCaption(p, g)},
                           {QStringLiteral("index"), index}};
         group[QStringLiteral("item")] =
             index < 0 ? QJsonValue() : QJsonValue(ItemText(p, g, index));
@@ -124,6 +170,14 @@ QString ReadJson(const TReadReport& r)
     o[QStringLiteral("groups")] = groups;
     o[QStringLiteral("unassigned")] = QString::fromLatin1(p.UnassignedBytes().toHex(' ').toUpper());
     return Json(o);
+}
+
+QString ErrorJson(int status, const QStringList& messages)
+{
+    QJsonObject error{{QStringLiteral("code"), status},
+                      {QStringLiteral("status"), QLatin1String(ExitStatusWord(status))},
+                      {QStringLiteral("message"), messages.join(QLatin1Char('\n'))}};
+    return Json(QJsonObject{{QStringLiteral("error"), error}});
 }
 
 QString PortsText(const TPortReport& r, const TsmlMsgLangRes& messages)

@@ -1,7 +1,8 @@
 #pragma once
 // What korvalinex-cli prints: the identity and the decoded parameter block, as lines of text or as
-// one JSON object. The field names are part of the output format and stay the same in every
-// language; captions and item texts come from the model definition file of the chosen language.
+// one JSON object (with "schemaVersion"; numbers as numbers, in no locale's form). The field names
+// are part of the output format and stay the same in every language; captions and item texts come
+// from the model definition file of the chosen language.
 
 #include "link/ftd2xx.h"
 #include "models/panelmodel.h"
@@ -11,6 +12,9 @@
 #include <optional>
 
 class TsmlMsgLangRes;
+
+// The form of the JSON output; raised by any change that could break a script that reads it.
+inline constexpr int kCliSchemaVersion = 1;
 
 struct TReadReport {
     QString name, version, date;
@@ -25,6 +29,8 @@ QString IdentityText(const TReadReport& r);
 QString IdentityJson(const TReadReport& r);
 QString ReadText(const TReadReport& r);
 QString ReadJson(const TReadReport& r);
+// A failure in JSON: its exit status as a number and a word, and what was said about it.
+QString ErrorJson(int status, const QStringList& messages);
 
 struct TPortReport {
     QStringList serialPorts;

@@ -1,6 +1,7 @@
 #include "tools/cli/session.h"
 
 #include "common/atomicfile.h"
+#include "common/readfile.h"
 #include "i18n/msglangres.h"
 #include "models/paramfile.h"
 #include "protocol/eepromlog.h"
@@ -10,8 +11,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <exception>
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,6 +25,7 @@ constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
 constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
 constexpr int kMillisPerSecond = 1000;
 const QString kDataFolder = QStringLiteral("Data");
+constexpr mode_t kFolderMode = 0777; // narrowed by the umask
 
 } // namespace
 
@@ -90,7 +96,8 @@ public:
     // The log download's progress line.
     void ShowProgressHint(const QString& text) override
     {
-        s_.env_.err(text);
+        if (s_.options_.verbosity >= kNormal)
+            s_.env_.err(text);
         s_.LogProgress();
     }
 
@@ -127,13 +134,23 @@ TCliSession::TCliSession(const TCliEnv& env, const TCliOptions& options,
                                        options.language, options.poles, options.ratio)),
       panel_(
           messages, [this](const QString& text) { modelMissingText_ = text; },
-          [this](const QString& text) { Error(text); })
+          [this](const QString& text) {
+              // identify needs neither the model nor its folder: what is wrong with them is
+              // nothing it failed at.
+              if (options_.command != QLatin1String("identify"))
+                  Error(text);
+          })
 {
     cycle_ = std::make_unique<TConnectionCycle>(*env_.clock, *view_, panel_, messages_, *env_.com,
                                                 *env_.usb, env_.programDir);
     backups_ = std::make_unique<TBackupStore>(
         env_.programDir, messages_, env_.now, [this](const QString& text) { Error(text); },
-        [this](const QString& path) { env_.err(Msg("str132").arg(path)); });
+        [this](const QString& path) {
+            backupPath_ = path;
+            if (options_.verbosity >= kNormal)
+                env_.err(Msg("str132").arg(path));
+        });
+    backups_->SetLink(LinkName());
     cycle_->SetOverwriteGuard(backups_.get());
 }
 
@@ -152,7 +169,47 @@ QString TCliSession::Msg(const char* key) const
 void TCliSession::Error(const QString& text)
 {
     lastError_ = text;
+    errors_ << text;
     env_.err(text);
+}
+
+void TCliSession::Verbose(const QString& text) const
+{
+    if (options_.verbosity >= kVerbose)
+        env_.err(text);
+}
+
+QString TCliSession::LinkName() const
+{
+    if (options_.usb) {
+        const QString serial = !options_.usbSerial.isEmpty() ? options_.usbSerial
+                               : env_.usbSerial              ? env_.usbSerial()
+                                                             : QString();
+        return UsbBackupLink(serial).trimmed();
+    }
+    return options_.port;
+}
+
+bool TCliSession::Sent() const
+{
+    return sent_ && (phase_ == Phase::Writing || phase_ == Phase::ReadingBack ||
+                     phase_ == Phase::Defaulting);
+}
+
+void TCliSession::InDoubt()
+{
+    Error(Msg("str231").arg(backupPath_));
+    Finish(kExitInDoubt);
+}
+
+void TCliSession::Interrupt()
+{
+    if (status_)
+        return;
+    if (Sent())
+        return InDoubt();
+    Error(Msg("str232"));
+    Finish(kExitInterrupted);
 }
 
 void TCliSession::Finish(int status)
@@ -161,6 +218,12 @@ void TCliSession::Finish(int status)
         return;
     status_ = status;
     phase_ = Phase::Done;
+    if (logTemp_) {
+        QFile log(logTemp_->filePath(QStringLiteral("EEPROM.txt")));
+        if (log.open(QIODevice::ReadOnly) && env_.outBytes)
+            env_.outBytes(log.readAll());
+        logTemp_.reset();
+    }
     deadline_.reset();
     settle_.reset();
     identifiedCheck_.reset();
@@ -176,41 +239,50 @@ void TCliSession::Start(std::function<void(int)> done)
     done_ = std::move(done);
     if (options_.throttleMin &&
         (*options_.throttleMin < kThrottleMinLow || *options_.throttleMin > kThrottleMinHigh)) {
-        env_.err(Msg("str142"));
+        Error(Msg("str142"));
         return Finish(kExitUsage);
     }
     if (options_.throttleMax &&
         (*options_.throttleMax < kThrottleMaxLow || *options_.throttleMax > kThrottleMaxHigh)) {
-        env_.err(Msg("str142"));
+        Error(Msg("str142"));
         return Finish(kExitUsage);
     }
     // The window's start-up makes Data; a folder given with --data may not have it yet. Should it
-    // fail, the model's own folder below it cannot be made either, and that says why.
-    if (!QFileInfo(env_.programDir + kDataFolder).isDir())
-        QDir().mkdir(env_.programDir + kDataFolder);
+    // fail, the model's own folder below it cannot be made either: the reason is said here.
+    const QString data = env_.programDir + kDataFolder;
+    if (options_.command != QLatin1String("identify") && !QFileInfo(data).isDir() &&
+        ::mkdir(QFile::encodeName(data).constData(), kFolderMode) != 0)
+        Error(Msg("str241").arg(data, QString::fromLocal8Bit(std::strerror(errno))));
     cycle_->ClearWorkingState();
     if (options_.usb) {
+        Verbose(Msg("str237").arg(LinkName()));
         if (!env_.usb->UsbReadyCheck()) {
             const char* advice = UsbProblemKeys(usbProblem_.kind).advice;
             if (advice)
-                env_.err(Msg(advice).arg(usbProblem_.detail));
+                Error(Msg(advice).arg(usbProblem_.detail));
             else if (!options_.usbSerial.isEmpty())
-                env_.err(Msg("str193").arg(options_.usbSerial));
+                Error(Msg("str193").arg(options_.usbSerial));
             else
-                env_.err(Msg("str141"));
+                Error(Msg("str141"));
             return Finish(kExitLinkError);
         }
     } else {
         try {
+            Verbose(Msg("str237").arg(options_.port));
             env_.com->OpenComPort(options_.port);
         } catch (const std::exception& e) {
-            env_.err(Msg("str134").arg(QString::fromStdString(e.what())));
+            Error(Msg("str235").arg(options_.port, QString::fromStdString(e.what())));
             return Finish(kExitLinkError);
         }
     }
-    deadline_ = env_.clock->After(options_.timeoutSeconds * kMillisPerSecond, [this] {
-        if (phase_ == Phase::Connecting)
-            NoAnswer();
+    // The time-out bounds the whole run, not only the search for the regulator.
+    deadline_ = env_.clock->After(options_.TimeoutSeconds() * kMillisPerSecond, [this] {
+        if (Sent())
+            return InDoubt();
+        if (phase_ == Phase::Connecting || phase_ == Phase::ReadingBack)
+            return NoAnswer();
+        Error(Msg("str242").arg(options_.TimeoutSeconds()));
+        Finish(kExitNoRegulator);
     });
     cycle_->StartConnecting();
 }
@@ -221,6 +293,8 @@ void TCliSession::Start(std::function<void(int)> done)
 void TCliSession::Identified()
 {
     identified_ = true;
+    // Now that the adapter is open, its serial number is known.
+    backups_->SetLink(LinkName());
     if (status_)
         return;
     // The build of the panel follows inside the same handler: look once it has returned.
@@ -239,9 +313,10 @@ void TCliSession::Identified()
             if (QFileInfo::exists(modelFile) &&
                 !QFileInfo(ParameterFolder(env_.programDir, name)).isDir())
                 return Finish(kExitFailure);
-            env_.err(Msg("str135").arg(modelFile));
-            if (!modelMissingText_.isEmpty() && lastError_.isEmpty())
-                env_.err(modelMissingText_);
+            const bool said = !lastError_.isEmpty();
+            Error(Msg("str135").arg(modelFile));
+            if (!modelMissingText_.isEmpty() && !said)
+                Error(modelMissingText_);
             return Finish(kExitModelMissing);
         }
     });
@@ -256,7 +331,9 @@ void TCliSession::TransferButtons(bool on)
 
 void TCliSession::LinkError()
 {
-    env_.err(Msg("str134").arg(Msg("str53")));
+    Error(Msg("str134").arg(Msg("str53")) + QStringLiteral(" (%1)").arg(LinkName()));
+    if (Sent())
+        return InDoubt();
     Finish(kExitLinkError);
 }
 
@@ -282,10 +359,14 @@ void TCliSession::NoAnswer()
 {
     // An adapter pulled out only shows as silence on the line; asking for it again tells.
     if (options_.usb && !env_.usb->UsbReadyCheck()) {
-        env_.err(Msg("str134").arg(Msg("str141")));
+        Error(Msg("str134").arg(Msg("str141")));
+        if (Sent())
+            return InDoubt();
         return Finish(kExitLinkError);
     }
-    env_.err(Msg("str133").arg(options_.usb ? QStringLiteral("USB") : options_.port));
+    Error(Msg("str133").arg(LinkName()));
+    if (Sent())
+        return InDoubt();
     Finish(kExitNoRegulator);
 }
 
@@ -302,11 +383,12 @@ void TCliSession::Settled()
         return;
     switch (phase_) {
     case Phase::Connecting:
-        deadline_.reset();
+        Verbose(Msg("str238").arg(cycle_->Identity().name, cycle_->Identity().version, LinkName()));
         Connected();
         break;
     case Phase::Writing:
         // The regulator has taken the block: read it back.
+        Verbose(Msg("str240"));
         phase_ = Phase::ReadingBack;
         cycle_->WhenLinkIdle([this] { cycle_->Button1Click(); });
         break;
@@ -333,10 +415,16 @@ void TCliSession::Connected()
     const QString& command = options_.command;
     if (command == QLatin1String("read")) {
         const TReadReport report = view_->Report(panel_);
+        if (options_.output == QLatin1String("-")) {
+            // The parameter file itself is the result.
+            if (env_.outBytes)
+                env_.outBytes(BackupParameterFile(panel_));
+            return Finish(kExitOk);
+        }
         if (!options_.output.isEmpty()) {
             QString reason;
             if (!WriteFileAtomically(options_.output, BackupParameterFile(panel_), &reason)) {
-                env_.err(Msg("str140").arg(options_.output, reason));
+                Error(Msg("str140").arg(options_.output, reason));
                 return Finish(kExitFailure);
             }
         }
@@ -349,7 +437,8 @@ void TCliSession::Connected()
         cycle_->WhenLinkIdle([this] {
             cycle_->Button3Click();
             if (!cycle_->State().readPending)
-                Finish(kExitBackupFailed); // the guard has said why
+                return Finish(kExitBackupFailed); // the guard has said why
+            sent_ = true;
         });
         return;
     }
@@ -357,11 +446,11 @@ void TCliSession::Connected()
         QString reason;
         const std::optional<TBackupRecord> record = LoadBackupRecord(options_.argument, &reason);
         if (!record) {
-            env_.err(Msg("str138").arg(reason));
+            Error(Msg("str138").arg(reason));
             return Finish(kExitFailure);
         }
         if (record->identity.name != cycle_->Identity().name) {
-            env_.err(Msg("str139").arg(record->identity.name, cycle_->Identity().name));
+            Error(Msg("str139").arg(record->identity.name, cycle_->Identity().name));
             return Finish(kExitFailure);
         }
         const std::optional<TBlockImage> image =
@@ -373,17 +462,26 @@ void TCliSession::Connected()
         for (int k = 0; k < image->itemIndexes.size(); ++k)
             panel_.SetItemIndex(k, image->itemIndexes[k]);
         if (BuildWritePayload(view_->Block(), panel_) != record->writePayload) {
-            env_.err(Msg("str143").arg(cycle_->Identity().name));
+            Error(Msg("str143").arg(cycle_->Identity().name));
             return Finish(kExitFailure);
         }
         return StartWrite(record->writePayload);
     }
     if (command == QLatin1String("write")) {
         // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
+        // One line that names the file and says what is wrong with it, as a terminal shows it.
+        const TFileRead read = ReadFileWithLimit(options_.argument, kParameterFileMaxBytes);
+        if (!read.Ok()) {
+            Error(Msg("str236").arg(options_.argument, read.Reason()));
+            return Finish(kExitFailure);
+        }
         bool loadFailed = false;
         TParameterFiles files(panel_, messages_, [&](const QString& text) {
             loadFailed = true;
-            Error(text);
+            QStringList parts = text.split(QLatin1Char('\r'), Qt::SkipEmptyParts);
+            if (parts.size() > 1)
+                parts.removeFirst(); // "Cannot open the file": the reason says more
+            Error(Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
         });
         files.LoadParameterFile(options_.argument);
         if (loadFailed)
@@ -403,10 +501,12 @@ void TCliSession::StartWrite(const QByteArray& expected)
 {
     expected_ = expected;
     phase_ = Phase::Writing;
+    Verbose(Msg("str239"));
     cycle_->WhenLinkIdle([this] {
         cycle_->Button2Click();
         if (!cycle_->State().writePending)
-            Finish(kExitBackupFailed); // the guard refused and has said why
+            return Finish(kExitBackupFailed); // the guard refused and has said why
+        sent_ = true;
     });
 }
 
@@ -421,8 +521,8 @@ void TCliSession::CheckReadBack()
     const TReadReport report = view_->Report(panel_);
     env_.out(options_.json ? ReadJson(report) : ReadText(report));
     if (held != expected_) {
-        env_.err(Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
-                                   QString::fromLatin1(held.toHex(' ').toUpper())));
+        Error(Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
+                                QString::fromLatin1(held.toHex(' ').toUpper())));
         return Finish(kExitCheckFailed);
     }
     Finish(kExitOk);
@@ -431,7 +531,13 @@ void TCliSession::CheckReadBack()
 void TCliSession::StartLog()
 {
     phase_ = Phase::Logging;
-    cycle_->SetEepromPath(options_.output);
+    QString path = options_.output;
+    if (path == QLatin1String("-")) {
+        // The log goes to stdout once it is in, through a file as any log does.
+        logTemp_ = std::make_unique<QTemporaryDir>();
+        path = logTemp_->filePath(QStringLiteral("EEPROM.txt"));
+    }
+    cycle_->SetEepromPath(path);
     cycle_->WhenLinkIdle([this] {
         cycle_->EEPROM1Click();
         if (!cycle_->State().logPending)

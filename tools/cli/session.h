@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,8 +26,10 @@ struct TCliEnv {
     IUsbLink* usb = nullptr;
     QString programDir; // with a trailing "/": Regulators/, Data/, the lookup files
     TimeSource now;     // for the names of backups
-    std::function<void(const QString&)> out; // a line of results (stdout)
-    std::function<void(const QString&)> err; // a line of errors and progress (stderr)
+    std::function<void(const QString&)> out;         // a line of results (stdout)
+    std::function<void(const QString&)> err;         // a line of errors and progress (stderr)
+    std::function<QString()> usbSerial;              // the serial number of the adapter opened
+    std::function<void(const QByteArray&)> outBytes; // a file's bytes as the result (-o -)
 };
 
 class TCliSession {
@@ -36,6 +39,11 @@ public:
 
     // Opens the link and starts the cycle; done() is called once with the exit status.
     void Start(std::function<void(int)> done);
+    // Ctrl-C or a request to end: the run ends at once, saying whether a write may have reached
+    // the regulator.
+    void Interrupt();
+    // The device path or adapter the run uses, as its messages and backups name it.
+    QString LinkName() const;
     bool Finished() const { return status_.has_value(); }
     int Status() const { return status_.value_or(-1); }
 
@@ -45,6 +53,8 @@ public:
 
     TConnectionCycle& Cycle() { return *cycle_; }
     TPanelModel& Panel() { return panel_; }
+    // The errors said so far, for a report that carries them (JSON).
+    const QStringList& Errors() const { return errors_; }
 
 private:
     friend class TCliView;
@@ -67,6 +77,11 @@ private:
     // Nothing answers: a link that is gone by now is the reason rather than the regulator.
     void NoAnswer();
     void Error(const QString& text);
+    // A write or reset was sent but its end not seen: the regulator may hold the new settings,
+    // the old ones, or neither. Says so and where the backup is.
+    void InDoubt();
+    bool Sent() const;
+    void Verbose(const QString& text) const;
     QString Msg(const char* key) const;
 
     TCliEnv env_;
@@ -83,7 +98,11 @@ private:
     QByteArray expected_; // the write payload the read-back must reproduce
     QString modelMissingText_;
     QString lastError_;
+    QStringList errors_;
     TUsbOpenProblem usbProblem_;
     bool logFailed_ = false;
+    bool sent_ = false;                      // a write or reset has gone out
+    QString backupPath_;                     // the backup made before it
+    std::unique_ptr<QTemporaryDir> logTemp_; // the log on its way to stdout
     IClock::Token deadline_, settle_, identifiedCheck_;
 };
