@@ -98,73 +98,41 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "write FILE.zeq, default, log -o FILE, restore BACKUP\\nkorvalinex-cli COMMAND "
             "--help popíše jeden příkaz."),
         QStringLiteral(
-            "Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, které lze "
-            "otevřít, a připojené USB adaptéry FTDI (sériové číslo, popis); u adaptéru, "
-            "který nelze otevřít, uvede důvod."),
-        QStringLiteral(
-            "Str152=Použití: korvalinex-cli identify [LINK]\\nZobrazí název regulátoru, verzi, "
-            "datum aktualizace a zda regulátor uchovává záznamy v EEPROM."),
-        QStringLiteral(
-            "Str153=Použití: korvalinex-cli read [LINK] [--json] [-o FILE.zeq] [--poles N] "
-            "[--ratio X]\\nNačte nastavení regulátoru a zobrazí je podle definičního "
-            "souboru regulátoru v daném jazyce; -o je uloží jako soubor nastavení."),
-        QStringLiteral("Str154=Použití: korvalinex-cli write FILE.zeq [LINK] [--throttle-min MS] "
-                       "[--throttle-max MS] [--json]\\nNačte regulátor, použije soubor nastavení "
-                       "stejně jako okno programu, zapíše, načte zpět a zkontroluje. Předtím uloží "
-                       "zálohu."),
-        QStringLiteral(
-            "Str155=Použití: korvalinex-cli default [LINK] [--json]\\nObnoví tovární nastavení a "
-            "pak nastavení načte. Předtím uloží zálohu."),
-        QStringLiteral(
-            "Str156=Použití: korvalinex-cli log -o FILE [LINK]\\nStáhne záznamy z EEPROM "
-            "regulátoru do souboru FILE; průběh vypisuje na stderr."),
-        QStringLiteral(
-            "Str157=Použití: korvalinex-cli restore BACKUP [LINK]\\nZapíše zálohu (soubor .txt "
-            "vedle souboru .zeq v Data/<název regulátoru>/Backup) přesně zpět, načte ji "
-            "zpět a zkontroluje. Předtím uloží zálohu."),
-        QStringLiteral(
-            "Str158=LINK: --port PATH|COMn nebo --usb [SERIAL] (výchozí: setup.ini; SERIAL vybere "
-            "adaptér podle sériového čísla, jinak první vypsaný); --lang CZ|EN|GE|Other; "
-            "--data DIR (složka s Regulators/, výchozí: složka programu); --timeout S "
-            "(výchozí 10).\\nNávratový kód: 0 hotovo, 1 chyba, 2 chybné zadání, 3 "
-            "neodpovídá žádný regulátor, 4 chyba spojení, 5 chybí definiční soubor "
-            "regulátoru, 6 kontrola po zápisu selhala, 7 záloha selhala."),
-            "Str150=Usage: korvalinex-cli COMMAND [OPTIONS]\\nCommands: ports, identify, read, "
+            "Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, identify, read, "
             "write FILE.zeq, default, log -o FILE, restore BACKUP\\nkorvalinex-cli COMMAND --help "
-            "describes one command; korvalinex-cli --version shows the version."),
-        QStringLiteral("Str151=Usage: korvalinex-cli ports [--json]\\n"
-                       "Lists the serial ports that can be opened and the FTDI USB adapters "
-                       "attached (serial number, description); an adapter that cannot be opened is "
-                       "marked with the reason."),
-        QStringLiteral("Str152=Usage: korvalinex-cli identify [LINK...] [--json]\\nShows the "
-                       "regulator's name, version, update date and whether it keeps a log."),
-        QStringLiteral("Str153=Usage: korvalinex-cli read [LINK...] [--json] [-o FILE.zeq|-] "
-                       "[--poles N] [--ratio X]\\nReads the parameter block and shows it decoded "
-                       "with the model definition file of the language; -o saves it as a parameter "
-                       "file, -o - prints that file instead."),
+            "popíše jeden příkaz; korvalinex-cli --version vypíše verzi."),
+        QStringLiteral("Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, "
+                       "které lze otevřít, a připojené USB adaptéry FTDI (sériové číslo, popis); u "
+                       "adaptéru, který nelze otevřít, uvede důvod."),
         QStringLiteral(
-            "Str154=Usage: korvalinex-cli write FILE.zeq [LINK...] [--throttle-min MS] "
-            "[--throttle-max MS] [--json]\\nReads the regulator, applies the parameter file as the "
-            "window loads it, writes, reads back and checks. A backup is made first."),
-        QStringLiteral("Str155=Usage: korvalinex-cli default [LINK...] [--json]\\nRestores the "
-                       "factory settings, then reads. A backup is made first."),
-        QStringLiteral("Str156=Usage: korvalinex-cli log -o FILE|- [LINK]\\nDownloads the log kept "
-                       "in the regulator's EEPROM into FILE (-: stdout); progress goes to stderr."),
-        QStringLiteral("Str157=Usage: korvalinex-cli restore BACKUP [LINK...]\\nWrites a backup "
-                       "(the .txt file beside the .zeq in Data/<model>/Backup) back exactly, then "
-                       "reads back and checks. A backup is made first."),
+            "Str152=Použití: korvalinex-cli identify [LINK...] [--json]\\nZobrazí název "
+            "regulátoru, verzi, datum aktualizace a zda regulátor uchovává záznamy v EEPROM."),
+        QStringLiteral("Str153=Použití: korvalinex-cli read [LINK...] [--json] [-o FILE.zeq|-] "
+                       "[--poles N] [--ratio X]\\nNačte nastavení regulátoru a zobrazí je podle "
+                       "definičního souboru regulátoru v daném jazyce; -o je uloží jako soubor "
+                       "nastavení, -o - tento soubor vypíše."),
         QStringLiteral(
-            "Str158=LINK: --port PATH|NAME|COMn or --usb [SERIAL], either more than once for "
-            "several regulators (default: setup.ini; NAME such as ttyUSB0 is looked for under "
-            "/dev; SERIAL picks the adapter by its serial number, else the first one listed); "
-            "--jobs N (links at a time, default 1); --lang CZ|EN|GE|Other; --data DIR (folder with "
-            "Regulators/, default: the program folder); --timeout S (bounds the whole run on each "
-            "link, default 10, log 600); -q quiet; -v says what is done, -vv adds every byte on "
-            "the line; "
-            "--option=VALUE also works.\\nExit status: 0 done, 1 failure, 2 usage, 3 no regulator "
-            "answering, 4 link error, 5 missing model definition file, 6 check after writing "
-            "failed, 7 backup failed, 8 write in doubt (restore the backup named), 9 interrupted "
-            "before anything was sent, 10 some of several links failed."),
+            "Str154=Použití: korvalinex-cli write FILE.zeq [LINK...] [--throttle-min MS] "
+            "[--throttle-max MS] [--json]\\nNačte regulátor, použije soubor nastavení stejně jako "
+            "okno programu, zapíše, načte zpět a zkontroluje. Předtím uloží zálohu."),
+        QStringLiteral("Str155=Použití: korvalinex-cli default [LINK...] [--json]\\nObnoví tovární "
+                       "nastavení a pak nastavení načte. Předtím uloží zálohu."),
+        QStringLiteral("Str156=Použití: korvalinex-cli log -o FILE|- [LINK]\\nStáhne záznamy z "
+                       "EEPROM regulátoru do souboru FILE (-: stdout); průběh vypisuje na stderr."),
+        QStringLiteral("Str157=Použití: korvalinex-cli restore BACKUP [LINK...]\\nZapíše zálohu "
+                       "(soubor .txt vedle souboru .zeq v Data/<název regulátoru>/Backup) přesně "
+                       "zpět, načte ji zpět a zkontroluje. Předtím uloží zálohu."),
+        QStringLiteral(
+            "Str158=LINK: --port PATH|NAME|COMn nebo --usb [SERIAL], obojí i vícekrát pro více "
+            "regulátorů (výchozí: setup.ini; NAME, např. ttyUSB0, se hledá v /dev; SERIAL vybere "
+            "adaptér podle sériového čísla, jinak první vypsaný); --jobs N (kolik spojení "
+            "najednou, výchozí 1); --lang CZ|EN|GE|Other; --data DIR (složka s Regulators/, "
+            "výchozí: složka programu); --timeout S (omezuje celý běh na každém spojení, výchozí "
+            "10, log 600); -q tiše; -v vypisuje, co se děje, -vv navíc každý bajt na lince; "
+            "funguje i --option=VALUE.\\nNávratový kód: 0 hotovo, 1 chyba, 2 chybné zadání, 3 "
+            "neodpovídá žádný regulátor, 4 chyba spojení, 5 chybí definiční soubor regulátoru, 6 "
+            "kontrola po zápisu selhala, 7 záloha selhala, 8 zápis je nejistý (obnovte uvedenou "
+            "zálohu), 9 přerušeno před odesláním čehokoli, 10 některá z více spojení selhala."),
         QStringLiteral("Str159=%1 nepřijímá hodnotu \"%2\""),
         QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
         QStringLiteral("Str161=%1 potřebuje %2"),
