@@ -193,6 +193,27 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str240=Čtu zpět"),
         QStringLiteral("Str241=Složku %1 nelze vytvořit: %2"),
         QStringLiteral("Str242=Běh neskončil do %1 s (--timeout)."),
+        // The comparison of a parameter file with the panel, and the list of backups.
+        QStringLiteral("Str275=Liší se %1 z %2 nastavení."),
+        QStringLiteral("Str276=Soubor se ve všech nastaveních shoduje s oknem."),
+        QStringLiteral("Str277=Soubor k tomuto regulátoru nepasuje: %1"),
+        QStringLiteral("Str278=Nastavení"),
+        QStringLiteral("Str279=V okně"),
+        QStringLiteral("Str280=V souboru"),
+        QStringLiteral("Str281=Datum a čas"),
+        QStringLiteral("Str282=Druh"),
+        QStringLiteral("Str283=Regulátor"),
+        QStringLiteral("Str284=Verze"),
+        QStringLiteral("Str285=Spojení"),
+        QStringLiteral("Str286=zápis"),
+        QStringLiteral("Str287=tovární nastavení"),
+        QStringLiteral("Str288=Nečitelné zálohy vynechány: %1"),
+        QStringLiteral("Str289=Tento regulátor zatím nemá žádné zálohy. Záloha vzniká před každým "
+                       "zápisem a před obnovením továrního nastavení."),
+        QStringLiteral(
+            "Str290=Soubor nastavení této zálohy chybí, zálohu nelze porovnat ani načíst."),
+        QStringLiteral("Str291=Zálohy regulátoru %1 ve složce %2"),
+        QStringLiteral("Str292=Soubor: %1"),
     };
 }
 

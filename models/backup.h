@@ -67,7 +67,6 @@ struct TBackupRecord {
     TBlockLayout layout;
     QByteArray readPayload;
     QByteArray writePayload; // as rebuilt when the backup was made; checked again on restore
-    QString link; // the port's device path or "USB <serial>"; empty when the record does not say
 };
 
 QByteArray EncodeBackupRecord(const TBackupRecord& record);

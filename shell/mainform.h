@@ -35,6 +35,7 @@ class QScrollArea;
 class QStatusBar;
 class QUrl;
 class TArrowButton;
+struct TCompareHost;
 class TComm;
 class TFormCaption;
 class TNastaveni;
@@ -110,6 +111,10 @@ public:
     void SaveasClick();
     void LoadParameterFile(const QString& fileName);
     bool SaveParameterFile(const QString& fileName);
+    // The comparison of a chosen file with the panel, and the list of the model's backups
+    // (mainform_compare.cpp).
+    void PorovnatClick();
+    void ZalohyClick();
 
     // Left column handlers.
     void UpAClick();
@@ -212,6 +217,7 @@ private:
     void StepThrottle(TNumEdit* edit, double step, double low, double high);
     void ClampThrottle(TNumEdit* edit, double low, double high);
     void InParameterFolder(const std::function<void(const QString& folder)>& fn);
+    TCompareHost CompareHost();
 
     void RunGuarded(const std::function<void()>& fn);
     void CreateNastaveni();
@@ -264,6 +270,7 @@ public:
     QMenu* Npovda1 = nullptr;
     QAction *Open = nullptr, *Saveas = nullptr, *N2 = nullptr, *EEPROM1 = nullptr, *Setup = nullptr,
             *N1 = nullptr, *Konec = nullptr, *Help = nullptr, *AboutSW = nullptr;
+    QAction *Porovnat = nullptr, *Zalohy = nullptr;
     QFrame* Panel1 = nullptr;
     QScrollArea* Panel = nullptr;
     QFrame *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr,

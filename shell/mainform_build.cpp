@@ -353,6 +353,9 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     };
     Open = add(Soubor1, "Open", QStringLiteral("Otevřít ..."), Pictures::MenuIcon::Open);
     Saveas = add(Soubor1, "Saveas", QStringLiteral("Uložit jako ..."), Pictures::MenuIcon::Save);
+    Porovnat = add(Soubor1, "Porovnat", QStringLiteral("Porovnat se souborem ..."),
+                   Pictures::MenuIcon::Compare);
+    Zalohy = add(Soubor1, "Zalohy", QStringLiteral("Zálohy ..."), Pictures::MenuIcon::Backups);
     N2 = separator(Soubor1, "N2");
     EEPROM1 = add(Soubor1, "EEPROM1", QStringLiteral("Načíst EEPROM"), Pictures::MenuIcon::Eeprom);
     Setup = add(Soubor1, "Setup", QStringLiteral("Nastavení"), Pictures::MenuIcon::Setup);
@@ -360,6 +363,8 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     Konec = add(Soubor1, "Konec", QStringLiteral("Konec"), Pictures::MenuIcon::Exit);
     Open->setEnabled(false);
     Saveas->setEnabled(false);
+    Porovnat->setEnabled(false);
+    Zalohy->setEnabled(false);
     EEPROM1->setVisible(false);
 
     Npovda1 = bar->addMenu(QStringLiteral("Nápověda"));
@@ -370,6 +375,8 @@ void TMainForm::BuildMenus(QMenuBar* bar)
 
     connect(Open, &QAction::triggered, this, WhenIdleGuarded([this] { OpenClick(); }));
     connect(Saveas, &QAction::triggered, this, WhenIdleGuarded([this] { SaveasClick(); }));
+    connect(Porovnat, &QAction::triggered, this, WhenIdleGuarded([this] { PorovnatClick(); }));
+    connect(Zalohy, &QAction::triggered, this, WhenIdleGuarded([this] { ZalohyClick(); }));
     connect(EEPROM1, &QAction::triggered, this,
             WhenIdleGuarded([this] { cycle_->EEPROM1Click(); }));
     connect(Setup, &QAction::triggered, this, [this] { RunGuarded([this] { SetupClick(); }); });

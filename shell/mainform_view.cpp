@@ -5,6 +5,8 @@
 #include "shell/mainform_parts.h"
 
 #include "link/portname.h"
+#include "models/paramfile.h"
+#include "models/parampanel.h"
 #include "shell/messageboxes.h"
 #include "shell/numedit.h"
 
@@ -97,4 +99,7 @@ void TMainForm::SetFileMenuEnabled(bool on)
 {
     Open->setEnabled(on);
     Saveas->setEnabled(on);
+    Porovnat->setEnabled(on);
+    // The backups are those of the model whose panel stands.
+    Zalohy->setEnabled(on && ParameterPanelExists(*panel_));
 }

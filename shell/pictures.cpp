@@ -203,6 +203,28 @@ QPixmap Menu(MenuIcon which)
         p.setBrush(Qt::white);
         p.drawRect(QRectF(4.5, 1.5, 7, 5));
         break;
+    case MenuIcon::Compare:
+        // Two sheets side by side, a line on each that differs.
+        p.setBrush(Qt::white);
+        for (const qreal left : {0.5, 9.5}) {
+            p.setPen(QColor(90, 90, 90));
+            p.drawRect(QRectF(left, 2.5, 6, 11));
+            p.setPen(QPen(kAccent, 2));
+            p.drawLine(QPointF(left + 1.5, 8), QPointF(left + 4.5, 8));
+        }
+        break;
+    case MenuIcon::Backups:
+        // A stack of sheets with the clock face of the time each was taken.
+        p.setPen(QColor(30, 50, 90));
+        p.setBrush(QColor(200, 215, 240));
+        p.drawRect(QRectF(4.5, 0.5, 10, 10));
+        p.drawRect(QRectF(2.5, 2.5, 10, 10));
+        p.setBrush(Qt::white);
+        p.drawEllipse(QPointF(6.5, 9.5), 5.5, 5.5);
+        p.setPen(QPen(QColor(30, 50, 90), 1.5));
+        p.drawLine(QPointF(6.5, 9.5), QPointF(6.5, 6));
+        p.drawLine(QPointF(6.5, 9.5), QPointF(9, 9.5));
+        break;
     case MenuIcon::Eeprom:
         p.setPen(QColor(40, 40, 40));
         p.setBrush(QColor(60, 60, 60));

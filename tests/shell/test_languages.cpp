@@ -9,9 +9,11 @@
 #include "i18n/langprops.h"
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
+#include "models/parampanel.h"
 #include "shell/about.h"
 #include "shell/filedialogs.h"
 #include "shell/nastaveni.h"
+#include "shell/porovnani.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -178,6 +180,11 @@ TEST(ShippedLanguageFiles, CoverEveryTextOfEveryWindowAndMessage)
     TShellFixture fx;
     TMainForm& f = fx.Start();
     TAbout about("EN", fx.dir.Path(), &f);
+    // The comparison and the backups list are the window's children: their components are found
+    // with the window's own.
+    const TCompareHost host{fx.dir.Path(), "CZ", &f.ParamPanel().Model(), &f.Messages(), {}, {}};
+    TPorovnani compare(host, QString(), {}, &f);
+    TZalohy backups(host, "KVX-40 OPTO", &f);
     const QStringList valueStems = {"LnH",          "LvH",          "LaH",          "LmH",
                                     "LKorekceA",    "LKorekceB",    "EPocPolu",     "EPrevPom",
                                     "StatusPanel0", "StatusPanel1", "StatusPanel2", "Label3"};

@@ -1,0 +1,292 @@
+#include "shell/porovnani.h"
+#include "shell/mainform_parts.h"
+
+#include "common/readfile.h"
+#include "i18n/formlangres.h"
+#include "i18n/formlanguage.h"
+#include "i18n/msglangres.h"
+#include "models/panelmodel.h"
+#include "models/paramfile.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+using MainFormParts::PixelFont;
+
+namespace {
+
+const QColor kBackground(0xE8, 0xE8, 0xE8);
+// A differing row: bold on a pale amber, with its own dark text, so that it reads the same on a
+// light or a dark desktop.
+const QColor kDiffersBackground(0xFF, 0xE4, 0xA0);
+const QColor kDiffersText(0x20, 0x20, 0x20);
+const QColor kWarningText(0xB0, 0x00, 0x00);
+constexpr int kDefaultFontPixels = 11; // 8 points at 96 dpi
+constexpr int kMargin = 8;
+constexpr int kLongestColumn = 260; // a column wider than this is cut with "…"
+constexpr QSize kCompareSize(600, 480);
+constexpr QSize kBackupsSize(680, 420);
+
+// The look of the program's dialogs: the grey of the window, its small face, a modal window that
+// may grow.
+void Dress(QDialog* dlg, const char* name, const QString& caption, QSize size)
+{
+    dlg->setObjectName(QString::fromLatin1(name));
+    dlg->setWindowTitle(caption);
+    dlg->setFont(PixelFont(kDefaultFontPixels, false));
+    QPalette pal = dlg->palette();
+    pal.setColor(QPalette::Window, kBackground);
+    dlg->setPalette(pal);
+    dlg->setAutoFillBackground(true);
+    dlg->setModal(true);
+    dlg->resize(size);
+}
+
+// The window's captions follow the language of the main window now, and again on each activation.
+// Labels whose texts the program composes are not captions.
+void FollowLanguage(QDialog* dlg, const TCompareHost& host, const QStringList& composed)
+{
+    const QString code = host.languageCode;
+    TsmlFormLangRes* res = AttachFormLanguage(dlg, host.programDir, [code] { return code; },
+                                              {QStringLiteral("Caption"), QStringLiteral("Hint")});
+    res->SetIgnoreControls(composed);
+    ApplyCurrentLanguage(dlg, code);
+}
+
+QLabel* AddLine(QWidget* parent, const char* name, QBoxLayout* layout)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setWordWrap(true);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(l);
+    return l;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const QString& caption,
+                       QBoxLayout* layout)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    layout->addWidget(b);
+    return b;
+}
+
+QTreeWidget* AddTable(QWidget* parent, const QStringList& headers, QBoxLayout* layout)
+{
+    auto* t = new QTreeWidget(parent);
+    t->setObjectName(QStringLiteral("LV"));
+    t->setColumnCount(int(headers.size()));
+    t->setHeaderLabels(headers);
+    t->setRootIsDecorated(false);
+    t->setItemsExpandable(false);
+    t->setUniformRowHeights(true);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->setSelectionMode(QAbstractItemView::SingleSelection);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setTextElideMode(Qt::ElideRight);
+    t->header()->setSectionsMovable(false);
+    t->header()->setStretchLastSection(true);
+    layout->addWidget(t, 1);
+    return t;
+}
+
+void FitColumns(QTreeWidget* t)
+{
+    for (int c = 0; c + 1 < t->columnCount(); ++c) {
+        t->resizeColumnToContents(c);
+        t->setColumnWidth(c, std::min(t->columnWidth(c) + kMargin, kLongestColumn));
+    }
+}
+
+} // namespace
+
+// ---- the comparison
+// -------------------------------------------------------------------------------------
+
+TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLines, QWidget* parent)
+    : QDialog(parent), host_(std::move(host)), fileName_(std::move(fileName))
+{
+    Dress(this, "Porovnani", QStringLiteral("Porovnání se souborem"), kCompareSize);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+
+    LSoubor = AddLine(this, "LSoubor", layout);
+    LSoubor->setText(Msg("str292").arg(QDir::toNativeSeparators(fileName_)));
+    LNepasuje = AddLine(this, "LNepasuje", layout);
+    LNepasuje->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
+    LV = AddTable(this, {Msg("str278"), Msg("str279"), Msg("str280")}, layout);
+    LPocet = AddLine(this, "LPocet", layout);
+    LPocet->setFont(PixelFont(kDefaultFontPixels, true));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    Button1 = AddButton(this, "Button1", QStringLiteral("Načíst do okna"), buttons);
+    Button2 = AddButton(this, "Button2", QStringLiteral("Zavřít"), buttons);
+    layout->addLayout(buttons);
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+    const TParameterFit fit = CheckParameterFit(*host_.panel, fileLines, *host_.messages);
+    LNepasuje->setText(Msg("str277").arg(fit.Summary()));
+    LNepasuje->setVisible(!fit.Fits());
+
+    rows_ = CompareWithFile(*host_.panel, fileLines);
+    for (const TCompareRow& row : rows_) {
+        auto* item = new QTreeWidgetItem(LV, {row.caption, row.panelText, row.fileText});
+        if (!row.differs)
+            continue;
+        for (int c = 0; c < LV->columnCount(); ++c) {
+            QFont f = item->font(c);
+            f.setBold(true);
+            item->setFont(c, f);
+            item->setBackground(c, kDiffersBackground);
+            item->setForeground(c, kDiffersText);
+        }
+    }
+    FitColumns(LV);
+    const int differ = CountDifferences(rows_);
+    LPocet->setText(differ == 0 ? Msg("str276") : Msg("str275").arg(differ).arg(rows_.size()));
+
+    FollowLanguage(
+        this, host_,
+        {QStringLiteral("LSoubor"), QStringLiteral("LNepasuje"), QStringLiteral("LPocet")});
+}
+
+QString TPorovnani::Msg(const char* key) const
+{
+    return host_.messages->LookupMessage(QString::fromLatin1(key));
+}
+
+void TPorovnani::Button1Click()
+{
+    accept();
+    host_.loadParameterFile(fileName_);
+}
+
+bool ShowComparison(const TCompareHost& host, const QString& fileName, QWidget* parent)
+{
+    const TFileRead read = ReadFileWithLimit(fileName, kParameterFileMaxBytes);
+    if (!read.Ok()) {
+        host.showError(host.messages->LookupMessage(QStringLiteral("str1")) + QLatin1Char('\r') +
+                       fileName + QLatin1Char('.'));
+        return false;
+    }
+    TPorovnani dlg(host, fileName, DecodeParameterFile(read.bytes), parent);
+    return dlg.exec() == QDialog::Accepted;
+}
+
+// ---- the backups
+// ----------------------------------------------------------------------------------------
+
+TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
+    : QDialog(parent), host_(std::move(host))
+{
+    Dress(this, "Zalohy", QStringLiteral("Zálohy"), kBackupsSize);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+
+    LModel = AddLine(this, "LModel", layout);
+    LModel->setText(Msg("str291").arg(
+        modelName, QDir::toNativeSeparators(BackupFolder(host_.programDir, modelName))));
+    LVynech = AddLine(this, "LVynech", layout);
+    LVynech->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
+    LV = AddTable(this, {Msg("str281"), Msg("str282"), Msg("str283"), Msg("str284"), Msg("str285")},
+                  layout);
+    LPrazdne = AddLine(this, "LPrazdne", layout);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    Button1 = AddButton(this, "Button1", QStringLiteral("Porovnat ..."), buttons);
+    Button2 = AddButton(this, "Button2", QStringLiteral("Načíst do okna"), buttons);
+    Button3 = AddButton(this, "Button3", QStringLiteral("Zavřít"), buttons);
+    layout->addLayout(buttons);
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(Button3, &QPushButton::clicked, this, &QDialog::reject);
+    connect(LV, &QTreeWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
+    connect(LV, &QTreeWidget::itemDoubleClicked, this, [this] {
+        if (Button1->isEnabled())
+            Button1Click();
+    });
+
+    QStringList unreadable;
+    entries_ = ListBackups(host_.programDir, modelName, &unreadable);
+    LVynech->setText(Msg("str288").arg(unreadable.size()));
+    LVynech->setToolTip(unreadable.join(QLatin1Char('\n')));
+    LVynech->setVisible(!unreadable.isEmpty());
+    LPrazdne->setText(Msg("str289"));
+    LPrazdne->setVisible(entries_.isEmpty());
+
+    const QLocale locale;
+    for (const TBackupEntry& e : entries_) {
+        const TBackupRecord& r = e.record;
+        const QString taken = locale.toString(r.taken.date(), QLocale::ShortFormat) +
+                              QLatin1Char(' ') +
+                              r.taken.time().toString(QStringLiteral("HH:mm:ss"));
+        const char* kind = r.kind == TOverwriteContext::Kind::FactoryReset ? "str287" : "str286";
+        auto* item = new QTreeWidgetItem(LV, {taken, Msg(kind), r.identity.name.trimmed(),
+                                              r.identity.version.trimmed(), r.link});
+        item->setToolTip(0, QDir::toNativeSeparators(e.recordPath));
+        if (e.parameterPath.isEmpty()) {
+            for (int c = 0; c < LV->columnCount(); ++c) {
+                item->setForeground(c, palette().color(QPalette::Disabled, QPalette::Text));
+                item->setToolTip(c, Msg("str290"));
+            }
+        }
+    }
+    FitColumns(LV);
+    if (!entries_.isEmpty())
+        LV->setCurrentItem(LV->topLevelItem(0));
+    SelectionChanged();
+
+    FollowLanguage(
+        this, host_,
+        {QStringLiteral("LModel"), QStringLiteral("LVynech"), QStringLiteral("LPrazdne")});
+}
+
+QString TZalohy::Msg(const char* key) const
+{
+    return host_.messages->LookupMessage(QString::fromLatin1(key));
+}
+
+const TBackupEntry* TZalohy::Selected() const
+{
+    const QList<QTreeWidgetItem*> items = LV->selectedItems();
+    if (items.isEmpty())
+        return nullptr;
+    const int row = LV->indexOfTopLevelItem(items.constFirst());
+    return row >= 0 && row < entries_.size() ? &entries_[row] : nullptr;
+}
+
+void TZalohy::SelectionChanged()
+{
+    const TBackupEntry* e = Selected();
+    const bool usable = e && !e->parameterPath.isEmpty();
+    Button1->setEnabled(usable);
+    Button2->setEnabled(usable);
+}
+
+void TZalohy::Button1Click()
+{
+    const TBackupEntry* e = Selected();
+    if (e && !e->parameterPath.isEmpty() && ShowComparison(host_, e->parameterPath, this))
+        accept();
+}
+
+void TZalohy::Button2Click()
+{
+    const TBackupEntry* e = Selected();
+    if (!e || e->parameterPath.isEmpty())
+        return;
+    const QString path = e->parameterPath;
+    accept();
+    host_.loadParameterFile(path);
+}
