@@ -30,8 +30,10 @@ const QColor kWarningText(0xB0, 0x00, 0x00);
 constexpr int kDefaultFontPixels = 11; // 8 points at 96 dpi
 constexpr int kMargin = 8;
 constexpr int kLongestColumn = 260; // a column wider than this is cut with "…"
-constexpr QSize kCompareSize(600, 480);
-constexpr QSize kBackupsSize(680, 420);
+constexpr int kFewestRows = 5;
+constexpr int kTallestTable = 560;
+constexpr QSize kCompareSize(600, 400);
+constexpr QSize kBackupsSize(680, 300);
 
 // The look of the program's dialogs: the grey of the window, its small face, a modal window that
 // may grow.
@@ -98,12 +100,21 @@ QTreeWidget* AddTable(QWidget* parent, const QStringList& headers, QBoxLayout* l
     return t;
 }
 
-void FitColumns(QTreeWidget* t)
+// Columns as wide as their texts, and the table as tall as its rows: a short list leaves no empty
+// field, a long one scrolls.
+void FitTable(QDialog* dlg, QTreeWidget* t)
 {
     for (int c = 0; c + 1 < t->columnCount(); ++c) {
         t->resizeColumnToContents(c);
         t->setColumnWidth(c, std::min(t->columnWidth(c) + kMargin, kLongestColumn));
     }
+    const int rows = std::max(t->topLevelItemCount(), kFewestRows);
+    const int rowHeight =
+        t->topLevelItemCount() > 0 ? t->sizeHintForRow(0) : t->fontMetrics().height();
+    const int wanted = t->header()->sizeHint().height() + rows * rowHeight + 2 * t->frameWidth();
+    t->setMinimumHeight(std::min(wanted, kTallestTable));
+    dlg->resize(dlg->width(), dlg->sizeHint().height());
+    t->setMinimumHeight(0);
 }
 
 } // namespace
@@ -123,6 +134,9 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     LNepasuje = AddLine(this, "LNepasuje", layout);
     LNepasuje->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
     LV = AddTable(this, {Msg("str278"), Msg("str279"), Msg("str280")}, layout);
+    // Rows to read, not to pick: no selection or focus frame over the marks.
+    LV->setSelectionMode(QAbstractItemView::NoSelection);
+    LV->setFocusPolicy(Qt::NoFocus);
     LPocet = AddLine(this, "LPocet", layout);
     LPocet->setFont(PixelFont(kDefaultFontPixels, true));
 
@@ -151,9 +165,9 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
             item->setForeground(c, kDiffersText);
         }
     }
-    FitColumns(LV);
     const int differ = CountDifferences(rows_);
     LPocet->setText(differ == 0 ? Msg("str276") : Msg("str275").arg(differ).arg(rows_.size()));
+    FitTable(this, LV);
 
     FollowLanguage(
         this, host_,
@@ -242,7 +256,7 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
             }
         }
     }
-    FitColumns(LV);
+    FitTable(this, LV);
     if (!entries_.isEmpty())
         LV->setCurrentItem(LV->topLevelItem(0));
     SelectionChanged();
