@@ -93,14 +93,10 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str149=%1 potřebuje hodnotu"),
         // Usage of korvalinex-cli; a backslash and "n" stand for a line break, as a language file
         // holds one line per text.
-        QStringLiteral(
-            "Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, identify, read, "
-            "write FILE.zeq, default, log -o FILE, restore BACKUP\\nkorvalinex-cli COMMAND "
-            "--help popíše jeden příkaz."),
-        QStringLiteral(
-            "Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, identify, read, "
-            "write FILE.zeq, default, log -o FILE, restore BACKUP\\nkorvalinex-cli COMMAND --help "
-            "popíše jeden příkaz; korvalinex-cli --version vypíše verzi."),
+        QStringLiteral("Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, "
+                       "identify, read, write FILE.zeq, default, log -o FILE, restore BACKUP, diff "
+                       "FILE [FILE2]\\nkorvalinex-cli COMMAND --help popíše jeden příkaz; "
+                       "korvalinex-cli --version vypíše verzi."),
         QStringLiteral("Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, "
                        "které lze otevřít, a připojené USB adaptéry FTDI (sériové číslo, popis); u "
                        "adaptéru, který nelze otevřít, uvede důvod."),
@@ -113,8 +109,12 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "nastavení, -o - tento soubor vypíše."),
         QStringLiteral(
             "Str154=Použití: korvalinex-cli write FILE.zeq [LINK...] [--throttle-min MS] "
-            "[--throttle-max MS] [--json]\\nNačte regulátor, použije soubor nastavení stejně jako "
-            "okno programu, zapíše, načte zpět a zkontroluje. Předtím uloží zálohu."),
+            "[--throttle-max MS] [--dry-run] [--if-different] [--force] [--json]\\nNačte "
+            "regulátor, použije soubor nastavení stejně jako okno programu, zapíše, načte zpět a "
+            "zkontroluje. Předtím uloží zálohu. --dry-run ukáže, co by se změnilo (jako diff), a "
+            "nic neodešle; --if-different nic nezapíše a vypíše \"unchanged\", když by se nic "
+            "nezměnilo. Soubor, který k regulátoru nepasuje, odmítne dřív, než cokoli zálohuje "
+            "nebo zapíše (návratový kód 11); --force zapíše, co pasuje."),
         QStringLiteral("Str155=Použití: korvalinex-cli default [LINK...] [--json]\\nObnoví tovární "
                        "nastavení a pak nastavení načte. Předtím uloží zálohu."),
         QStringLiteral("Str156=Použití: korvalinex-cli log -o FILE|- [LINK]\\nStáhne záznamy z "
@@ -132,7 +132,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "funguje i --option=VALUE.\\nNávratový kód: 0 hotovo, 1 chyba, 2 chybné zadání, 3 "
             "neodpovídá žádný regulátor, 4 chyba spojení, 5 chybí definiční soubor regulátoru, 6 "
             "kontrola po zápisu selhala, 7 záloha selhala, 8 zápis je nejistý (obnovte uvedenou "
-            "zálohu), 9 přerušeno před odesláním čehokoli, 10 některá z více spojení selhala."),
+            "zálohu), 9 přerušeno před odesláním čehokoli, 10 některá z více spojení selhala, 11 "
+            "soubor k regulátoru nepasuje."),
         QStringLiteral("Str159=%1 nepřijímá hodnotu \"%2\""),
         QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
         QStringLiteral("Str161=%1 potřebuje %2"),
@@ -214,6 +215,20 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "Str290=Soubor nastavení této zálohy chybí, zálohu nelze porovnat ani načíst."),
         QStringLiteral("Str291=Zálohy regulátoru %1 ve složce %2"),
         QStringLiteral("Str292=Soubor: %1"),
+        // korvalinex-cli diff, and a write whose file does not fit the regulator.
+        QStringLiteral(
+            "Str245=Použití: korvalinex-cli diff FILE [LINK] [--json] | korvalinex-cli diff FILE "
+            "FILE2 [--model NAME] [--json]\\nPorovná nastavení regulátoru (skupiny voleb) se "
+            "souborem nastavení (.zeq) nebo se zálohou (jejím záznamem .txt, který obsahuje i meze "
+            "plynu), nebo dva soubory navzájem podle definice regulátoru zadané přes --model nebo "
+            "zálohou; pro každé nastavení, které se liší, jeden řádek: [název] staré -> nové. "
+            "Měřené hodnoty nejsou nastavení a neporovnávají se. Návratový kód: 0 shodné, 1 "
+            "rozdílné, 2 potíž se souborem nebo příkazovým řádkem; 3, 4, 5 jako u ostatních "
+            "příkazů."),
+        QStringLiteral("Str246=Soubor %1 neodpovídá regulátoru, nic nebylo zapsáno (--force "
+                       "zapíše, co odpovídá):"),
+        QStringLiteral("Str247=Soubor %1 neodpovídá regulátoru %2:"),
+        QStringLiteral("Str248=Záloha %1 patří regulátoru %2, ne %3."),
     };
 }
 

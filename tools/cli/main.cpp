@@ -10,6 +10,7 @@
 #include "link/comport.h"
 #include "link/ftd2xx.h"
 #include "link/usblink.h"
+#include "tools/cli/diff.h"
 #include "tools/cli/ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/runner.h"
@@ -165,6 +166,8 @@ int main(int argc, char** argv)
         ChooseMotorAndLink(options, setup);
         if (options.command == QLatin1String("ports")) {
             status = ListPortsCommand(options, messages, out);
+        } else if (options.command == QLatin1String("diff") && !options.argument2.isEmpty()) {
+            status = DiffFilesCommand(options, dataDir, messages, out, err);
         } else {
             CatchSignals();
             status = RunLinks(app, signalPipe[0], options, dataDir, messages,

@@ -31,7 +31,7 @@ TCliError Fail(const char* key, const QStringList& args = {})
 }
 
 // The commands that talk to a regulator, and so take a link.
-const char kLinkCommands[] = "identify read write default log restore";
+const char kLinkCommands[] = "identify read write default log restore diff";
 
 enum class TValue { None, Required, Optional };
 
@@ -72,7 +72,7 @@ const TOptionSpec kOptions[] = {
          o.links.append({true, v});
          return TCliError{};
      }},
-    {"--lang", nullptr, TValue::Required, "ports identify read write default log restore",
+    {"--lang", nullptr, TValue::Required, "ports identify read write default log restore diff",
      [](const QString& a, const QString& v, TCliOptions& o) {
          if (!kLanguageCodes.contains(v))
              return Fail("str159", {a, v});
@@ -92,7 +92,7 @@ const TOptionSpec kOptions[] = {
      [](const QString& a, const QString& v, TCliOptions& o) {
          return TakeInt(a, v, 1, kMaxJobs, o.jobs);
      }},
-    {"--json", nullptr, TValue::None, "ports identify read write default restore",
+    {"--json", nullptr, TValue::None, "ports identify read write default restore diff",
      [](const QString&, const QString&, TCliOptions& o) {
          o.json = true;
          return TCliError{};
@@ -125,6 +125,26 @@ const TOptionSpec kOptions[] = {
     {"--throttle-max", nullptr, TValue::Required, "write",
      [](const QString& a, const QString& v, TCliOptions& o) {
          return TakeMs(a, v, o.throttleMax);
+     }},
+    {"--dry-run", nullptr, TValue::None, "write",
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.dryRun = true;
+         return TCliError{};
+     }},
+    {"--if-different", nullptr, TValue::None, "write",
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.ifDifferent = true;
+         return TCliError{};
+     }},
+    {"--force", nullptr, TValue::None, "write",
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.force = true;
+         return TCliError{};
+     }},
+    {"--model", nullptr, TValue::Required, "diff",
+     [](const QString&, const QString& v, TCliOptions& o) {
+         o.model = v;
+         return TCliError{};
      }},
     {"--quiet", "-q", TValue::None, nullptr,
      [](const QString&, const QString&, TCliOptions& o) {
@@ -167,10 +187,11 @@ bool LooksLikeOption(const QString& word)
 
 bool TakesFile(const QString& command)
 {
-    return command == QLatin1String("write") || command == QLatin1String("restore");
+    return command == QLatin1String("write") || command == QLatin1String("restore") ||
+           command == QLatin1String("diff");
 }
 
-// A word that is no option: the command, then the file of write and restore.
+// A word that is no option: the command, then the file of write and restore, the files of diff.
 TCliError TakeWord(const QString& word, TCliOptions& o)
 {
     if (o.command.isEmpty()) {
@@ -179,6 +200,8 @@ TCliError TakeWord(const QString& word, TCliOptions& o)
         o.command = word;
     } else if (o.argument.isEmpty() && TakesFile(o.command)) {
         o.argument = word;
+    } else if (o.argument2.isEmpty() && o.command == QLatin1String("diff")) {
+        o.argument2 = word;
     } else {
         return Fail("str147", {word});
     }
@@ -207,6 +230,14 @@ TCliError CheckComplete(TCliOptions& o)
         o.usb = o.links[0].usb;
         (o.usb ? o.usbSerial : o.port) = o.links[0].name;
     }
+    // Two files are compared with each other: no regulator, so no link; one file is compared with
+    // the regulator, whose own model decides.
+    const QString twoFiles = QStringLiteral("diff FILE FILE2");
+    if (!o.argument2.isEmpty() && !o.links.isEmpty())
+        return Fail("str148", {twoFiles, o.links[0].usb ? QStringLiteral("--usb")
+                                                        : QStringLiteral("--port")});
+    if (o.argument2.isEmpty() && !o.model.isEmpty())
+        return Fail("str148", {QStringLiteral("diff FILE"), QStringLiteral("--model")});
     return {};
 }
 
@@ -382,9 +413,11 @@ bool TCliMessages::HasAll(const QStringList& keys) const
 
 QString CliUsage(const QString& command, const TCliMessages& language)
 {
-    // Str150 is the tool's overview; Str151 to Str157 follow the order of kCliCommands.
+    // Str150 is the tool's overview; Str151 to Str157 follow the order of kCliCommands, diff's
+    // came later.
+    static const int kUsageKeys[] = {151, 152, 153, 154, 155, 156, 157, 245};
     const qsizetype i = kCliCommands.indexOf(command);
-    const QStringList keys = {QStringLiteral("str%1").arg(i < 0 ? 150 : 151 + i),
+    const QStringList keys = {QStringLiteral("str%1").arg(i < 0 ? 150 : kUsageKeys[i]),
                               QStringLiteral("str158")};
     const TsmlMsgLangRes builtIn;
     const TsmlMsgLangRes& messages = language.HasAll(keys) ? language.Messages() : builtIn;

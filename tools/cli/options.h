@@ -20,6 +20,11 @@ enum TExitStatus : int {
     kExitInDoubt = 8,      // a write or reset may have reached the regulator but was not confirmed
     kExitInterrupted = 9,  // stopped by a signal before anything was sent to the regulator
     kExitSomeFailed = 10,  // several links: at least one of them failed
+    kExitDoesNotFit = 11, // the file of a write does not fit the regulator's model: nothing written
+    // diff, as diff(1) has it: 0 the same, 1 different, 2 trouble with a file; the link's statuses
+    // (3, 4, 5) as for every command.
+    kExitDifferent = 1,
+    kExitDiffTrouble = 2,
 };
 
 // The word for a status in JSON, which stays the same in every language.
@@ -44,8 +49,12 @@ struct TLinkSpec {
 };
 
 struct TCliOptions {
-    QString command;  // ports, identify, read, write, default, log, restore
-    QString argument; // the file of write and restore
+    QString command;   // ports, identify, read, write, default, log, restore, diff
+    QString argument;  // the file of write, restore and diff
+    QString argument2; // diff's second file: the two files are compared, no link is opened
+    QString model;     // --model: the regulator definition of a diff of two files
+    bool dryRun = false, ifDifferent = false,
+         force = false; // write's --dry-run, --if-different, --force
     bool help = false;
     bool version = false;
     QList<TLinkSpec> links; // every --port and --usb, in order
@@ -89,7 +98,7 @@ struct TParsedCommandLine {
 inline const QStringList kCliCommands = {QStringLiteral("ports"),   QStringLiteral("identify"),
                                          QStringLiteral("read"),    QStringLiteral("write"),
                                          QStringLiteral("default"), QStringLiteral("log"),
-                                         QStringLiteral("restore")};
+                                         QStringLiteral("restore"), QStringLiteral("diff")};
 
 TParsedCommandLine ParseCliCommandLine(const QStringList& args);
 

@@ -212,10 +212,12 @@ void TCliSession::Interrupt()
     Finish(kExitInterrupted);
 }
 
-void TCliSession::Finish(int status)
+void TCliSession::Finish(int status, bool diffResult)
 {
     if (status_)
         return;
+    if (options_.command == QLatin1String("diff") && !diffResult && status == kExitFailure)
+        status = kExitDiffTrouble;
     status_ = status;
     phase_ = Phase::Done;
     if (logTemp_) {
@@ -253,6 +255,8 @@ void TCliSession::Start(std::function<void(int)> done)
     if (options_.command != QLatin1String("identify") && !QFileInfo(data).isDir() &&
         ::mkdir(QFile::encodeName(data).constData(), kFolderMode) != 0)
         Error(Msg("str241").arg(data, QString::fromLocal8Bit(std::strerror(errno))));
+    if (!ReadFiles())
+        return;
     cycle_->ClearWorkingState();
     if (options_.usb) {
         Verbose(Msg("str237").arg(LinkName()));
@@ -319,6 +323,7 @@ void TCliSession::Identified()
                 Error(modelMissingText_);
             return Finish(kExitModelMissing);
         }
+        FileFitsRegulator();
     });
 }
 
@@ -442,6 +447,8 @@ void TCliSession::Connected()
         });
         return;
     }
+    if (command == QLatin1String("diff"))
+        return Diff();
     if (command == QLatin1String("restore")) {
         QString reason;
         const std::optional<TBackupRecord> record = LoadBackupRecord(options_.argument, &reason);
@@ -457,41 +464,15 @@ void TCliSession::Connected()
             ImageFromReadPayload(record->readPayload, record->layout);
         view_->SetThrottleMax(image->throttleMaxUs / kMicrosPerMilli);
         view_->SetThrottleMin(image->throttleMinUs / kMicrosPerMilli);
-        panel_.SetActiveOptionCount(int(image->itemIndexes.size()));
-        panel_.SetUnassignedBytes(image->unassigned);
-        for (int k = 0; k < image->itemIndexes.size(); ++k)
-            panel_.SetItemIndex(k, image->itemIndexes[k]);
+        ApplyBlockImage(panel_, *image);
         if (BuildWritePayload(view_->Block(), panel_) != record->writePayload) {
             Error(Msg("str143").arg(cycle_->Identity().name));
             return Finish(kExitFailure);
         }
         return StartWrite(record->writePayload);
     }
-    if (command == QLatin1String("write")) {
-        // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
-        // One line that names the file and says what is wrong with it, as a terminal shows it.
-        const TFileRead read = ReadFileWithLimit(options_.argument, kParameterFileMaxBytes);
-        if (!read.Ok()) {
-            Error(Msg("str236").arg(options_.argument, read.Reason()));
-            return Finish(kExitFailure);
-        }
-        bool loadFailed = false;
-        TParameterFiles files(panel_, messages_, [&](const QString& text) {
-            loadFailed = true;
-            QStringList parts = text.split(QLatin1Char('\r'), Qt::SkipEmptyParts);
-            if (parts.size() > 1)
-                parts.removeFirst(); // "Cannot open the file": the reason says more
-            Error(Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
-        });
-        files.LoadParameterFile(options_.argument);
-        if (loadFailed)
-            return Finish(kExitFailure);
-        if (options_.throttleMin)
-            view_->SetThrottleMin(*options_.throttleMin);
-        if (options_.throttleMax)
-            view_->SetThrottleMax(*options_.throttleMax);
-        return StartWrite(BuildWritePayload(view_->Block(), panel_));
-    }
+    if (command == QLatin1String("write"))
+        return Write();
     if (command == QLatin1String("log"))
         return StartLog();
     Finish(kExitOk);
@@ -510,14 +491,19 @@ void TCliSession::StartWrite(const QByteArray& expected)
     });
 }
 
-void TCliSession::CheckReadBack()
+QByteArray TCliSession::HeldPayload() const
 {
     TBlockLayout layout{cycle_->Identity().version, panel_.DisplayCount(), {}};
     for (int g = 0; g < panel_.GroupCount(); ++g)
         layout.itemCounts.append(panel_.ItemCount(g));
     const std::optional<TBlockImage> image =
         ImageFromReadPayload(cycle_->LastReadPayload(), layout);
-    const QByteArray held = image ? image->WritePayload() : QByteArray();
+    return image ? image->WritePayload() : QByteArray();
+}
+
+void TCliSession::CheckReadBack()
+{
+    const QByteArray held = HeldPayload();
     const TReadReport report = view_->Report(panel_);
     env_.out(options_.json ? ReadJson(report) : ReadText(report));
     if (held != expected_) {
@@ -543,4 +529,111 @@ void TCliSession::StartLog()
         if (!cycle_->State().logPending)
             Finish(kExitFailure); // the file could not be started; the reason is out
     });
+}
+
+// ---- the files of write and diff
+// ------------------------------------------------------------------------
+
+bool TCliSession::ReadFiles()
+{
+    QString error;
+    if (options_.command == QLatin1String("diff")) {
+        diffFile_ = ReadDiffFile(options_.argument, messages_, &error);
+        if (diffFile_)
+            return true;
+        env_.err(error);
+        Finish(kExitDiffTrouble, true);
+        return false;
+    }
+    if (options_.command != QLatin1String("write"))
+        return true;
+    const std::optional<QStringList> lines =
+        ReadParameterLines(options_.argument, messages_, &error);
+    if (!lines) {
+        env_.err(error);
+        Finish(kExitFailure);
+        return false;
+    }
+    writeLines_ = *lines;
+    // A file without its marker fits no regulator: that needs no model to tell. The empty panel
+    // makes the check stop at the marker.
+    if (!options_.force && !SplitParameterFile(writeLines_).hasMarker) {
+        ReportUnfit(CheckParameterFit(panel_, writeLines_, messages_),
+                    Msg("str246").arg(options_.argument), env_.err);
+        Finish(kExitDoesNotFit);
+        return false;
+    }
+    return true;
+}
+
+bool TCliSession::FileFitsRegulator()
+{
+    const QString& name = cycle_->Identity().name;
+    if (diffFile_ && diffFile_->record && diffFile_->record->identity.name != name) {
+        env_.err(Msg("str139").arg(diffFile_->record->identity.name, name));
+        Finish(kExitDiffTrouble, true);
+        return false;
+    }
+    // Nothing is backed up or written for a file that does not fit, unless --force says to write
+    // what fits.
+    if (options_.command == QLatin1String("write") && !options_.force &&
+        ReportUnfit(CheckParameterFit(panel_, writeLines_, messages_),
+                    Msg("str246").arg(options_.argument), env_.err)) {
+        Finish(kExitDoesNotFit);
+        return false;
+    }
+    return true;
+}
+
+TSettingsSide TCliSession::RegulatorSide() const
+{
+    const TReadReport report = view_->Report(panel_);
+    TSettingsSide side;
+    side.lines = ParameterFileLines(panel_);
+    side.throttleMinUs = report.throttleMinUs;
+    side.throttleMaxUs = report.throttleMaxUs;
+    side.unassigned = panel_.UnassignedBytes();
+    return side;
+}
+
+void TCliSession::Diff()
+{
+    if (!diffFile_->record)
+        ReportUnfit(CheckParameterFit(panel_, diffFile_->lines, messages_),
+                    Msg("str247").arg(diffFile_->path, cycle_->Identity().name), env_.err);
+    const QList<TDiffRow> rows = DiffSettings(panel_, RegulatorSide(), SideOf(*diffFile_, panel_));
+    Finish(PrintDiff(rows, options_.json, kRegulatorSide, diffFile_->path, env_.out), true);
+}
+
+void TCliSession::Write()
+{
+    // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
+    const TSettingsSide before = RegulatorSide();
+    bool loadFailed = false;
+    // One line that names the file and says what is wrong with it, as a terminal shows it.
+    TParameterFiles files(panel_, messages_, [&](const QString& text) {
+        loadFailed = true;
+        QStringList parts = text.split(QLatin1Char('\r'), Qt::SkipEmptyParts);
+        if (parts.size() > 1)
+            parts.removeFirst(); // "Cannot open the file": the reason says more
+        Error(Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
+    });
+    files.LoadParameterFile(options_.argument);
+    if (loadFailed)
+        return Finish(kExitFailure);
+    if (options_.throttleMin)
+        view_->SetThrottleMin(*options_.throttleMin);
+    if (options_.throttleMax)
+        view_->SetThrottleMax(*options_.throttleMax);
+    const QByteArray payload = BuildWritePayload(view_->Block(), panel_);
+    const bool unchanged = payload == HeldPayload();
+    if (!options_.dryRun && !(options_.ifDifferent && unchanged))
+        return StartWrite(payload);
+    // What the write changes: the regulator as read against the panel as it would be sent.
+    const QList<TDiffRow> rows = DiffSettings(panel_, RegulatorSide(), before, true);
+    if (options_.json)
+        env_.out(DiffJson(rows, kRegulatorSide, options_.argument));
+    else
+        env_.out(unchanged || rows.isEmpty() ? QStringLiteral("unchanged") : DiffText(rows));
+    Finish(kExitOk);
 }

@@ -8,6 +8,7 @@
 #include "models/backup.h"
 #include "models/panelmodel.h"
 #include "protocol/cycle.h"
+#include "tools/cli/diff.h"
 #include "tools/cli/options.h"
 
 #include <QByteArray>
@@ -73,7 +74,20 @@ private:
     void StartWrite(const QByteArray& expected);
     void CheckReadBack();
     void StartLog();
-    void Finish(int status);
+    // A general failure of diff is trouble (2), its 1 meaning "different"; diffResult: the
+    // comparison's own status.
+    void Finish(int status, bool diffResult = false);
+    // The files of write and diff, read before the link is opened; false when the run has ended.
+    bool ReadFiles();
+    // After the identification, the panel built: does the file fit the regulator? False when the
+    // run has ended.
+    bool FileFitsRegulator();
+    void Diff();
+    void Write();
+    // The regulator's settings as read, beside its panel.
+    TSettingsSide RegulatorSide() const;
+    // The write payload that the block as last read holds.
+    QByteArray HeldPayload() const;
     // Nothing answers: a link that is gone by now is the reason rather than the regulator.
     void NoAnswer();
     void Error(const QString& text);
@@ -96,6 +110,8 @@ private:
     Phase phase_ = Phase::Connecting;
     bool identified_ = false;
     QByteArray expected_; // the write payload the read-back must reproduce
+    std::optional<TDiffFile> diffFile_;
+    QStringList writeLines_; // the parameter file of a write
     QString modelMissingText_;
     QString lastError_;
     QStringList errors_;
