@@ -88,6 +88,11 @@ TEST_P(CliDiff, AgainstTheRegulator)
                                                {"new", "Hard"}}));
     EXPECT_EQ(sim.Count(Message::Write), 0);
     EXPECT_TRUE(Backups().isEmpty());
+    // Any other failure is trouble too, never "different".
+    ASSERT_TRUE(QDir(dir.File("Data/" + kModel)).removeRecursively());
+    WriteBytes(dir.File("Data/" + kModel), "a file where the folder belongs");
+    EXPECT_EQ(RunCli({"diff", same}), kExitDiffTrouble);
+    QFile::remove(dir.File("Data/" + kModel));
 
     // A backup's record knows the throttle limits too; the factory block against the demo's.
     ASSERT_EQ(RunCli({"default"}), kExitOk);
@@ -104,8 +109,8 @@ TEST_P(CliDiff, AgainstTheRegulator)
          "Automatic\n[Start-up] Soft -> Very fast\n[Motor direction] Normal -> Reversed"},
         {"another model's backup", dir.File("other.txt"), kExitDiffTrouble, "",
          messages.LookupMessage("str139").arg("KVX-60", kModel)},
-        {"a damaged record: the link is not opened", dir.File("same.zeq.txt"), kExitDiffTrouble,
-         "", messages.LookupMessage("str138").arg(""), false},
+        {"a damaged record: the link is not opened", dir.File("same.zeq.txt"), kExitDiffTrouble, "",
+         messages.LookupMessage("str138").arg(""), false},
     };
     WriteBytes(dir.File("same.zeq.txt"), "[BACKUP]\r\nNAME=KVX-40 OPTO\r\n");
     for (const Row& row : backups) {
@@ -195,10 +200,18 @@ TEST_P(CliDiff, WriteRefusesAFileThatDoesNotFit)
          messages.LookupMessage("str217").arg(2).arg("Brake").arg(10), demo},
         {"no marker", "1\r\n2\r\n", false, kExitDoesNotFit,
          messages.LookupMessage("str218").arg("Data"), demo, false},
-        {"forced: the lines beyond are ignored", values + "1\r\n2\r\n2\r\n0\r\n3\r\n0\r\n1\r\n", true,
-         kExitOk, "", {2, 3, 3, 1, 4, 1}},
-        {"forced: out of range keeps the regulator's item", values + "1\r\n9\r\n1\r\n0\r\n3\r\n1\r\n", true,
-         kExitOk, "", {2, 3, 2, 1, 4, 2}},
+        {"forced: the lines beyond are ignored",
+         values + "1\r\n2\r\n2\r\n0\r\n3\r\n0\r\n1\r\n",
+         true,
+         kExitOk,
+         "",
+         {2, 3, 3, 1, 4, 1}},
+        {"forced: out of range keeps the regulator's item",
+         values + "1\r\n9\r\n1\r\n0\r\n3\r\n1\r\n",
+         true,
+         kExitOk,
+         "",
+         {2, 3, 2, 1, 4, 2}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -250,12 +263,21 @@ TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
          "[Brake] Hard -> Off\n[Motor direction] Normal -> Reversed"},
         {"a record on both sides compares the limits", {record, record}, kExitOk, ""},
         {"no model", {a, b}, kExitUsage, "", "--model NAME"},
-        {"a model without a definition", {a, b, "--model", "KVX-99"}, kExitModelMissing, "",
+        {"a model without a definition",
+         {a, b, "--model", "KVX-99"},
+         kExitModelMissing,
+         "",
          "Regulators/EN/KVX-99.ini"},
-        {"a record of another model", {a, record, "--model", "KVX-99"}, kExitDiffTrouble, "",
+        {"a record of another model",
+         {a, record, "--model", "KVX-99"},
+         kExitDiffTrouble,
+         "",
          f.messages.LookupMessage("str248").arg(record, model, "KVX-99")},
-        {"a file that is not there", {a, f.dir.File("none.zeq"), "--model", model},
-         kExitDiffTrouble, "", "none.zeq"},
+        {"a file that is not there",
+         {a, f.dir.File("none.zeq"), "--model", model},
+         kExitDiffTrouble,
+         "",
+         "none.zeq"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -264,8 +286,8 @@ TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
         ASSERT_TRUE(parsed.error.Empty());
         QStringList out, err;
         EXPECT_EQ(DiffFilesCommand(
-                      parsed.options, f.dir.Path(), f.messages,
-                      [&](const QString& t) { out << t; }, [&](const QString& t) { err << t; }),
+                      parsed.options, f.dir.Path(), f.messages, [&](const QString& t) { out << t; },
+                      [&](const QString& t) { err << t; }),
                   row.status)
             << err.join('\n').toStdString();
         EXPECT_EQ(out.join('\n'), row.out);
@@ -312,7 +334,8 @@ TEST(CliDiffProgram, BatchOverThePseudoTerminal)
         return RunProgram(KX_CLI_PROGRAM, args << "--port" << link << "--data" << dir.Path());
     };
     const QString zeq = dir.File("master.zeq");
-    WriteBytes(zeq, "- - - - -\r\n- - - - -\r\n- - - - -\r\nData\r\n1\r\n3\r\n2\r\n0\r\n3\r\n0\r\n");
+    WriteBytes(zeq,
+               "- - - - -\r\n- - - - -\r\n- - - - -\r\nData\r\n1\r\n3\r\n2\r\n0\r\n3\r\n0\r\n");
     EXPECT_EQ(cli({"diff", zeq}).status, kExitDifferent);
     TRunResult r = cli({"write", zeq, "--if-different"});
     ASSERT_EQ(r.status, kExitOk) << r.err.toStdString();
