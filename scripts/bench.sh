@@ -6,6 +6,8 @@
 #                  openbox); CPU of the idle program (60 s)
 #   bench_wire     wake-up, read, write, factory settings and a log of 200 records over COM, the
 #                  simulated adapter and the emulated chip; the longest event-loop stall of each
+#   bench_cli      korvalinex-cli in a batch over four paced regulators: write, write
+#                  --if-different, diff, write --dry-run
 #
 #   scripts/bench.sh [--no-build] [--quick]
 #     --quick   10 s of idle CPU, 3 start-up runs and a log of 20 records, to try the script
@@ -35,7 +37,7 @@ if ((buildit)); then
   fi
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$build" -j2 --target korvalinex regsim kx_ftdiemu emptywindow emptylabel bench_scaling \
-    bench_proc bench_wire
+    bench_proc bench_wire bench_cli
 fi
 dist="$(mktemp -d /tmp/kx-bench-dist.XXXXXX)"
 trap 'rm -rf "$dist"' EXIT
@@ -63,4 +65,5 @@ else
 fi
 LD_LIBRARY_PATH="$build/ftdiemu${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
   "$build/bench/bench_wire" "$records"
+"$build/bench/bench_cli" 4
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
