@@ -65,14 +65,16 @@ TEST_P(CliDiff, AgainstTheRegulator)
         {"no such file: the link is not opened", dir.File("none.zeq"), kExitDiffTrouble, "",
          "none.zeq", false},
     };
-    for (const Row& row : rows) {
+    const auto check = [this](const Row& row) {
         SCOPED_TRACE(row.name);
         const int wakeUps = WakeUps();
         EXPECT_EQ(RunCli({"diff", row.file, "--lang", "EN"}), row.status) << Err().toStdString();
         EXPECT_EQ(Out(), row.out);
         EXPECT_TRUE(Err().contains(row.err)) << Err().toStdString();
         EXPECT_EQ(WakeUps() > wakeUps, row.opensLink);
-    }
+    };
+    for (const Row& row : rows)
+        check(row);
 
     ASSERT_EQ(RunCli({"diff", changed, "--json", "--lang", "EN"}), kExitDifferent);
     const QJsonObject o = QJsonDocument::fromJson(Out().toUtf8()).object();
@@ -113,14 +115,8 @@ TEST_P(CliDiff, AgainstTheRegulator)
          messages.LookupMessage("str138").arg(""), false},
     };
     WriteBytes(dir.File("same.zeq.txt"), "[BACKUP]\r\nNAME=KVX-40 OPTO\r\n");
-    for (const Row& row : backups) {
-        SCOPED_TRACE(row.name);
-        const int wakeUps = WakeUps();
-        EXPECT_EQ(RunCli({"diff", row.file, "--lang", "EN"}), row.status) << Err().toStdString();
-        EXPECT_EQ(Out(), row.out);
-        EXPECT_TRUE(Err().contains(row.err)) << Err().toStdString();
-        EXPECT_EQ(WakeUps() > wakeUps, row.opensLink);
-    }
+    for (const Row& row : backups)
+        check(row);
     EXPECT_EQ(sim.Count(Message::Write), 0);
     EXPECT_EQ(Backups().size(), 1);
 }
