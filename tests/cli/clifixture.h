@@ -138,7 +138,7 @@ struct TCliFixture {
         clock.AdvanceUntil([this] { return session->Finished(); }, kPatienceMs);
         port.deliver = nullptr;
         port.DropPending();
-        if (o.usb)
+        if (o.usb && usb->UsbOpen())
             usb->UsbClose();
         // Later commands meet the regulator afresh, as a new run of the program would.
         sim.LineIdle();

@@ -105,7 +105,9 @@ private:
             return;
         closed_ = true;
         comm_.OnRxChar = nullptr;
-        if (options_.usb && usb_.UsbReadyCheck())
+        // Only an adapter the run opened: a run refused before the link (a file that cannot be
+        // used) must not open it just to close it.
+        if (options_.usb && usb_.UsbOpen())
             usb_.UsbClose();
         try {
             comm_.Close();
