@@ -86,9 +86,7 @@ QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& 
         if (row.caption.endsWith(QLatin1Char(':')))
             row.caption.chop(1);
         row.panelText = panel.DisplayText(k);
-        const bool present = k < parts.values.size();
-        row.fileText = present ? parts.values[k] : QString();
-        row.differs = !present || row.fileText != row.panelText;
+        row.fileText = k < parts.values.size() ? parts.values[k] : QString();
         rows.append(row);
     }
     for (int g = 0; g < panel.GroupCount(); ++g) {
@@ -109,6 +107,13 @@ QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& 
         rows.append(row);
     }
     return rows;
+}
+
+int CountSettings(const QList<TCompareRow>& rows)
+{
+    return int(std::count_if(rows.begin(), rows.end(), [](const TCompareRow& row) {
+        return row.kind == TCompareRow::Kind::Group;
+    }));
 }
 
 int CountDifferences(const QList<TCompareRow>& rows)

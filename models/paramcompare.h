@@ -43,9 +43,12 @@ struct TCompareRow {
     bool differs = false;
 };
 
-// Every display entry and every option group of the panel, in the panel's order. A setting the
-// file lacks shows an empty file text and differs; a group line that names no item of its group
-// shows the line as it stands. Lines beyond the panel's settings are not rows (the fit check
-// reports them).
+// Every display entry and every option group of the panel, in the panel's order. The display
+// entries are values the regulator reports, not settings: they are shown beside the file's copy of
+// them but never differ. A group the file lacks shows an empty file text and differs; a group line
+// that names no item of its group shows the line as it stands. Lines beyond the panel's settings
+// are not rows (the fit check reports them).
 QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& fileLines);
 int CountDifferences(const QList<TCompareRow>& rows);
+// The rows that are settings (option groups).
+int CountSettings(const QList<TCompareRow>& rows);

@@ -166,7 +166,8 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
         }
     }
     const int differ = CountDifferences(rows_);
-    LPocet->setText(differ == 0 ? Msg("str276") : Msg("str275").arg(differ).arg(rows_.size()));
+    LPocet->setText(differ == 0 ? Msg("str276")
+                                : Msg("str275").arg(differ).arg(CountSettings(rows_)));
     FitTable(this, LV);
 
     FollowLanguage(

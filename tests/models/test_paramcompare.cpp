@@ -86,7 +86,7 @@ TEST(ParameterCompare, ShowsEverySettingAsTheUserReadsIt)
     const struct {
         const char* name;
         QStringList file;
-        // caption, panel, file, differs; one per setting
+        // caption, panel, file, differs; one per row (the values are reported, never differ)
         QList<std::tuple<K, QString, QString, QString, bool>> rows;
     } cases[] = {
         {"the same",
@@ -98,8 +98,8 @@ TEST(ParameterCompare, ShowsEverySettingAsTheUserReadsIt)
           {K::Group, "Start", "4", "4", false}}},
         {"differs, short, out of range",
          {"12,0", "Data", " 2", "9"},
-         {{K::Value, "Napětí [V]", "11,8", "12,0", true},
-          {K::Value, "Teplota", "20", "", true},
+         {{K::Value, "Napětí [V]", "11,8", "12,0", false},
+          {K::Value, "Teplota", "20", "", false},
           {K::Group, "Brzda", "slabá", "silná", true},
           {K::Group, "Směr", "vpřed", "9", true},
           {K::Group, "Start", "4", "", true}}},
@@ -127,6 +127,7 @@ TEST(ParameterCompare, ShowsEverySettingAsTheUserReadsIt)
             differing += differs;
         }
         EXPECT_EQ(CountDifferences(rows), differing);
+        EXPECT_EQ(CountSettings(rows), 3);
     }
 }
 
