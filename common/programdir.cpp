@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QMultiMap>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -54,18 +55,28 @@ QByteArray ShippedHash(const QByteArray& content)
     return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
 }
 
-// A missing or damaged record only makes the copies it would have named count as the user's.
-TShippedManifest ReadShippedManifest(const QString& path)
+// Lines of a SHA-256 in hex, two blanks and a path; other lines are skipped. A missing or damaged
+// record only makes the copies it would have named count as the user's.
+QMultiMap<QString, QByteArray> ReadHashList(const QString& path)
 {
-    TShippedManifest manifest;
+    QMultiMap<QString, QByteArray> hashes;
     const TFileRead in = ReadFileWithLimit(path, kShippedFileMaxBytes);
     for (const QByteArray& line : in.bytes.split('\n')) {
         const QByteArray hash = line.left(64);
         const QString relative = QString::fromUtf8(line.mid(66)).trimmed();
         if (line.mid(64, 2) == "  " && !relative.isEmpty() &&
             std::all_of(hash.begin(), hash.end(), [](char c) { return isxdigit(uchar(c)); }))
-            manifest.insert(relative, hash.toLower());
+            hashes.insert(relative, hash.toLower());
     }
+    return hashes;
+}
+
+TShippedManifest ReadShippedManifest(const QString& path)
+{
+    TShippedManifest manifest;
+    const QMultiMap<QString, QByteArray> hashes = ReadHashList(path);
+    for (auto it = hashes.cbegin(); it != hashes.cend(); ++it)
+        manifest.insert(it.key(), it.value());
     return manifest;
 }
 
@@ -126,10 +137,15 @@ QStringList SeedProgramFolder(const QString& from, const QString& to, const QStr
     const QString manifestPath = WithSlash(to) + kShippedManifest;
     TShippedManifest manifest = ReadShippedManifest(manifestPath);
     const TShippedManifest before = manifest;
+    // Copies made before copies were recorded: one that is exactly a file an earlier version
+    // shipped is untouched too.
+    const QMultiMap<QString, QByteArray> earlier = ReadHashList(WithSlash(from) + kEarlierShipped);
     QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString src = it.next();
         const QString relative = source.relativeFilePath(src);
+        if (relative == kEarlierShipped)
+            continue;
         if (!only.isEmpty() && !only.contains(relative.section(QLatin1Char('/'), 0, 0)))
             continue;
         const QString target = WithSlash(to) + relative;
@@ -142,15 +158,17 @@ QStringList SeedProgramFolder(const QString& from, const QString& to, const QStr
         }
         const QByteArray shippedHash = ShippedHash(in.bytes);
         if (QFileInfo::exists(target)) {
-            // A copy is replaced only while it is exactly what was shipped last time: then the
-            // user has not changed it. A copy without a record (made before records were kept)
-            // may be the user's too, and stays; it is recorded once it equals the shipped file.
+            // A copy is replaced only while it is exactly what was shipped last time, or by an
+            // earlier version: then the user has not changed it. Any other copy without a record
+            // may be the user's, and stays; it is recorded once it equals the shipped file.
             const TFileRead copy = ReadFileWithLimit(target, kShippedFileMaxBytes);
             const QByteArray copyHash = copy.Ok() ? ShippedHash(copy.bytes) : QByteArray();
             if (copyHash == shippedHash)
                 manifest.insert(relative, shippedHash);
-            if (copyHash == shippedHash || copyHash.isEmpty() ||
-                copyHash != manifest.value(relative))
+            const bool untouched =
+                copyHash == manifest.value(relative) ||
+                (!manifest.contains(relative) && earlier.contains(relative, copyHash));
+            if (copyHash == shippedHash || copyHash.isEmpty() || !untouched)
                 continue;
         }
         QString error;

@@ -43,6 +43,10 @@ TProgramFolder ChooseProgramFolder(const QString& exeDir, const QString& xdgData
 
 // The record, in the program folder, of what each shipped file was when it was last copied there.
 inline const QString kShippedManifest = QStringLiteral("shipped.sha256");
+// Beside the shipped data, the same form: every version of a shipped file that earlier releases
+// had, so that a copy made before copies were recorded is known as untouched. Made from the
+// project's history by scripts/list-earlier-shipped.sh; never copied itself.
+inline const QString kEarlierShipped = QStringLiteral("earlier-shipped.sha256");
 
 // Copies every file of `from` (recursively; only of the top-level files and folders named in
 // `only`, when it is not empty) that `to` does not have yet, and brings the copies up to date after

@@ -27,7 +27,7 @@ foreach(folder Languages Help)
   endif()
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/data/Teplota1.txt ${CMAKE_SOURCE_DIR}/data/Teplota2.txt
-        DESTINATION ${kx_datadir})
+        ${CMAKE_SOURCE_DIR}/data/earlier-shipped.sha256 DESTINATION ${kx_datadir})
 
 # Packaged udev rules live in /usr/lib/udev/rules.d, whatever the libdir of the machine.
 set(kx_udev_rule ${CMAKE_SOURCE_DIR}/data/60-korvalinex-ftdi.rules)

@@ -11,6 +11,7 @@
 #include "tests/support/readonly.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -145,7 +146,22 @@ TEST_F(SeedFixture, AnUpgradeReplacesUntouchedCopiesAndKeepsChangedOnes)
             EXPECT_EQ(user.Read(file), content) << file;
     };
     user.Write("Languages/CZ.ini", "a copy from before copies were recorded");
-    upgrade({{"Languages/CZ.ini", "cz 1"}}, {{"Languages/EN.ini", "en"}});
+    // Copies from before copies were recorded: one that an earlier version shipped is untouched,
+    // and is brought up to date; the list of earlier versions is never copied itself.
+    user.Write("Languages/GE.ini", "ge 0");
+    user.Write("Help/HelpGE.html", "ge help 0, changed");
+    shipped.Write(kEarlierShipped.toUtf8(),
+                  QCryptographicHash::hash("ge 0", QCryptographicHash::Sha256).toHex() +
+                      "  Languages/GE.ini\n" +
+                      QCryptographicHash::hash("ge help 0", QCryptographicHash::Sha256).toHex() +
+                      "  Help/HelpGE.html\n");
+    upgrade({{"Languages/CZ.ini", "cz 1"},
+             {"Languages/GE.ini", "ge 1"},
+             {"Help/HelpGE.html", "ge help 1"}},
+            {{"Languages/EN.ini", "en"},
+             {"Languages/GE.ini", "ge 1"},
+             {"Help/HelpGE.html", "ge help 0, changed"}});
+    EXPECT_FALSE(QFileInfo::exists(user.Path() + kEarlierShipped));
     user.Write("Regulators/EN/KVX-40 OPTO.ini", "my own model");
     upgrade({{"Languages/EN.ini", "en 2"},
              {"Regulators/EN/KVX-40 OPTO.ini", "shipped EN 2"},
