@@ -172,8 +172,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "zobrazil. Otevřete soubor %1 ve webovém prohlížeči."),
         QStringLiteral("Str206=%1, soubor %2"),
         // What does not fit when a parameter file is set against the regulator's definition.
-        QStringLiteral("Str215=soubor má %1 hodnot, tento regulátor má %2"),
-        QStringLiteral("Str216=soubor má %1 skupin voleb, tento regulátor má %2"),
+        QStringLiteral("Str215=počet hodnot: v souboru %1, v tomto regulátoru %2"),
+        QStringLiteral("Str216=počet skupin voleb: v souboru %1, v tomto regulátoru %2"),
         QStringLiteral("Str217=skupina %1 (%2) nemá položku %3"),
         QStringLiteral("Str218=soubor nemá řádek \"%1\""),
         QStringLiteral("Str219=skupina %1 (%2): \"%3\" není číslo položky"),

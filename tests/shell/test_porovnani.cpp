@@ -109,7 +109,7 @@ const TCompareCase kCompareCases[] = {
      [](QStringList& l) { l = l.mid(0, l.size() - 2); },
      {7, 8},
      "Liší se 2 z 6 nastavení.",
-     "soubor má 4 skupin voleb, tento regulátor má 6",
+     "počet skupin voleb: v souboru 4, v tomto regulátoru 6",
      {7, 8}},
     {"NoSuchItem",
      [](QStringList& l) { l[4] = "9"; },
