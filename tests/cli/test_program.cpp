@@ -6,6 +6,7 @@
 #include "models/backup.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -152,6 +153,27 @@ TEST_F(Program, SeveralRegulatorsInOneRun)
     }
     links.sort();
     EXPECT_EQ(links, QStringList({link, link2}));
+
+    // A diff over both, one changed since: a difference is that link's answer, not a failure.
+    QList<QByteArray> lines = ReadBytes(zeq).split('\n');
+    lines[lines.size() - 2] = lines[lines.size() - 2].startsWith('0') ? "1\r" : "0\r";
+    const QString changed = dir.File("changed.zeq");
+    WriteBytes(changed, lines.join('\n'));
+    ASSERT_EQ(Cli(On({"write", changed})).status, kExitOk);
+    const Result text = Cli(On({"diff", zeq, "--port", link2}));
+    EXPECT_EQ(text.status, kExitDifferent) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(link + ": different (1)\n")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(link2 + ": ok\n")) << text.out.toStdString();
+    const Result json = Cli(On({"diff", zeq, "--port", link2, "--json"}));
+    EXPECT_EQ(json.status, kExitDifferent);
+    const QJsonObject d = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(d["failed"], 0);
+    EXPECT_EQ(d["different"], 1);
+    // In the order given: the second regulator's port, then the changed one's.
+    EXPECT_EQ(d["links"][0]["status"], "ok");
+    EXPECT_EQ(d["links"][1]["status"], "different");
+    EXPECT_FALSE(d["links"][1].toObject().contains("message"));
+    EXPECT_EQ(d["links"][1]["result"]["rows"].toArray().size(), 1);
 
     const QString nothing = dir.File("nothing-here");
     const Result one = Cli(On({"identify", "--json", "--port", nothing}));

@@ -1,4 +1,5 @@
 #include "tools/cli/diff.h"
+#include "tools/cli/report.h"
 
 #include "common/readfile.h"
 #include "i18n/msglangres.h"
@@ -145,7 +146,8 @@ QString DiffJson(const QList<TDiffRow>& rows, const QString& oldName, const QStr
             o[QStringLiteral("index")] = row.index;
         array.append(o);
     }
-    const QJsonObject o{{QStringLiteral("equal"), rows.isEmpty()},
+    const QJsonObject o{{QStringLiteral("schemaVersion"), kCliSchemaVersion},
+                        {QStringLiteral("equal"), rows.isEmpty()},
                         {QStringLiteral("old"), oldName},
                         {QStringLiteral("new"), newName},
                         {QStringLiteral("rows"), array}};

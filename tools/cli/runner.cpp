@@ -207,32 +207,37 @@ int RunLinks(QCoreApplication& app, int signalFd, const TCliOptions& options,
     if (running > 0)
         app.exec();
 
+    // A diff that finds differences has its answer, not a failure.
+    const bool diff = options.command == QLatin1String("diff");
+    auto differs = [diff](int status) { return diff && status == kExitDifferent; };
     if (!several) {
         const int status = runs[0]->Status();
-        if (options.json && status != kExitOk)
+        if (options.json && status != kExitOk && !differs(status))
             outputs.out(ErrorJson(status, runs[0]->Errors()));
         return status;
     }
 
     // One result per link, then how many failed.
-    int failed = 0;
+    int failed = 0, different = 0;
     QJsonArray links;
     for (int i = 0; i < n; ++i) {
         const TLinkRun& run = *runs[i];
         const int status = run.Started() ? run.Status() : kExitInterrupted;
         const QString label = LinkLabel(options.links[i]);
-        failed += status != kExitOk ? 1 : 0;
+        failed += status != kExitOk && !differs(status) ? 1 : 0;
+        different += differs(status) ? 1 : 0;
+        const QLatin1String word(differs(status) ? "different" : ExitStatusWord(status));
         if (options.json) {
             QJsonObject o{{QStringLiteral("link"), label},
                           {QStringLiteral("code"), status},
-                          {QStringLiteral("status"), QLatin1String(ExitStatusWord(status))}};
+                          {QStringLiteral("status"), word}};
             const QJsonDocument result = QJsonDocument::fromJson(results[i].join('\n').toUtf8());
             if (result.isObject()) {
                 QJsonObject r = result.object();
                 r.remove(QStringLiteral("schemaVersion"));
                 o[QStringLiteral("result")] = r;
             }
-            if (status != kExitOk)
+            if (status != kExitOk && !differs(status))
                 o[QStringLiteral("message")] = run.Errors().join(QLatin1Char('\n'));
             links.append(o);
             continue;
@@ -242,17 +247,17 @@ int RunLinks(QCoreApplication& app, int signalFd, const TCliOptions& options,
                 outputs.out(label + QStringLiteral(": ") + part);
         outputs.out(label + QStringLiteral(": ") +
                     (status == kExitOk ? QStringLiteral("ok")
-                                       : QStringLiteral("%1 (%2)")
-                                             .arg(QLatin1String(ExitStatusWord(status)))
-                                             .arg(status)));
+                                       : QStringLiteral("%1 (%2)").arg(word).arg(status)));
     }
     if (options.json) {
         QJsonObject o{{QStringLiteral("schemaVersion"), kCliSchemaVersion},
                       {QStringLiteral("links"), links},
                       {QStringLiteral("failed"), failed}};
+        if (diff)
+            o[QStringLiteral("different")] = different;
         outputs.out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)).trimmed());
     } else {
         outputs.out(messages.LookupMessage(QStringLiteral("str234")).arg(failed).arg(n));
     }
-    return failed == 0 ? kExitOk : kExitSomeFailed;
+    return failed > 0 ? kExitSomeFailed : different > 0 ? kExitDifferent : kExitOk;
 }
