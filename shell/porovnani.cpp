@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -240,12 +239,10 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
     LPrazdne->setText(Msg("str289"));
     LPrazdne->setVisible(entries_.isEmpty());
 
-    const QLocale locale;
     for (const TBackupEntry& e : entries_) {
         const TBackupRecord& r = e.record;
-        const QString taken = locale.toString(r.taken.date(), QLocale::ShortFormat) +
-                              QLatin1Char(' ') +
-                              r.taken.time().toString(QStringLiteral("HH:mm:ss"));
+        // The form of the backups' own names: the same in every language, and it sorts.
+        const QString taken = r.taken.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         const char* kind = r.kind == TOverwriteContext::Kind::FactoryReset ? "str287" : "str286";
         auto* item = new QTreeWidgetItem(LV, {taken, Msg(kind), r.identity.name.trimmed(),
                                               r.identity.version.trimmed(), r.link});

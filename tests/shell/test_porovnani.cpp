@@ -223,8 +223,8 @@ TEST(Zalohy, ListsNewestFirstComparesAndLoadsFromARow)
     // From the newest row: the comparison of its file, and a load from there closes both.
     bool compared = false;
     WhenShown<TZalohy>([&](TZalohy& w) {
-        EXPECT_EQ(Column(w.LV, 0),
-                  QStringList({"3/14/25 11:26:53", "3/14/25 10:26:53", "3/14/25 09:26:53"}));
+        EXPECT_EQ(Column(w.LV, 0), QStringList({"2025-03-14 11:26:53", "2025-03-14 10:26:53",
+                                                "2025-03-14 09:26:53"}));
         EXPECT_EQ(Column(w.LV, 1),
                   QStringList({QString::fromUtf8("zápis"), QString::fromUtf8("tovární nastavení"),
                                QString::fromUtf8("zápis")}));
