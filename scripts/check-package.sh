@@ -91,9 +91,14 @@ run_once
 for d in Languages Data Help Regulators Regulators/CZ Regulators/EN Regulators/GE Regulators/Other; do
   [ -d "$folder/$d" ] || fail "working directory $d missing in $folder"
 done
-(cd "$tmp/root/usr/share/korvalinex" && find . -type f) | while IFS= read -r f; do
-  cmp -s "$tmp/root/usr/share/korvalinex/$f" "$folder/$f" || fail "shipped file $f not copied"
-done
+# Every shipped file but the list of earlier versions, which the program only reads.
+(cd "$tmp/root/usr/share/korvalinex" && find . -type f ! -name earlier-shipped.sha256) |
+  while IFS= read -r f; do
+    cmp -s "$tmp/root/usr/share/korvalinex/$f" "$folder/$f" || fail "shipped file $f not copied"
+  done
+[ -f "$tmp/root/usr/share/korvalinex/earlier-shipped.sha256" ] || fail "earlier-shipped.sha256 not shipped"
+[ -e "$folder/earlier-shipped.sha256" ] && fail "earlier-shipped.sha256 copied into $folder"
+[ -f "$folder/shipped.sha256" ] || fail "no record of the copied files in $folder"
 grep -q '^LANGUAGE=CZ' "$folder/setup.ini" || fail "setup.ini not written on SIGTERM"
 [ "$(stat -c %U "$folder/setup.ini")" = "$user" ] || fail "setup.ini not owned by $user"
 ls "$tmp/root/usr/bin" | grep -qvxE "korvalinex|korvalinex-cli" && fail "files written beside the executable"
