@@ -31,7 +31,8 @@ struct TQuietBoxes final : IMessageBoxes {
     {
         std::fprintf(stderr, "box: %s\n", qPrintable(text));
     }
-    bool Ask(const QString&, const QString&, const QString&, const QString&) override
+    bool Ask(const QString&, const QString&, const QString&, const QString&,
+             TDefaultAnswer) override
     {
         return true;
     }

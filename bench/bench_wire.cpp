@@ -259,7 +259,8 @@ struct QuietBoxes final : IMessageBoxes {
     {
         std::fprintf(stderr, "box: %s\n", qPrintable(text));
     }
-    bool Ask(const QString&, const QString&, const QString&, const QString&) override
+    bool Ask(const QString&, const QString&, const QString&, const QString&,
+             TDefaultAnswer) override
     {
         return true;
     }

@@ -229,6 +229,11 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "zapíše, co odpovídá):"),
         QStringLiteral("Str247=Soubor %1 neodpovídá regulátoru %2:"),
         QStringLiteral("Str248=Záloha %1 patří regulátoru %2, ne %3."),
+        // The count of changes not yet written, and the question before loading a file that does
+        // not fit.
+        QStringLiteral("Str260=Nezapsané změny: %1"),
+        QStringLiteral("Str261=Soubor %1 neodpovídá tomuto regulátoru:"),
+        QStringLiteral("Str262=Přesto ho načíst?"),
     };
 }
 

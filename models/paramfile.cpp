@@ -82,7 +82,7 @@ QString TParameterFiles::Msg(const char* key) const
     return messages_.LookupMessage(QString::fromLatin1(key));
 }
 
-void TParameterFiles::LoadParameterFile(const QString& fileName)
+void TParameterFiles::LoadParameterFile(const QString& fileName, const AcceptFn& accept)
 {
     // A file too large to be one is refused like one that cannot be opened.
     const TFileRead read = ReadFileWithLimit(fileName, kParameterFileMaxBytes);
@@ -91,6 +91,8 @@ void TParameterFiles::LoadParameterFile(const QString& fileName)
         return;
     }
     const QStringList lines = DecodeParameterFile(read.bytes);
+    if (accept && !accept(lines))
+        return;
     auto fail = [this](const QString& reason) {
         showError_(Msg("str1") + QStringLiteral("\r\r") + reason);
     };

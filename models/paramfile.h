@@ -46,9 +46,11 @@ public:
     {
     }
 
+    // Given the file's lines before anything changes; false leaves the panel as it was.
+    using AcceptFn = std::function<bool(const QStringList& lines)>;
     // Fills the panel from the file. The labels and groups set before a failing line keep their
-    // new values; a file that cannot be opened leaves the panel as it was.
-    void LoadParameterFile(const QString& fileName);
+    // new values; a file that cannot be opened, or that accept refuses, leaves the panel as it was.
+    void LoadParameterFile(const QString& fileName, const AcceptFn& accept = {});
     // Replaces the file atomically: a failed save leaves the previous file whole. The overwrite
     // question is the caller's.
     void SaveParameterFile(const QString& fileName);

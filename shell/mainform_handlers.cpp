@@ -7,6 +7,7 @@
 #include "common/errors.h"
 #include "common/numbers.h"
 #include "i18n/languages.h"
+#include "models/paramcompare.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
 #include "shell/about.h"
@@ -27,7 +28,7 @@ using MainFormParts::TPresencePause;
 bool TMainForm::AskOverwrite()
 {
     return boxes_->Ask(messageDlg_.caption, messageDlg_.text, messageDlg_.button1Caption,
-                       messageDlg_.button2Caption);
+                       messageDlg_.button2Caption, TDefaultAnswer::Yes);
 }
 
 void TMainForm::KonecClick()
@@ -112,7 +113,21 @@ void TMainForm::SaveasClick()
 
 void TMainForm::LoadParameterFile(const QString& fileName)
 {
-    paramFiles_->LoadParameterFile(fileName);
+    if (!ParameterPanelExists(*panel_)) {
+        ShowError(Msg("str110"));
+        return;
+    }
+    // A file made for another model would fill this one only in part, and quietly: the user
+    // decides, with what does not fit in front of him, and "Ne" is the answer Enter gives.
+    paramFiles_->LoadParameterFile(fileName, [&](const QStringList& lines) {
+        const TParameterFit fit = CheckParameterFit(panel_->Model(), lines, smlMsgLangRes1_);
+        if (fit.Fits())
+            return true;
+        const QString text = Msg("Str261").arg(QFileInfo(fileName).fileName()) + QLatin1Char('\r') +
+                             fit.Summary() + QLatin1Char('\r') + Msg("Str262");
+        return boxes_->Ask(messageDlg_.caption, text, messageDlg_.button1Caption,
+                           messageDlg_.button2Caption, TDefaultAnswer::No);
+    });
 }
 
 bool TMainForm::SaveParameterFile(const QString& fileName)

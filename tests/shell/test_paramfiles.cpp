@@ -104,15 +104,25 @@ const TOverwriteCase kOverwrites[] = {
 INSTANTIATE_TEST_SUITE_P(ParamFiles, Overwrite, testing::ValuesIn(kOverwrites),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The question as the user sees it: an information icon, the first button answers yes.
-TEST(ParamFiles, TheOverwriteQuestionHasAnInformationIconAndAnoNe)
+// The question as the user sees it: an information icon, the first button answers yes, the preset
+// answer is the one Enter gives, and the old platform's line breaks break lines.
+TEST(ParamFiles, TheQuestionBoxHasAnInformationIconAndAnoNe)
 {
-    for (const QString& choice : {QStringLiteral("Ano"), QStringLiteral("Ne")}) {
-        SCOPED_TRACE(choice.toStdString());
+    const struct {
+        const char* choice;
+        TDefaultAnswer preset;
+        const char* presetText;
+    } cases[] = {{"Ano", TDefaultAnswer::Yes, "Ano"},
+                 {"Ne", TDefaultAnswer::Yes, "Ano"},
+                 {"Ano", TDefaultAnswer::No, "Ne"},
+                 {"Ne", TDefaultAnswer::No, "Ne"}};
+    for (const auto& c : cases) {
+        const QString choice = QString::fromLatin1(c.choice);
+        SCOPED_TRACE(c.choice + std::string(" preset ") + c.presetText);
         QWidget parent;
         TQtMessageBoxes boxes(&parent);
         QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QString title, text;
+        QString title, text, preset;
         QStringList buttons;
         // Runs inside the box's own event loop, and always ends it.
         QTimer::singleShot(0, [&] {
@@ -122,6 +132,7 @@ TEST(ParamFiles, TheOverwriteQuestionHasAnInformationIconAndAnoNe)
             icon = box->icon();
             title = box->windowTitle();
             text = box->text();
+            preset = box->defaultButton() ? box->defaultButton()->text() : QString();
             QAbstractButton* chosen = nullptr;
             for (QAbstractButton* b : box->buttons()) {
                 buttons.append(b->text());
@@ -130,12 +141,14 @@ TEST(ParamFiles, TheOverwriteQuestionHasAnInformationIconAndAnoNe)
             }
             chosen ? chosen->click() : box->reject();
         });
-        const bool yes = boxes.Ask(QStringLiteral("Otázka ..."), QStringLiteral("Nahradit?"),
-                                   QStringLiteral("Ano"), QStringLiteral("Ne"));
+        const bool yes =
+            boxes.Ask(QStringLiteral("Otázka ..."), QStringLiteral("Nahradit?\rOpravdu?"),
+                      QStringLiteral("Ano"), QStringLiteral("Ne"), c.preset);
         EXPECT_EQ(yes, choice == QLatin1String("Ano"));
         EXPECT_EQ(icon, QMessageBox::Information);
         EXPECT_EQ(title, QStringLiteral("Otázka ..."));
-        EXPECT_EQ(text, QStringLiteral("Nahradit?"));
+        EXPECT_EQ(text, QStringLiteral("Nahradit?\nOpravdu?"));
+        EXPECT_EQ(preset, QString::fromLatin1(c.presetText));
         buttons.sort();
         EXPECT_EQ(buttons, (QStringList{"Ano", "Ne"}));
     }
@@ -168,9 +181,94 @@ TEST(ParamFiles, OpenLoadsThePanelAndGroup0RunsTheMasterSwitch)
     EXPECT_EQ(p.ItemIndex(2), 2) << "9 is no item of group 2";
     EXPECT_FALSE(p.GroupEnabled(2));
     EXPECT_FALSE(p.GroupEnabled(3));
-    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    ASSERT_EQ(fx.boxes.boxes.size(), 1) << "three groups of six do not fit: asked, and \"Ano\"";
     EXPECT_EQ(fx.Count(regsim::Message::Write), 0) << "loading sends nothing";
 }
+
+// A file set against the demo regulator's model (three values; groups of 2, 4, 6, 4, 4 and 2
+// items, as read: 1 0 2 0 3 1): one that fits loads without a word; one that does not is loaded
+// only on "Ano", and the question says what does not fit.
+struct TFitCase {
+    const char* name;
+    const char* values;     // the value lines, before "Data"
+    const char* groupLines; // after it
+    const char* misfit;     // the question's middle line; nullptr: no question
+    bool answer;
+    QList<int> items; // the panel's chosen items afterwards
+};
+void PrintTo(const TFitCase& c, std::ostream* os) { *os << c.name; }
+
+class Fit : public testing::TestWithParam<TFitCase> {};
+
+TEST_P(Fit, AFileThatDoesNotFitIsLoadedOnlyOnAno)
+{
+    const TFitCase& c = GetParam();
+    TFilesWindow fx;
+    fx.Connect();
+    ASSERT_TRUE(fx.RunUntilIdle());
+    const QString before = fx.Panel().DisplayText(0);
+    WriteBytes(fx.InFolder("other.zeq"), QByteArray(c.values) + "Data\r\n" + c.groupLines);
+    fx.boxes.answer = c.answer;
+    fx.dialogs.answers = {fx.InFolder("other.zeq")};
+    fx.form->Open->trigger();
+
+    if (c.misfit) {
+        ASSERT_EQ(fx.boxes.boxes.size(), 1);
+        const TRecordedBox& b = fx.boxes.boxes[0];
+        EXPECT_EQ(b.caption, QString::fromUtf8("Otázka ..."));
+        EXPECT_EQ(b.text, QString::fromUtf8("Soubor other.zeq neodpovídá tomuto regulátoru:\r") +
+                              QString::fromUtf8(c.misfit) +
+                              QString::fromUtf8("\rPřesto ho načíst?"));
+        EXPECT_EQ(b.buttons, (QStringList{"Ano", "Ne"}));
+        EXPECT_EQ(b.preset, TDefaultAnswer::No);
+    } else {
+        EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    }
+    QList<int> items;
+    for (int g = 0; g < fx.Panel().GroupCount(); ++g)
+        items.append(fx.Panel().ItemIndex(g));
+    EXPECT_EQ(items, c.items);
+    const bool loaded = !c.misfit || c.answer;
+    EXPECT_EQ(fx.Panel().DisplayText(0), loaded ? QStringLiteral("1") : before);
+    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+}
+
+const char kThree[] = "1\r\n2\r\n3\r\n";
+const TFitCase kFits[] = {
+    {"Fits", kThree, "0\r\n3\r\n5\r\n-1\r\n2\r\n0\r\n", nullptr, false, {0, 3, 5, -1, 2, 0}},
+    {"FiveGroupsAno",
+     kThree,
+     "0\r\n3\r\n5\r\n1\r\n2\r\n",
+     "soubor má 5 skupin voleb, tento regulátor má 6",
+     true,
+     {0, 3, 5, 1, 2, 1}},
+    {"FiveGroupsNe",
+     kThree,
+     "0\r\n3\r\n5\r\n1\r\n2\r\n",
+     "soubor má 5 skupin voleb, tento regulátor má 6",
+     false,
+     {1, 0, 2, 0, 3, 1}},
+    {"NoItemNe",
+     kThree,
+     "0\r\n3\r\n6\r\n1\r\n2\r\n0\r\n",
+     "skupina 3 (Počet článků) nemá položku 7",
+     false,
+     {1, 0, 2, 0, 3, 1}},
+    {"TwoProblemsAno",
+     kThree,
+     "0\r\n3\r\n6\r\n1\r\n2\r\n",
+     "soubor má 5 skupin voleb, tento regulátor má 6; skupina 3 (Počet článků) nemá položku 7",
+     true,
+     {0, 3, 2, 1, 2, 1}},
+    {"FourValuesNe",
+     "1\r\n2\r\n3\r\n4\r\n",
+     "0\r\n3\r\n5\r\n-1\r\n2\r\n0\r\n",
+     "soubor má 4 hodnot, tento regulátor má 3",
+     false,
+     {1, 0, 2, 0, 3, 1}},
+};
+INSTANTIATE_TEST_SUITE_P(ParamFiles, Fit, testing::ValuesIn(kFits),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParamFiles, CancelledOpenLoadsNothingAndRestartsThePresenceTimerOnlyIfItRan)
 {

@@ -15,6 +15,7 @@ struct TRecordedBox {
     QString caption;
     QString text;
     QStringList buttons; // of a question
+    TDefaultAnswer preset = TDefaultAnswer::Yes;
 };
 
 class TRecordingBoxes final : public IMessageBoxes {
@@ -23,10 +24,10 @@ public:
     {
         boxes.append({kind, caption, text, {}});
     }
-    bool Ask(const QString& caption, const QString& text, const QString& yes,
-             const QString& no) override
+    bool Ask(const QString& caption, const QString& text, const QString& yes, const QString& no,
+             TDefaultAnswer preset) override
     {
-        boxes.append({TBoxKind::Plain, caption, text, {yes, no}});
+        boxes.append({TBoxKind::Plain, caption, text, {yes, no}, preset});
         return answer;
     }
     QList<TRecordedBox> boxes;
