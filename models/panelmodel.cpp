@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "i18n/msglangres.h"
+#include "protocol/paramblock.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -147,7 +148,9 @@ void TPanelModel::ClearParameterPanel()
     multipliers_.Clear();
     activeOptionCount_ = 0;
     unassignedBytes_.clear();
+    stored_.reset();
     StructureChanged();
+    Unwritten();
 }
 
 QString TPanelModel::DisplayText(int i) const
@@ -191,6 +194,7 @@ void TPanelModel::SetItemIndex(int g, int index)
     group.itemIndex = index;
     if (observer_)
         observer_->ItemIndexChanged(g);
+    Unwritten();
     // Group 0's click handler: only a different chosen item runs it, never clearing the choice.
     if (g == 0 && index >= 0)
         ApplyMasterSwitch();
@@ -239,4 +243,72 @@ void TPanelModel::ShowMissing(const QString& modelName, const QString& gap)
     showPlainMessage_(messages_.LookupMessage(QStringLiteral("str10")) + gap + modelName +
                       QStringLiteral(".ini") + QLatin1Char('\r') +
                       messages_.LookupMessage(QStringLiteral("str30")));
+}
+
+// ---- changes not yet written
+// ---------------------------------------------------------------------
+
+void TPanelModel::Unwritten()
+{
+    if (observer_)
+        observer_->UnwrittenChanged();
+}
+
+void TPanelModel::SettingsStored(const TStoredSettings& stored)
+{
+    if (!stored_) {
+        stored_ = stored;
+    } else {
+        stored_->throttleMinUs = stored.throttleMinUs;
+        stored_->throttleMaxUs = stored.throttleMaxUs;
+        for (qsizetype g = 0; g < stored.items.size(); ++g) {
+            if (g < stored_->items.size())
+                stored_->items[g] = stored.items[g];
+            else
+                stored_->items.append(stored.items[g]);
+        }
+    }
+    Unwritten();
+}
+
+void TPanelModel::ForgetStoredSettings()
+{
+    stored_.reset();
+    Unwritten();
+}
+
+void TPanelModel::SetThrottleShown(double minMs, double maxMs)
+{
+    // Compared as the write would send them, so 1.05 and 1.050000001 are the same setting.
+    const int minUs = ToWire(minMs);
+    const int maxUs = ToWire(maxMs);
+    if (minUs == throttleMinShownUs_ && maxUs == throttleMaxShownUs_)
+        return;
+    throttleMinShownUs_ = minUs;
+    throttleMaxShownUs_ = maxUs;
+    Unwritten();
+}
+
+bool TPanelModel::GroupUnwritten(int g) const
+{
+    return stored_ && g >= 0 && g < stored_->items.size() && g < groups_.size() &&
+           groups_[g].itemIndex != stored_->items[g];
+}
+
+bool TPanelModel::ThrottleMinUnwritten() const
+{
+    return stored_ && throttleMinShownUs_ != stored_->throttleMinUs;
+}
+
+bool TPanelModel::ThrottleMaxUnwritten() const
+{
+    return stored_ && throttleMaxShownUs_ != stored_->throttleMaxUs;
+}
+
+int TPanelModel::UnwrittenCount() const
+{
+    int n = int(ThrottleMinUnwritten()) + int(ThrottleMaxUnwritten());
+    for (int g = 0; g < GroupCount(); ++g)
+        n += int(GroupUnwritten(g));
+    return n;
 }

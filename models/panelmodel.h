@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class TsmlMsgLangRes;
 
@@ -29,6 +30,8 @@ public:
     virtual void ItemIndexChanged(int g) = 0;
     virtual void ItemColoursChanged(int g) = 0;
     virtual void GroupEnabledChanged(int g) = 0;
+    // Which settings differ from what the regulator holds may have changed.
+    virtual void UnwrittenChanged() {}
 };
 
 struct TPanelGroup {
@@ -75,6 +78,18 @@ public:
     QByteArray UnassignedBytes() const override { return unassignedBytes_; }
     void SetUnassignedBytes(const QByteArray& bytes) override { unassignedBytes_ = bytes; }
 
+    // Changes not yet written: the settings as the regulator holds them (last read or written)
+    // against what the panel and the throttle fields show now. Known only from a read until the
+    // next reset, clear or build; until then nothing counts as changed.
+    void SettingsStored(const TStoredSettings& stored) override;
+    void ForgetStoredSettings() override;
+    // The throttle fields as the window shows them, in ms.
+    void SetThrottleShown(double minMs, double maxMs);
+    bool GroupUnwritten(int g) const;
+    bool ThrottleMinUnwritten() const;
+    bool ThrottleMaxUnwritten() const;
+    int UnwrittenCount() const;
+
     // The enabling rule of group 0: groups from 2 on are disabled; unless the first item of group 0
     // is chosen, groups 0 to a-1 are enabled again (a = active option count). Runs whenever group 0
     // gets a different chosen item.
@@ -93,6 +108,7 @@ public:
 private:
     void ShowMissing(const QString& modelName, const QString& gap);
     void StructureChanged();
+    void Unwritten();
 
     const TsmlMsgLangRes& messages_;
     MessageFn showPlainMessage_;
@@ -108,4 +124,8 @@ private:
     QStringList captions_; // "Lab1" + k
     QStringList values_;   // "Lab2" + k
     QList<TPanelGroup> groups_;
+
+    std::optional<TStoredSettings> stored_;
+    int throttleMinShownUs_ = 0;
+    int throttleMaxShownUs_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QEvent>
+#include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -30,7 +31,18 @@ void SetTextColour(QWidget* widget, const QColor& colour)
     widget->setPalette(palette);
 }
 
+constexpr char kUnwrittenBarStyle[] = "background-color: #e08a00; border: none";
+
 } // namespace
+
+QFrame* MakeUnwrittenBar(QWidget* parent, const QString& name)
+{
+    auto* bar = new QFrame(parent);
+    bar->setObjectName(name);
+    bar->setStyleSheet(QLatin1String(kUnwrittenBarStyle));
+    bar->hide();
+    return bar;
+}
 
 TParameterPanel::TParameterPanel(QWidget* panel1, QScrollArea* panel,
                                  const TsmlMsgLangRes& messages, MessageFn showPlainMessage,
@@ -97,7 +109,7 @@ void TParameterPanel::PanelCaptionsChanged()
         const TPanelGroup* state = model_.Group(g);
         if (!group.box || !state)
             continue;
-        group.box->setTitle(state->caption);
+        ShowGroupMark(g);
         for (int j = 0; j < group.items.size() && j < state->items.size(); ++j)
             SetItemText(group.items[j], state->items[j]);
     }
@@ -143,6 +155,35 @@ void TParameterPanel::GroupEnabledChanged(int g)
         group->box->setEnabled(model_.GroupEnabled(g));
 }
 
+void TParameterPanel::UnwrittenChanged()
+{
+    for (int g = 0; g < groups_.size(); ++g)
+        ShowGroupMark(g);
+    if (onUnwrittenChanged)
+        onUnwrittenChanged();
+}
+
+void TParameterPanel::ShowGroupMark(int g)
+{
+    const GroupControls* group = Controls(g);
+    const TPanelGroup* state = model_.Group(g);
+    if (!group || !state)
+        return;
+    const bool marked = model_.GroupUnwritten(g);
+    QString title = state->caption;
+    if (marked) {
+        // The bullet takes the place of the caption's leading blanks, so the title barely moves.
+        qsizetype blanks = 0;
+        while (blanks < kUnwrittenTitlePrefix.size() && blanks < title.size() &&
+               title[blanks] == QLatin1Char(' '))
+            ++blanks;
+        title = kUnwrittenTitlePrefix + title.mid(blanks);
+    }
+    if (group->box->title() != title)
+        group->box->setTitle(title);
+    group->mark->setVisible(marked);
+}
+
 // ---- controls ----------------------------------------------------------------------------------
 
 QLabel* TParameterPanel::CaptionLabel(int k) const
@@ -165,6 +206,12 @@ QRadioButton* TParameterPanel::ItemButton(int g, int i) const
 {
     const GroupControls* group = Controls(g);
     return group && i >= 0 && i < group->items.size() ? group->items[i] : nullptr;
+}
+
+QFrame* TParameterPanel::UnwrittenBar(int g) const
+{
+    const GroupControls* group = Controls(g);
+    return group ? group->mark : nullptr;
 }
 
 bool TParameterPanel::eventFilter(QObject* watched, QEvent* event)
@@ -211,6 +258,7 @@ void TParameterPanel::MakeGroup(int g)
     group.box->setTitle(state->caption);
     group.buttons = new QButtonGroup(group.box);
     group.buttons->setExclusive(true);
+    group.mark = MakeUnwrittenBar(group.box, QStringLiteral("sui%1_mark").arg(g));
 
     const QFont itemFont = PanelFont(group.box->font(), false);
     for (int i = 0; i < state->items.size(); ++i) {
@@ -231,6 +279,7 @@ void TParameterPanel::MakeGroup(int g)
     groups_[g] = group;
     ItemIndexChanged(g);
     ItemColoursChanged(g);
+    ShowGroupMark(g);
     if (!state->enabled)
         group.box->setEnabled(false);
 }
@@ -284,11 +333,12 @@ int TParameterPanel::GroupHeight(const GroupControls& group) const
 
 void TParameterPanel::ArrangeItems(const GroupControls& group)
 {
+    const QRect inner = group.box->contentsRect();
+    group.mark->setGeometry(kUnwrittenBarLeft, inner.top(), kUnwrittenBarWidth, inner.height());
     const int n = int(group.items.size());
     if (n == 0)
         return;
     // Items sit inside the frame, below the caption, with the same margin left and right.
-    const QRect inner = group.box->contentsRect();
     const int left = std::max(kItemLeftMargin, inner.left());
     const int rows = (n + kGroupColumns - 1) / kGroupColumns;
     const int columnWidth = (group.box->width() - 2 * left) / kGroupColumns;

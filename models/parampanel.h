@@ -12,6 +12,7 @@
 #include <functional>
 
 class QButtonGroup;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QRadioButton;
@@ -32,6 +33,13 @@ inline constexpr int kLargeGroupHeight = 90;
 inline constexpr int kItemsInSmallGroup = 4;
 inline constexpr int kItemLeftMargin = 8;
 inline constexpr int kGroupSideMargin = 4; // between a group's frame and the panel's edges
+// A setting changed since the regulator last stored it: an amber bar at its left, and a group's
+// title starts with a bullet (which also tells those who do not see the colour).
+inline constexpr int kUnwrittenBarWidth = 4;
+inline constexpr int kUnwrittenBarLeft = 2;
+inline const QString kUnwrittenTitlePrefix = QStringLiteral("\u2022 ");
+// The amber bar, hidden; the caller places it and shows it while its setting is unwritten.
+QFrame* MakeUnwrittenBar(QWidget* parent, const QString& name);
 
 class TParameterPanel : public QObject, public IParameterPanel, private IPanelModelObserver {
     Q_OBJECT
@@ -75,6 +83,11 @@ public:
     void SetActiveOptionCount(int n) override { model_.SetActiveOptionCount(n); }
     QByteArray UnassignedBytes() const override { return model_.UnassignedBytes(); }
     void SetUnassignedBytes(const QByteArray& bytes) override { model_.SetUnassignedBytes(bytes); }
+    void SettingsStored(const TStoredSettings& stored) override { model_.SettingsStored(stored); }
+    void ForgetStoredSettings() override { model_.ForgetStoredSettings(); }
+
+    // Told after the marks have followed the model, so that the window can show the count.
+    std::function<void()> onUnwrittenChanged;
 
     void ApplyMasterSwitch() { model_.ApplyMasterSwitch(); }
 
@@ -82,6 +95,7 @@ public:
     QLabel* ValueLabel(int k) const;   // "Lab2" + k
     QGroupBox* Group(int g) const;     // "sui" + g
     QRadioButton* ItemButton(int g, int i) const;
+    QFrame* UnwrittenBar(int g) const; // "sui" + g + "_mark"
     // The section list and entries of the current model definition file.
     const TModelDefinition& Definition() const { return model_.Definition(); }
 
@@ -93,6 +107,7 @@ private:
         QPointer<QGroupBox> box;
         QButtonGroup* buttons = nullptr; // child of box
         QList<QRadioButton*> items;      // children of box, in item order
+        QFrame* mark = nullptr;          // child of box
     };
 
     // IPanelModelObserver
@@ -102,11 +117,13 @@ private:
     void ItemIndexChanged(int g) override;
     void ItemColoursChanged(int g) override;
     void GroupEnabledChanged(int g) override;
+    void UnwrittenChanged() override;
 
     // width 0: up to the edge of the left column.
     QLabel* MakeLabel(const QString& name, int left, int k, int width);
     void MakeGroup(int g);
     void SetItemText(QRadioButton* item, const QString& text);
+    void ShowGroupMark(int g);
     void LayoutGroups();
     void ArrangeItems(const GroupControls& group);
     int GroupHeight(const GroupControls& group) const;

@@ -425,6 +425,8 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
     view_.SetFileMenuEnabled(false);
     if (clearPanel)
         panel_.ClearParameterPanel();
+    panel_.ForgetStoredSettings();
+    writtenSettings_.reset();
     state_.identificationPending = false;
     state_.readPending = false;
     state_.writePending = false;

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class IClock;
@@ -209,6 +210,8 @@ private:
     void SendDefaultRequest();
     void LogWriteFailed(int download, const QString& reason);
     void WriteTaken();
+    // The settings as the window shows them, groups 0 .. groups-1 of the panel.
+    TStoredSettings ShownSettings(int groups) const;
     void SendLogRequest(const QByteArray& request);
     void EndLogDownload(TLogEnding ending);
     void LogEnded(TLogEnding ending);
@@ -252,6 +255,7 @@ private:
     QByteArray identityPayload_; // the identification reply as it came
     int readReceivesLeft_ = 0;   // of kStaleReplyReceives, for the read in progress
     QByteArray written_;         // the payload of the write in progress
+    std::optional<TStoredSettings> writtenSettings_; // what that write sends, for the panel
     bool usbInFlight_ = false;
     std::vector<std::function<void()>> usbContinuations_; // innermost last
     std::deque<std::function<void()>> waitingForLink_;

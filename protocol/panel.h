@@ -4,6 +4,7 @@
 // table and count, the model file missing flag, the active option count and the unassigned bytes.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // Where a model definition file is looked for and what the build needs to know.
@@ -12,6 +13,15 @@ struct ModelContext {
     QString languageCode; // "CZ", "EN", "GE", "Other", or anything else
     QString modelName;    // the caption of LnH
     bool alternateScale = false;
+};
+
+// What the regulator holds of the settings the user changes in the window: the chosen item of the
+// option groups 0 .. items.size()-1 (-1 none) and the throttle limits in microseconds, as on the
+// wire.
+struct TStoredSettings {
+    int throttleMinUs = 0;
+    int throttleMaxUs = 0;
+    QList<int> items;
 };
 
 class IParameterPanel {
@@ -49,4 +59,11 @@ public:
     virtual void SetActiveOptionCount(int n) = 0;
     virtual QByteArray UnassignedBytes() const = 0;
     virtual void SetUnassignedBytes(const QByteArray& bytes) = 0;
+
+    // The regulator holds these settings now: a read placed its block, or it took a write. Groups
+    // beyond stored.items keep what was known of them. Whatever the window shows apart from them
+    // is a change not yet written. A panel that does not track changes ignores both.
+    virtual void SettingsStored(const TStoredSettings& stored) { (void)stored; }
+    // Nothing is known any more of what the regulator holds (a connection reset).
+    virtual void ForgetStoredSettings() {}
 };

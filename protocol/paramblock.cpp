@@ -168,14 +168,6 @@ void ApplyOptions(const QByteArray& values, IParameterPanel& panel)
     }
 }
 
-int ToWire(double ms)
-{
-    const double us = std::nearbyint(ms * kMicrosPerMilli);
-    if (!(us > 0)) // NaN too
-        return 0;
-    return us > kMaxWireValue ? kMaxWireValue : static_cast<int>(us);
-}
-
 void AppendWord(QByteArray& out, int v)
 {
     out.append(static_cast<char>(v >> 8));
@@ -183,6 +175,14 @@ void AppendWord(QByteArray& out, int v)
 }
 
 } // namespace
+
+int ToWire(double ms)
+{
+    const double us = std::nearbyint(ms * kMicrosPerMilli);
+    if (!(us > 0)) // NaN too
+        return 0;
+    return us > kMaxWireValue ? kMaxWireValue : static_cast<int>(us);
+}
 
 DecodeOutcome DecodeBlockFields(const QByteArray& payload, const QString& version,
                                 const TBlockFields& fields)

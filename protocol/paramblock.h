@@ -75,6 +75,9 @@ void DecodeOptions(const QByteArray& payload, IParameterPanel& panel, const Deco
 // bytes the model has no group for. Empty when the version gives no number (the decoding says so).
 std::optional<qsizetype> ReadPayloadMinimum(const QString& version, int displayCount, int groups);
 
+// A throttle limit in ms as the write sends it: microseconds, to the nearest (ties to even), within
+// one 16-bit word.
+int ToWire(double ms);
 QByteArray BuildWritePayload(const TBlockFields& fields, const IParameterPanel& panel);
 
 // The read payload the regulator would send after taking this write: the block of the last read

@@ -99,6 +99,7 @@ void TConnectionCycle::ReadReply()
         return;
     }
     lastRead_ = state_.replyPayload;
+    panel_.SettingsStored(ShownSettings(panel_.GroupCount()));
     view_.SetProgress(1, 100);
     state_.replyPayload.clear();
     state_.readPending = false;
@@ -194,6 +195,8 @@ void TConnectionCycle::ContinueWrite()
         shown.throttleMax = view_.ThrottleMax();
         written_ = BuildWritePayload(shown, panel_);
         frame = BuildDataFrame(written_);
+        // The write carries the groups up to the active option count only.
+        writtenSettings_ = ShownSettings(std::min(panel_.ActiveOptionCount(), panel_.GroupCount()));
     } catch (const std::exception& e) {
         // Nothing went out and no watchdog runs yet: the write ends here, back to idle.
         state_.writePending = false;
@@ -218,8 +221,20 @@ void TConnectionCycle::ContinueWrite()
         UsbReceive({});
 }
 
+TStoredSettings TConnectionCycle::ShownSettings(int groups) const
+{
+    TStoredSettings shown{ToWire(view_.ThrottleMin()), ToWire(view_.ThrottleMax()), {}};
+    for (int g = 0; g < groups; ++g)
+        shown.items.append(panel_.ItemIndex(g));
+    return shown;
+}
+
 void TConnectionCycle::WriteTaken()
 {
+    if (writtenSettings_) {
+        panel_.SettingsStored(*writtenSettings_);
+        writtenSettings_.reset();
+    }
     // The regulator now keeps what was written: a backup before the next write or reset must hold
     // that, not the block read before this write.
     if (!lastRead_.isEmpty())

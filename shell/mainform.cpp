@@ -24,6 +24,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -106,12 +107,25 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
         [this](const QString& text) { ShowGeneralError(text); });
     paramFiles_ = std::make_unique<TParameterFiles>(*panel_, smlMsgLangRes1_,
                                                     [this](const QString& t) { ShowError(t); });
+    // The throttle limits are fields of the window; the panel's model compares them too.
+    const auto throttleShown = [this](const QString&) {
+        panel_->Model().SetThrottleShown(LKorekceA->Value(), LKorekceB->Value());
+    };
+    LKorekceA->OnChange = throttleShown;
+    LKorekceB->OnChange = throttleShown;
+    panel_->onUnwrittenChanged = [this] { ShowUnwritten(); };
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
                                                 smlMsgLangRes1_, *com_, *usb_, env_.programDir);
     // Every write and factory reset first saves the block as last read.
     TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
-    backups_ = std::make_unique<TBackupStore>(env_.programDir, smlMsgLangRes1_, std::move(now),
-                                              [this](const QString& text) { ShowError(text); });
+    // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
+    backups_ = std::make_unique<TBackupStore>(
+        env_.programDir, smlMsgLangRes1_, std::move(now),
+        [this](const QString& text) { ShowError(text); },
+        [this](const QString& path) {
+            SetApplicationHint(QLatin1Char('|') +
+                               Msg("str132").arg(QDir::toNativeSeparators(path)));
+        });
     cycle_->SetOverwriteGuard(backups_.get());
     IFileWriter* files = env_.files;
     if (!files) {
@@ -331,6 +345,7 @@ void TMainForm::SelectLanguage(int index)
     helpFile_ = env_.programDir + QLatin1String(language.helpFile);
     FitLeftColumn();
     ShowUsbProblem(usbProblem_);
+    ShowUnwritten();
 
     // The hint handler is registered again, as the old application object required.
     qApp->removeEventFilter(this);
@@ -362,6 +377,19 @@ void TMainForm::ShowUsbProblem(const TUsbOpenProblem& problem)
     UsbNotice->setText(QLatin1Char(' ') + Msg(key) + QLatin1Char(' '));
     UsbNotice->setToolTip(UsbProblemAdvice());
     UsbNotice->setFixedWidth(UsbNotice->sizeHint().width());
+}
+
+void TMainForm::ShowUnwritten()
+{
+    const TPanelModel& model = panel_->Model();
+    LKorekceAMark->setVisible(model.ThrottleMinUnwritten());
+    LKorekceBMark->setVisible(model.ThrottleMaxUnwritten());
+    const int count = model.UnwrittenCount();
+    StatusUnwritten->setVisible(count > 0);
+    if (count == 0)
+        return;
+    StatusUnwritten->setText(QLatin1Char(' ') + Msg("Str260").arg(count) + QLatin1Char(' '));
+    StatusUnwritten->setFixedWidth(StatusUnwritten->sizeHint().width());
 }
 
 QString TMainForm::UsbProblemAdvice() const

@@ -225,6 +225,9 @@ private:
     void SelectLanguage(int index);
     void CreateLanguageComponents();
     void FitLeftColumn();
+    // The marks of the throttle fields and the count of changes not yet written, as the panel's
+    // model has them.
+    void ShowUnwritten();
     QString Msg(const char* key) const;
 
     TMainFormEnv env_;
@@ -283,6 +286,7 @@ public:
            *LaH = nullptr;
     QLabel *Lkorekcemin = nullptr, *Lkorekcemax = nullptr, *Label1 = nullptr, *Label2 = nullptr;
     TNumEdit *LKorekceA = nullptr, *LKorekceB = nullptr, *EPocPolu = nullptr, *EPrevPom = nullptr;
+    QFrame *LKorekceAMark = nullptr, *LKorekceBMark = nullptr; // beside a limit not yet written
     TArrowButton *UpA = nullptr, *DowA = nullptr, *UpB = nullptr, *DowB = nullptr;
     QLabel *LPocPolu = nullptr, *LPrevPom = nullptr, *Label4 = nullptr, *Lm = nullptr,
            *LmH = nullptr;
@@ -292,6 +296,8 @@ public:
     // Between the status and the hint panel while an attached adapter cannot be opened; a click
     // opens the settings dialog, which gives the full advice.
     QLabel* UsbNotice = nullptr;
+    // How many changes are not yet written to the regulator; hidden while there are none.
+    QLabel* StatusUnwritten = nullptr;
 };
 
 // Throttle ranges in milliseconds.

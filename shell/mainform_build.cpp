@@ -5,6 +5,7 @@
 #include "shell/mainform_parts.h"
 
 #include "i18n/formcaption.h"
+#include "models/parampanel.h"
 #include "shell/numedit.h"
 #include "shell/pictures.h"
 
@@ -244,22 +245,24 @@ void TMainForm::BuildTransferButtons(QWidget* p)
 // The throttle range: two edits with their limits and an arrow pair each.
 void TMainForm::BuildThrottleFields(QWidget* p)
 {
-    auto makeThrottle = [&](const char* name, int y) {
+    auto makeThrottle = [&](const char* name, int y, QFrame*& mark) {
         auto* e = new TNumEdit(2, 4, p);
         e->setObjectName(QString::fromLatin1(name));
         e->setGeometry(152, y, 35, 19);
         e->SetValue(0);
         e->setEnabled(false);
         e->OnConvertError = [this](const QString& t) { ShowGeneralError(t); };
+        mark = MakeUnwrittenBar(p, QStringLiteral("%1Mark").arg(QLatin1String(name)));
+        mark->setGeometry(152 - kUnwrittenBarWidth - 1, y, kUnwrittenBarWidth, 19);
         return e;
     };
     Lkorekcemin =
         AddLabel(p, "Lkorekcemin", QStringLiteral("Plyn min. [ms] : "), kCaptionColumn, 172);
-    LKorekceA = makeThrottle("LKorekceA", 170);
+    LKorekceA = makeThrottle("LKorekceA", 170, LKorekceAMark);
     Label1 = AddLabel(p, "Label1", QStringLiteral("(0,70 ms - 1,40 ms)"), 217, 172);
     Lkorekcemax =
         AddLabel(p, "Lkorekcemax", QStringLiteral("Plyn max. [ms] : "), kCaptionColumn, 196);
-    LKorekceB = makeThrottle("LKorekceB", 194);
+    LKorekceB = makeThrottle("LKorekceB", 194, LKorekceBMark);
     Label2 = AddLabel(p, "Label2", QStringLiteral("(1,70 ms - 2,30 ms)"), 217, 196);
     UpA = new TArrowButton(Qt::UpArrow, *clock_, p);
     DowA = new TArrowButton(Qt::DownArrow, *clock_, p);
@@ -407,6 +410,9 @@ void TMainForm::BuildStatusBar()
     UsbNotice->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
     UsbNotice->setCursor(Qt::PointingHandCursor);
     UsbNotice->hide();
+    StatusUnwritten = panel("StatusUnwritten", 0, 0);
+    StatusUnwritten->setStyleSheet(QStringLiteral("color: #8a4b00; font-weight: bold"));
+    StatusUnwritten->hide();
     StatusPanel2 = panel("StatusPanel2", 50, 1);
     // Filled with the reply buffer for inspection; never shown.
     Label3 = new QLabel(StatusBar);

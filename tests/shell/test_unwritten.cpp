@@ -1,0 +1,166 @@
+// Changes not yet written: from a read on, every setting the user changes (an option group, a
+// throttle limit) is marked and counted in the status bar until a write or a read takes it, or a
+// connection reset forgets it; and after a write or a factory reset the hint panel says where the
+// backup went.
+
+#include "tests/support/cyclefixture.h"
+
+#include <QDir>
+#include <QFrame>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TUnwrittenWindow : TCycleFixture {
+    QString ModelFolder() const { return dir.File(QStringLiteral("Data/KVX-40 OPTO")); }
+    // The newest backup record, as the hint panel should name it.
+    QString NewestBackup() const
+    {
+        const QDir backups(ModelFolder() + QStringLiteral("/Backup"));
+        const QStringList records =
+            backups.entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name | QDir::Reversed);
+        return records.isEmpty() ? QString() : backups.filePath(records.front());
+    }
+    void Click(int g, int item) { Panel().ItemButton(g, item)->click(); }
+};
+
+struct TStep {
+    const char* name;
+    std::function<void(TUnwrittenWindow&)> act;
+    QList<int> markedGroups;
+    bool minMarked, maxMarked;
+    bool backupHint; // the hint panel names the newest backup
+};
+
+TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
+{
+    TUnwrittenWindow fx;
+    const TStep steps[] = {
+        {"read",
+         [](TUnwrittenWindow& w) {
+             w.Connect();
+             ASSERT_TRUE(w.RunUntilIdle());
+         },
+         {},
+         false,
+         false,
+         false},
+        {"brake chosen", [](TUnwrittenWindow& w) { w.Click(1, 3); }, {1}, false, false, false},
+        {"lower limit up",
+         [](TUnwrittenWindow& w) { w.form->UpAClick(); },
+         {1},
+         true,
+         false,
+         false},
+        {"brake back as read", [](TUnwrittenWindow& w) { w.Click(1, 0); }, {}, true, false, false},
+        {"file loaded",
+         [](TUnwrittenWindow& w) {
+             WriteBytes(w.ModelFolder() + QStringLiteral("/two.zeq"),
+                        "1\r\n2\r\n3\r\nData\r\n1\r\n0\r\n3\r\n0\r\n3\r\n0\r\n");
+             w.dialogs.answers = {w.ModelFolder() + QStringLiteral("/two.zeq")};
+             w.form->Open->trigger();
+         },
+         {2, 5},
+         true,
+         false,
+         false},
+        {"written",
+         [](TUnwrittenWindow& w) {
+             w.form->Button2->click();
+             ASSERT_TRUE(w.RunUntilIdle());
+             EXPECT_EQ(w.sim.Block().options[2], 4) << "the regulator has the change";
+         },
+         {},
+         false,
+         false,
+         true},
+        {"changed after the write",
+         [](TUnwrittenWindow& w) {
+             w.Click(4, 0);
+             w.form->DowBClick();
+         },
+         {4},
+         false,
+         true,
+         false},
+        {"read again",
+         [](TUnwrittenWindow& w) {
+             w.form->Button1->click();
+             ASSERT_TRUE(w.RunUntilIdle());
+             EXPECT_EQ(w.Panel().ItemIndex(4), 3) << "the regulator's item is back";
+         },
+         {},
+         false,
+         false,
+         false},
+        {"changed, then factory settings",
+         [](TUnwrittenWindow& w) {
+             w.Click(3, 2);
+             w.form->Button3->click();
+             ASSERT_TRUE(w.RunUntilIdle());
+         },
+         {},
+         false,
+         false,
+         true},
+        {"changed, then the regulator lost",
+         [](TUnwrittenWindow& w) {
+             w.Click(3, 2);
+             w.form->UpBClick();
+             w.sim.faults().silent = true;
+             ASSERT_TRUE(w.clock.AdvanceUntil([&] { return !w.Connected(); }, 20000));
+         },
+         {},
+         false,
+         false,
+         false},
+        {"found again",
+         [](TUnwrittenWindow& w) {
+             w.sim.faults().silent = false;
+             ASSERT_TRUE(w.RunUntilIdle(30000));
+         },
+         {},
+         false,
+         false,
+         false},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.name);
+        const QString hintBefore = fx.form ? fx.form->HintText() : QString();
+        step.act(fx);
+        ASSERT_FALSE(testing::Test::HasFatalFailure());
+        TMainForm& f = *fx.form;
+        QList<int> marked;
+        for (int g = 0; g < fx.Panel().GroupCount(); ++g) {
+            const bool bar = fx.Panel().UnwrittenBar(g)->isVisibleTo(fx.Panel().Group(g));
+            const bool bullet = fx.Panel().Group(g)->title().startsWith(QStringLiteral("\u2022 "));
+            EXPECT_EQ(bar, bullet) << "group " << g;
+            if (bar)
+                marked.append(g);
+        }
+        EXPECT_EQ(marked, step.markedGroups);
+        EXPECT_EQ(f.LKorekceAMark->isVisibleTo(f.Panel1), step.minMarked);
+        EXPECT_EQ(f.LKorekceBMark->isVisibleTo(f.Panel1), step.maxMarked);
+        const int count = int(marked.size()) + int(step.minMarked) + int(step.maxMarked);
+        EXPECT_EQ(f.StatusUnwritten->isVisibleTo(f.StatusBar), count > 0);
+        if (count > 0) {
+            EXPECT_EQ(f.StatusUnwritten->text(),
+                      QString::fromUtf8(" Nezapsané změny: %1 ").arg(count));
+        }
+        EXPECT_EQ(f.HintText(), step.backupHint
+                                    ? QString::fromUtf8("|Záloha uložena: ") + fx.NewestBackup()
+                                    : hintBefore);
+    }
+    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+
+    // The language switch relabels the panel: the mark stays, and the count follows the language.
+    fx.dir.Write("Regulators/EN/KVX-40 OPTO.ini", SourceFile("data/Regulators/EN/KVX-40 OPTO.ini"));
+    fx.dir.Write("Languages/EN.ini", SourceFile("data/Languages/EN.ini"));
+    fx.Click(1, (fx.Panel().ItemIndex(1) + 1) % 4);
+    fx.form->Image2Click(fx.form->Image3);
+    EXPECT_TRUE(fx.Panel().Group(1)->title().startsWith(QStringLiteral("\u2022 ")));
+    EXPECT_EQ(fx.form->StatusUnwritten->text(), QStringLiteral(" Changes not written: 1 "));
+}
+
+} // namespace
