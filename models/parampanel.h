@@ -35,7 +35,7 @@ inline constexpr int kItemLeftMargin = 8;
 inline constexpr int kGroupSideMargin = 4; // between a group's frame and the panel's edges
 // A setting changed since the regulator last stored it: an amber bar at its left, and a group's
 // title starts with a bullet (which also tells those who do not see the colour).
-inline constexpr int kUnwrittenBarWidth = 4;
+inline constexpr int kUnwrittenBarWidth = 3;
 inline constexpr int kUnwrittenBarLeft = 2;
 inline const QString kUnwrittenTitlePrefix = QStringLiteral("\u2022 ");
 // The amber bar, hidden; the caller places it and shows it while its setting is unwritten.

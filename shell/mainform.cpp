@@ -125,6 +125,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
         [this](const QString& path) {
             SetApplicationHint(QLatin1Char('|') +
                                Msg("str132").arg(QDir::toNativeSeparators(path)));
+            // Stays while the mouse moves over controls without a hint of their own.
+            hintHeld_ = true;
         });
     cycle_->SetOverwriteGuard(backups_.get());
     IFileWriter* files = env_.files;
@@ -362,6 +364,7 @@ void TMainForm::SelectLanguage(int index)
 void TMainForm::SetApplicationHint(const QString& hint)
 {
     hint_ = hint;
+    hintHeld_ = false;
     StatusPanel2->setText(QLatin1Char(' ') + LongHint(hint));
 }
 
@@ -425,7 +428,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
             if (!hint.isEmpty())
                 break;
         }
-        if (hint != hint_)
+        // News such as a backup's path stays until a control with a hint of its own comes.
+        if (hint != hint_ && !(hint.isEmpty() && hintHeld_))
             SetApplicationHint(hint);
     }
     return QMainWindow::eventFilter(watched, event);

@@ -255,6 +255,7 @@ private:
     QString helpFile_;
     std::function<bool(const QUrl&)> openUrl_;
     QString hint_;
+    bool hintHeld_ = false; // hint_ is news that only another control's hint replaces
     TUsbOpenProblem usbProblem_;
     TMessageDlg messageDlg_;
 

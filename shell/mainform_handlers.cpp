@@ -123,8 +123,11 @@ void TMainForm::LoadParameterFile(const QString& fileName)
         const TParameterFit fit = CheckParameterFit(panel_->Model(), lines, smlMsgLangRes1_);
         if (fit.Fits())
             return true;
+        // The problems stand on a line of their own, so the first begins as a sentence does.
+        QString problems = fit.Summary();
+        problems[0] = problems[0].toUpper();
         const QString text = Msg("Str261").arg(QFileInfo(fileName).fileName()) + QLatin1Char('\r') +
-                             fit.Summary() + QLatin1Char('\r') + Msg("Str262");
+                             problems + QLatin1Char('\r') + Msg("Str262");
         return boxes_->Ask(messageDlg_.caption, text, messageDlg_.button1Caption,
                            messageDlg_.button2Caption, TDefaultAnswer::No);
     });

@@ -5,6 +5,7 @@
 
 #include "tests/support/cyclefixture.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFrame>
 #include <functional>
@@ -69,6 +70,9 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          [](TUnwrittenWindow& w) {
              w.form->Button2->click();
              ASSERT_TRUE(w.RunUntilIdle());
+             // The mouse leaves the button for the bare panel: the news stays.
+             QEvent leave(QEvent::Leave);
+             QApplication::sendEvent(w.form->Button2, &leave);
              EXPECT_EQ(w.sim.Block().options[2], 4) << "the regulator has the change";
          },
          {},
