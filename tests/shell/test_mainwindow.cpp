@@ -217,7 +217,8 @@ TEST(TitleBars, EachWindowShowsItsOwnCaptionOnly)
         {"error", [&] { boxes.Show(TBoxKind::Error, "Chyba !!!", "x"); }, "Chyba !!!"},
         {"plain: the window's", [&] { boxes.Show(TBoxKind::Plain, {}, "x"); }, "Translated"},
         {"general", [&] { boxes.Show(TBoxKind::General, "Chyba !!!", "x"); }, "Chyba !!!"},
-        {"question", [&] { boxes.Ask(QString::fromUtf8("Otázka ..."), "x", "Ano", "Ne"); },
+        {"question",
+         [&] { boxes.Ask(QString::fromUtf8("Otázka ..."), "x", "Ano", "Ne", TDefaultAnswer::No); },
          QString::fromUtf8("Otázka ...")},
     };
     for (const auto& r : rows) {
