@@ -60,6 +60,8 @@ QString Run(QWidget* parent, const TFileDialogRequest& r, QFileDialog::AcceptMod
     // Qt's own dialog speaks the language chosen with the flags; the desktop's would speak the
     // desktop's.
     dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    // The descriptions name their patterns ("... [*.zeq]"): Qt's "(*.zeq)" would say it twice.
+    dlg.setOption(QFileDialog::HideNameFilterDetails, true);
     dlg.setNameFilter(QtFileFilter(r.filter));
     dlg.setDefaultSuffix(PlainSuffix(r.defaultExt));
     if (!r.initialDir.isEmpty())

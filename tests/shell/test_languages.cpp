@@ -17,6 +17,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -416,12 +417,14 @@ TEST(QtTexts, FollowTheLanguageOfTheFlags)
                   QString::fromUtf8(row.undo));
 
         bool qtOwn = false;
-        QString open, cancel;
+        QString open, cancel, filter;
         int placesWidth = 0, placesNeed = -1;
         QTimer::singleShot(0, [&] {
             QWidget* modal = QApplication::activeModalWidget();
             if (auto* dlg = qobject_cast<QFileDialog*>(modal)) {
                 qtOwn = dlg->testOption(QFileDialog::DontUseNativeDialog);
+                if (auto* types = dlg->findChild<QComboBox*>("fileTypeCombo"))
+                    filter = types->currentText();
                 if (auto* buttons = dlg->findChild<QDialogButtonBox*>()) {
                     open = buttons->button(QDialogButtonBox::Open)->text();
                     cancel = buttons->button(QDialogButtonBox::Cancel)->text();
@@ -437,6 +440,8 @@ TEST(QtTexts, FollowTheLanguageOfTheFlags)
         });
         EXPECT_EQ(dialogs.OpenDlg({fx.dir.Path(), QString(), "Soubory [*.zeq]|*.zeq", "zeq"}), "");
         EXPECT_TRUE(qtOwn) << "the desktop's dialog would not follow the flags";
+        // The description names its pattern already: Qt's copy of it is not added.
+        EXPECT_EQ(filter, "Soubory [*.zeq]");
         EXPECT_GE(placesWidth, placesNeed);
         EXPECT_EQ(open, QString::fromUtf8(row.open));
         EXPECT_EQ(cancel, QString::fromUtf8(row.cancel));
