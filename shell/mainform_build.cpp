@@ -398,6 +398,11 @@ void TMainForm::BuildStatusBar()
         auto* l = new QLabel(StatusBar);
         l->setObjectName(QString::fromLatin1(name));
         l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        // The bar is as low as the old window's; a pixel less keeps the descenders
+        // ("_" in a backup's name) inside the panel.
+        QFont font = l->font();
+        font.setPixelSize(QFontInfo(font).pixelSize() - 1);
+        l->setFont(font);
         l->setMinimumWidth(width);
         if (stretch == 0)
             l->setFixedWidth(width);

@@ -69,6 +69,13 @@ TEST(MainWindow, FixedClientAreaAndLayout)
     EXPECT_EQ(f.StatusBar->height(), 19);
     EXPECT_GE(f.StatusPanel0->width(), 65);
     EXPECT_EQ(f.StatusPanel1->width(), 145);
+    // A line of text, descenders ("_" of a backup's name) included, fits inside every panel.
+    f.StatusPanel2->setText("Záloha uložena: 2026-12-08_01-10-32.txt");
+    f.StatusUnwritten->show();
+    QApplication::processEvents();
+    for (QLabel* panel : {f.StatusPanel0, f.StatusPanel1, f.StatusPanel2, f.StatusUnwritten})
+        EXPECT_LE(QFontMetrics(panel->font()).height(), panel->contentsRect().height())
+            << panel->objectName().toStdString();
     EXPECT_FALSE(f.Label3->isVisible());
 }
 
