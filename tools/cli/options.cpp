@@ -37,7 +37,7 @@ enum class TValue { None, Required, Optional };
 
 // One option: its names, whether it takes a value, the commands that take it and what it sets.
 // A new option is one row here (and a line in the usage texts and the manual page).
-struct TOptionSpec {
+struct TOptionRow {
     const char* name;
     const char* alias; // a short name, or nullptr
     TValue value;
@@ -61,7 +61,7 @@ TCliError TakeMs(const QString& option, const QString& v, std::optional<double>&
     return into ? TCliError{} : Fail("str159", {option, v});
 }
 
-const TOptionSpec kOptions[] = {
+const TOptionRow kOptions[] = {
     {"--port", nullptr, TValue::Required, kLinkCommands,
      [](const QString&, const QString& v, TCliOptions& o) {
          o.links.append({false, v});
@@ -163,19 +163,19 @@ const TOptionSpec kOptions[] = {
      }},
 };
 
-const TOptionSpec* FindOption(const QString& name)
+const TOptionRow* FindOption(const QString& name)
 {
-    for (const TOptionSpec& spec : kOptions)
-        if (name == QLatin1String(spec.name) || (spec.alias && name == QLatin1String(spec.alias)))
-            return &spec;
+    for (const TOptionRow& row : kOptions)
+        if (name == QLatin1String(row.name) || (row.alias && name == QLatin1String(row.alias)))
+            return &row;
     return nullptr;
 }
 
 // nullptr commands: every command, ports included.
-bool Takes(const QString& command, const TOptionSpec& spec)
+bool Takes(const QString& command, const TOptionRow& row)
 {
-    return !spec.commands ||
-           QString::fromLatin1(spec.commands).split(QLatin1Char(' ')).contains(command);
+    return !row.commands ||
+           QString::fromLatin1(row.commands).split(QLatin1Char(' ')).contains(command);
 }
 
 // A word that begins like an option is no value: "--port --data D" lacks the port. A negative
@@ -308,17 +308,17 @@ TParsedCommandLine ParseCliCommandLine(const QStringList& args)
         const QString name = eq < 0 ? a : a.left(eq);
         const std::optional<QString> inlineValue =
             eq < 0 ? std::nullopt : std::optional<QString>(a.mid(eq + 1));
-        const TOptionSpec* spec = FindOption(name);
-        if (o.command.isEmpty() && !(spec && !spec->commands)) {
+        const TOptionRow* row = FindOption(name);
+        if (o.command.isEmpty() && !(row && !row->commands)) {
             r.error = Fail("str160");
             continue;
         }
-        if (!spec || !Takes(o.command, *spec)) {
+        if (!row || !Takes(o.command, *row)) {
             r.error = Fail("str148", {o.command, name});
             continue;
         }
         QString value;
-        switch (spec->value) {
+        switch (row->value) {
         case TValue::None:
             if (inlineValue) {
                 r.error = Fail("str159", {name, *inlineValue});
@@ -348,7 +348,7 @@ TParsedCommandLine ParseCliCommandLine(const QStringList& args)
             }
             break;
         }
-        r.error = spec->take(name, value, o);
+        r.error = row->take(name, value, o);
     }
     if (r.error.Empty() && !o.help && !o.version)
         r.error = CheckComplete(o);
