@@ -93,6 +93,11 @@ void TParameterFiles::LoadParameterFile(const QString& fileName, const AcceptFn&
     const QStringList lines = DecodeParameterFile(read.bytes);
     if (accept && !accept(lines))
         return;
+    LoadParameterLines(lines);
+}
+
+void TParameterFiles::LoadParameterLines(const QStringList& lines)
+{
     auto fail = [this](const QString& reason) {
         showError_(Msg("str1") + QStringLiteral("\r\r") + reason);
     };

@@ -51,6 +51,8 @@ public:
     // Fills the panel from the file. The labels and groups set before a failing line keep their
     // new values; a file that cannot be opened, or that accept refuses, leaves the panel as it was.
     void LoadParameterFile(const QString& fileName, const AcceptFn& accept = {});
+    // The same for lines already read, with the same error boxes for a line that cannot be used.
+    void LoadParameterLines(const QStringList& lines);
     // Replaces the file atomically: a failed save leaves the previous file whole. The overwrite
     // question is the caller's.
     void SaveParameterFile(const QString& fileName);

@@ -618,7 +618,8 @@ void TCliSession::Write()
             parts.removeFirst(); // "Cannot open the file": the reason says more
         Error(Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
     });
-    files.LoadParameterFile(options_.argument);
+    // The lines the fit check saw, read once before the link was opened.
+    files.LoadParameterLines(writeLines_);
     if (loadFailed)
         return Finish(kExitFailure);
     if (options_.throttleMin)
