@@ -1,5 +1,5 @@
 // Faults on the line, table-driven: every kind of line fault during every transaction, over the
-// COM port (the window's receive path, replies paced as on a 600 baud line), over a real serial
+// COM port (the cycle's receive path, replies paced as on a 600 baud line), over a real serial
 // line (the window's own port on a pseudo-terminal) and over the USB link (the real TUsbLink over
 // simulated FTDI adapters), on virtual time. Whatever the fault, the
 // transaction either completes or the user is told (the status goes to not connected, or a box);
