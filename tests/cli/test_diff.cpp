@@ -227,6 +227,52 @@ TEST_P(CliDiff, WriteRefusesAFileThatDoesNotFit)
     }
 }
 
+// Every reader of the tool holds its file to a limit, written here in bytes so that a limit that
+// moves is seen: 4 MiB for a parameter file, 1 MiB for a backup record. A file at its limit is
+// read (a NUL ends its text), one byte more is refused before the link is opened.
+TEST_P(CliDiff, FilesAtAndOverTheirLimits)
+{
+    constexpr qint64 kMiB = 1024 * 1024;
+    ASSERT_EQ(RunCli({"default"}), kExitOk); // the demo block in a backup record, the factory one
+                                             // in the regulator
+    const QByteArray record = ReadBytes(BackupDir() + "/" + Backups()[0]);
+    const QByteArray zeq = "11.8\r\n21\r\n20 \xB0"
+                           "C\r\nData\r\n" +
+                           kDemoGroups;
+    const struct {
+        const char* name;
+        QStringList args; // FILE: the file grown to its size
+        const QByteArray& head;
+        qint64 size;
+        int status;
+    } rows[] = {
+        {"diff, 4 MiB", {"diff", "FILE.zeq"}, zeq, 4 * kMiB, kExitDifferent},
+        {"diff, 4 MiB + 1", {"diff", "FILE.zeq"}, zeq, 4 * kMiB + 1, kExitDiffTrouble},
+        {"diff a record, 1 MiB", {"diff", "FILE.txt"}, record, 1 * kMiB, kExitDifferent},
+        {"diff a record, 1 MiB + 1", {"diff", "FILE.txt"}, record, 1 * kMiB + 1, kExitDiffTrouble},
+        {"write, 4 MiB + 1", {"write", "FILE.zeq"}, zeq, 4 * kMiB + 1, kExitFailure},
+        {"restore, 1 MiB + 1", {"restore", "FILE.txt"}, record, 1 * kMiB + 1, kExitFailure},
+        {"write, 4 MiB", {"write", "FILE.zeq"}, zeq, 4 * kMiB, kExitOk},
+        {"restore, 1 MiB", {"restore", "FILE.txt"}, record, 1 * kMiB, kExitOk},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        now = now.addSecs(60);
+        QStringList args = row.args;
+        const QString file = dir.File(args[1]);
+        args[1] = file;
+        WriteSparse(file, row.head, row.size);
+        const int writes = sim.Count(Message::Write);
+        EXPECT_EQ(RunCli(args), row.status) << Err().toStdString();
+        if (row.status != kExitOk && row.status != kExitDifferent) {
+            EXPECT_TRUE(Err().contains(file)) << Err().toStdString();
+            EXPECT_EQ(sim.Count(Message::Write), writes);
+        }
+        QFile::remove(file);
+    }
+    EXPECT_EQ(sim.Block().options, regsim::Bytes({2, 1, 3, 1, 4, 2})) << "the demo block again";
+}
+
 // Two files on the panel of a model: no link, the model from --model or a backup's record.
 TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
 {

@@ -137,23 +137,26 @@ TEST(AtomicFile, WritesThroughSymbolicLinks)
 TEST(AtomicFile, RemovesItsOwnStaleTemporariesOfTheFolder)
 {
     enum Kind { File, Held, Folder, Link };
+    // Old: left an hour ago and more; a write takes seconds.
     const struct {
         const char* name;
         Kind kind;
-        bool old;
+        int minutesOld;
         bool removed;
     } rows[] = {
-        {".setup.ini.k3x9.korvalinex-tmp", File, true, true},
-        {".Data.zeq.1z141z3.korvalinex-tmp", File, true, true},
-        {".setup.ini.a1.korvalinex-tmp", File, false, false},      // a write that has just begun
-        {".setup.ini.a2.korvalinex-tmp", Held, true, false},       // a write still running
-        {".a.b3.korvalinex-tmp", Folder, true, false},             // not a file of ours
-        {".a.b4.korvalinex-tmp", Link, true, false},               // nor a link to one
-        {".notes.draft.tmp", File, true, false},                   // somebody else's temporary
-        {"setup.ini.k3x9.korvalinex-tmp", File, true, false},      // not hidden
-        {".k3x9.korvalinex-tmp", File, true, false},               // no name before the tag
-        {".setup.ini.k3x9abcd.korvalinex-tmp", File, true, false}, // tag too long
-        {".setup.ini.K3X9.korvalinex-tmp", File, true, false},     // not our digits
+        {".setup.ini.k3x9.korvalinex-tmp", File, 120, true},
+        {".Data.zeq.1z141z3.korvalinex-tmp", File, 61, true},
+        {".setup.ini.a1.korvalinex-tmp", File, 0, false}, // a write that has just begun
+        {".setup.ini.a3.korvalinex-tmp", File, 30, false},
+        {".setup.ini.a4.korvalinex-tmp", File, 59, false},
+        {".setup.ini.a2.korvalinex-tmp", Held, 120, false},       // a write still running
+        {".a.b3.korvalinex-tmp", Folder, 120, false},             // not a file of ours
+        {".a.b4.korvalinex-tmp", Link, 120, false},               // nor a link to one
+        {".notes.draft.tmp", File, 120, false},                   // somebody else's temporary
+        {"setup.ini.k3x9.korvalinex-tmp", File, 120, false},      // not hidden
+        {".k3x9.korvalinex-tmp", File, 120, false},               // no name before the tag
+        {".setup.ini.k3x9abcd.korvalinex-tmp", File, 120, false}, // tag too long
+        {".setup.ini.K3X9.korvalinex-tmp", File, 120, false},     // not our digits
     };
     const QTemporaryDir dir;
     WriteBytes(dir.filePath(QStringLiteral("linked")), "keep");
@@ -173,10 +176,10 @@ TEST(AtomicFile, RemovesItsOwnStaleTemporariesOfTheFolder)
             heldFds.push_back(::open(name.constData(), O_RDONLY | O_CLOEXEC));
             ASSERT_EQ(::flock(heldFds.back(), LOCK_EX | LOCK_NB), 0);
         }
-        if (row.old) {
-            const struct timespec twoHoursAgo[2] = {{::time(nullptr) - 2 * 3600, 0},
-                                                    {::time(nullptr) - 2 * 3600, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, name.constData(), twoHoursAgo, AT_SYMLINK_NOFOLLOW), 0);
+        if (row.minutesOld > 0) {
+            const time_t then = ::time(nullptr) - row.minutesOld * 60;
+            const struct timespec times[2] = {{then, 0}, {then, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, name.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
         }
         if (!row.removed)
             kept.append(QString::fromLatin1(row.name));

@@ -166,10 +166,9 @@ TEST(BackupStore, ARecordReadsBackUnlessItIsMissingOrTooLarge)
         qint64 size; // -1: the file is gone
         QString error;
     } rows[] = {
-        {kBackupRecordMaxBytes, {}}, // the padding is a line without a key
-        {kBackupRecordMaxBytes + 1,
-         *path +
-             QStringLiteral(": File too large (more than %1 bytes)").arg(kBackupRecordMaxBytes)},
+        // 1 MiB, in bytes here so that a limit that moves is seen.
+        {1024 * 1024, {}}, // the padding is a line without a key
+        {1024 * 1024 + 1, *path + QStringLiteral(": File too large (more than 1048576 bytes)")},
         {-1, *path + QStringLiteral(": No such file or directory")},
     };
     for (const auto& row : rows) {

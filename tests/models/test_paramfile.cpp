@@ -167,8 +167,9 @@ TEST(ParamFile, AFileThatCannotBeOpenedLeavesThePanel)
     } rows[] = {
         {"missing.zeq", -1, false},
         {"folder.zeq", -2, false},
-        {"huge.zeq", kParameterFileMaxBytes + 1, false},
-        {"at-limit.zeq", kParameterFileMaxBytes, true}, // a NUL ends the text: the rest is ignored
+        // 4 MiB, in bytes here so that a limit that moves is seen.
+        {"huge.zeq", 4 * 1024 * 1024 + 1, false},
+        {"at-limit.zeq", 4 * 1024 * 1024, true}, // a NUL ends the text: the rest is ignored
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

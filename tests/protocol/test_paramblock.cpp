@@ -274,8 +274,9 @@ TEST_F(BlockTest, ALookupFileOverItsLimitIsReportedLikeOneThatCannotBeOpened)
     panel_ = FakePanel(2);
     panel_.multipliers[0] = 0;
     WriteLookupFiles();
-    ASSERT_TRUE(QFile::resize(Path("Teplota1.txt"), kLookupFileMaxBytes + 1));
-    ASSERT_TRUE(QFile::resize(Path("Teplota2.txt"), kLookupFileMaxBytes));
+    // 1 MiB, in bytes here so that a limit that moves is seen.
+    ASSERT_TRUE(QFile::resize(Path("Teplota1.txt"), 1024 * 1024 + 1));
+    ASSERT_TRUE(QFile::resize(Path("Teplota2.txt"), 1024 * 1024));
     Decode(Hex("03E802BC"
                "01"
                "02"));

@@ -267,11 +267,10 @@ TEST(Cycle, ClickWhileBusyDoesNothing)
 
 TEST(Cycle, IdentificationWithoutLogFlagHidesTheEepromItem)
 {
-    TCycleFixture fx;
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.flags = 0x00;
-    regsim::Regulator sim(data);
-    TSimPort port(fx.clock, sim);
+    TCycleFixture fx(true, data);
+    TSimPort& port = fx.port;
     TMainForm& f = fx.Start(&port);
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_FALSE(f.EEPROM1->isVisible());
@@ -289,12 +288,12 @@ TEST(Cycle, IdentificationWithoutLogFlagHidesTheEepromItem)
 
 TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
 {
-    TCycleFixture fx;
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.block.options.push_back(0x33);
     data.block.options.push_back(0x07);
-    regsim::Regulator sim(data);
-    TSimPort port(fx.clock, sim);
+    TCycleFixture fx(true, data);
+    regsim::Regulator& sim = fx.sim;
+    TSimPort& port = fx.port;
     TMainForm& f = fx.Start(&port);
     ASSERT_TRUE(fx.RunUntilIdle());
     fx.ShowPostedBoxes();
@@ -315,12 +314,11 @@ TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
 // while one is open gives its own box after it, not on top of it.
 TEST(Cycle, OneBoxAtATimeWithTheTrueStateBehindIt)
 {
-    TCycleFixture fx;
-    QFile::remove(fx.dir.File("Teplota1.txt")); // the read's display values ask for a box
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.block.options.push_back(0x33); // and its end for another
-    regsim::Regulator sim(data);
-    TSimPort port(fx.clock, sim);
+    TCycleFixture fx(true, data);
+    QFile::remove(fx.dir.File("Teplota1.txt")); // the read's display values ask for a box
+    TSimPort& port = fx.port;
     TMainForm& f = fx.Start(&port);
     QStringList behind;
     fx.boxes.whileOpen = [&] {
@@ -345,11 +343,10 @@ TEST(Cycle, OneBoxAtATimeWithTheTrueStateBehindIt)
 
 TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
 {
-    TCycleFixture fx;
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.name = "Mot\xE8ik \x8A"; // "Motčik Š" in Windows-1250, not UTF-8
-    regsim::Regulator sim(data);
-    TSimPort port(fx.clock, sim);
+    TCycleFixture fx(true, data);
+    TSimPort& port = fx.port;
     fx.dir.Write(QString::fromUtf8("Regulators/CZ/Motčik Š.ini"),
                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
     TMainForm& f = fx.Start(&port);
@@ -361,11 +358,11 @@ TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
 
 TEST(Cycle, VersionWithoutNumberDecodesNothingAtAGuessAndOffersNoWrite)
 {
-    TCycleFixture fx;
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.version = "V.X3a";
-    regsim::Regulator sim(data);
-    TSimPort port(fx.clock, sim);
+    TCycleFixture fx(true, data);
+    regsim::Regulator& sim = fx.sim;
+    TSimPort& port = fx.port;
     TMainForm& f = fx.Start(&port);
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 3000));
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);

@@ -295,19 +295,28 @@ TEST(Eeprom, ComRecordsAdvanceOnePerReceptionWithProgressInTheHintPanel)
     EXPECT_EQ(fx.LogFile(), kDemoLog);
 }
 
+// The file removed before the first record is stored, or after it: the user is told, no record
+// is asked for after that, and the disk error stays the reason the download ended when the
+// watchdog ends it.
 TEST(Eeprom, ALogFileRemovedMidDownloadIsReportedAndTheWatchdogEndsIt)
 {
-    TEepromFixture fx(Link::Com);
-    TMainForm& f = fx.ConnectIdle();
-    f.EEPROM1->trigger();
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 1; }, 2000));
-    QFile::remove(fx.dir.File(QStringLiteral("EEPROM.txt")));
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 2000));
-    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
-    EXPECT_EQ(fx.Count(Message::LogNext), 1) << "no next request after a record was lost";
-    EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt"))) << "not started anew half-way";
-    ASSERT_TRUE(fx.RunDownload(30000));
-    EXPECT_EQ(f.LnH->text(), kNamePlaceholder);
+    for (const int storedFirst : {0, 1}) {
+        SCOPED_TRACE(storedFirst ? "after the first record" : "before the first record");
+        TEepromFixture fx(Link::Com);
+        TMainForm& f = fx.ConnectIdle();
+        f.EEPROM1->trigger();
+        ASSERT_TRUE(
+            fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == storedFirst; }, 2000));
+        QFile::remove(fx.dir.File(QStringLiteral("EEPROM.txt")));
+        ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 2000));
+        EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
+        EXPECT_EQ(fx.Count(Message::LogNext), storedFirst)
+            << "no next request after a record was lost";
+        EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt"))) << "not started anew half-way";
+        ASSERT_TRUE(fx.RunDownload(30000));
+        EXPECT_EQ(f.LnH->text(), kNamePlaceholder);
+        EXPECT_EQ(fx.Hint(), fx.Ended(HintDiskError(storedFirst)));
+    }
 }
 
 // The disk stands still from the first record on: the window goes on asking for records at the

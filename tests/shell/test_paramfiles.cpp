@@ -3,6 +3,9 @@
 
 #include "tests/support/cyclefixture.h"
 
+#include "models/paramfile.h"
+#include "tests/support/files.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QGroupBox>
@@ -292,20 +295,40 @@ TEST(ParamFiles, CancelledOpenLoadsNothingAndRestartsThePresenceTimerOnlyIfItRan
     EXPECT_FALSE(fx.Cycle().PresenceTimer().Enabled());
 }
 
+// A file that is not there, or larger than a parameter file may be (4 MiB, written in bytes here so
+// that a limit that moves is seen), gets the error box; one at the limit loads.
 TEST(ParamFiles, AFileThatCannotBeOpenedIsReportedInTheErrorBox)
 {
-    TFilesWindow fx;
-    fx.Connect();
-    ASSERT_TRUE(fx.RunUntilIdle());
-    const QString path = fx.InFolder("gone.zeq");
-    fx.dialogs.answers = {path};
-    fx.form->OpenClick();
-    ASSERT_EQ(fx.boxes.boxes.size(), 1);
-    EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
-    EXPECT_EQ(fx.boxes.boxes[0].caption, "Chyba !!!");
-    EXPECT_EQ(fx.boxes.boxes[0].text,
-              QString::fromUtf8("Chyba pri otevírání souboru \r") + path + QLatin1Char('.'));
-    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
+    constexpr qint64 kMiB = 1024 * 1024;
+    const struct {
+        const char* name;
+        qint64 size; // -1: no file
+    } rows[] = {{"gone.zeq", -1}, {"huge.zeq", 4 * kMiB + 1}, {"at-limit.zeq", 4 * kMiB}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TFilesWindow fx;
+        fx.Connect();
+        ASSERT_TRUE(fx.RunUntilIdle());
+        const QString path = fx.InFolder(row.name);
+        QStringList lines = ParameterFileLines(fx.Panel());
+        lines[0] = "1.5";
+        if (row.size >= 0)
+            WriteSparse(path, EncodeParameterFile(lines), row.size);
+        fx.dialogs.answers = {path};
+        fx.form->OpenClick();
+        EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
+        if (row.size == 4 * kMiB) {
+            EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+            EXPECT_EQ(fx.Panel().DisplayText(0), "1.5");
+            continue;
+        }
+        ASSERT_EQ(fx.boxes.boxes.size(), 1);
+        EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
+        EXPECT_EQ(fx.boxes.boxes[0].caption, "Chyba !!!");
+        EXPECT_EQ(fx.boxes.boxes[0].text,
+                  QString::fromUtf8("Chyba pri otevírání souboru \r") + path + QLatin1Char('.'));
+        EXPECT_NE(fx.Panel().DisplayText(0), "1.5");
+    }
 }
 
 TEST(ParamFiles, WithoutAPanelNeitherDialogOpens)

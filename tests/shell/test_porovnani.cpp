@@ -187,6 +187,28 @@ TEST(Porovnani, ClosingLeavesThePanelAndAnUnreadableFileGetsTheErrorBoxOnly)
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
     EXPECT_EQ(fx.boxes.boxes[0].text,
               QString::fromUtf8("Chyba pri otevírání souboru \r") + gone + QLatin1Char('.'));
+
+    // A parameter file is at most 4 MiB (in bytes here, so that a limit that moves is seen).
+    constexpr qint64 kMiB = 1024 * 1024;
+    const QString huge = fx.Folder() + "/huge.zeq";
+    for (const qint64 size : {4 * kMiB + 1, 4 * kMiB}) {
+        WriteSparse(huge, EncodeParameterFile(lines), size);
+        fx.dialogs.answers = {huge};
+        bool shown = false;
+        QTimer::singleShot(0, [&shown] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<TPorovnani*>(w); d && d->isVisible()) {
+                    shown = true;
+                    d->reject();
+                }
+        });
+        f.Porovnat->trigger();
+        QApplication::processEvents(); // the check above, when no window held it
+        EXPECT_EQ(shown, size == 4 * kMiB) << size;
+    }
+    ASSERT_EQ(fx.boxes.boxes.size(), 2);
+    EXPECT_EQ(fx.boxes.boxes[1].text,
+              QString::fromUtf8("Chyba pri otevírání souboru \r") + huge + QLatin1Char('.'));
 }
 
 // Three backups, the oldest without its parameter file, and a record that cannot be read.

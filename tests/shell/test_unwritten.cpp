@@ -14,6 +14,8 @@
 namespace {
 
 struct TUnwrittenWindow : TCycleFixture {
+    TUnwrittenWindow() = default;
+    explicit TUnwrittenWindow(regsim::RegulatorData data) : TCycleFixture(true, std::move(data)) {}
     QString ModelFolder() const { return dir.File(QStringLiteral("Data/KVX-40 OPTO")); }
     // The newest backup record, as the hint panel should name it.
     QString NewestBackup() const
@@ -33,6 +35,38 @@ struct TStep {
     bool minMarked, maxMarked;
     bool backupHint; // the hint panel names the newest backup
 };
+
+// Each step, then the marks, the count in the status bar and the hint panel.
+template <size_t N> void Play(TUnwrittenWindow& fx, const TStep (&steps)[N])
+{
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.name);
+        const QString hintBefore = fx.form ? fx.form->HintText() : QString();
+        step.act(fx);
+        ASSERT_FALSE(testing::Test::HasFatalFailure());
+        TMainForm& f = *fx.form;
+        QList<int> marked;
+        for (int g = 0; g < fx.Panel().GroupCount(); ++g) {
+            const bool bar = fx.Panel().UnwrittenBar(g)->isVisibleTo(fx.Panel().Group(g));
+            const bool bullet = fx.Panel().Group(g)->title().startsWith(QStringLiteral("\u2022 "));
+            EXPECT_EQ(bar, bullet) << "group " << g;
+            if (bar)
+                marked.append(g);
+        }
+        EXPECT_EQ(marked, step.markedGroups);
+        EXPECT_EQ(f.LKorekceAMark->isVisibleTo(f.Panel1), step.minMarked);
+        EXPECT_EQ(f.LKorekceBMark->isVisibleTo(f.Panel1), step.maxMarked);
+        const int count = int(marked.size()) + int(step.minMarked) + int(step.maxMarked);
+        EXPECT_EQ(f.StatusUnwritten->isVisibleTo(f.StatusBar), count > 0);
+        if (count > 0) {
+            EXPECT_EQ(f.StatusUnwritten->text(),
+                      QString::fromUtf8(" Nezapsané změny: %1 ").arg(count));
+        }
+        EXPECT_EQ(f.HintText(), step.backupHint
+                                    ? QString::fromUtf8("|Záloha uložena: ") + fx.NewestBackup()
+                                    : hintBefore);
+    }
+}
 
 TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
 {
@@ -129,33 +163,9 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          false,
          false},
     };
-    for (const TStep& step : steps) {
-        SCOPED_TRACE(step.name);
-        const QString hintBefore = fx.form ? fx.form->HintText() : QString();
-        step.act(fx);
-        ASSERT_FALSE(testing::Test::HasFatalFailure());
-        TMainForm& f = *fx.form;
-        QList<int> marked;
-        for (int g = 0; g < fx.Panel().GroupCount(); ++g) {
-            const bool bar = fx.Panel().UnwrittenBar(g)->isVisibleTo(fx.Panel().Group(g));
-            const bool bullet = fx.Panel().Group(g)->title().startsWith(QStringLiteral("\u2022 "));
-            EXPECT_EQ(bar, bullet) << "group " << g;
-            if (bar)
-                marked.append(g);
-        }
-        EXPECT_EQ(marked, step.markedGroups);
-        EXPECT_EQ(f.LKorekceAMark->isVisibleTo(f.Panel1), step.minMarked);
-        EXPECT_EQ(f.LKorekceBMark->isVisibleTo(f.Panel1), step.maxMarked);
-        const int count = int(marked.size()) + int(step.minMarked) + int(step.maxMarked);
-        EXPECT_EQ(f.StatusUnwritten->isVisibleTo(f.StatusBar), count > 0);
-        if (count > 0) {
-            EXPECT_EQ(f.StatusUnwritten->text(),
-                      QString::fromUtf8(" Nezapsané změny: %1 ").arg(count));
-        }
-        EXPECT_EQ(f.HintText(), step.backupHint
-                                    ? QString::fromUtf8("|Záloha uložena: ") + fx.NewestBackup()
-                                    : hintBefore);
-    }
+    Play(fx, steps);
+    if (testing::Test::HasFatalFailure())
+        return;
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
 
     // The language switch relabels the panel: the mark stays, and the count follows the language.
@@ -165,6 +175,49 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
     fx.form->Image2Click(fx.form->Image3);
     EXPECT_TRUE(fx.Panel().Group(1)->title().startsWith(QStringLiteral("\u2022 ")));
     EXPECT_EQ(fx.form->StatusUnwritten->text(), QStringLiteral(" Changes not written: 1 "));
+}
+
+// A regulator whose last option byte is 0: the write carries the groups before it only, so their
+// marks clear and the last group's stays.
+TEST(Unwritten, AWriteOfFewerGroupsClearsTheirMarksOnly)
+{
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.block.options.back() = 0;
+    TUnwrittenWindow fx(data);
+    const TStep steps[] = {
+        {"read",
+         [](TUnwrittenWindow& w) {
+             w.Connect();
+             ASSERT_TRUE(w.RunUntilIdle());
+         },
+         {},
+         false,
+         false,
+         false},
+        // The last group is not in use (no choice, disabled): only a file gives it an item.
+        {"a file with another brake and a direction",
+         [](TUnwrittenWindow& w) {
+             WriteBytes(w.ModelFolder() + QStringLiteral("/dir.zeq"),
+                        "1\r\n2\r\n3\r\nData\r\n1\r\n3\r\n2\r\n0\r\n3\r\n1\r\n");
+             w.dialogs.answers = {w.ModelFolder() + QStringLiteral("/dir.zeq")};
+             w.form->Open->trigger();
+         },
+         {1, 5},
+         false,
+         false,
+         false},
+        {"written",
+         [](TUnwrittenWindow& w) {
+             w.form->Button2->click();
+             ASSERT_TRUE(w.RunUntilIdle());
+             EXPECT_EQ(w.sim.Block().options, regsim::Bytes({2, 4, 3, 1, 4, 0}));
+         },
+         {5},
+         false,
+         false,
+         true},
+    };
+    Play(fx, steps);
 }
 
 } // namespace

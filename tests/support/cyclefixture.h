@@ -1,6 +1,7 @@
 #pragma once
 // The main window connected to the in-process regulator simulator through the COM link, on virtual
-// time, with the demo model's definition and lookup files in its program folder.
+// time, with the demo model's definition and lookup files in its program folder. The window goes
+// before the port and the regulator it was given.
 
 #include "models/parampanel.h"
 #include "tests/support/shellfixture.h"
@@ -11,10 +12,14 @@
 #include <QRadioButton>
 
 struct TCycleFixture : TShellFixture {
-    regsim::Regulator sim{regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")};
+    regsim::Regulator sim;
     TSimPort port{clock, sim};
 
-    explicit TCycleFixture(bool withModel = true)
+    // The demo regulator, or another regulator with the demo model's files.
+    explicit TCycleFixture(bool withModel = true,
+                           regsim::RegulatorData regulator =
+                               regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo"))
+        : sim(std::move(regulator))
     {
         WriteSetup("[SETUP]\r\nDEVICE=COM\r\nCOM=SIM\r\nLANGUAGE=CZ\r\n");
         dir.WriteDemoFiles(withModel);
