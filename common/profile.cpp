@@ -226,26 +226,46 @@ QString TProfileFile::ReadString(const QString& section, const QString& key,
 
 namespace {
 
-// Bytes a name takes in the file's own encoding, as the classic buffer counted them.
-qsizetype ByteLength(const QString& s, bool utf8)
+// A name in the file's own encoding, as the classic buffer held it.
+QByteArray NameBytes(const QString& s, bool utf8) { return utf8 ? s.toUtf8() : EncodeText(s); }
+
+// The front of a name's bytes as text; a UTF-8 character the cut went through is left out.
+QString CutName(QByteArray bytes, bool utf8)
 {
-    return (utf8 ? s.toUtf8() : EncodeText(s)).size();
+    if (!utf8)
+        return DecodeWindows1250(bytes);
+    qsizetype lead = bytes.size() - 1;
+    while (lead > 0 && (static_cast<unsigned char>(bytes[lead]) & 0xC0) == 0x80)
+        --lead; // continuation bytes back to the character's first byte
+    if (lead >= 0) {
+        const auto b = static_cast<unsigned char>(bytes[lead]);
+        const int length = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+        if (lead + length > bytes.size())
+            bytes.truncate(lead);
+    }
+    return QString::fromUtf8(bytes);
 }
 
-// Fills a list as the classic NUL-separated buffer would: every entry costs its bytes plus a NUL,
-// and one NUL ends the list. An entry that does not fit whole ends the list there, so a caller
-// never sees a cut name and never sees a later entry out of order.
+// Fills a list as the classic NUL-separated buffer does: every entry costs its bytes plus a NUL,
+// and one NUL ends the list. When the buffer is too small for all of them, it holds as much as
+// fits before two closing NULs: the entry that did not fit whole comes cut, and nothing after it.
 class ListBuffer {
 public:
     explicit ListBuffer(bool utf8) : utf8_(utf8) {}
+    // False once the buffer is full.
     bool Add(const QString& entry)
     {
-        const qsizetype cost = ByteLength(entry, utf8_) + 1;
-        if (used_ + cost + 1 > kProfileListBuffer)
-            return false;
-        used_ += cost;
-        list_.append(entry);
-        return true;
+        const QByteArray bytes = NameBytes(entry, utf8_);
+        if (used_ + bytes.size() + 2 <= kProfileListBuffer) {
+            used_ += bytes.size() + 1;
+            list_.append(entry);
+            return true;
+        }
+        const qsizetype room = kProfileListBuffer - 2 - used_;
+        if (room > 0)
+            list_.append(CutName(bytes.left(room), utf8_));
+        used_ = kProfileListBuffer;
+        return false;
     }
     QStringList Take() { return std::move(list_); }
 

@@ -8,7 +8,8 @@
 //    value); a key present with an empty value yields the empty text;
 //  - a value is cut at 2047 characters;
 //  - name lists (section names, the key names of one section) pass through a 16384-byte buffer of
-//    NUL-separated names: what does not fit is not seen;
+//    NUL-separated names: when they do not all fit, the buffer holds as much as fits before two
+//    closing NULs, the last name cut there, and the rest is not seen;
 //  - a section is walked as its key list and then each key read by name, so a key that appears
 //    twice is listed twice and reads its first value both times;
 //  - CR LF and LF line ends are both read; a file is read as UTF-8 when it is valid UTF-8, else as

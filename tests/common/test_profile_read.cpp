@@ -228,7 +228,8 @@ TEST(ProfileRead, ValuesAreCutAt2047Characters)
 }
 
 // A name list passes a 16384-byte buffer: every name costs its bytes in the file plus a NUL, and
-// one NUL ends the list. What does not fit whole is left out, and so is everything after it.
+// one NUL ends the list. When they do not all fit, the buffer holds as much as fits before two
+// closing NULs: the name that did not fit whole comes cut, and nothing after it.
 TEST(ProfileRead, SectionNamesThroughTheBuffer)
 {
     const struct {
@@ -237,16 +238,19 @@ TEST(ProfileRead, SectionNamesThroughTheBuffer)
         int length;
         int count;
         bool utf8;
-        int expected;
+        int expected; // whole names
+        int cut;      // characters of the next name, cut where the buffer ends
     } rows[] = {
-        {"few names", u'a', 10, 5, false, 5},
-        {"100-byte entries", u'a', 99, 200, false, 163}, // 163*100+1 fits, 164*100+1 does not
-        {"exact fit", u'b', 126, 129, false, 129},       // 129*127+1 == 16384
-        {"one beyond exact fit", u'b', 126, 130, false, 129},
-        {"the final NUL counts too", u'd', 127, 128, false, 127}, // 128*128 == 16384
-        {"czech in windows-1250", u'Č', 99, 200, false, 163},     // one byte per letter
-        {"czech in utf-8", u'Č', 99, 200, true, 83},              // 3 + 2*96 bytes per name
-        {"first name too long", u'c', 16383, 3, false, 0},
+        {"few names", u'a', 10, 5, false, 5, 0},
+        // 163*100 bytes, then 82 of the next before the two closing NULs
+        {"100-byte entries", u'a', 99, 200, false, 163, 82},
+        {"exact fit", u'b', 126, 129, false, 129, 0}, // 129*127+1 == 16384
+        {"one beyond exact fit: the last name loses only its NUL", u'b', 126, 130, false, 129, 0},
+        {"the final NUL counts too", u'd', 127, 128, false, 127, 126}, // 128*128 == 16384
+        {"czech in windows-1250", u'Č', 99, 200, false, 163, 82},      // one byte per letter
+        // 3 + 2*96 bytes a name: 83 whole, then 114 bytes, the last one half a Č
+        {"czech in utf-8", u'Č', 99, 200, true, 83, 58},
+        {"first name too long", u'c', 16383, 3, false, 0, 16382},
     };
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("names.ini"));
@@ -265,7 +269,10 @@ TEST(ProfileRead, SectionNamesThroughTheBuffer)
         WriteBytes(path, row.utf8 ? text.toUtf8() : text.toLatin1().replace('?', '\xC8'));
         TProfileFile file(path);
         ASSERT_TRUE(file.Load());
-        EXPECT_EQ(file.SectionNames(), names.mid(0, row.expected));
+        QStringList expected = names.mid(0, row.expected);
+        if (row.cut > 0)
+            expected.append(names[row.expected].left(row.cut));
+        EXPECT_EQ(file.SectionNames(), expected);
     }
 }
 

@@ -71,13 +71,24 @@ TEST(ProfileWalk, BehavesAsTheWindowsFunctions)
          "k|K"},
         {"700 items of 30 characters", items.file, Call::Lines, "s", {}, {}, items.lines},
         {"3000 display entries", entries.file, Call::Lines, "s", {}, {}, entries.lines},
-        {"key list ends before the name that does not fit",
+        // A buffer too small for every name holds as much as fits before two closing NULs: the
+        // name it could not hold whole comes cut there (82 of its 99 bytes), and nothing after.
+        {"key list ends with the name that does not fit, cut",
          longKeys.file,
          Call::Keys,
          "s",
          {},
          {},
-         QByteArray(longKeys.lines).split('|').mid(0, 163).join('|').replace(QByteArray("=v"), "")},
+         QByteArray(longKeys.lines).split('|').mid(0, 163).join('|').replace(QByteArray("=v"), "") +
+             "|" + longKeys.lines.split('|')[163].left(82)},
+        {"the cut name of a section's walk reads as a key that is not there",
+         longKeys.file,
+         Call::Lines,
+         "s",
+         {},
+         {},
+         QByteArray(longKeys.lines).split('|').mid(0, 163).join('|') + "|" +
+             longKeys.lines.split('|')[163].left(82) + "="},
         // The default.
         {"default loses its trailing blanks", "[s]\r\n", Call::Read, "s", "x", "dflt  ", "dflt"},
         {"default keeps its leading blanks", "", Call::Read, "s", "x", "  d ", "  d"},
@@ -110,13 +121,13 @@ TEST(ProfileWalk, BehavesAsTheWindowsFunctions)
         {"a comment is not read as a key", "[s]\r\n;k=v\r\n", Call::Read, "s", ";k", "d", "d"},
         {"other lines stay as they were", "[s]\r\n\r\nx=1\n ; c \r\n\r\n[t]\r\ny=2", Call::Write,
          "s", "x", "3", "[s]\r\n\r\nx=3\n ; c \r\n\r\n[t]\r\ny=2"},
-        {"section list ends before the name that does not fit",
+        {"section list of one name too long for the buffer: that name cut",
          "[" + QByteArray(16383, 'n') + "]\r\n[b]\r\n",
          Call::Sections,
          {},
          {},
          {},
-         ""},
+         QByteArray(16382, 'n')},
     };
 
     const QTemporaryDir dir;
