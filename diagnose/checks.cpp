@@ -55,6 +55,7 @@ public:
     TChecker(const TMachine& m, const TsmlMsgLangRes& messages) : m_(m), messages_(messages) {}
 
     QList<TFinding> findings;
+    QString ruleToCopy; // the udev rule a user without it copies into /etc/udev/rules.d
 
     void Add(const char* id, TVerdict verdict, const char* seenKey, const QStringList& seenArgs,
              const char* todoKey = nullptr, const QStringList& todoArgs = {})
@@ -370,12 +371,12 @@ void TChecker::UdevRule(const std::optional<TUsbDevice>& device)
         const bool needed = !root && (!device || denied);
         if (!old.isEmpty())
             return Add("udev-rule", needed ? TVerdict::Problem : TVerdict::Fine, "Str487", {old},
-                       "Str489", {kRuleName});
+                       "Str489", {ruleToCopy});
         if (!needed)
             return Add("udev-rule", TVerdict::Fine, "Str486",
                        {kRuleName, kRuleFolders.mid(0, 2).join(", ")});
         return Add("udev-rule", TVerdict::Problem, "Str488",
-                   {kRuleName, kRuleFolders.mid(0, 2).join(", ")}, "Str489", {kRuleName});
+                   {kRuleName, kRuleFolders.mid(0, 2).join(", ")}, "Str489", {ruleToCopy});
     }
     // A node made before the rule was there got its rights without it.
     const TFileStat node = device ? m_.Stat(device->Node()) : TFileStat{};
@@ -478,9 +479,13 @@ TCheckedLink LinkOfSettings(const TUserSettings& settings)
 }
 
 QList<TFinding> CheckMachine(const TMachine& machine, const TCheckedLink& link,
-                             const TsmlMsgLangRes& messages)
+                             const TsmlMsgLangRes& messages, const QString& programDir)
 {
     TChecker c(machine, messages);
+    const QString beside = programDir + kRuleName;
+    c.ruleToCopy = !programDir.isEmpty() && QFileInfo::exists(beside)
+                       ? beside
+                       : QStringLiteral("data/") + kRuleName;
     if (link.usb) {
         const QString which = link.usbSerial.isEmpty() ? c.Text("Str414") : link.usbSerial;
         c.Add("link", TVerdict::Fine, link.fromSetup ? "Str411" : "Str413", {which});

@@ -26,8 +26,10 @@ TCheckedLink LinkOfSettings(const TUserSettings& settings);
 
 // Everything that can be told without opening the link. The FTDI adapters are listed through the
 // FT_* driver installed; the rest is read through the machine.
+// programDir (with "/"): where a portable copy keeps the udev rule to be copied; the rule of the
+// source tree is named otherwise.
 QList<TFinding> CheckMachine(const TMachine& machine, const TCheckedLink& link,
-                             const TsmlMsgLangRes& messages);
+                             const TsmlMsgLangRes& messages, const QString& programDir = {});
 
 // Once the regulator has said its name: the model definition file the program looks for in the
 // language chosen, and which other languages have one.

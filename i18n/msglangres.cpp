@@ -334,9 +334,9 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "aby dalo přístup uživateli u počítače."),
         QStringLiteral("Str488=Pravidlo udev %1 není nainstalováno (hledáno v %2): bez něj smí "
                        "adaptér FTDI otevřít jen root."),
-        QStringLiteral("Str489=Nainstalujte balíček, nebo pravidlo zkopírujte ze zdrojů programu: "
-                       "sudo cp data/%1 /etc/udev/rules.d/ && sudo udevadm control --reload-rules; "
-                       "pak adaptér odpojte a znovu připojte."),
+        QStringLiteral("Str489=Nainstalujte balíček, nebo pravidlo zkopírujte: sudo cp %1 "
+                       "/etc/udev/rules.d/ && sudo udevadm control --reload-rules; pak adaptér "
+                       "odpojte a znovu připojte."),
         QStringLiteral("Str490=Adaptér je připojen od %1, tedy ještě z doby před instalací "
                        "pravidla udev %2 (%3); pravidlo platí až od připojení adaptéru."),
         QStringLiteral("Str491=Odpojte adaptér a znovu ho připojte."),

@@ -3,12 +3,14 @@
 
 #include "common/clock.h"
 #include "common/filewriter.h"
+#include "diagnose/checks.h"
 #include "i18n/formlangres.h"
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
 #include "i18n/qttranslations.h"
 #include "link/commconnect.h"
 #include "link/comport.h"
+#include "link/portname.h"
 #include "link/threadwake.h"
 #include "link/usblink.h"
 #include "models/modelfile.h"
@@ -252,11 +254,34 @@ void TMainForm::FormCreate()
             OpenComPort();
         else if (settings_.device == QLatin1String("USB"))
             usb_->UsbReadyCheck();
-    } catch (const std::exception&) {
-        ShowError(Msg("str53"));
+    } catch (const EComError& e) {
+        // Said over the window once it is there, rather than in a box with no window behind it.
+        startPortError_ = PortOpenFailureText(e.Code(), smlMsgLangRes1_);
+        return;
+    } catch (const std::exception& e) {
+        startPortError_ = QString::fromStdString(e.what());
         return;
     }
     cycle_->StartConnecting();
+}
+
+void TMainForm::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (startPortError_.isEmpty())
+        return;
+    const QString reason = std::exchange(startPortError_, QString());
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            const QString device = DevicePathForPortName(settings_.com);
+            const QString port = settings_.com.isEmpty() ? QStringLiteral("\"\"")
+                                 : device.isEmpty() || device == settings_.com
+                                     ? settings_.com
+                                     : QStringLiteral("%1 (%2)").arg(settings_.com, device);
+            ShowError(FillMessage(smlMsgLangRes1_, QStringLiteral("Str519"), {port, reason}));
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::OpenComPort() { com_->OpenComPort(settings_.com); }
@@ -278,6 +303,7 @@ void TMainForm::CreateNastaveni()
         ShowError(detail.isEmpty() ? Msg("str53") : Msg("str53") + QLatin1Char('\n') + detail);
     };
     host.usbProblemAdvice = [this] { return UsbProblemAdvice(); };
+    host.openCheck = [this] { KontrolaClick(); };
     host.lookupMessage = [this](const QString& key) { return smlMsgLangRes1_.LookupMessage(key); };
     host.reportError = [this](const QString& text) { ShowGeneralError(text); };
     // The window's own adapter link lists into the dialog while it is active; a link that tests
@@ -348,6 +374,7 @@ void TMainForm::SelectLanguage(int index)
     FitLeftColumn();
     ShowUsbProblem(usbProblem_);
     ShowUnwritten();
+    ShowNotConnectedHelp();
 
     // The hint handler is registered again, as the old application object required.
     qApp->removeEventFilter(this);
@@ -395,6 +422,14 @@ void TMainForm::ShowUnwritten()
     StatusUnwritten->setFixedWidth(StatusUnwritten->sizeHint().width());
 }
 
+void TMainForm::ShowNotConnectedHelp()
+{
+    const bool notConnected = StatusPanel1->text() == Msg("str4");
+    StatusPanel1->setProperty("hint", notConnected ? Msg("Str525") : QString());
+    StatusPanel1->setCursor(notConnected ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    Uvod->setVisible(LnH->text() == kNamePlaceholder);
+}
+
 QString TMainForm::UsbProblemAdvice() const
 {
     const char* key = UsbProblemKeys(usbProblem_.kind).advice;
@@ -405,6 +440,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonRelease && watched == UsbNotice) {
         RunGuarded([this] { SetupClick(); });
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && watched == StatusPanel1 &&
+        StatusPanel1->text() == Msg("str4")) {
+        RunGuarded([this] { KontrolaClick(); });
         return true;
     }
     if (event->type() == QEvent::MouseButtonRelease) {

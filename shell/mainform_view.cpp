@@ -54,6 +54,7 @@ void TMainForm::SetIdentity(const QString& name, const QString& version, const Q
     LaH->setText(date);
     for (QLabel* l : {LnH, LvH, LaH})
         FitValue(l);
+    ShowNotConnectedHelp();
     // Backups say which link their regulator was on: the one it has just answered on.
     if (name == kNamePlaceholder)
         return;
@@ -66,7 +67,11 @@ void TMainForm::SetIdentity(const QString& name, const QString& version, const Q
 }
 
 QString TMainForm::RegulatorName() const { return LnH->text(); }
-void TMainForm::ShowStatus(const QString& text) { StatusPanel1->setText(text); }
+void TMainForm::ShowStatus(const QString& text)
+{
+    StatusPanel1->setText(text);
+    ShowNotConnectedHelp();
+}
 void TMainForm::ShowReplyBuffer(const QString& caption) { Label3->setText(caption); }
 
 void TMainForm::SetProgress(int bar, int position) { (bar == 1 ? PB1 : PB2)->setValue(position); }

@@ -28,6 +28,7 @@ TEST(Cycle, FindsIdentifiesAndReadsTheRegulator)
     EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
     EXPECT_EQ(f.LvH->text(), "V.03a");
     EXPECT_EQ(f.LaH->text(), "12.10.26");
+    EXPECT_TRUE(f.Uvod->isHidden()) << "the panel has the right half";
     EXPECT_TRUE(f.EEPROM1->isVisible()) << "flags bit 7";
     EXPECT_TRUE(f.EEPROM1->isEnabled());
     EXPECT_TRUE(f.Open->isEnabled() && f.Saveas->isEnabled());
@@ -161,6 +162,7 @@ TEST(Cycle, TwoUnansweredPresenceQueriesResetTheConnectionAt5s)
     EXPECT_EQ(fx.Count(Message::Presence), before + 2);
     EXPECT_EQ(fx.State().presenceMissCount, 0);
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
+    EXPECT_FALSE(f.Uvod->isHidden()) << "how to connect one, again";
     EXPECT_EQ(fx.Panel().GroupCount(), 0);
     EXPECT_EQ(fx.Panel().DisplayCount(), 0);
     EXPECT_FALSE(f.LKorekceA->isEnabled());

@@ -12,6 +12,7 @@
 #include "models/parampanel.h"
 #include "shell/about.h"
 #include "shell/filedialogs.h"
+#include "shell/kontrola.h"
 #include "shell/nastaveni.h"
 #include "shell/porovnani.h"
 
@@ -187,6 +188,7 @@ TEST(ShippedLanguageFiles, CoverEveryTextOfEveryWindowAndMessage)
     const TCompareHost host{fx.dir.Path(), "CZ", &f.ParamPanel().Model(), &f.Messages(), {}, {}};
     TPorovnani compare(host, QString(), {}, &f);
     TZalohy backups(host, "KVX-40 OPTO", &f);
+    TKontrola check({fx.dir.Path(), "CZ", &f.Messages(), {}, [](const QString&) {}}, &f);
     const QStringList valueStems = {"LnH",          "LvH",          "LaH",          "LmH",
                                     "LKorekceA",    "LKorekceB",    "EPocPolu",     "EPrevPom",
                                     "StatusPanel0", "StatusPanel1", "StatusPanel2", "Label3"};

@@ -31,14 +31,15 @@ QString LinkName(const TCheckedLink& link)
 } // namespace
 
 int DoctorCommand(const TCliOptions& options, const QList<TCheckedLink>& links,
-                  const TMachine& machine, const TsmlMsgLangRes& messages,
-                  const std::function<void(const QString&)>& out, const TLiveCheck& live)
+                  const TMachine& machine, const QString& programDir,
+                  const TsmlMsgLangRes& messages, const std::function<void(const QString&)>& out,
+                  const TLiveCheck& live)
 {
     int problems = 0;
     QStringList blocks;
     QJsonArray json;
     for (const TCheckedLink& link : links) {
-        QList<TFinding> findings = CheckMachine(machine, link, messages);
+        QList<TFinding> findings = CheckMachine(machine, link, messages, programDir);
         if (live && WorthOpening(findings))
             findings += live(link);
         const int found = ProblemCount(findings);

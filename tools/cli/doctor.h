@@ -16,6 +16,9 @@ using TLiveCheck = std::function<QList<TFinding>(const TCheckedLink& link)>;
 
 // The findings of every link as lines (or one JSON object with --json); a summary line ends the
 // text. 0 when no finding is a problem, kExitProblemFound otherwise.
+// programDir (with "/"): the program folder, where the model files and a portable copy's udev rule
+// are.
 int DoctorCommand(const TCliOptions& options, const QList<TCheckedLink>& links,
-                  const TMachine& machine, const TsmlMsgLangRes& messages,
-                  const std::function<void(const QString&)>& out, const TLiveCheck& live = {});
+                  const TMachine& machine, const QString& programDir,
+                  const TsmlMsgLangRes& messages, const std::function<void(const QString&)>& out,
+                  const TLiveCheck& live = {});

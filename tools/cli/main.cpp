@@ -189,7 +189,7 @@ int main(int argc, char** argv)
             status = ListPortsCommand(options, messages, out);
         } else if (options.command == QLatin1String("doctor")) {
             status = DoctorCommand(options, CheckedLinks(options, setup, linkFromSetup), TMachine(),
-                                   messages, out);
+                                   dataDir, messages, out);
         } else if (options.command == QLatin1String("diff") && !options.argument2.isEmpty()) {
             status = DiffFilesCommand(options, dataDir, messages, out, err);
         } else {
