@@ -383,6 +383,7 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str525=Klepnutím sem zkontrolujete připojení"),
         QStringLiteral(
             "Str526=Zpráva je ve schránce; vložte ji do příspěvku na fóru nebo do e-mailu."),
+        QStringLiteral("Str527=Regulátor %1 neuchovává záznam EEPROM: není co stáhnout."),
     };
 }
 

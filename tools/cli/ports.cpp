@@ -5,7 +5,7 @@
 TPortReport ListPorts(const TPortListDirs& dirs)
 {
     TPortReport report;
-    report.serialPorts = ListSerialPorts(dirs);
+    report.serial = SurveySerialPorts(dirs);
     for (const TListedAdapter& a : ListAdapters())
         report.adapters.append({a.serialNo, a.description, a.problem});
     return report;

@@ -2,7 +2,9 @@
 
 #include "common/atomicfile.h"
 #include "common/readfile.h"
+#include "diagnose/checks.h"
 #include "i18n/msglangres.h"
+#include "link/commconnect.h"
 #include "models/paramfile.h"
 #include "protocol/eepromlog.h"
 #include "protocol/frames.h"
@@ -93,11 +95,15 @@ public:
             s_.logFailed_ = true;
         s_.Error(text);
     }
-    // The log download's progress line.
+    // The log download's progress line. A log on its way to stdout names that, not the file it
+    // passes through, which is gone when the run ends.
     void ShowProgressHint(const QString& text) override
     {
         if (s_.options_.verbosity >= kNormal)
-            s_.env_.err(text);
+            s_.env_.err(s_.logTemp_ ? QString(text).replace(
+                                          QFileInfo(s_.cycle_->EepromPath()).absoluteFilePath(),
+                                          QStringLiteral("-"))
+                                    : text);
         s_.LogProgress();
     }
 
@@ -274,6 +280,11 @@ void TCliSession::Start(std::function<void(int)> done)
         try {
             Verbose(Msg("str237").arg(options_.port));
             env_.com->OpenComPort(options_.port);
+        } catch (const EComError& e) {
+            // What failed in the user's words; the serial component's own only when asked.
+            Error(Msg("str235").arg(options_.port, PortOpenFailureText(e.Code(), messages_)));
+            Verbose(QString::fromStdString(e.what()));
+            return Finish(kExitLinkError);
         } catch (const std::exception& e) {
             Error(Msg("str235").arg(options_.port, QString::fromStdString(e.what())));
             return Finish(kExitLinkError);
@@ -473,8 +484,14 @@ void TCliSession::Connected()
     }
     if (command == QLatin1String("write"))
         return Write();
-    if (command == QLatin1String("log"))
+    if (command == QLatin1String("log")) {
+        // A regulator that keeps no log would only be asked for one it cannot give.
+        if (!view_->Report(panel_).keepsLog) {
+            Error(FillMessage(messages_, QStringLiteral("Str527"), {cycle_->Identity().name}));
+            return Finish(kExitFailure);
+        }
         return StartLog();
+    }
     Finish(kExitOk);
 }
 
