@@ -95,11 +95,12 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         // holds one line per text.
         QStringLiteral("Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, "
                        "identify, read, write FILE.zeq, default, log -o FILE, restore BACKUP, diff "
-                       "FILE [FILE2]\\nkorvalinex-cli COMMAND --help popíše jeden příkaz; "
+                       "FILE [FILE2], doctor\\nkorvalinex-cli COMMAND --help popíše jeden příkaz; "
                        "korvalinex-cli --version vypíše verzi."),
-        QStringLiteral("Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, "
-                       "které lze otevřít, a připojené USB adaptéry FTDI (sériové číslo, popis); u "
-                       "adaptéru, který nelze otevřít, uvede důvod."),
+        QStringLiteral(
+            "Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, jejich stálá "
+            "jména z /dev/serial/by-id se zařízením, na které vedou, a připojené USB adaptéry FTDI "
+            "(sériové číslo, popis); u portu nebo adaptéru, který nelze otevřít, uvede důvod."),
         QStringLiteral(
             "Str152=Použití: korvalinex-cli identify [LINK...] [--json]\\nZobrazí název "
             "regulátoru, verzi, datum aktualizace a zda regulátor uchovává záznamy v EEPROM."),
@@ -133,7 +134,7 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "neodpovídá žádný regulátor, 4 chyba spojení, 5 chybí definiční soubor regulátoru, 6 "
             "kontrola po zápisu selhala, 7 záloha selhala, 8 zápis je nejistý (obnovte uvedenou "
             "zálohu), 9 přerušeno před odesláním čehokoli, 10 některá z více spojení selhala, 11 "
-            "soubor k regulátoru nepasuje."),
+            "soubor k regulátoru nepasuje, 12 doctor našel problém."),
         QStringLiteral("Str159=%1 nepřijímá hodnotu \"%2\""),
         QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
         QStringLiteral("Str161=%1 potřebuje %2"),
