@@ -39,7 +39,7 @@ TEST(NastaveniEndToEnd, PickingTheSimulatorsPortConnectsAndIsStored)
     // The configured port is not there: said once the window is up.
     EXPECT_TRUE(boxes.boxes.isEmpty());
     EXPECT_FALSE(form->Comm1().Active());
-    EXPECT_FALSE(form->Cycle().Timer1().Enabled());
+    EXPECT_FALSE(form->Cycle().WakeUpTimer().Enabled());
 
     TNastaveni* dlg = form->Nastaveni();
     dlg->SetPortDirs({dev.path(), dev.path(), QString()}); // no stable names
