@@ -243,6 +243,10 @@ void TChecker::Holders(const QString& path)
         }
         if (!p.fds.contains(path))
             continue;
+        // A pseudo-terminal's far end (a simulator, a terminal) holds it too; that is its line.
+        if (path.startsWith(QLatin1String("/dev/pts/")) &&
+            p.fds.contains(QLatin1String("/dev/ptmx")))
+            continue;
         if (p.pid == m_.User().pid)
             self = true;
         else

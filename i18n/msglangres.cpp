@@ -349,12 +349,12 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str495=Jste %1 (číslo uživatele %2); skupiny tohoto přihlášení: %3."),
         QStringLiteral("Str500=%1 se otevřel."),
         QStringLiteral("Str501=%1 nelze otevřít: %2."),
-        QStringLiteral("Str502=Na budicí volání regulátor odpověděl do %1 s."),
-        QStringLiteral("Str503=Budicí volání byla posílána %1 s a nic se nevrátilo."),
+        QStringLiteral("Str502=Na budicí volání regulátor odpověděl (odesláno: %1)."),
+        QStringLiteral("Str503=Odeslaná budicí volání: %1; nic se nevrátilo."),
         QStringLiteral("Str504=Zkontrolujte, že má regulátor napájení (připojený akumulátor) a že "
                        "kabel pevně sedí na obou koncích a ve správném konektoru regulátoru."),
-        QStringLiteral("Str505=Budicí volání byla posílána %1 s; něco se vrátilo, ale žádná "
-                       "odpověď regulátoru (bajtů: %2; první: %3)."),
+        QStringLiteral("Str505=Odeslaná budicí volání: %1; něco se vrátilo, ale žádná odpověď "
+                       "regulátoru (bajtů: %2; první: %3)."),
         QStringLiteral(
             "Str506=Odpovídá něco, co není regulátor na 600 Bd: zkontrolujte, že je adaptér "
             "připojen k regulátoru, a ne k jinému zařízení (přijímači, řídicí jednotce)."),
@@ -366,7 +366,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "nebo zdarma na www.korvalinex.cz)."),
         QStringLiteral(
             "Str511=Zkopírujte soubor svého regulátoru do %1, nebo zvolte jazyk, který ho má: %2."),
-        QStringLiteral("Str512=Budicí volání se neposílají: spojení není otevřené."),
+        QStringLiteral("Str512=Po spojení zatím nebylo odesláno žádné budicí volání."),
+        QStringLiteral("Str514=Spojení zatím nebylo otevřeno."),
         QStringLiteral("Str515=takové zařízení neexistuje"),
         QStringLiteral("Str516=nemáte oprávnění ho otevřít"),
         QStringLiteral("Str517=používá ho jiný program"),

@@ -10,6 +10,7 @@
 #include "i18n/qttranslations.h"
 #include "link/commconnect.h"
 #include "link/comport.h"
+#include "link/linktap.h"
 #include "link/portname.h"
 #include "link/threadwake.h"
 #include "link/usblink.h"
@@ -91,7 +92,13 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     comm1_->SetDeviceName(QStringLiteral("Com1"));
     if (!env_.com)
         ownCom_ = MakeCommPort(*comm1_);
-    com_ = env_.com ? env_.com : ownCom_.get();
+    // The connection check sees what went over both links, as the cycle sent and got it.
+    watchedCom_ =
+        std::make_unique<TTappedSerialPort>(env_.com ? *env_.com : *ownCom_, linkWatch_.Observer());
+    watchedUsb_ = std::make_unique<TTappedUsbLink>(*usb_, linkWatch_.Observer());
+    usbDevices_ = ownUsbLink_ ? ownUsbLink_ : dynamic_cast<IUsbDeviceSource*>(usb_);
+    com_ = watchedCom_.get();
+    usb_ = watchedUsb_.get();
 
     BuildWindow();
     CreateLanguageComponents();
@@ -113,6 +120,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
                                                 smlMsgLangRes1_, settings_, *com_, *usb_,
                                                 env_.programDir);
     cycle_->AddListener(this);
+    cycle_->AddListener(&linkWatch_);
     // Every write and factory reset first saves the block as last read.
     TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
     // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
@@ -299,7 +307,7 @@ void TMainForm::CreateNastaveni()
     host.reportError = [this](const QString& text) { ShowGeneralError(text); };
     // The window's own adapter link lists into the dialog while it is active; a link that tests
     // supply may offer the same through the interfaces.
-    host.usbDevices = ownUsbLink_ ? ownUsbLink_ : dynamic_cast<IUsbDeviceSource*>(usb_);
+    host.usbDevices = usbDevices_;
     nastaveni_ = new TNastaveni(std::move(host), this);
     if (ownUsbLink_)
         ownUsbLink_->SetDeviceList(nastaveni_);

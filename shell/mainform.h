@@ -6,6 +6,7 @@
 
 #include "common/settings.h"
 #include "diagnose/findings.h"
+#include "diagnose/linkwatch.h"
 #include "i18n/msglangres.h"
 #include "link/usbdevices.h"
 #include "link/usblink.h"
@@ -47,6 +48,8 @@ class TNumEdit;
 class TParameterFiles;
 class TParameterPanel;
 class TUsbLink;
+class TTappedSerialPort;
+class TTappedUsbLink;
 class IFtErrorBox;
 
 // What the window is given from outside. Tests replace the clock, the message boxes and the links.
@@ -256,6 +259,11 @@ private:
     IFileDialogs* dialogs_ = nullptr;
     IUsbLink* usb_ = nullptr;
     ISerialPort* com_ = nullptr;
+    // The links as the cycle uses them: tapped for the connection check.
+    TLinkWatch linkWatch_;
+    std::unique_ptr<TTappedSerialPort> watchedCom_;
+    std::unique_ptr<TTappedUsbLink> watchedUsb_;
+    IUsbDeviceSource* usbDevices_ = nullptr; // the adapter list, when the link keeps one
 
     TsmlMsgLangRes smlMsgLangRes1_;
     TsmlFormLangRes* smlFormLangRes1_ = nullptr;

@@ -7,6 +7,7 @@
 #include "common/errors.h"
 #include "common/numbers.h"
 #include "diagnose/checks.h"
+#include "diagnose/linkwatch.h"
 #include "i18n/languages.h"
 #include "models/paramcompare.h"
 #include "models/paramfile.h"
@@ -82,7 +83,10 @@ void TMainForm::KontrolaClick()
 
 QList<TFinding> TMainForm::CheckFindings()
 {
-    return CheckMachine(TMachine(), LinkOfSettings(settings_), smlMsgLangRes1_, env_.programDir);
+    const TCheckedLink link = LinkOfSettings(settings_);
+    return CheckMachine(TMachine(), link, smlMsgLangRes1_, env_.programDir) +
+           LinkFindings(linkWatch_, {link, env_.programDir, settings_.language, usbProblem_},
+                        smlMsgLangRes1_);
 }
 
 void TMainForm::UvodDemoClick()

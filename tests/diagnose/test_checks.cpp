@@ -3,6 +3,7 @@
 // the FT_* functions; then the same on the real machine with real pseudo-terminals.
 
 #include "diagnose/checks.h"
+#include "diagnose/linkwatch.h"
 #include "i18n/msglangres.h"
 #include "tests/support/fakemachine.h"
 #include "tests/support/files.h"
@@ -11,6 +12,8 @@
 #include "tests/support/readonly.h"
 #include "tools/regsim/ftsimadapter.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <functional>
 
 namespace {
@@ -146,6 +149,16 @@ TEST(CheckMachine, OneFindingAndItsFixPerRow)
              return c.Serial();
          },
          "holder", V::Fine, "Str454"},
+        {"a simulator at the far end of a pseudo-terminal is its line",
+         {false, "/dev/pts/7", {}, true},
+         [](Checks& c) {
+             c.m.SerialDevice("pts/7");
+             c.m.Process(4321, "regsim", {"/dev/ptmx", "/dev/pts/7"});
+             return QList<unsigned>{};
+         },
+         "holder",
+         V::Fine,
+         "Str450"},
         {"nobody holds it", kSerial,
          [](Checks& c) {
              c.m.Process(1, "init", {"/dev/null"});
@@ -280,6 +293,83 @@ TEST(CheckMachine, OneFindingAndItsFixPerRow)
     }
 }
 
+// The live link, as its taps and the cycle's events showed it: one row per finding.
+TEST(LinkFindings, WhatTheLineShowed)
+{
+    const TsmlMsgLangRes messages;
+    TProgramDir dir;
+    dir.WriteDemoFiles();
+    TRegulatorIdentity demo{"KVX-40 OPTO", "V.03a", "12.10.26", 0x80};
+    using Feed = std::function<void(TLinkWatch&, const TLinkObserver&)>;
+    const auto sends = [](int n) {
+        return [n](TLinkWatch&, const TLinkObserver& tap) {
+            tap.opened(0);
+            for (int i = 0; i < n; ++i)
+                tap.bytes(true, QByteArray("\xFA\xFA", 2));
+        };
+    };
+    const struct {
+        const char* name;
+        bool usb;
+        Feed feed;
+        const char* id;
+        TVerdict verdict;
+        const char* seenKey;
+        QString said = {};
+    } rows[] = {
+        {"not opened yet", false, [](TLinkWatch&, const TLinkObserver&) {}, "link-open",
+         TVerdict::CannotTell, "Str514"},
+        {"no such port", false, [](TLinkWatch&, const TLinkObserver& tap) { tap.opened(ENOENT); },
+         "link-open", TVerdict::Problem, "Str501", messages.Msg("Str515")},
+        {"no adapter", true, [](TLinkWatch&, const TLinkObserver& tap) { tap.opened(-1); },
+         "link-open", TVerdict::Problem, "Str501", messages.Msg("str141")},
+        {"opened, nothing sent yet", false, sends(0), "wake-up", TVerdict::CannotTell, "Str512"},
+        {"nothing came back", false, sends(3), "wake-up", TVerdict::Problem, "Str503", "3"},
+        {"the cycle's retries do not start the count again", false,
+         [&](TLinkWatch& w, const TLinkObserver& tap) {
+             sends(2)(w, tap);
+             w.TimeoutReset();
+             sends(2)(w, tap);
+         },
+         "wake-up", TVerdict::Problem, "Str503", "4"},
+        {"bytes that are no reply", false,
+         [&](TLinkWatch& w, const TLinkObserver& tap) {
+             sends(2)(w, tap);
+             tap.bytes(false, QByteArray("\x55\xAA\x13", 3));
+         },
+         "wake-up", TVerdict::Problem, "Str505", "55 AA 13"},
+        {"the regulator answered", false,
+         [&](TLinkWatch& w, const TLinkObserver& tap) {
+             sends(2)(w, tap);
+             w.Identified({demo, false});
+         },
+         "answer", TVerdict::Fine, "Str507", "KVX-40 OPTO"},
+        {"lost since: the calls count again, its model file is still told", false,
+         [&](TLinkWatch& w, const TLinkObserver& tap) {
+             sends(2)(w, tap);
+             w.Identified({{"KVX-99", "V.01a", "", 0}, true});
+             w.RegulatorLost();
+             sends(1)(w, tap);
+         },
+         "model-file", TVerdict::Problem, "Str509", "KVX-99"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TLinkWatch watch;
+        row.feed(watch, watch.Observer());
+        const QList<TFinding> findings = LinkFindings(
+            watch,
+            {{row.usb, row.usb ? QString() : "/dev/ttyUSB0", {}, true}, dir.Path(), "CZ", {}},
+            messages);
+        const auto f = std::find_if(findings.begin(), findings.end(),
+                                    [&](const TFinding& f) { return f.id == row.id; });
+        ASSERT_NE(f, findings.end());
+        EXPECT_EQ(f->verdict, row.verdict);
+        EXPECT_EQ(f->seenKey, row.seenKey) << f->seen.toStdString();
+        EXPECT_TRUE(f->seen.contains(row.said)) << f->seen.toStdString();
+    }
+}
+
 // The model definition file, once the regulator has said its name.
 TEST(CheckModelFile, ThereMissingOrInAnotherLanguage)
 {
@@ -332,6 +422,8 @@ TEST(CheckRealMachine, ADeniedPortAndAHeldOne)
     EXPECT_EQ(st.st_mode & 07777, 0u) << "the check changed the device";
     ASSERT_EQ(::chmod(QFile::encodeName(pty.Path()).constData(), 0600), 0);
 
+    // The holder is no far end of the line: it does not inherit the test's master.
+    ASSERT_EQ(::fcntl(pty.Master(), F_SETFD, FD_CLOEXEC), 0);
     TChildProcess holder;
     ASSERT_TRUE(holder.Launch("/bin/sh", {"-c", "exec sleep 60 3<>" + pty.Path()}));
     // Until the shell has become sleep with the port open.

@@ -11,10 +11,14 @@
 #include <QRadioButton>
 
 struct TCycleFixture : TShellFixture {
-    regsim::Regulator sim{regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")};
+    regsim::Regulator sim;
     TSimPort port{clock, sim};
 
-    explicit TCycleFixture(bool withModel = true)
+    // regulator: the simulated regulator behind the port; the demo regulator by default.
+    explicit TCycleFixture(bool withModel = true,
+                           regsim::RegulatorData regulator =
+                               regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo"))
+        : sim(std::move(regulator))
     {
         WriteSetup("[SETUP]\r\nDEVICE=COM\r\nCOM=SIM\r\nLANGUAGE=CZ\r\n");
         dir.WriteDemoFiles(withModel);

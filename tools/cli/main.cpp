@@ -189,7 +189,9 @@ int main(int argc, char** argv)
             status = ListPortsCommand(options, messages, out);
         } else if (options.command == QLatin1String("doctor")) {
             status = DoctorCommand(options, CheckedLinks(options, setup, linkFromSetup), TMachine(),
-                                   dataDir, messages, out);
+                                   dataDir, messages, out, [&](const TCheckedLink& link) {
+                                       return CheckLiveLink(options, link, dataDir, messages);
+                                   });
         } else if (options.command == QLatin1String("diff") && !options.argument2.isEmpty()) {
             status = DiffFilesCommand(options, dataDir, messages, out, err);
         } else {

@@ -242,7 +242,8 @@ void TCliSession::Start(std::function<void(int)> done)
             env_.com->OpenComPort(options_.port);
         } catch (const EComError& e) {
             // What failed in the user's words; the serial component's own only when asked.
-            Error(messages_.Msg("str235").arg(options_.port, PortOpenFailureText(e.Code(), messages_)));
+            Error(messages_.Msg("str235").arg(options_.port,
+                                              PortOpenFailureText(e.Code(), messages_)));
             Verbose(QString::fromStdString(e.what()));
             return Finish(kExitLinkError);
         } catch (const std::exception& e) {
