@@ -70,7 +70,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     clock_ = env_.clock ? env_.clock : ownClock_.get();
     if (!env_.boxes)
         ownBoxes_ = std::make_unique<TQtMessageBoxes>(this);
-    boxes_ = env_.boxes ? env_.boxes : ownBoxes_.get();
+    boxGate_ = std::make_unique<TBoxGate>(env_.boxes ? *env_.boxes : *ownBoxes_, *clock_);
+    boxes_ = boxGate_.get();
     openUrl_ = env_.openUrl ? env_.openUrl
                             : [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!env_.usb) {
@@ -108,7 +109,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
         [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
         [this](const QString& text) { ShowGeneralError(text); });
     paramFiles_ = std::make_unique<TParameterFiles>(*panel_, smlMsgLangRes1_,
-                                                    [this](const QString& t) { ShowError(t); });
+                                                    [this](const QString& t) { ErrorBox(t); });
     // The throttle limits are fields of the window; the panel's model compares them too.
     const auto throttleShown = [this](const QString&) {
         panel_->Model().SetThrottleShown(LKorekceA->Value(), LKorekceB->Value());
@@ -126,7 +127,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
     backups_ = std::make_unique<TBackupStore>(
         env_.programDir, smlMsgLangRes1_, std::move(now),
-        [this](const QString& text) { ShowError(text); },
+        [this](const QString& text) { ErrorBox(text); },
         [this](const QString& path) {
             SetApplicationHint(QLatin1Char('|') +
                                smlMsgLangRes1_.Msg("str132").arg(QDir::toNativeSeparators(path)));
@@ -180,7 +181,7 @@ void TMainForm::RunGuarded(const std::function<void()>& fn)
 
 void TMainForm::ShowGeneralError(const QString& text)
 {
-    boxes_->Show(TBoxKind::General, QStringLiteral("KORVALINEX"), text);
+    boxes_->Show(TBoxKind::General, kGeneralErrorCaption, text);
 }
 
 // The three language components of the window, as built into it: each applies "DefLang.ini" as
@@ -277,7 +278,7 @@ void TMainForm::showEvent(QShowEvent* e)
                                  : device.isEmpty() || device == settings_.com
                                      ? settings_.com
                                      : QStringLiteral("%1 (%2)").arg(settings_.com, device);
-            ShowError(FillMessage(smlMsgLangRes1_, QStringLiteral("Str519"), {port, reason}));
+            ErrorBox(FillMessage(smlMsgLangRes1_, QStringLiteral("Str519"), {port, reason}));
         },
         Qt::QueuedConnection);
 }
@@ -298,8 +299,8 @@ void TMainForm::CreateNastaveni()
     host.usbReadyCheck = [this] { return usb_->UsbReadyCheck(); };
     host.linkChosen = [this] { ResumeConnecting(); };
     host.showLinkError = [this](const QString& detail) {
-        ShowError(detail.isEmpty() ? smlMsgLangRes1_.Msg("str53")
-                                   : smlMsgLangRes1_.Msg("str53") + QLatin1Char('\n') + detail);
+        ErrorBox(detail.isEmpty() ? smlMsgLangRes1_.Msg("str53")
+                                  : smlMsgLangRes1_.Msg("str53") + QLatin1Char('\n') + detail);
     };
     host.usbProblemAdvice = [this] { return UsbProblemAdvice(); };
     host.openCheck = [this] { KontrolaClick(); };

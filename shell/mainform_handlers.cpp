@@ -63,7 +63,7 @@ void TMainForm::HelpClick()
     }
     // Without a viewer the desktop does nothing visible: the user is told where the page is.
     if (!openUrl_(QUrl::fromLocalFile(*page)))
-        ShowError(smlMsgLangRes1_.Msg("str205").arg(*page));
+        ErrorBox(smlMsgLangRes1_.Msg("str205").arg(*page));
 }
 
 void TMainForm::KontrolaClick()
@@ -102,7 +102,7 @@ void TMainForm::UvodDemoClick()
     };
     QString reason;
     if (!start(&reason))
-        ShowError(FillMessage(smlMsgLangRes1_, QStringLiteral("Str520"), {reason}));
+        ErrorBox(FillMessage(smlMsgLangRes1_, QStringLiteral("Str520"), {reason}));
 }
 
 void TMainForm::AboutSWClick()
@@ -127,7 +127,7 @@ void TMainForm::Image2Click(QLabel* flag)
 void TMainForm::InParameterFolder(const std::function<void(const QString& folder)>& fn)
 {
     if (!ParameterPanelExists(*panel_)) {
-        ShowError(smlMsgLangRes1_.Msg("str110"));
+        ErrorBox(smlMsgLangRes1_.Msg("str110"));
         return;
     }
     const TPresencePause pause(cycle_->PresenceTimer());
@@ -162,7 +162,7 @@ void TMainForm::SaveasClick()
 void TMainForm::LoadParameterFile(const QString& fileName)
 {
     if (!ParameterPanelExists(*panel_)) {
-        ShowError(smlMsgLangRes1_.Msg("str110"));
+        ErrorBox(smlMsgLangRes1_.Msg("str110"));
         return;
     }
     // A file made for another model would fill this one only in part, and quietly: the user
