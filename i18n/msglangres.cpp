@@ -95,11 +95,12 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         // holds one line per text.
         QStringLiteral("Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, "
                        "identify, read, write FILE.zeq, default, log -o FILE, restore BACKUP, diff "
-                       "FILE [FILE2]\\nkorvalinex-cli COMMAND --help popíše jeden příkaz; "
+                       "FILE [FILE2], doctor\\nkorvalinex-cli COMMAND --help popíše jeden příkaz; "
                        "korvalinex-cli --version vypíše verzi."),
-        QStringLiteral("Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, "
-                       "které lze otevřít, a připojené USB adaptéry FTDI (sériové číslo, popis); u "
-                       "adaptéru, který nelze otevřít, uvede důvod."),
+        QStringLiteral(
+            "Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, jejich stálá "
+            "jména z /dev/serial/by-id se zařízením, na které vedou, a připojené USB adaptéry FTDI "
+            "(sériové číslo, popis); u portu nebo adaptéru, který nelze otevřít, uvede důvod."),
         QStringLiteral(
             "Str152=Použití: korvalinex-cli identify [LINK...] [--json]\\nZobrazí název "
             "regulátoru, verzi, datum aktualizace a zda regulátor uchovává záznamy v EEPROM."),
@@ -133,7 +134,7 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "neodpovídá žádný regulátor, 4 chyba spojení, 5 chybí definiční soubor regulátoru, 6 "
             "kontrola po zápisu selhala, 7 záloha selhala, 8 zápis je nejistý (obnovte uvedenou "
             "zálohu), 9 přerušeno před odesláním čehokoli, 10 některá z více spojení selhala, 11 "
-            "soubor k regulátoru nepasuje."),
+            "soubor k regulátoru nepasuje, 12 doctor našel problém."),
         QStringLiteral("Str159=%1 nepřijímá hodnotu \"%2\""),
         QStringLiteral("Str160=chybí příkaz (je na prvním místě)"),
         QStringLiteral("Str161=%1 potřebuje %2"),
@@ -234,6 +235,157 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str260=Nezapsané změny: %1"),
         QStringLiteral("Str261=Soubor %1 neodpovídá tomuto regulátoru:"),
         QStringLiteral("Str262=Přesto ho načíst?"),
+        // The connection check, its window and korvalinex-cli doctor; the first start.
+        QStringLiteral("Str400=v pořádku"),
+        QStringLiteral("Str401=PROBLÉM"),
+        QStringLiteral("Str402=nelze zjistit"),
+        QStringLiteral("Str403=Co udělat:"),
+        QStringLiteral("Str404=Korvalinex %1, kontrola připojení %2"),
+        QStringLiteral("Str405=Nalezené problémy: %1"),
+        QStringLiteral("Str406=Žádný problém nenalezen."),
+        QStringLiteral("Str410=Spojení v setup.ini: sériový port %1."),
+        QStringLiteral("Str411=Spojení v setup.ini: USB adaptér %1."),
+        QStringLiteral("Str412=Kontrolované spojení: sériový port %1."),
+        QStringLiteral("Str413=Kontrolované spojení: USB adaptér %1."),
+        QStringLiteral("Str414=(první připojený)"),
+        QStringLiteral("Str420=%1 existuje."),
+        QStringLiteral("Str421=%1 existuje; nyní vede na %2."),
+        QStringLiteral("Str422=%1 neexistuje."),
+        QStringLiteral("Str423=Připojte adaptér a zkontrolujte kabel. Příkaz ls /dev/ttyUSB* "
+                       "/dev/ttyACM* /dev/serial/by-id vypíše sériová zařízení, která tu jsou; to "
+                       "správné vyberte v Nastavení."),
+        QStringLiteral("Str424=%1 neexistuje, sériový adaptér je ale připojen jinde: %2."),
+        QStringLiteral(
+            "Str425=Adaptér po novém připojení dostal jiné jméno. V Nastavení vyberte jeho stálé "
+            "jméno %1: to zůstává stejné, ať adaptér dostane jakékoli číslo."),
+        QStringLiteral("Str426=%1 není sériové zařízení."),
+        QStringLiteral("Str427=%1 existuje; jeho stálé jméno je %2."),
+        QStringLiteral("Str428=V Nastavení vyberte %1, aby program adaptér našel, i když po novém "
+                       "připojení dostane jiné číslo."),
+        QStringLiteral(
+            "Str430=%1: vlastník %2, skupina %3, %4; smíte z něj číst i do něj zapisovat (%5)."),
+        QStringLiteral("Str431=jako root"),
+        QStringLiteral("Str432=jako jeho vlastník"),
+        QStringLiteral("Str433=jako člen skupiny %1"),
+        QStringLiteral("Str434=smí každý"),
+        QStringLiteral("Str435=pracovní prostředí to dovoluje uživateli u počítače"),
+        QStringLiteral("Str436=%1: vlastník %2, skupina %3, %4. Vy (%5) ho nesmíte otevřít: nejste "
+                       "ve skupině %3."),
+        QStringLiteral("Str437=Přidejte se do skupiny: sudo usermod -aG %1 %2, pak se odhlaste a "
+                       "znovu přihlaste."),
+        QStringLiteral("Str438=%1: skupina %2, %3. Vy (%4) jste ve skupině %2, toto přihlášení ji "
+                       "ale ještě nemá: přidali jste se do ní až po přihlášení."),
+        QStringLiteral("Str439=Odhlaste se a znovu přihlaste, nebo restartujte počítač; nové okno "
+                       "terminálu nestačí."),
+        QStringLiteral(
+            "Str440=%1: vlastník %2, skupina %3, %4; číst a zapisovat nesmí ani jeho skupina."),
+        QStringLiteral("Str441=Obraťte se na správce počítače a ukažte mu výstup příkazu ls -l %1. "
+                       "USB adaptér dostává tato práva od pravidla udev, když je připojen."),
+        QStringLiteral("Str442=%1: vlastník %2, skupina %3, %4. Nesmíte ho otevřít a skupina %3 "
+                       "není v /etc/group, takže odsud nelze zjistit, zda se do ní můžete přidat."),
+        QStringLiteral("Str450=Žádný jiný program nemá %1 otevřený."),
+        QStringLiteral("Str451=Žádný program, který je odsud vidět, nemá %1 otevřený; otevřené "
+                       "soubory procesů jiných uživatelů vidět nejsou (procesů: %2)."),
+        QStringLiteral("Str452=%1 má otevřený jiný program: %2."),
+        QStringLiteral("Str453=Ukončete ten program; Korvalinex pak regulátor najde sám. Pokud ho "
+                       "ukončit nejde: kill %1"),
+        QStringLiteral("Str454=%1 má otevřený sám Korvalinex (tento program)."),
+        QStringLiteral("Str455=%1 (proces %2)"),
+        QStringLiteral("Str456=Pokud se regulátor stále nenajde: sudo fuser -v %1 vypíše všechny "
+                       "programy, které ho mají otevřený."),
+        QStringLiteral("Str460=ModemManager neběží."),
+        QStringLiteral("Str461=ModemManager běží (proces %1). Několik sekund po připojení "
+                       "sériového adaptéru na něm hledá modem a regulátor mezitím nelze najít."),
+        QStringLiteral("Str462=Po připojení počkejte půl minuty. Pokud na tomto počítači "
+                       "nepoužíváte modem: sudo systemctl disable --now ModemManager"),
+        QStringLiteral("Str464=brltty (ovladač braillských řádků) neběží."),
+        QStringLiteral(
+            "Str465=brltty (ovladač braillských řádků) neběží a tento adaptér si nebere."),
+        QStringLiteral("Str466=Pravidlo brltty %1 si bere zařízení USB %2 (tento adaptér) pro "
+                       "braillské řádky: brltty si adaptér vezme, jakmile je připojen."),
+        QStringLiteral("Str467=Pokud na tomto počítači nepoužíváte braillský řádek: sudo apt "
+                       "remove brltty, pak adaptér znovu připojte."),
+        QStringLiteral("Str468=brltty (ovladač braillských řádků) běží (proces %1); sériové USB "
+                       "adaptéry si může brát pro braillské řádky."),
+        QStringLiteral("Str469=brltty (ovladač braillských řádků) běží (proces %1), tento adaptér "
+                       "si ale nebere."),
+        QStringLiteral("Str470=Připojené USB adaptéry FTDI: %1."),
+        QStringLiteral("Str471=Není připojen žádný USB adaptér FTDI."),
+        QStringLiteral(
+            "Str472=Zkontrolujte kabel a zásuvku USB: lsusb musí ukázat zařízení s id 0403:6001, "
+            "6010, 6011, 6014 nebo 6015; kabel jen pro nabíjení neukáže nic. Sériový USB adaptér "
+            "jiného výrobce funguje přes svůj sériový port: vyberte ho v Nastavení."),
+        QStringLiteral(
+            "Str473=Žádný připojený adaptér FTDI nemá sériové číslo %1; připojeny jsou: %2."),
+        QStringLiteral(
+            "Str474=Zadejte jedno z připojených sériových čísel, nebo žádné pro první adaptér."),
+        QStringLiteral("Str475=Adaptér %1 dovolil přečíst své jméno: smíte ho otevřít."),
+        QStringLiteral("Str476=Adaptér %1 nesmíte otevřít (%2)."),
+        QStringLiteral("Str477=Odpojte adaptér a znovu ho připojte; pokud to nepomůže, přečtěte "
+                       "si, co tato kontrola říká o pravidle udev."),
+        QStringLiteral("Str478=Adaptér %1 používá jiný program nebo ovladač (%2)."),
+        QStringLiteral("Str479=Ukončete druhý program (často druhý Korvalinex nebo běžící "
+                       "korvalinex-cli); okno pak adaptér otevře samo."),
+        QStringLiteral("Str480=Adaptér %1 nelze otevřít (%2)."),
+        QStringLiteral("Str481=Odpojte ho a znovu připojte, pokud možno do jiné zásuvky USB."),
+        QStringLiteral("Str485=Pravidlo udev pro adaptéry FTDI je nainstalováno: %1."),
+        QStringLiteral("Str486=Pravidlo udev %1 není nainstalováno (hledáno v %2); adaptér smíte "
+                       "otevřít i bez něj."),
+        QStringLiteral("Str487=Je nainstalováno jen staré pravidlo udev %1; přichází příliš pozdě, "
+                       "aby dalo přístup uživateli u počítače."),
+        QStringLiteral("Str488=Pravidlo udev %1 není nainstalováno (hledáno v %2): bez něj smí "
+                       "adaptér FTDI otevřít jen root."),
+        QStringLiteral("Str489=Nainstalujte balíček, nebo pravidlo zkopírujte: sudo cp %1 "
+                       "/etc/udev/rules.d/ && sudo udevadm control --reload-rules; pak adaptér "
+                       "odpojte a znovu připojte."),
+        QStringLiteral("Str490=Adaptér je připojen od %1, tedy ještě z doby před instalací "
+                       "pravidla udev %2 (%3); pravidlo platí až od připojení adaptéru."),
+        QStringLiteral("Str491=Odpojte adaptér a znovu ho připojte."),
+        QStringLiteral(
+            "Str492=Pravidlo udev %1 je nainstalováno, přístup k adaptéru vám ale nedává."),
+        QStringLiteral("Str493=Pravidlo dává přístup uživateli, který sedí u počítače, a skupině "
+                       "plugdev. Přes ssh nebo vzdálenou plochu: sudo usermod -aG plugdev $USER, "
+                       "pak se odhlaste a znovu přihlaste."),
+        QStringLiteral("Str495=Jste %1 (číslo uživatele %2); skupiny tohoto přihlášení: %3."),
+        QStringLiteral("Str500=%1 se otevřel."),
+        QStringLiteral("Str501=%1 nelze otevřít: %2."),
+        QStringLiteral("Str502=Na budicí volání regulátor odpověděl (odesláno: %1)."),
+        QStringLiteral("Str503=Odeslaná budicí volání: %1; nic se nevrátilo."),
+        QStringLiteral("Str504=Zkontrolujte, že má regulátor napájení (připojený akumulátor) a že "
+                       "kabel pevně sedí na obou koncích a ve správném konektoru regulátoru."),
+        QStringLiteral("Str505=Odeslaná budicí volání: %1; něco se vrátilo, ale žádná odpověď "
+                       "regulátoru (bajtů: %2; první: %3)."),
+        QStringLiteral(
+            "Str506=Odpovídá něco, co není regulátor na 600 Bd: zkontrolujte, že je adaptér "
+            "připojen k regulátoru, a ne k jinému zařízení (přijímači, řídicí jednotce)."),
+        QStringLiteral("Str507=Regulátor odpověděl: %1, verze %2."),
+        QStringLiteral("Str508=Definiční soubor regulátoru %1 existuje."),
+        QStringLiteral("Str509=Chybí definiční soubor regulátoru %1: bez něj nelze nastavení "
+                       "regulátoru %2 zobrazit."),
+        QStringLiteral("Str510=Zkopírujte soubor svého regulátoru do %1 (dodává se s regulátorem, "
+                       "nebo zdarma na www.korvalinex.cz)."),
+        QStringLiteral(
+            "Str511=Zkopírujte soubor svého regulátoru do %1, nebo zvolte jazyk, který ho má: %2."),
+        QStringLiteral("Str512=Po spojení zatím nebylo odesláno žádné budicí volání."),
+        QStringLiteral("Str514=Spojení zatím nebylo otevřeno."),
+        QStringLiteral("Str515=takové zařízení neexistuje"),
+        QStringLiteral("Str516=nemáte oprávnění ho otevřít"),
+        QStringLiteral("Str517=používá ho jiný program"),
+        QStringLiteral("Str518=není to sériový port"),
+        QStringLiteral("Str519=Sériový port %1 vybraný v Nastavení nelze otevřít: %2. Kontrola "
+                       "připojení v nabídce Soubor řekne proč a co dělat."),
+        QStringLiteral("Str520=Ukázku nelze spustit: %1"),
+        QStringLiteral(
+            "Str521=Použití: korvalinex-cli doctor [LINK...] [--json]\\nZjistí, proč se na spojení "
+            "(z setup.ini, nebo na každém zadaném) nenajde regulátor: zda port nebo adaptér "
+            "existuje, zda ho smíte otevřít, zda ho drží jiný program, ModemManager, brltty a "
+            "pravidlo udev; pak spojení otevře, pošle budicí volání a řekne, zda regulátor "
+            "odpověděl a zda existuje jeho definiční soubor. Nic nemění. Návratový kód: 0 žádný "
+            "problém, 12 nalezen problém (řádky říkají, co udělat), 2 chybné zadání."),
+        QStringLiteral("Str525=Klepnutím sem zkontrolujete připojení"),
+        QStringLiteral(
+            "Str526=Zpráva je ve schránce; vložte ji do příspěvku na fóru nebo do e-mailu."),
+        QStringLiteral("Str527=Regulátor %1 neuchovává záznam EEPROM: není co stáhnout."),
     };
 }
 

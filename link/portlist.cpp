@@ -94,8 +94,10 @@ TPortProbe ProbePort(const QString& path)
         case ENXIO:
         case ENODEV:
             return TPortProbe::Missing;
+        case EBUSY:
+            return TPortProbe::Busy; // in exclusive use
         default:
-            return TPortProbe::Refused; // in exclusive use (EBUSY), a locked terminal (EIO), ...
+            return TPortProbe::Refused; // a locked terminal (EIO), ...
         }
     }
     TPortProbe result = isatty(fd) == 1 ? TPortProbe::Opens : TPortProbe::Missing;
@@ -103,15 +105,15 @@ TPortProbe ProbePort(const QString& path)
     // The superuser gets past another program's exclusive mode; it still is that program's port.
     int exclusive = 0;
     if (result == TPortProbe::Opens && ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        result = TPortProbe::Refused;
+        result = TPortProbe::Busy;
 #endif
     serial_struct info{};
     if (result == TPortProbe::Opens && ioctl(fd, TIOCGSERIAL, &info) == 0 &&
         info.type == kPortUnknown)
-        result = TPortProbe::Refused;
+        result = TPortProbe::Missing;
     // The serial component locks the ports it opens; so do other careful programs.
     if (result == TPortProbe::Opens && flock(fd, LOCK_EX | LOCK_NB) != 0)
-        result = TPortProbe::Refused;
+        result = TPortProbe::Busy;
     ::close(fd); // releases the lock
     return result;
 }
@@ -128,38 +130,46 @@ QStringList TPortList::Paths() const
 
 namespace {
 
-// The serial devices under dirs.dev that open, in natural order; those the user may not open are
-// counted in *denied.
-QStringList ScanSerialDevices(const TPortListDirs& dirs, int* denied)
+// The serial devices under dirs.dev in natural order, each with what the probe found.
+QList<TPortStatus> ProbeSerialDevices(const TPortListDirs& dirs)
 {
     QStringList names;
     const QDir dev(dirs.dev);
     for (const QString& name : dev.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
         if (!IsSerialDeviceName(name))
             continue;
-        const QString path = dev.filePath(name);
         struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        if (::stat(QFile::encodeName(dev.filePath(name)).constData(), &st) != 0 ||
+            !S_ISCHR(st.st_mode))
             continue;
-        if (SysfsSaysNoUart(dirs.sysTty, name))
-            continue;
-        const TPortProbe probe = ProbePort(path);
-        if (probe == TPortProbe::Opens)
+        if (!SysfsSaysNoUart(dirs.sysTty, name))
             names.append(name);
-        else if (probe == TPortProbe::NoPermission)
-            ++*denied;
     }
     std::sort(names.begin(), names.end(), NaturalLess);
-    QStringList paths;
+    QList<TPortStatus> ports;
     for (const QString& name : names)
-        paths.append(dev.filePath(name));
+        ports.append({dev.filePath(name), {}, ProbePort(dev.filePath(name))});
+    return ports;
+}
+
+// The serial devices under dirs.dev that open, in natural order; those the user may not open are
+// counted in *denied.
+QStringList ScanSerialDevices(const TPortListDirs& dirs, int* denied)
+{
+    QStringList paths;
+    for (const TPortStatus& p : ProbeSerialDevices(dirs)) {
+        if (p.probe == TPortProbe::Opens)
+            paths.append(p.path);
+        else if (p.probe == TPortProbe::NoPermission)
+            ++*denied;
+    }
     return paths;
 }
 
-// The stable names that lead to a port that opens, each with the device it leads to.
-QList<TPortEntry> StableNames(const QString& byId)
+// The stable names, each with the device it leads to and what the probe found.
+QList<TPortStatus> ProbeStableNames(const QString& byId)
 {
-    QList<TPortEntry> entries;
+    QList<TPortStatus> entries;
     if (byId.isEmpty())
         return entries;
     const QDir dir(byId);
@@ -168,9 +178,19 @@ QList<TPortEntry> StableNames(const QString& byId)
     for (const QString& name : names) {
         const QString path = dir.filePath(name);
         const QString target = QFileInfo(path).canonicalFilePath();
-        if (!target.isEmpty() && PortExists(path))
-            entries.append({path, target});
+        if (!target.isEmpty())
+            entries.append({path, target, ProbePort(path)});
     }
+    return entries;
+}
+
+// The stable names that lead to a port that opens, each with the device it leads to.
+QList<TPortEntry> StableNames(const QString& byId)
+{
+    QList<TPortEntry> entries;
+    for (const TPortStatus& p : ProbeStableNames(byId))
+        if (p.probe == TPortProbe::Opens)
+            entries.append({p.path, p.target});
     return entries;
 }
 
@@ -188,6 +208,13 @@ QStringList ListSerialPorts(const TPortListDirs& dirs)
 {
     int denied = 0;
     return ScanSerialDevices(dirs, &denied);
+}
+
+QList<TPortStatus> SurveySerialPorts(const TPortListDirs& dirs)
+{
+    QList<TPortStatus> ports = ProbeSerialDevices(dirs) + ProbeStableNames(dirs.byId);
+    ports.removeIf([](const TPortStatus& p) { return p.probe == TPortProbe::Missing; });
+    return ports;
 }
 
 TPortList BuildPortList(const TPortListDirs& dirs, bool comActive, const QString& configuredPort)

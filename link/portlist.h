@@ -31,9 +31,17 @@ struct TPortList {
 // What the probe found a port to be.
 enum class TPortProbe {
     Opens,
-    Missing,      // no such device, or not a terminal
+    Missing,      // no such device, not a terminal, or no UART behind it
     NoPermission, // the user may not open it
-    Refused,      // held by another program, locked, or no UART behind it
+    Busy,         // another program holds it (exclusive mode or the lock)
+    Refused,      // it would not open for another reason (a locked terminal, ...)
+};
+
+// A serial device or a stable name, whether it opens or not.
+struct TPortStatus {
+    QString path;
+    QString target; // for a stable name, the device it leads to now
+    TPortProbe probe = TPortProbe::Missing;
 };
 
 // True for the names that serial devices get: ttyS2, ttyUSB0, ttyACM1, ttyAMA0, rfcomm0, ...
@@ -50,6 +58,9 @@ TPortProbe ProbePort(const QString& path);
 
 // The serial devices under dirs.dev that PortExists accepts, as paths, in natural order.
 QStringList ListSerialPorts(const TPortListDirs& dirs = {});
+// Every serial device under dirs.dev, then every stable name, each with what the probe found; those
+// that are no port at all (Missing) are left out.
+QList<TPortStatus> SurveySerialPorts(const TPortListDirs& dirs = {});
 
 // The dialog's list: the ports found, their stable names under dirs.byId that open, then the
 // configured port, listed once: while the serial component holds it open (it cannot be opened a

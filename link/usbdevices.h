@@ -5,6 +5,7 @@
 
 #include "link/ftd2xx.h"
 
+#include <QList>
 #include <QString>
 #include <array>
 
@@ -24,6 +25,17 @@ struct TUsbOpenProblem {
     QString detail; // where, in the driver's words ("permission denied on /dev/bus/usb/001/004")
     bool operator==(const TUsbOpenProblem&) const = default;
 };
+
+// An adapter as the installed FT_* driver lists it: its USB strings (empty where it could not
+// tell) and why it would not open, as far as listing it showed.
+struct TListedAdapter {
+    QString serialNo, description;
+    FtOpenFailure problem = FtOpenFailure::None;
+    QString detail; // the driver's words for the problem
+};
+// Every adapter attached now, in the driver's order; one unplugged while it was being listed is
+// left out.
+QList<TListedAdapter> ListAdapters();
 
 // The message keys that tell a user about an open problem: a short notice for a status bar, and
 // the full advice with %1 for the detail. Null for no problem.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 namespace {
 
@@ -21,6 +22,48 @@ int64_t SteadyMs()
 }
 
 } // namespace
+
+// ---- the adapters attached
+// ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr DWORD kListedTextBuffer = 64;
+
+// One of the adapter's USB strings; nothing when the adapter cannot say. Why it could not, or why
+// it would not open even though it could, is the driver's last open failure.
+std::optional<QString> AdapterText(DWORD index, DWORD what)
+{
+    char text[kListedTextBuffer] = {};
+    if (FT_ListDevices(reinterpret_cast<PVOID>(uintptr_t(index)), text, FT_LIST_BY_INDEX | what) !=
+        FT_OK)
+        return std::nullopt;
+    text[kListedTextBuffer - 1] = 0;
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+QList<TListedAdapter> ListAdapters()
+{
+    QList<TListedAdapter> adapters;
+    DWORD count = 0;
+    if (FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK)
+        return adapters;
+    for (DWORD i = 0; i < count; ++i) {
+        const std::optional<QString> serial = AdapterText(i, FT_OPEN_BY_SERIAL_NUMBER);
+        const std::optional<QString> description = AdapterText(i, FT_OPEN_BY_DESCRIPTION);
+        const FtOpenFailure problem = FT_LastOpenFailure();
+        // An adapter the user may not open is still there; only one unplugged since it was
+        // counted is not.
+        const bool gone = (!serial || !description) &&
+                          (problem == FtOpenFailure::None || problem == FtOpenFailure::Gone);
+        if (!gone)
+            adapters.append({serial.value_or(QString()), description.value_or(QString()), problem,
+                             QString::fromLocal8Bit(FT_LastErrorDetail())});
+    }
+    return adapters;
+}
 
 // ---- worker thread
 // -------------------------------------------------------------------------------

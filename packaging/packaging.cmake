@@ -1,7 +1,7 @@
 # Installation layout and the Debian package (`cmake --build build --target package`, or
 # scripts/make-package.sh). Installed under /usr: the executables in bin/, the demo module in
-# lib/korvalinex/, the data every user's program folder is filled from in share/korvalinex/, the
-# desktop entry, icons and manual pages.
+# lib/<architecture>/korvalinex/ (KX_MODULE_DIR), the data every user's program folder is filled
+# from in share/korvalinex/, the desktop entry, icons and manual pages.
 
 include(GNUInstallDirs)
 set(kx_pkg_src ${CMAKE_SOURCE_DIR}/packaging)
@@ -12,10 +12,11 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS korvalinex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The demo module (korvalinex --demo), private to the program: it looks in ../lib/korvalinex/ from
-# its own folder, whatever the machine's libdir. A module is read, not run.
+# The demo module (korvalinex --demo), private to the program: it looks in ../KX_MODULE_DIR from
+# its own folder. A module is read, not run; it is no library of the system, so the package calls
+# no ldconfig for it.
 if(TARGET korvalinex-demo)
-  install(TARGETS korvalinex-demo LIBRARY DESTINATION lib/korvalinex
+  install(TARGETS korvalinex-demo LIBRARY DESTINATION ${KX_MODULE_DIR}
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
 

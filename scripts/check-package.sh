@@ -13,7 +13,8 @@ echo "check-package: $deb"
 
 # --- contents
 listing="$(dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }')"
-expect=(./usr/bin/korvalinex ./usr/lib/korvalinex/korvalinex-demo.so
+arch="$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)"
+expect=(./usr/bin/korvalinex "./usr/lib/$arch/korvalinex/korvalinex-demo.so"
         ./usr/share/korvalinex/Teplota1.txt ./usr/share/korvalinex/Teplota2.txt
         ./usr/share/applications/korvalinex.desktop
         ./usr/share/man/man1/korvalinex.1.gz
@@ -30,13 +31,19 @@ done
 echo "check-package: ${#expect[@]} expected files present"
 
 # --- lintian (errors fail; warnings are printed) and the desktop entry
-lintian --fail-on error "$deb" || fail "lintian reported errors"
+lintian_out="$(lintian --fail-on error "$deb")" || { echo "$lintian_out"; fail "lintian reported errors"; }
+echo "$lintian_out"
+# The demo module is private to the program: nothing for ldconfig, so no maintainer scripts at all.
+grep -q "maintscript-calls-ldconfig" <<<"$lintian_out" && fail "the package calls ldconfig"
+dpkg-deb -I "$deb" postinst >/dev/null 2>&1 && fail "the package has a postinst script"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 chmod 755 "$tmp"
 dpkg-deb -x "$deb" "$tmp/root"
 desktop-file-validate "$tmp/root/usr/share/applications/korvalinex.desktop" ||
   fail "desktop-file-validate reported errors"
+grep -qx "Exec=korvalinex --demo" "$tmp/root/usr/share/applications/korvalinex.desktop" ||
+  fail "the desktop entry has no action that starts the demo"
 
 # --- the unpacked program, started by an ordinary user for whom its folder is read-only
 user=korvalinex-ci

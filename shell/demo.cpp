@@ -72,7 +72,7 @@ QStringList DemoModuleCandidates(const QString& exeDir)
 {
     const QDir dir(exeDir);
     return {QDir::cleanPath(dir.filePath(kModuleName)),
-            QDir::cleanPath(dir.filePath(QStringLiteral("../lib/korvalinex/") + kModuleName))};
+            QDir::cleanPath(dir.filePath(QStringLiteral("../" KX_MODULE_DIR "/") + kModuleName))};
 }
 
 struct TDemoAdapter::TModule {

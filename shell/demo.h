@@ -25,7 +25,7 @@ bool ParseStartOptions(const QStringList& args, TStartOptions* options, QString*
 QString StartOptionsHelp();
 
 // Where the demo module may be, in the order it is looked for: beside the executable (a portable
-// copy, the build folder), then in ../lib/korvalinex/ (an installed copy).
+// copy, the build folder), then in ../lib/<architecture>/korvalinex/ (an installed copy).
 QStringList DemoModuleCandidates(const QString& exeDir);
 
 class TDemoAdapter {

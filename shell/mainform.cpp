@@ -3,12 +3,15 @@
 
 #include "common/clock.h"
 #include "common/filewriter.h"
+#include "diagnose/checks.h"
 #include "i18n/formlangres.h"
 #include "i18n/languages.h"
 #include "i18n/menulangres.h"
 #include "i18n/qttranslations.h"
 #include "link/commconnect.h"
 #include "link/comport.h"
+#include "link/linktap.h"
+#include "link/portname.h"
 #include "link/threadwake.h"
 #include "link/usblink.h"
 #include "models/modelfile.h"
@@ -90,7 +93,13 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     comm1_->SetDeviceName(QStringLiteral("Com1"));
     if (!env_.com)
         ownCom_ = MakeCommPort(*comm1_);
-    com_ = env_.com ? env_.com : ownCom_.get();
+    // The connection check sees what went over both links, as the cycle sent and got it.
+    watchedCom_ =
+        std::make_unique<TTappedSerialPort>(env_.com ? *env_.com : *ownCom_, linkWatch_.Observer());
+    watchedUsb_ = std::make_unique<TTappedUsbLink>(*usb_, linkWatch_.Observer());
+    usbDevices_ = ownUsbLink_ ? ownUsbLink_ : dynamic_cast<IUsbDeviceSource*>(usb_);
+    com_ = watchedCom_.get();
+    usb_ = watchedUsb_.get();
 
     BuildWindow();
     CreateLanguageComponents();
@@ -112,6 +121,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
                                                 smlMsgLangRes1_, settings_, *com_, *usb_,
                                                 env_.programDir);
     cycle_->AddListener(this);
+    cycle_->AddListener(&linkWatch_);
     // Every write and factory reset first saves the block as last read.
     TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
     // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
@@ -243,11 +253,34 @@ void TMainForm::FormCreate()
             OpenComPort();
         else if (settings_.device == QLatin1String("USB"))
             usb_->UsbReadyCheck();
-    } catch (const std::exception&) {
-        ErrorBox(smlMsgLangRes1_.Msg("str53"));
+    } catch (const EComError& e) {
+        // Said over the window once it is there, rather than in a box with no window behind it.
+        startPortError_ = PortOpenFailureText(e.Code(), smlMsgLangRes1_);
+        return;
+    } catch (const std::exception& e) {
+        startPortError_ = QString::fromStdString(e.what());
         return;
     }
     cycle_->StartConnecting();
+}
+
+void TMainForm::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (startPortError_.isEmpty())
+        return;
+    const QString reason = std::exchange(startPortError_, QString());
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            const QString device = DevicePathForPortName(settings_.com);
+            const QString port = settings_.com.isEmpty() ? QStringLiteral("\"\"")
+                                 : device.isEmpty() || device == settings_.com
+                                     ? settings_.com
+                                     : QStringLiteral("%1 (%2)").arg(settings_.com, device);
+            ErrorBox(FillMessage(smlMsgLangRes1_, QStringLiteral("Str519"), {port, reason}));
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::OpenComPort() { com_->OpenComPort(settings_.com); }
@@ -270,11 +303,12 @@ void TMainForm::CreateNastaveni()
                                   : smlMsgLangRes1_.Msg("str53") + QLatin1Char('\n') + detail);
     };
     host.usbProblemAdvice = [this] { return UsbProblemAdvice(); };
+    host.openCheck = [this] { KontrolaClick(); };
     host.lookupMessage = [this](const QString& key) { return smlMsgLangRes1_.LookupMessage(key); };
     host.reportError = [this](const QString& text) { ShowGeneralError(text); };
     // The window's own adapter link lists into the dialog while it is active; a link that tests
     // supply may offer the same through the interfaces.
-    host.usbDevices = ownUsbLink_ ? ownUsbLink_ : dynamic_cast<IUsbDeviceSource*>(usb_);
+    host.usbDevices = usbDevices_;
     nastaveni_ = new TNastaveni(std::move(host), this);
     if (ownUsbLink_)
         ownUsbLink_->SetDeviceList(nastaveni_);
@@ -340,6 +374,7 @@ void TMainForm::SelectLanguage(int index)
     FitLeftColumn();
     ShowUsbProblem(usbProblem_);
     ShowUnwritten();
+    ShowNotConnectedHelp();
 
     // The hint handler is registered again, as the old application object required.
     qApp->removeEventFilter(this);
@@ -390,6 +425,14 @@ void TMainForm::ShowUnwritten()
     StatusUnwritten->setFixedWidth(StatusUnwritten->sizeHint().width());
 }
 
+void TMainForm::ShowNotConnectedHelp()
+{
+    const bool notConnected = !connected_;
+    StatusPanel1->setProperty("hint", notConnected ? smlMsgLangRes1_.Msg("Str525") : QString());
+    StatusPanel1->setCursor(notConnected ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    Uvod->setVisible(LnH->text() == kNamePlaceholder);
+}
+
 QString TMainForm::UsbProblemAdvice() const
 {
     const char* key = UsbProblemKeys(usbProblem_.kind).advice;
@@ -400,6 +443,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonRelease && watched == UsbNotice) {
         RunGuarded([this] { SetupClick(); });
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && watched == StatusPanel1 && !connected_) {
+        RunGuarded([this] { KontrolaClick(); });
         return true;
     }
     if (event->type() == QEvent::MouseButtonRelease) {

@@ -5,6 +5,8 @@
 // sequences. It draws what the cycle shows it and listens to what the cycle tells.
 
 #include "common/settings.h"
+#include "diagnose/findings.h"
+#include "diagnose/linkwatch.h"
 #include "i18n/msglangres.h"
 #include "link/usbdevices.h"
 #include "link/usblink.h"
@@ -47,6 +49,8 @@ class TNumEdit;
 class TParameterFiles;
 class TParameterPanel;
 class TUsbLink;
+class TTappedSerialPort;
+class TTappedUsbLink;
 class IFtErrorBox;
 
 // What the window is given from outside. Tests replace the clock, the message boxes and the links.
@@ -68,6 +72,11 @@ struct TMainFormEnv {
     // Hands a help page to the desktop's viewer; false when none could be started. Default:
     // QDesktopServices.
     std::function<bool(const QUrl&)> openUrl = {};
+    // Starts the program anew with the demo regulator ("Vyzkoušet bez regulátoru"); the reason
+    // when it could not. Default: this program with --demo, as a process of its own.
+    std::function<bool(QString* reason)> startDemo = {};
+    // Shows the connection check's window; default: TKontrola, modal.
+    std::function<void(const QList<TFinding>& findings)> showCheck = {};
 };
 
 // The overwrite question's texts: a component of the window, translated like every other caption
@@ -111,6 +120,12 @@ public:
     void SetupClick();
     void HelpClick();
     void AboutSWClick();
+    // The connection check's window (menu, settings dialog, the not-connected state's hint and the
+    // first start's panel), and the demo offered while nothing is connected.
+    void KontrolaClick();
+    void UvodDemoClick();
+    // What the check finds for the window's link: the machine's findings and the link's own.
+    QList<TFinding> CheckFindings();
     void Image2Click(QLabel* flag);
     // Parameter files. SaveParameterFile asks before replacing a file; false when the answer was
     // "Ne" and the save dialog is to be shown again.
@@ -176,6 +191,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -206,6 +222,10 @@ private:
     void BuildMotorFields(QWidget* panel1);
     void BuildMenus(QMenuBar* bar);
     void BuildStatusBar();
+    void BuildFirstStart(QWidget* body);
+    // While nothing is connected: the first start's panel over the right half, and the status
+    // panel as the way to the connection check.
+    void ShowNotConnectedHelp();
     QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
                      bool bold13 = false);
     QFrame* AddSeparator(QWidget* parent, const char* name, int y);
@@ -243,6 +263,11 @@ private:
     IFileDialogs* dialogs_ = nullptr;
     IUsbLink* usb_ = nullptr;
     ISerialPort* com_ = nullptr;
+    // The links as the cycle uses them: tapped for the connection check.
+    TLinkWatch linkWatch_;
+    std::unique_ptr<TTappedSerialPort> watchedCom_;
+    std::unique_ptr<TTappedUsbLink> watchedUsb_;
+    IUsbDeviceSource* usbDevices_ = nullptr; // the adapter list, when the link keeps one
 
     TsmlMsgLangRes smlMsgLangRes1_;
     TsmlFormLangRes* smlFormLangRes1_ = nullptr;
@@ -255,6 +280,9 @@ private:
     QString hint_;
     bool hintHeld_ = false; // hint_ is news that only another control's hint replaces
     TUsbOpenProblem usbProblem_;
+    bool connected_ = false; // the status bar says "str60"
+    // Why the configured serial port did not open at start-up: said once the window is shown.
+    QString startPortError_;
     TMessageDlg messageDlg_;
 
     std::unique_ptr<TComm> comm1_;
@@ -272,7 +300,7 @@ public:
     QMenu* Npovda1 = nullptr;
     QAction *Open = nullptr, *Saveas = nullptr, *N2 = nullptr, *EEPROM1 = nullptr, *Setup = nullptr,
             *N1 = nullptr, *Konec = nullptr, *Help = nullptr, *AboutSW = nullptr;
-    QAction *Porovnat = nullptr, *Zalohy = nullptr;
+    QAction *Porovnat = nullptr, *Zalohy = nullptr, *Kontrola = nullptr;
     QFrame* Panel1 = nullptr;
     QScrollArea* Panel = nullptr;
     QFrame *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr,
@@ -297,6 +325,12 @@ public:
     QLabel* UsbNotice = nullptr;
     // How many changes are not yet written to the regulator; hidden while there are none.
     QLabel* StatusUnwritten = nullptr;
+    // Over the right half while no regulator is identified: how to connect one, the connection
+    // check and the demo.
+    QFrame* Uvod = nullptr;
+    QLabel *UvodNadpis = nullptr, *UvodKrok1 = nullptr, *UvodKrok2 = nullptr, *UvodKrok3 = nullptr,
+           *UvodKrok4 = nullptr;
+    QPushButton *UvodKontrola = nullptr, *UvodDemo = nullptr;
 };
 
 // One step of the arrows beside a throttle limit, in milliseconds.

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 using namespace MainFormParts;
 
@@ -32,6 +34,10 @@ constexpr int kDefaultFontPixels = 11; // 8 points at 96 dpi
 constexpr int kCaptionColumn = 6;
 constexpr int kProgressTop = 65;
 constexpr int kProgressHeight = 5;
+constexpr int kFirstStartMargin = 24;
+constexpr int kFirstStartSpacing = 10;
+constexpr int kFirstStartHeadingPixels = 17;
+constexpr int kFirstStartButtonHeight = 26;
 
 } // namespace
 
@@ -128,6 +134,7 @@ void TMainForm::BuildWindow()
     Panel->viewport()->setAutoFillBackground(false);
     setCentralWidget(body);
     BuildLeftColumn(Panel1);
+    BuildFirstStart(body);
     BuildStatusBar();
 
     setFixedSize(kClientWidth, kClientHeight);
@@ -359,6 +366,8 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     N2 = separator(Soubor1, "N2");
     EEPROM1 = add(Soubor1, "EEPROM1", QStringLiteral("Načíst EEPROM"), Pictures::MenuIcon::Eeprom);
     Setup = add(Soubor1, "Setup", QStringLiteral("Nastavení"), Pictures::MenuIcon::Setup);
+    Kontrola = add(Soubor1, "Kontrola", QStringLiteral("Kontrola připojení ..."),
+                   Pictures::MenuIcon::Check);
     N1 = separator(Soubor1, "N1");
     Konec = add(Soubor1, "Konec", QStringLiteral("Konec"), Pictures::MenuIcon::Exit);
     Open->setEnabled(false);
@@ -379,9 +388,64 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     connect(Zalohy, &QAction::triggered, this, WhenIdleGuarded([this] { ZalohyClick(); }));
     connect(EEPROM1, &QAction::triggered, this, WhenIdleGuarded([this] { EEPROM1Click(); }));
     connect(Setup, &QAction::triggered, this, [this] { RunGuarded([this] { SetupClick(); }); });
+    connect(Kontrola, &QAction::triggered, this,
+            [this] { RunGuarded([this] { KontrolaClick(); }); });
     connect(Konec, &QAction::triggered, this, [this] { RunGuarded([this] { KonecClick(); }); });
     connect(Help, &QAction::triggered, this, [this] { RunGuarded([this] { HelpClick(); }); });
     connect(AboutSW, &QAction::triggered, this, [this] { RunGuarded([this] { AboutSWClick(); }); });
+}
+
+// The right half before a regulator is found: a few lines on connecting one, and the two ways on
+// when none is at hand.
+void TMainForm::BuildFirstStart(QWidget* body)
+{
+    Uvod = new QFrame(body);
+    Uvod->setObjectName(QStringLiteral("Uvod"));
+    Uvod->setGeometry(Panel->geometry());
+    auto* layout = new QVBoxLayout(Uvod);
+    layout->setContentsMargins(kFirstStartMargin, kFirstStartMargin, kFirstStartMargin,
+                               kFirstStartMargin);
+    layout->setSpacing(kFirstStartSpacing);
+    const auto line = [this](const char* name, const QString& text, bool heading = false) {
+        auto* l = new QLabel(text, Uvod);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setWordWrap(true);
+        l->setFont(PixelFont(heading ? kFirstStartHeadingPixels : kLabelFontPixels, heading));
+        return l;
+    };
+    UvodNadpis = line("UvodNadpis", QStringLiteral("Regulátor není připojen"), true);
+    UvodKrok1 = line("UvodKrok1", QStringLiteral("1. Připojte regulátor k počítači přes USB "
+                                                 "adaptér FTDI nebo přes sériový port."));
+    UvodKrok2 =
+        line("UvodKrok2",
+             QStringLiteral("2. Připojte k regulátoru akumulátor: bez napájení neodpovídá."));
+    UvodKrok3 =
+        line("UvodKrok3",
+             QStringLiteral("3. V nabídce Soubor zvolte Nastavení, vyberte USB adaptér nebo "
+                            "sériový port a stiskněte Nastavit. Regulátor se pak najde sám "
+                            "během několika sekund."));
+    UvodKrok4 = line("UvodKrok4",
+                     QStringLiteral("Nenajde-li se, kontrola připojení řekne proč. Bez regulátoru "
+                                    "si program můžete vyzkoušet na simulovaném regulátoru."));
+    for (QLabel* l : {UvodNadpis, UvodKrok1, UvodKrok2, UvodKrok3, UvodKrok4})
+        layout->addWidget(l);
+    auto* buttons = new QHBoxLayout;
+    UvodKontrola = new QPushButton(QStringLiteral("Zkontrolovat připojení"), Uvod);
+    UvodKontrola->setObjectName(QStringLiteral("UvodKontrola"));
+    UvodDemo = new QPushButton(QStringLiteral("Vyzkoušet bez regulátoru"), Uvod);
+    UvodDemo->setObjectName(QStringLiteral("UvodDemo"));
+    for (QPushButton* b : {UvodKontrola, UvodDemo}) {
+        b->setFont(PixelFont(kLabelFontPixels, false));
+        b->setMinimumHeight(kFirstStartButtonHeight);
+        buttons->addWidget(b);
+    }
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+    layout->addStretch(1);
+    connect(UvodKontrola, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { KontrolaClick(); }); });
+    connect(UvodDemo, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { UvodDemoClick(); }); });
 }
 
 void TMainForm::BuildStatusBar()

@@ -6,12 +6,15 @@
 
 #include "common/errors.h"
 #include "common/numbers.h"
+#include "diagnose/checks.h"
+#include "diagnose/linkwatch.h"
 #include "i18n/languages.h"
 #include "models/paramcompare.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
 #include "shell/about.h"
 #include "shell/filedialogs.h"
+#include "shell/kontrola.h"
 #include "shell/messageboxes.h"
 #include "shell/nastaveni.h"
 #include "shell/numedit.h"
@@ -19,6 +22,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QUrl>
 
 #include <algorithm>
@@ -60,6 +64,45 @@ void TMainForm::HelpClick()
     // Without a viewer the desktop does nothing visible: the user is told where the page is.
     if (!openUrl_(QUrl::fromLocalFile(*page)))
         ErrorBox(smlMsgLangRes1_.Msg("str205").arg(*page));
+}
+
+void TMainForm::KontrolaClick()
+{
+    if (env_.showCheck)
+        return env_.showCheck(CheckFindings());
+    TKontrolaHost host;
+    host.programDir = env_.programDir;
+    host.languageCode = settings_.language;
+    host.messages = &smlMsgLangRes1_;
+    host.check = [this] { return CheckFindings(); };
+    // Over the settings dialog when it asks.
+    QWidget* over = QApplication::activeModalWidget();
+    TKontrola window(std::move(host), over ? over : this);
+    window.exec();
+}
+
+QList<TFinding> TMainForm::CheckFindings()
+{
+    const TCheckedLink link = LinkOfSettings(settings_);
+    return CheckMachine(TMachine(), link, smlMsgLangRes1_, env_.programDir) +
+           LinkFindings(linkWatch_, {link, env_.programDir, settings_.language, usbProblem_},
+                        smlMsgLangRes1_);
+}
+
+void TMainForm::UvodDemoClick()
+{
+    const auto start = env_.startDemo ? env_.startDemo : [](QString* reason) {
+        QProcess demo;
+        demo.setProgram(QCoreApplication::applicationFilePath());
+        demo.setArguments({QStringLiteral("--demo")});
+        if (demo.startDetached())
+            return true;
+        *reason = demo.errorString();
+        return false;
+    };
+    QString reason;
+    if (!start(&reason))
+        ErrorBox(FillMessage(smlMsgLangRes1_, QStringLiteral("Str520"), {reason}));
 }
 
 void TMainForm::AboutSWClick()

@@ -70,11 +70,14 @@ void TMainForm::ShowIdentity(const TRegulatorIdentity* identity)
     LaH->setText(identity ? identity->date : kDatePlaceholder);
     for (QLabel* l : {LnH, LvH, LaH})
         FitValue(l);
+    ShowNotConnectedHelp();
 }
 
 void TMainForm::ShowConnected(bool connected)
 {
+    connected_ = connected;
     StatusPanel1->setText(smlMsgLangRes1_.Msg(connected ? "str60" : "str4"));
+    ShowNotConnectedHelp();
 }
 
 void TMainForm::ShowReplyBuffer(const QString& caption) { Label3->setText(caption); }

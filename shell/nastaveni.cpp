@@ -37,6 +37,7 @@ constexpr int kLargeFontPixels = 13;   // 10 points at 96 dpi
 constexpr int kSmallestFontPixels = 9;
 constexpr int kMargin = 4;
 constexpr int kColumnWidths[] = {115, 115, 143};
+constexpr int kCheckButtonWidth = 128;
 
 QFont PixelFont(int pixels, bool bold = false)
 {
@@ -101,10 +102,20 @@ void TNastaveni::BuildForm()
 
     Button3 = new QPushButton(QStringLiteral("Nastavit"), this);
     Button3->setObjectName(QStringLiteral("Button3"));
-    Button3->setGeometry(0, 155 - kFrameStrip, 382, 24);
+    Button3->setGeometry(0, 155 - kFrameStrip, 382 - kCheckButtonWidth - kMargin, 24);
     // Enter on the focused button presses it, as the keyboard's users expect of a dialog.
     Button3->setAutoDefault(true);
     connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+    Button4 = new QPushButton(QStringLiteral("Kontrola připojení ..."), this);
+    Button4->setObjectName(QStringLiteral("Button4"));
+    Button4->setGeometry(382 - kCheckButtonWidth, Button3->y(), kCheckButtonWidth, 24);
+    Button4->setAutoDefault(false);
+    connect(Button4, &QPushButton::clicked, this, [this] {
+        Guarded([this] {
+            if (host_.openCheck)
+                host_.openCheck();
+        });
+    });
 
     BuildUpgradeSection();
 }
@@ -168,6 +179,12 @@ void TNastaveni::BuildLinkTabs()
     LUsbProblem->hide();
     sheet2Layout->addWidget(LUsbProblem);
     LV->viewport()->installEventFilter(this);
+    // Said in the list itself, where the adapters would be.
+    LNoAdapter = new QLabel(QStringLiteral("Není připojen žádný USB adaptér."), LV->viewport());
+    LNoAdapter->setObjectName(QStringLiteral("LNoAdapter"));
+    LNoAdapter->setAlignment(Qt::AlignCenter);
+    LNoAdapter->setWordWrap(true);
+    LNoAdapter->setEnabled(false);
     // Rows chosen with the keyboard count as clicked ones.
     connect(LV, &QTreeWidget::itemSelectionChanged, this,
             [this] { Guarded([this] { LVClick(); }); });
@@ -286,8 +303,15 @@ void TNastaveni::FormActivate()
         }
     }
     ShowUsbProblem();
+    ShowNoAdapter();
     // Both lists are new: nothing is chosen on either page.
     EnableButton3();
+}
+
+void TNastaveni::ShowNoAdapter()
+{
+    LNoAdapter->setGeometry(LV->viewport()->rect());
+    LNoAdapter->setVisible(LV->topLevelItemCount() == 0);
 }
 
 void TNastaveni::FillPortList(const TPortList& list)
@@ -432,11 +456,13 @@ void TNastaveni::AddDeviceRow(const QString& label, const QString& serialNo,
                               const QString& description)
 {
     new QTreeWidgetItem(LV, QStringList{label, serialNo, description});
+    ShowNoAdapter();
 }
 
 void TNastaveni::ClearDeviceRows()
 {
     LV->clear();
+    ShowNoAdapter();
     EnableButton3();
 }
 
@@ -457,6 +483,8 @@ void TNastaveni::showEvent(QShowEvent* e)
 bool TNastaveni::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == LV->viewport()) {
+        if (event->type() == QEvent::Resize)
+            LNoAdapter->setGeometry(LV->viewport()->rect());
         // A click beside the rows leaves none selected, as the list views of the old platform did.
         if (event->type() == QEvent::MouseButtonPress &&
             !LV->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())

@@ -41,6 +41,7 @@ struct TNastaveniHost {
     std::function<void(const QString& detail)> showLinkError;
     // Why the attached adapter cannot be opened, in full; empty while there is no such problem.
     std::function<QString()> usbProblemAdvice;
+    std::function<void()> openCheck; // the connection check's window
     std::function<QString(const QString& key)> lookupMessage;
     std::function<void(const QString& text)> reportError; // the general error report
     TPortListDirs portDirs;                               // where serial devices are looked for
@@ -88,6 +89,8 @@ public:
     QLabel* LUsbProblem = nullptr;  // below LV while an attached adapter cannot be opened
     QLabel* LPortProblem = nullptr; // below CB1 while the user may open none of the ports there
     QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr; // the connection check
+    QLabel* LNoAdapter = nullptr;   // over the empty USB list
     // The regulator upgrade section: present but inert, nothing is connected to it.
     QCheckBox* CheckBox1 = nullptr;
     QFrame* Panel1 = nullptr;
@@ -115,6 +118,7 @@ private:
     void FillPortList(const TPortList& list);
     void FitComboWidth();
     void ShowUsbProblem();
+    void ShowNoAdapter();
     void ShowPortProblem(bool denied);
     void GrowForAdvice();
     // "Nastavit" can be pressed once the page showing has a choice on it: a port or an adapter row.

@@ -240,6 +240,13 @@ QPixmap Menu(MenuIcon which)
         p.drawEllipse(QPointF(8, 8), 5, 5);
         p.drawEllipse(QPointF(8, 8), 1.5, 1.5);
         break;
+    case MenuIcon::Check:
+        // A magnifying glass.
+        p.setPen(QPen(QColor(70, 70, 70), 2));
+        p.setBrush(QColor(220, 235, 250));
+        p.drawEllipse(QPointF(6.5, 6.5), 4.5, 4.5);
+        p.drawLine(QPointF(10, 10), QPointF(14.5, 14.5));
+        break;
     case MenuIcon::Exit:
         p.setPen(QPen(kAccent, 2));
         p.drawLine(QPointF(4, 4), QPointF(12, 12));

@@ -1,6 +1,9 @@
 // Program entry: the application, the main window, the message loop.
 
 #include "common/programdir.h"
+#include "common/settings.h"
+#include "i18n/languages.h"
+#include "i18n/msglangres.h"
 #include "link/ftd2xx.h"
 #include "shell/application.h"
 #include "shell/demo.h"
@@ -43,9 +46,23 @@ bool AsksForHelp(int argc, char** argv)
     return false;
 }
 
+// A message in the language of the folder's setup.ini, before any window has its messages.
+QString MessageBeforeTheWindow(const QString& programDir, const char* key, const QString& arg)
+{
+    QObject owner; // names the section the window's messages are read from
+    owner.setObjectName(QStringLiteral("MainForm"));
+    TsmlMsgLangRes messages(&owner, programDir);
+    messages.SetAutoCreateMode(false);
+    messages.SetIgnoreEmptyString(true);
+    if (const QString file = LanguageFileOf(ReadUserSettings(programDir).language); !file.isEmpty())
+        messages.SetLangFileName(file);
+    messages.SetActive(true);
+    return messages.LookupMessage(QLatin1String(key)).arg(arg);
+}
+
 // The demo's simulated adapter, installed as the FTDI driver; nullptr when it cannot be had, which
 // has been said on stderr and in a message box: the demo never starts without its regulator.
-std::unique_ptr<TDemoAdapter> StartDemo(const TStartOptions& options)
+std::unique_ptr<TDemoAdapter> StartDemo(const TStartOptions& options, const QString& programDir)
 {
     QString error;
     std::unique_ptr<TDemoAdapter> demo =
@@ -54,7 +71,7 @@ std::unique_ptr<TDemoAdapter> StartDemo(const TStartOptions& options)
     if (!demo) {
         std::fprintf(stderr, "korvalinex: --demo: %s\n", qPrintable(error));
         QMessageBox::critical(nullptr, QStringLiteral("KORVALINEX"),
-                              QStringLiteral("The demo cannot start: %1").arg(error));
+                              MessageBeforeTheWindow(programDir, "Str520", error));
         return nullptr;
     }
     FtInstallDriver(demo->Driver());
@@ -83,8 +100,10 @@ int main(int argc, char** argv)
     SetUpApplication(app);
     // Made before the window and so gone after it: the window's link talks to it to the end.
     // Before the signals are taken over, so that a `kill` ends the message box of a failed start.
+    const QString programDir =
+        PrepareProgramFolder(options.demo ? TFolderUse::Demo : TFolderUse::Normal).path;
     std::unique_ptr<TDemoAdapter> demo;
-    if (options.demo && !(demo = StartDemo(options)))
+    if (options.demo && !(demo = StartDemo(options, programDir)))
         return 1;
     // A logout or `kill` closes the window as "Konec" does, so the settings are written; a second
     // request while that is still going on (a message box is up) ends the program at once. The
@@ -97,8 +116,7 @@ int main(int argc, char** argv)
         QApplication::quit();
     });
     TMainFormEnv env;
-    env.programDir =
-        PrepareProgramFolder(options.demo ? TFolderUse::Demo : TFolderUse::Normal).path;
+    env.programDir = programDir;
     TMainForm form(env);
     window = &form;
     InstallShownHook(&form);

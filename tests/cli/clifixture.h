@@ -5,6 +5,7 @@
 
 #include "common/clock.h"
 #include "i18n/msglangres.h"
+#include "link/commconnect.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "tests/support/programdir.h"
@@ -26,7 +27,7 @@ public:
     void OpenComPort(const QString& name) override
     {
         if (failOpen)
-            throw std::runtime_error("Error 2 No such file or directory in function: CreateFile");
+            throw EComError(ENOENT, QStringLiteral("CreateFile"));
         inner->OpenComPort(name);
     }
     int SendString(const QByteArray& bytes) override

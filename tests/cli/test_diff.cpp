@@ -281,6 +281,8 @@ TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
     WriteBytes(a, "1\r\n2\r\n3\r\nData\r\n" + kDemoGroups);
     WriteBytes(b, "4\r\n5\r\n6\r\nData\r\n" + kDemoGroups);
     WriteBytes(c, "1\r\n2\r\n3\r\nData\r\n1\r\n3\r\n2\r\n0\r\n3\r\n0\r\n");
+    const QString broken = f.dir.File("broken.zeq");
+    WriteBytes(broken, "1\r\n2\r\n3\r\nData\r\n1\r\nx\r\n2\r\n0\r\n3\r\n0\r\n");
     ASSERT_EQ(f.RunCli({"default"}), kExitOk);
     const QString record = f.BackupDir() + "/" + f.Backups()[0];
     const int wakeUps = f.sim.Count(Message::WakeUp);
@@ -320,6 +322,13 @@ TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
          kExitDiffTrouble,
          "",
          "none.zeq"},
+        {"a file the window would refuse is trouble, not a difference",
+         {a, broken, "--model", model},
+         kExitDiffTrouble,
+         "",
+         f.messages.LookupMessage("str236").arg(
+             broken, f.messages.LookupMessage("str112").arg("x").arg(6))},
+        {"the same first", {broken, a, "--model", model}, kExitDiffTrouble, "", "broken.zeq"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

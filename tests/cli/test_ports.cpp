@@ -4,6 +4,7 @@
 
 #include "tests/cli/clifixture.h"
 #include "tests/support/ptyfixture.h"
+#include "tests/support/readonly.h"
 #include "tools/cli/ports.h"
 #include "tools/cli/runner.h"
 
@@ -11,8 +12,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -63,7 +67,50 @@ TEST_F(Ports, OpenableSerialPortsAndAttachedAdaptersAsTextAndJson)
         QFile::remove(path);
     EXPECT_EQ(PortsText(List(), messages), "");
     EXPECT_EQ(QJsonDocument::fromJson(PortsJson(List()).toUtf8()).object(),
-              QJsonObject({{"serial", QJsonArray()}, {"usb", QJsonArray()}, {"schemaVersion", 1}}));
+              QJsonObject({{"serial", QJsonArray()},
+                           {"serialPorts", QJsonArray()},
+                           {"usb", QJsonArray()},
+                           {"schemaVersion", 1}}));
+}
+
+// A port that is there but does not open is listed with the reason, as an adapter is; stable names
+// follow with the device they lead to.
+TEST_F(Ports, APortThatDoesNotOpenIsListedWithTheReasonAndStableNamesFollow)
+{
+    const QString free = Add("ttyUSB0"), held = Add("ttyUSB1"), locked = Add("ttyUSB2");
+    QTemporaryDir byId;
+    const QString stable = byId.filePath("usb-FTDI_FT232R_A1B2C3-if00-port0");
+    ASSERT_TRUE(QFile::link(ptys[0]->Path(), stable));
+    // Another program holds ttyUSB1, as the serial component would; ttyUSB2 is the superuser's.
+    const int fd = ::open(QFile::encodeName(held).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    for (int i : {0, 1})
+        ASSERT_EQ(::chmod(QFile::encodeName(ptys[i]->Path()).constData(), 0666), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(ptys[2]->Path()).constData(), 0600), 0);
+    for (const QString& folder : {dev.path(), byId.path()}) // readable by all, as /dev is
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    QString text, json;
+    {
+        TOrdinaryUser user;
+        ASSERT_TRUE(user.Ok());
+        const TPortReport report = ListPorts({dev.path(), sys.path(), byId.path()});
+        text = PortsText(report, messages);
+        json = PortsJson(report);
+    }
+    ::close(fd);
+    const QString tail = " -> " + QFileInfo(ptys[0]->Path()).canonicalFilePath();
+    QStringList lines = {"serial " + free,
+                         "serial " + held + " (" + messages.LookupMessage("str191") + ")",
+                         "serial " + stable + tail, "usb KX000001 Simulated FT232R"};
+    // Only the superuser can hand a port to another user here; a test run by a user owns it.
+    lines.insert(2, "serial " + locked +
+                        (::geteuid() == 0 ? " (" + messages.LookupMessage("str190") + ")" : ""));
+    EXPECT_EQ(text, lines.join('\n'));
+    const QJsonObject o = QJsonDocument::fromJson(json.toUtf8()).object();
+    EXPECT_EQ(o["serial"].toArray(), QJsonArray({free}));
+    EXPECT_EQ(o["serialPorts"].toArray()[1].toObject()["access"].toString(), "busy");
+    EXPECT_EQ(o["serialPorts"].toArray().last().toObject()["target"].toString(),
+              QFileInfo(ptys[0]->Path()).canonicalFilePath());
 }
 
 TEST_F(Ports, AnAdapterTheUserMayNotOpenIsListedWithTheReason)

@@ -57,6 +57,36 @@ TEST_F(Program, AWriteTheRegulatorIgnoresFailsTheCheck)
     EXPECT_EQ(QDir(dir.File("Data/KVX-40 OPTO/Backup")).entryList({"*.txt"}).size(), 1);
 }
 
+// doctor on the line: the regulator that answers, one that says nothing, bytes that are no reply.
+TEST_F(Program, DoctorSaysWhetherAnythingAnswersTheWakeUpCalls)
+{
+    const struct {
+        QStringList faults;
+        int status;
+        const char* verdict; // of the wake-up calls
+        const char* answer;  // the regulator's answer: "fine", or "" for none
+    } rows[] = {
+        {{}, kExitOk, "fine", "fine"},
+        {{"--silent"}, kExitProblemFound, "problem", ""},
+        {{"--bad-check-always"}, kExitProblemFound, "problem", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.faults.join(' ').toStdString());
+        StartRegulator(row.faults);
+        const Result r = Cli(On({"doctor", "--json", "--timeout", "3"}));
+        regsim.Stop();
+        EXPECT_EQ(r.status, row.status) << r.out.toStdString();
+        QMap<QString, QString> verdicts;
+        for (const QJsonValue& f :
+             QJsonDocument::fromJson(r.out.toUtf8())["links"][0]["findings"].toArray())
+            verdicts[f["id"].toString()] = f["verdict"].toString();
+        EXPECT_EQ(verdicts["link-open"], "fine");
+        EXPECT_EQ(verdicts["wake-up"], row.verdict);
+        EXPECT_EQ(verdicts["answer"], row.answer);
+        EXPECT_EQ(verdicts.contains("model-file"), *row.answer != 0);
+    }
+}
+
 TEST_F(Program, SilenceUsageAndHelp)
 {
     StartRegulator({"--silent"});

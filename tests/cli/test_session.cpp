@@ -7,6 +7,7 @@
 #include "tests/support/readonly.h"
 
 #include "models/backup.h"
+#include "tools/cli/report.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -84,7 +85,10 @@ TEST_P(Cli, ReadAsJsonWithPolesAndRatio)
                                                   {"caption", QString::fromUtf8("Napětí [V]:")},
                                                   {"value", 11.8},
                                                   {"text", "11.8"}}));
-    EXPECT_EQ(display[2].toObject()["value"], QJsonValue()); // a lookup text is no number
+    // A lookup line: the number the window shows, its unit apart.
+    EXPECT_EQ(display[2].toObject()["value"], 20);
+    EXPECT_EQ(display[2].toObject()["unit"], QString::fromUtf8("°C"));
+    EXPECT_EQ(display[2].toObject()["text"], QString::fromUtf8("20 °C"));
     EXPECT_EQ(o["unassigned"].toString(), "");
 }
 
@@ -152,6 +156,11 @@ TEST_P(Cli, ExitStatuses)
     QFile::remove(dir.File("Regulators/CZ/" + kModel + ".ini"));
     EXPECT_EQ(RunCli({"read"}), kExitModelMissing);
     EXPECT_TRUE(Err().contains("Regulators/CZ/KVX-40 OPTO.ini")) << Err().toStdString();
+    // Its texts were made for a box, with carriage returns; JSON gets line feeds.
+    const QString json = ErrorJson(kExitModelMissing, session->Errors());
+    EXPECT_FALSE(json.contains("\\r")) << json.toStdString();
+    EXPECT_TRUE(QJsonDocument::fromJson(json.toUtf8())["error"]["message"].toString().contains(
+        messages.LookupMessage("str30")));
 }
 
 // The link itself failing: missing, not to be opened, or gone once the regulator has answered.
@@ -174,7 +183,8 @@ TEST_P(Cli, LinkFailures)
         {"missing", [](Cli& f) { f.link.failOpen = true; }, [](Cli& f) { f.adapters.Unplug(0); },
          [](Cli& f) {
              return f.GetParam() == TCliLink::Usb ? f.messages.LookupMessage("str141")
-                                                  : QString("CreateFile");
+                                                  : f.messages.LookupMessage("str235").arg(
+                                                        "SIM", f.messages.LookupMessage("Str515"));
          }},
         {"not allowed", nullptr, [](Cli& f) { f.adapters.SetPermissionDenied(0, true); },
          says("str116")},
@@ -223,6 +233,8 @@ TEST_P(Cli, LinkFailures)
             EXPECT_EQ(RunCli(QStringList{command, "--timeout", "3"} + row.options), kExitLinkError)
                 << Err().toStdString();
             EXPECT_TRUE(Err().contains(row.says(*this))) << Err().toStdString();
+            // In the user's words, naming the device; the component's own words only with -v.
+            EXPECT_FALSE(Err().contains("in function")) << Err().toStdString();
             if (QString(command) == "read") {
                 EXPECT_EQ(sim.Count(Message::Read) - reads, row.reads);
             }
@@ -547,6 +559,8 @@ TEST_P(Cli, LogWithProgressAndDamagedRecords)
     ASSERT_EQ(RunCli({"log", "-o", "-", "-q"}), kExitOk);
     EXPECT_EQ(outBytes, whole);
     EXPECT_EQ(Err(), ""); // -q: no progress
+    ASSERT_EQ(RunCli({"log", "-o", "-"}), kExitOk);
+    EXPECT_TRUE(Err().trimmed().endsWith(" -")) << "names stdout, not the file it passed through";
 
     // Damaged records are asked for again and stored once.
     sim.faults().badCheckFrames = 3;
@@ -580,6 +594,18 @@ TEST_P(Cli, LogWithProgressAndDamagedRecords)
     EXPECT_EQ(status, kExitFailure) << Err().toStdString();
     EXPECT_FALSE(Err().contains(messages.LookupMessage("str133").left(20))) << Err().toStdString();
     EXPECT_EQ(ReadBytes(log), "\r\n5 1 2 \r\n");
+}
+
+// A regulator that keeps no log is not asked for one: the tool says so instead.
+TEST(CliLog, ARegulatorThatKeepsNoLogIsToldSo)
+{
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.flags = 0x00;
+    TCliFixture f(TCliLink::Serial, data);
+    EXPECT_EQ(f.RunCli({"log", "-o", "-"}), kExitFailure);
+    EXPECT_EQ(f.Err(), f.messages.LookupMessage("Str527").arg(TCliFixture::kModel));
+    EXPECT_TRUE(f.outBytes.isEmpty());
+    EXPECT_EQ(f.sim.Count(Message::LogStart), 0);
 }
 
 } // namespace

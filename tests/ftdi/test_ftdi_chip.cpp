@@ -4,6 +4,9 @@
 
 #include "tests/ftdi/ftdifixture.h"
 
+#include "diagnose/checks.h"
+#include "i18n/msglangres.h"
+
 #include <atomic>
 #include <thread>
 
@@ -343,13 +346,17 @@ TEST_F(FtdiChip, AnAdapterThatCannotBeOpenedSaysWhy)
         void (*refuse)(Emulator&, int on);
         FtOpenFailure kind;
         const char* detail;
+        // What the connection check's listing says of the adapter; a claim shows only when the
+        // link is opened, which the check's listing does not do.
+        TVerdict listed;
     };
     const Case cases[] = {
         {"not allowed", [](Emulator& e, int on) { e.setDenied(0, on); }, FtOpenFailure::Denied,
-         "permission denied on /dev/bus/usb/001/"},
+         "permission denied on /dev/bus/usb/001/", TVerdict::Problem},
         {"claimed by another program", [](Emulator& e, int on) { e.setClaimedElsewhere(0, on); },
-         FtOpenFailure::Busy, " is in use by another program or driver"},
+         FtOpenFailure::Busy, " is in use by another program or driver", TVerdict::Fine},
     };
+    const TsmlMsgLangRes messages;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.refuse(emu, 1);
@@ -362,6 +369,13 @@ TEST_F(FtdiChip, AnAdapterThatCannotBeOpenedSaysWhy)
         EXPECT_EQ(FT_LastOpenDenied(), c.kind == FtOpenFailure::Denied);
         EXPECT_NE(std::string(FT_LastErrorDetail()).find(c.detail), std::string::npos)
             << FT_LastErrorDetail();
+        const QList<TFinding> findings = CheckMachine(TMachine(), {true, {}, {}, true}, messages);
+        const auto access = std::find_if(findings.begin(), findings.end(),
+                                         [](const TFinding& f) { return f.id == "usb-access"; });
+        ASSERT_NE(access, findings.end());
+        EXPECT_EQ(access->verdict, c.listed) << access->seen.toStdString();
+        EXPECT_EQ(access->seen.contains(QString::fromLatin1(c.detail)),
+                  c.listed == TVerdict::Problem);
 
         c.refuse(emu, 0);
         OpenConfigured();

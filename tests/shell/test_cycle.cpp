@@ -14,6 +14,14 @@ using regsim::Message;
 namespace {
 const QString kConnected = QString::fromUtf8(" Regulátor PRIPOJEN ");
 const QString kNotConnected = QString::fromUtf8(" Regulátor NEPRIPOJEN ");
+
+bool HasFinding(const QList<TFinding>& findings, const char* id, TVerdict verdict,
+                const QString& seen = {})
+{
+    return std::any_of(findings.begin(), findings.end(), [&](const TFinding& f) {
+        return f.id == id && f.verdict == verdict && (seen.isEmpty() || f.seen == seen);
+    });
+}
 } // namespace
 
 TEST(Cycle, FindsIdentifiesAndReadsTheRegulator)
@@ -28,6 +36,8 @@ TEST(Cycle, FindsIdentifiesAndReadsTheRegulator)
     EXPECT_EQ(f.LnH->text(), "KVX-40 OPTO");
     EXPECT_EQ(f.LvH->text(), "V.03a");
     EXPECT_EQ(f.LaH->text(), "12.10.26");
+    EXPECT_TRUE(f.Uvod->isHidden()) << "the panel has the right half";
+    EXPECT_TRUE(HasFinding(f.CheckFindings(), "answer", TVerdict::Fine));
     EXPECT_TRUE(f.EEPROM1->isVisible()) << "flags bit 7";
     EXPECT_TRUE(f.EEPROM1->isEnabled());
     EXPECT_TRUE(f.Open->isEnabled() && f.Saveas->isEnabled());
@@ -141,6 +151,9 @@ TEST(Cycle, SilentRegulatorGetsAWakeUpAbout2sApart)
     fx.clock.Advance(10000);
     // 1 ms, then every 2 s of Timer3 and 1 ms of Timer1.
     EXPECT_EQ(fx.Count(Message::WakeUp), 5);
+    // The connection check counts them, and that nothing came back.
+    EXPECT_TRUE(HasFinding(f.CheckFindings(), "wake-up", TVerdict::Problem,
+                           f.Messages().Msg("Str503").arg(5)));
     EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
     EXPECT_FALSE(f.Button1->isEnabled());
@@ -161,6 +174,7 @@ TEST(Cycle, TwoUnansweredPresenceQueriesResetTheConnectionAt5s)
     EXPECT_EQ(fx.Count(Message::Presence), before + 2);
     EXPECT_EQ(fx.State().presenceMissCount, 0);
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
+    EXPECT_FALSE(f.Uvod->isHidden()) << "how to connect one, again";
     EXPECT_EQ(fx.Panel().GroupCount(), 0);
     EXPECT_EQ(fx.Panel().DisplayCount(), 0);
     EXPECT_FALSE(f.LKorekceA->isEnabled());
@@ -269,9 +283,9 @@ TEST(Cycle, IdentificationWithoutLogFlagHidesTheEepromItem)
 {
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.flags = 0x00;
+    // The window goes before the port and the regulator it uses.
     TCycleFixture fx(true, data);
-    TSimPort& port = fx.port;
-    TMainForm& f = fx.Start(&port);
+    TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_FALSE(f.EEPROM1->isVisible());
     // Hidden, the item is left alone by the transfer buttons; shown, it follows them. (A hidden
@@ -291,10 +305,10 @@ TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.block.options.push_back(0x33);
     data.block.options.push_back(0x07);
+    // The window goes before the port and the regulator it uses.
     TCycleFixture fx(true, data);
     regsim::Regulator& sim = fx.sim;
-    TSimPort& port = fx.port;
-    TMainForm& f = fx.Start(&port);
+    TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.RunUntilIdle());
     fx.ShowPostedBoxes();
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
@@ -316,10 +330,11 @@ TEST(Cycle, OneBoxAtATimeWithTheTrueStateBehindIt)
 {
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.block.options.push_back(0x33); // and its end for another
+    // The window goes before the port and the regulator it uses.
     TCycleFixture fx(true, data);
     QFile::remove(fx.dir.File("Teplota1.txt")); // the read's display values ask for a box
     TSimPort& port = fx.port;
-    TMainForm& f = fx.Start(&port);
+    TMainForm& f = fx.Connect();
     QStringList behind;
     fx.boxes.whileOpen = [&] {
         behind << QString("%1 group0=%2").arg(fx.Connected()).arg(fx.Panel().ItemIndex(0));
@@ -345,11 +360,11 @@ TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
 {
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.name = "Mot\xE8ik \x8A"; // "Motčik Š" in Windows-1250, not UTF-8
+    // The window goes before the port and the regulator it uses.
     TCycleFixture fx(true, data);
-    TSimPort& port = fx.port;
     fx.dir.Write(QString::fromUtf8("Regulators/CZ/Motčik Š.ini"),
                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
-    TMainForm& f = fx.Start(&port);
+    TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_EQ(f.LnH->text(), QString::fromUtf8("Motčik Š"));
     EXPECT_EQ(fx.Panel().GroupCount(), 6);
@@ -360,10 +375,10 @@ TEST(Cycle, VersionWithoutNumberDecodesNothingAtAGuessAndOffersNoWrite)
 {
     regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
     data.version = "V.X3a";
+    // The window goes before the port and the regulator it uses.
     TCycleFixture fx(true, data);
     regsim::Regulator& sim = fx.sim;
-    TSimPort& port = fx.port;
-    TMainForm& f = fx.Start(&port);
+    TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 3000));
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
     EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str91").arg("V.X3a"));

@@ -12,6 +12,7 @@
 #include "models/parampanel.h"
 #include "shell/about.h"
 #include "shell/filedialogs.h"
+#include "shell/kontrola.h"
 #include "shell/nastaveni.h"
 #include "shell/porovnani.h"
 
@@ -187,6 +188,7 @@ TEST(ShippedLanguageFiles, CoverEveryTextOfEveryWindowAndMessage)
     const TCompareHost host{fx.dir.Path(), "CZ", &f.ParamPanel().Model(), &f.Messages(), {}, {}};
     TPorovnani compare(host, QString(), {}, &f);
     TZalohy backups(host, "KVX-40 OPTO", &f);
+    TKontrola check({fx.dir.Path(), "CZ", &f.Messages(), {}, [](const QString&) {}}, &f);
     const QStringList valueStems = {"LnH",          "LvH",          "LaH",          "LmH",
                                     "LKorekceA",    "LKorekceB",    "EPocPolu",     "EPrevPom",
                                     "StatusPanel0", "StatusPanel1", "StatusPanel2", "Label3"};
@@ -288,7 +290,8 @@ TEST(ShippedHelpPages, OneForEveryLanguageInItsLanguage)
                                "--jobs",
                                "-vv",
                                "--version",
-                               "man korvalinex-cli"};
+                               "man korvalinex-cli",
+                               "korvalinex-cli doctor"};
     ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KX_SOURCE_DIR "/data/60-korvalinex-ftdi.rules")));
     for (int i = 0; i < kLanguageCount; ++i) {
         const QString page =

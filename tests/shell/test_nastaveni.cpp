@@ -180,7 +180,12 @@ TEST_F(NastaveniTest, FormHasEveryControlWhereTheLayoutPutsIt)
         {dlg->PC1, {}, {0, 0, 382, 121}, true, true},
         {dlg->Label2, "Komunikační  port :", {10, 17, 0, 0}, true, true},
         {dlg->CB1, {}, {131, 9, 0, 24}, true, true},
-        {dlg->Button3, "Nastavit", {0, 123, 382, 24}, false, true},
+        {dlg->Button3, "Nastavit", {0, 123, 250, 24}, false, true},
+        {dlg->Button4,
+         QString::fromUtf8("Kontrola připojení ..."),
+         {254, 123, 128, 24},
+         true,
+         true},
         {dlg->CheckBox1, "Zpřístupnit volbu pro upgrade regulátoru", {14, 157, 0, 22}, false, true},
         {dlg->Panel1, {}, {11, 179, 356, 1}, true, true},
         {dlg->Label1, "Cesta k souboru :", {14, 185, 0, 16}, false, true},
@@ -434,6 +439,7 @@ TEST_F(NastaveniTest, UsbRowsFromTheTableAndFromChecksWhileTheDialogIsActive)
     const QStringList both = {"DEVICE 1|FT01|USB Serial A", "DEVICE 2|FT02|USB Serial B"};
     Activate();
     EXPECT_EQ(Lines(Rows()), Lines(both));
+    EXPECT_TRUE(dlg->LNoAdapter->isHidden());
 
     // "Nastavit" checks again while the dialog is active: its rows follow those already there.
     ClickRow(1);
@@ -462,6 +468,8 @@ TEST_F(NastaveniTest, UsbRowsFromTheTableAndFromChecksWhileTheDialogIsActive)
     dlg->Button3->click();
     EXPECT_TRUE(Rows().isEmpty());
     EXPECT_FALSE(dlg->Button3->isEnabled()) << "no row left to choose";
+    EXPECT_FALSE(dlg->LNoAdapter->isHidden()) << "the empty list says so";
+    EXPECT_EQ(dlg->LNoAdapter->text(), QString::fromUtf8("Není připojen žádný USB adaptér."));
 
     // More adapters than the table holds: the table's ten are shown.
     usb.openable = false;

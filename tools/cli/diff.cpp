@@ -33,10 +33,23 @@ void AddField(QList<TDiffRow>& rows, const char* kind, const std::optional<T>& a
 QString UsText(const int& us) { return Ms(us); }
 QString BytesText(const QByteArray& bytes) { return Hex(bytes); }
 
-// The box texts of the loader span lines with CRs; a terminal shows them on one.
-QString OneLine(QString text)
+// A parameter file as "Otevřít ..." loads it into the panel; false, with one line that names the
+// file and says what is wrong with it, when the loader refuses it.
+bool LoadLikeTheWindow(IParameterPanel& panel, const TDiffFile& file,
+                       const TsmlMsgLangRes& messages,
+                       const std::function<void(const QString&)>& err)
 {
-    return text.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), ' ');
+    bool failed = false;
+    TParameterFiles loader(panel, messages, [&](const QString& text) {
+        failed = true;
+        // The box's first line ("Cannot open the file") says less than the reason after it.
+        QStringList parts = text.split(QLatin1Char('\r'), Qt::SkipEmptyParts);
+        if (parts.size() > 1)
+            parts.removeFirst();
+        err(messages.Msg("str236").arg(file.path, parts.join(QLatin1Char(' ')).trimmed()));
+    });
+    loader.LoadParameterLines(file.lines);
+    return !failed;
 }
 
 } // namespace
@@ -210,14 +223,15 @@ int DiffFilesCommand(const TCliOptions& options, const QString& dataDir,
     if (first.image) {
         ApplyBlockImage(panel, *first.image);
         firstSide = SideOf(first, panel);
-    } else {
-        bool loadFailed = false;
-        TParameterFiles loader(panel, messages, [&](const QString& text) {
-            loadFailed = true;
-            err(OneLine(text));
-        });
-        loader.LoadParameterFile(first.path);
-        if (loadFailed)
+    } else if (!LoadLikeTheWindow(panel, first, messages, err)) {
+        return kExitDiffTrouble;
+    }
+    // The second file is compared, not loaded; one the window would refuse is trouble all the same.
+    if (!files[1]->image) {
+        TPanelModel scratch(
+            messages, [](const QString&) {}, [](const QString&) {});
+        scratch.BuildParameterPanel({dataDir, options.language, model, alternateScale});
+        if (!LoadLikeTheWindow(scratch, *files[1], messages, err))
             return kExitDiffTrouble;
     }
     for (const std::optional<TDiffFile>& file : files)

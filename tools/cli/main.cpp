@@ -5,12 +5,14 @@
 #include "common/profile.h"
 #include "common/programdir.h"
 #include "common/settings.h"
+#include "diagnose/machine.h"
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
 #include "link/comport.h"
 #include "link/ftd2xx.h"
 #include "link/usblink.h"
 #include "tools/cli/diff.h"
+#include "tools/cli/doctor.h"
 #include "tools/cli/ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/runner.h"
@@ -97,6 +99,24 @@ void ChooseMotorAndLink(TCliOptions& options, const TWindowSetup& setup)
             link.name = CliPortPath(link.name);
 }
 
+// The links doctor checks: setup.ini's as it names its port, or those of the command line.
+QList<TCheckedLink> CheckedLinks(const TCliOptions& options, const TWindowSetup& setup,
+                                 bool fromSetup)
+{
+    QList<TCheckedLink> links;
+    for (const TLinkSpec& spec : options.links) {
+        TCheckedLink link;
+        link.usb = spec.usb;
+        link.usbSerial = spec.usb ? spec.name : QString();
+        link.port = spec.usb ? QString() : spec.name;
+        link.fromSetup = fromSetup;
+        if (fromSetup && !spec.usb)
+            link.port = setup.Value("COM", "COM1");
+        links.append(link);
+    }
+    return links;
+}
+
 int ListPortsCommand(const TCliOptions& options, const TsmlMsgLangRes& messages, const TLineFn& out)
 {
     const TPortReport report = ListPorts();
@@ -163,9 +183,15 @@ int main(int argc, char** argv)
             out(ErrorJson(kExitUsage, {text}));
         status = kExitUsage;
     } else {
+        const bool linkFromSetup = options.links.isEmpty();
         ChooseMotorAndLink(options, setup);
         if (options.command == QLatin1String("ports")) {
             status = ListPortsCommand(options, messages, out);
+        } else if (options.command == QLatin1String("doctor")) {
+            status = DoctorCommand(options, CheckedLinks(options, setup, linkFromSetup), TMachine(),
+                                   dataDir, messages, out, [&](const TCheckedLink& link) {
+                                       return CheckLiveLink(options, link, dataDir, messages);
+                                   });
         } else if (options.command == QLatin1String("diff") && !options.argument2.isEmpty()) {
             status = DiffFilesCommand(options, dataDir, messages, out, err);
         } else {

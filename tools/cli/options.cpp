@@ -31,7 +31,7 @@ TCliError Fail(const char* key, const QStringList& args = {})
 }
 
 // The commands that talk to a regulator, and so take a link.
-const char kLinkCommands[] = "identify read write default log restore diff";
+const char kLinkCommands[] = "identify read write default log restore diff doctor";
 
 enum class TValue { None, Required, Optional };
 
@@ -72,7 +72,8 @@ const TOptionRow kOptions[] = {
          o.links.append({true, v});
          return TCliError{};
      }},
-    {"--lang", nullptr, TValue::Required, "ports identify read write default log restore diff",
+    {"--lang", nullptr, TValue::Required,
+     "ports identify read write default log restore diff doctor",
      [](const QString& a, const QString& v, TCliOptions& o) {
          if (!kLanguageCodes.contains(v))
              return Fail("str159", {a, v});
@@ -88,11 +89,11 @@ const TOptionRow kOptions[] = {
      [](const QString& a, const QString& v, TCliOptions& o) {
          return TakeInt(a, v, 1, kMaxTimeoutSeconds, o.timeoutSeconds);
      }},
-    {"--jobs", "-j", TValue::Required, kLinkCommands,
+    {"--jobs", "-j", TValue::Required, "identify read write default log restore diff",
      [](const QString& a, const QString& v, TCliOptions& o) {
          return TakeInt(a, v, 1, kMaxJobs, o.jobs);
      }},
-    {"--json", nullptr, TValue::None, "ports identify read write default restore diff",
+    {"--json", nullptr, TValue::None, "ports identify read write default restore diff doctor",
      [](const QString&, const QString&, TCliOptions& o) {
          o.json = true;
          return TCliError{};
@@ -266,6 +267,8 @@ const char* ExitStatusWord(int status)
         return "interrupted";
     case kExitSomeFailed:
         return "someFailed";
+    case kExitProblemFound:
+        return "problemFound";
     default:
         return "failure";
     }
@@ -414,8 +417,8 @@ bool TCliMessages::HasAll(const QStringList& keys) const
 QString CliUsage(const QString& command, const TCliMessages& language)
 {
     // Str150 is the tool's overview; Str151 to Str157 follow the order of kCliCommands, diff's
-    // came later.
-    static const int kUsageKeys[] = {151, 152, 153, 154, 155, 156, 157, 245};
+    // and doctor's came later.
+    static const int kUsageKeys[] = {151, 152, 153, 154, 155, 156, 157, 245, 521};
     const qsizetype i = kCliCommands.indexOf(command);
     const QStringList keys = {QStringLiteral("str%1").arg(i < 0 ? 150 : kUsageKeys[i]),
                               QStringLiteral("str158")};

@@ -21,6 +21,7 @@ enum TExitStatus : int {
     kExitInterrupted = 9,  // stopped by a signal before anything was sent to the regulator
     kExitSomeFailed = 10,  // several links: at least one of them failed
     kExitDoesNotFit = 11, // the file of a write does not fit the regulator's model: nothing written
+    kExitProblemFound = 12, // doctor: the connection check found a problem
     // diff, as diff(1) has it: 0 the same, 1 different, 2 trouble with a file; the link's statuses
     // (3, 4, 5) as for every command.
     kExitDifferent = 1,
@@ -49,7 +50,7 @@ struct TLinkSpec {
 };
 
 struct TCliOptions {
-    QString command;   // ports, identify, read, write, default, log, restore, diff
+    QString command;   // ports, identify, read, write, default, log, restore, diff, doctor
     QString argument;  // the file of write, restore and diff
     QString argument2; // diff's second file: the two files are compared, no link is opened
     QString model;     // --model: the regulator definition of a diff of two files
@@ -95,10 +96,10 @@ struct TParsedCommandLine {
     TCliError error; // not empty: unusable, with the reason
 };
 
-inline const QStringList kCliCommands = {QStringLiteral("ports"),   QStringLiteral("identify"),
-                                         QStringLiteral("read"),    QStringLiteral("write"),
-                                         QStringLiteral("default"), QStringLiteral("log"),
-                                         QStringLiteral("restore"), QStringLiteral("diff")};
+inline const QStringList kCliCommands = {
+    QStringLiteral("ports"),   QStringLiteral("identify"), QStringLiteral("read"),
+    QStringLiteral("write"),   QStringLiteral("default"),  QStringLiteral("log"),
+    QStringLiteral("restore"), QStringLiteral("diff"),     QStringLiteral("doctor")};
 
 TParsedCommandLine ParseCliCommandLine(const QStringList& args);
 

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <cmath>
 #include <exception>
 
@@ -52,6 +53,22 @@ struct TAccess {
     const char* word;
     const char* key;
 };
+TAccess Access(TPortProbe probe)
+{
+    switch (probe) {
+    case TPortProbe::Opens:
+        return {"ok", nullptr};
+    case TPortProbe::NoPermission:
+        return {"denied", "str190"};
+    case TPortProbe::Busy:
+        return {"busy", "str191"};
+    case TPortProbe::Missing:
+    case TPortProbe::Refused:
+        break;
+    }
+    return {"failed", "str192"};
+}
+
 TAccess Access(FtOpenFailure problem)
 {
     switch (problem) {
@@ -114,6 +131,19 @@ QJsonValue NumberOrNull(const QString& text)
     }
 }
 
+// A display value as the window shows it: a number, or a number and its unit from a lookup file
+// ("20 °C"), the unit apart; null for a text that holds no number.
+QJsonValue DisplayNumber(const QString& text, QString* unit)
+{
+    static const QRegularExpression numberAndUnit(
+        QStringLiteral("^\\s*([-+]?\\d+(?:[.,]\\d+)?)\\s*(\\D.*)?$"));
+    const QRegularExpressionMatch m = numberAndUnit.match(text);
+    if (!m.hasMatch())
+        return NumberOrNull(text);
+    *unit = m.captured(2).trimmed();
+    return NumberOrNull(m.captured(1));
+}
+
 // The ids of the model definition file, which stay the same in every language: a group is its
 // section's name, a display entry its key in the last section.
 QString GroupId(const TPanelModel& p, int g)
@@ -147,14 +177,18 @@ QString ReadJson(const TReadReport& r)
     const TPanelModel& p = *r.panel;
     QJsonArray display;
     for (int i = 0; i < p.DisplayCount(); ++i) {
-        const QJsonValue value = NumberOrNull(p.DisplayText(i));
-        display.append(
-            QJsonObject{{QStringLiteral("id"), DisplayId(p, i)},
-                        {QStringLiteral("caption"), DisplayCaption(p, i)},
-                        {QStringLiteral("value"), value},
-                        // The text as shown, but a number in the same form whatever the locale.
-                        {QStringLiteral("text"),
-                         value.isDouble() ? QString::number(value.toDouble()) : p.DisplayText(i)}});
+        QString unit;
+        const QJsonValue value = DisplayNumber(p.DisplayText(i), &unit);
+        QJsonObject entry{{QStringLiteral("id"), DisplayId(p, i)},
+                          {QStringLiteral("caption"), DisplayCaption(p, i)},
+                          {QStringLiteral("value"), value},
+                          // The text as shown, but a number in the same form whatever the locale.
+                          {QStringLiteral("text"), value.isDouble() && unit.isEmpty()
+                                                       ? QString::number(value.toDouble())
+                                                       : p.DisplayText(i)}};
+        if (!unit.isEmpty())
+            entry[QStringLiteral("unit")] = unit;
+        display.append(entry);
     }
     o[QStringLiteral("display")] = display;
     QJsonArray groups;
@@ -174,17 +208,26 @@ QString ReadJson(const TReadReport& r)
 
 QString ErrorJson(int status, const QStringList& messages)
 {
+    // Texts made for a box break their lines with carriage returns.
+    QString message = messages.join(QLatin1Char('\n'));
+    message.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), '\n');
     QJsonObject error{{QStringLiteral("code"), status},
                       {QStringLiteral("status"), QLatin1String(ExitStatusWord(status))},
-                      {QStringLiteral("message"), messages.join(QLatin1Char('\n'))}};
+                      {QStringLiteral("message"), message}};
     return Json(QJsonObject{{QStringLiteral("error"), error}});
 }
 
 QString PortsText(const TPortReport& r, const TsmlMsgLangRes& messages)
 {
     QStringList lines;
-    for (const QString& port : r.serialPorts)
-        lines << QStringLiteral("serial %1").arg(port);
+    for (const TPortStatus& port : r.serial) {
+        QString line = QStringLiteral("serial %1").arg(port.path);
+        if (!port.target.isEmpty())
+            line += QStringLiteral(" -> %1").arg(port.target);
+        if (const char* key = Access(port.probe).key)
+            line += QStringLiteral(" (%1)").arg(messages.LookupMessage(QLatin1String(key)));
+        lines << line;
+    }
     for (const TPortReport::Adapter& a : r.adapters) {
         // A string the adapter did not give keeps its place, so the columns stay where they are.
         const auto word = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
@@ -198,13 +241,22 @@ QString PortsText(const TPortReport& r, const TsmlMsgLangRes& messages)
 
 QString PortsJson(const TPortReport& r)
 {
-    QJsonArray serial;
-    for (const QString& port : r.serialPorts)
-        serial.append(port);
+    QJsonArray serial, serialPorts;
+    for (const TPortStatus& port : r.serial) {
+        if (port.target.isEmpty() && port.probe == TPortProbe::Opens)
+            serial.append(port.path);
+        QJsonObject o{{QStringLiteral("path"), port.path},
+                      {QStringLiteral("access"), QLatin1String(Access(port.probe).word)}};
+        if (!port.target.isEmpty())
+            o[QStringLiteral("target")] = port.target;
+        serialPorts.append(o);
+    }
     QJsonArray usb;
     for (const TPortReport::Adapter& a : r.adapters)
         usb.append(QJsonObject{{QStringLiteral("serialNumber"), a.serialNo},
                                {QStringLiteral("description"), a.description},
                                {QStringLiteral("access"), QLatin1String(Access(a.problem).word)}});
-    return Json(QJsonObject{{QStringLiteral("serial"), serial}, {QStringLiteral("usb"), usb}});
+    return Json(QJsonObject{{QStringLiteral("serial"), serial},
+                            {QStringLiteral("serialPorts"), serialPorts},
+                            {QStringLiteral("usb"), usb}});
 }

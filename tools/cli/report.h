@@ -5,6 +5,7 @@
 // from the model definition file of the chosen language.
 
 #include "link/ftd2xx.h"
+#include "link/portlist.h"
 #include "models/panelmodel.h"
 
 #include <QString>
@@ -33,14 +34,17 @@ QString ReadJson(const TReadReport& r);
 QString ErrorJson(int status, const QStringList& messages);
 
 struct TPortReport {
-    QStringList serialPorts;
+    // Every serial device and stable name there, with what opening it found; those that do not
+    // open are listed with the reason as adapters are.
+    QList<TPortStatus> serial;
     struct Adapter {
         QString serialNo, description;               // empty where the adapter could not tell
         FtOpenFailure problem = FtOpenFailure::None; // why the tool could not open it
     };
     QList<Adapter> adapters;
 };
-// An adapter that cannot be opened is followed by the reason in the messages' language; the JSON
-// field "access" says it in fixed words: ok, denied, busy, failed.
+// A port or adapter that cannot be opened is followed by the reason in the messages' language; the
+// JSON field "access" says it in fixed words: ok, denied, busy, failed. "serial" lists the devices
+// that open, as it always has; "serialPorts" all of them with their stable names.
 QString PortsText(const TPortReport& r, const TsmlMsgLangRes& messages);
 QString PortsJson(const TPortReport& r);

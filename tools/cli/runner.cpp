@@ -1,5 +1,6 @@
 #include "tools/cli/runner.h"
 
+#include "diagnose/linkwatch.h"
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
 #include "link/comport.h"
@@ -14,6 +15,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,8 +41,9 @@ private:
 // One link's run: its port or adapter, the session on it, and what it printed.
 class TLinkRun {
 public:
+    // watch: the connection check's look at the line, or none.
     TLinkRun(const TCliOptions& options, const QString& dataDir, const TsmlMsgLangRes& messages,
-             TCliOutputs outputs)
+             TCliOutputs outputs, TLinkWatch* watch = nullptr)
         : options_(options), outputs_(std::move(outputs)), ftErrors_(outputs_.err),
           usb_(&ftErrors_, TUsbLinkOptions{true, nullptr, {}, options.usbSerial})
     {
@@ -49,6 +52,12 @@ public:
         elapsed_.start();
         ISerialPort* com = com_.get();
         IUsbLink* usb = &usb_;
+        if (watch) {
+            watchedCom_ = std::make_unique<TTappedSerialPort>(*com, watch->Observer());
+            watchedUsb_ = std::make_unique<TTappedUsbLink>(*usb, watch->Observer());
+            com = watchedCom_.get();
+            usb = watchedUsb_.get();
+        }
         if (options.verbosity >= kTrace) {
             const TNowMs now = [this] { return elapsed_.elapsed(); };
             tracedCom_ = std::make_unique<TTracedSerialPort>(*com_, now, outputs_.err);
@@ -67,6 +76,8 @@ public:
                     outputs_.outBytes};
         session_ = std::make_unique<TCliSession>(env, options, messages);
         usb_.onOpenProblem = [this](const TUsbOpenProblem& p) { session_->UsbOpenProblem(p); };
+        if (watch)
+            session_->Cycle().AddListener(watch);
     }
     ~TLinkRun() { Close(); }
 
@@ -90,6 +101,7 @@ public:
     int Status() const { return session_->Status(); }
     const QStringList& Errors() const { return session_->Errors(); }
     QString Name() const { return session_->LinkName(); }
+    const TUsbOpenProblem& UsbProblem() const { return usb_.OpenProblem(); }
 
 private:
     void Close()
@@ -117,6 +129,8 @@ private:
     std::unique_ptr<ISerialPort> com_;
     TFtErrorsToLines ftErrors_;
     TUsbLink usb_;
+    std::unique_ptr<TTappedSerialPort> watchedCom_;
+    std::unique_ptr<TTappedUsbLink> watchedUsb_;
     std::unique_ptr<TTracedSerialPort> tracedCom_;
     std::unique_ptr<TTracedUsbLink> tracedUsb_;
     std::unique_ptr<TCliSession> session_;
@@ -152,6 +166,23 @@ QString CliPortPath(const QString& name)
     if (name.contains(QLatin1Char('/')) || QFileInfo::exists(name))
         return QDir::current().absoluteFilePath(name);
     return QStringLiteral("/dev/") + name;
+}
+
+QList<TFinding> CheckLiveLink(const TCliOptions& options, const TCheckedLink& link,
+                              const QString& dataDir, const TsmlMsgLangRes& messages)
+{
+    // The regulator is looked for as identify does, and nothing more is asked of it.
+    TCliOptions o = options.ForLink({link.usb, link.usb ? link.usbSerial : CliPortPath(link.port)});
+    o.command = QStringLiteral("identify");
+    o.json = false;
+    TLinkWatch watch;
+    const TLineFn quiet = [](const QString&) {};
+    TLinkRun run(o, dataDir, messages, {quiet, quiet, [](const QByteArray&) {}}, &watch);
+    QEventLoop loop;
+    run.Start([&loop] { loop.quit(); });
+    if (!run.Finished() || run.Status() < 0)
+        loop.exec();
+    return LinkFindings(watch, {link, dataDir, o.language, run.UsbProblem()}, messages);
 }
 
 int RunLinks(QCoreApplication& app, int signalFd, const TCliOptions& options,

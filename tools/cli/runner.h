@@ -4,6 +4,7 @@
 // they come; with several each link's lines carry its name, and a result line per link and a
 // count of the failed ones follow.
 
+#include "diagnose/checks.h"
 #include "tools/cli/options.h"
 
 #include <QByteArray>
@@ -24,6 +25,11 @@ struct TCliOutputs {
 // folder), "COMn" as the settings mean it, and a bare name such as "ttyS0" under /dev unless a
 // file of that name is in the current folder.
 QString CliPortPath(const QString& name);
+
+// The connection check's live part on one link: opens it, sends wake-up calls until the regulator
+// answers or --timeout runs out, and says what it saw.
+QList<TFinding> CheckLiveLink(const TCliOptions& options, const TCheckedLink& link,
+                              const QString& dataDir, const TsmlMsgLangRes& messages);
 
 // Runs the command on every link of options; the exit status of the one link, or for several 0
 // when all succeeded and kExitSomeFailed otherwise. A byte on signalFd (if >= 0) interrupts.

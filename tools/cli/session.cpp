@@ -2,7 +2,9 @@
 
 #include "common/atomicfile.h"
 #include "common/readfile.h"
+#include "diagnose/checks.h"
 #include "i18n/msglangres.h"
+#include "link/commconnect.h"
 #include "models/paramfile.h"
 #include "protocol/eepromlog.h"
 #include "protocol/frames.h"
@@ -58,11 +60,15 @@ public:
     void SetRegulatorControlsEnabled(bool) override {}
     void ShowError(const QString& text) override { s_.Error(text); }
     void ReportError(const QString& text) override { s_.Error(text); }
-    // The log download's progress line.
+    // The log download's progress line. A log on its way to stdout names that, not the file it
+    // passes through, which is gone when the run ends.
     void ShowProgressHint(const QString& text) override
     {
         if (s_.options_.verbosity >= kNormal)
-            s_.env_.err(text);
+            s_.env_.err(s_.logTemp_ ? QString(text).replace(
+                                          QFileInfo(s_.cycle_->EepromPath()).absoluteFilePath(),
+                                          QStringLiteral("-"))
+                                    : text);
     }
 
     TReadReport Report(const TPanelModel& panel) const
@@ -234,6 +240,12 @@ void TCliSession::Start(std::function<void(int)> done)
         try {
             Verbose(messages_.Msg("str237").arg(options_.port));
             env_.com->OpenComPort(options_.port);
+        } catch (const EComError& e) {
+            // What failed in the user's words; the serial component's own only when asked.
+            Error(messages_.Msg("str235").arg(options_.port,
+                                              PortOpenFailureText(e.Code(), messages_)));
+            Verbose(QString::fromStdString(e.what()));
+            return Finish(kExitLinkError);
         } catch (const std::exception& e) {
             Error(messages_.Msg("str235").arg(options_.port, QString::fromStdString(e.what())));
             return Finish(kExitLinkError);
@@ -463,8 +475,14 @@ void TCliSession::Connected()
     }
     if (command == QLatin1String("write"))
         return Write();
-    if (command == QLatin1String("log"))
+    if (command == QLatin1String("log")) {
+        // A regulator that keeps no log would only be asked for one it cannot give.
+        if (!view_->Report(panel_).keepsLog) {
+            Error(FillMessage(messages_, QStringLiteral("Str527"), {cycle_->Identity().name}));
+            return Finish(kExitFailure);
+        }
         return StartLog();
+    }
     Finish(kExitOk);
 }
 
