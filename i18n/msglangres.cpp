@@ -234,6 +234,13 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str260=Nezapsané změny: %1"),
         QStringLiteral("Str261=Soubor %1 neodpovídá tomuto regulátoru:"),
         QStringLiteral("Str262=Přesto ho načíst?"),
+        // What a screen reader says of a change not yet written and of the item the last read
+        // chose (shown in blue), and what it calls the progress bars and the panel.
+        QStringLiteral("Str360=nezapsáno"),
+        QStringLiteral("Str361=přečteno z regulátoru"),
+        QStringLiteral("Str362=Průběh čtení"),
+        QStringLiteral("Str363=Průběh zápisu"),
+        QStringLiteral("Str364=Panel parametrů"),
     };
 }
 

@@ -11,6 +11,7 @@
 #include "link/comport.h"
 #include "link/threadwake.h"
 #include "link/usblink.h"
+#include "look/keyboard.h"
 #include "models/modelfile.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
@@ -19,6 +20,7 @@
 #include "shell/nastaveni.h"
 #include "shell/numedit.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
@@ -114,6 +116,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     LKorekceA->OnChange = throttleShown;
     LKorekceB->OnChange = throttleShown;
     panel_->onUnwrittenChanged = [this] { ShowUnwritten(); };
+    panel_->onControlsMade = [this] { SetReadingOrder(); };
+    SetReadingOrder();
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
                                                 smlMsgLangRes1_, *com_, *usb_, env_.programDir);
     // Every write and factory reset first saves the block as last read.
@@ -210,6 +214,8 @@ void TMainForm::CreateLanguageComponents()
          std::initializer_list<TsmlLangRes*>{smlFormLangRes1_, smlMenuLangRes1_, &smlMsgLangRes1_})
         res->SetActive(true);
     FitLeftColumn();
+    AssignMnemonics(MainMenu);
+    NameControls();
 }
 
 // ---- start-up and closing
@@ -346,8 +352,15 @@ void TMainForm::SelectLanguage(int index)
         QtLocaleOf(settings_.language, env_.programDir + QLatin1String(language.languageFile)));
     helpFile_ = env_.programDir + QLatin1String(language.helpFile);
     FitLeftColumn();
+    AssignMnemonics(MainMenu);
     ShowUsbProblem(usbProblem_);
     ShowUnwritten();
+    for (QLabel* flag : {Image2, Image3, Image4, Image5}) {
+        QAccessible::State checked;
+        checked.checked = true;
+        QAccessibleStateChangeEvent event(flag, checked);
+        QAccessible::updateAccessibility(&event);
+    }
 
     // The hint handler is registered again, as the old application object required.
     qApp->removeEventFilter(this);
@@ -356,6 +369,7 @@ void TMainForm::SelectLanguage(int index)
     if (LnH->text() != kNamePlaceholder && !panel_->ModelFileMissing())
         panel_->RelabelParameterPanel(ModelContext{env_.programDir, settings_.language, LnH->text(),
                                                    cycle_->AlternateScale()});
+    NameControls();
 }
 
 // ---- hints
@@ -388,6 +402,7 @@ void TMainForm::ShowUnwritten()
     LKorekceAMark->setVisible(model.ThrottleMinUnwritten());
     LKorekceBMark->setVisible(model.ThrottleMaxUnwritten());
     const int count = model.UnwrittenCount();
+    NameControls();
     StatusUnwritten->setVisible(count > 0);
     if (count == 0)
         return;

@@ -45,6 +45,7 @@ void TMainForm::SetMaxRpmText(const QString& text)
 {
     LmH->setText(text);
     FitValue(LmH);
+    NameControls();
 }
 
 void TMainForm::SetIdentity(const QString& name, const QString& version, const QString& date)
@@ -54,6 +55,7 @@ void TMainForm::SetIdentity(const QString& name, const QString& version, const Q
     LaH->setText(date);
     for (QLabel* l : {LnH, LvH, LaH})
         FitValue(l);
+    NameControls();
     // Backups say which link their regulator was on: the one it has just answered on.
     if (name == kNamePlaceholder)
         return;

@@ -311,11 +311,11 @@ TEST(Porovnani, BothWindowsSpeakTheCurrentLanguage)
         const char* backupsTitle;
         const char* compareButton;
     } langs[] = {
-        {&TMainForm::Image3, "Compare with file ...", "Compare with file", "Setting",
+        {&TMainForm::Image3, "&Compare with file ...", "Compare with file", "Setting",
          "Load into the window", "Backups", "Compare ..."},
-        {&TMainForm::Image4, "Mit Datei vergleichen ...", "Vergleich mit Datei", "Einstellung",
+        {&TMainForm::Image4, "&Mit Datei vergleichen ...", "Vergleich mit Datei", "Einstellung",
          "In das Fenster laden", "Backups", "Vergleichen ..."},
-        {&TMainForm::Image2, "Porovnat se souborem ...", "Porovnání se souborem", "Nastavení",
+        {&TMainForm::Image2, "&Porovnat se souborem ...", "Porovnání se souborem", "Nastavení",
          "Načíst do okna", "Zálohy", "Porovnat ..."},
     };
     TCompareFixture fx;
