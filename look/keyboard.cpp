@@ -12,9 +12,30 @@
 
 namespace {
 
-// A focused text shows the focus the way a selected line does, in the desktop's colours.
-constexpr char kFocusStyle[] =
-    "QLabel:focus { background-color: palette(highlight); color: palette(highlighted-text); }";
+// A focused text is framed in its own colour. (Not by a style sheet: a widget with one keeps the
+// palette it had when the sheet was applied, and a dark desktop chosen later would not reach it.)
+class TFocusFrame final : public QObject {
+public:
+    explicit TFocusFrame(QLabel* label) : QObject(label), own_(label->frameStyle())
+    {
+        label->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Not a label any more while it is being destroyed (which takes its focus too).
+        auto* label = qobject_cast<QLabel*>(watched);
+        if (!label)
+            return false;
+        if (event->type() == QEvent::FocusIn)
+            label->setFrameStyle(QFrame::Box | QFrame::Plain);
+        else if (event->type() == QEvent::FocusOut)
+            label->setFrameStyle(own_);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const int own_;
+};
 
 bool HasMnemonic(const QString& text) { return !QKeySequence::mnemonic(text).isEmpty(); }
 
@@ -164,7 +185,7 @@ void MakePressable(QLabel* label, std::function<void()> press, std::function<boo
 void MakeFocusableText(QLabel* label)
 {
     label->setFocusPolicy(Qt::TabFocus);
-    label->setStyleSheet(QLatin1String(kFocusStyle));
+    new TFocusFrame(label);
 }
 
 QString NameOfCaption(const QString& caption)

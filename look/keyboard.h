@@ -24,7 +24,7 @@ QStringList WithMnemonics(const QStringList& texts);
 // can be pressed. Its name is the label's accessible name.
 void MakePressable(QLabel* label, std::function<void()> press,
                    std::function<bool()> checked = nullptr);
-// A read-only text that Tab visits: it shows the focus in the palette's highlight colours.
+// A read-only text that Tab visits: a frame in its text's colour shows the focus.
 void MakeFocusableText(QLabel* label);
 
 // A caption as the name of what it labels: without the colon and blanks that end it

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -97,13 +98,18 @@ public:
         case QEvent::Show:
             WatchButtons();
             WatchScreen();
-            Fit(!shownBefore_);
+            Fit(!shownBefore_, true);
             shownBefore_ = true;
             break;
         case QEvent::Move:
-        case QEvent::Resize:
-            // The desktop has framed the window: placed with its real frame now.
+            // The desktop has framed the window: placed with its real frame now. (A window the
+            // user moves stays where it is put.)
             if (w_->isVisible() && !fitting_ && FrameOf(w_) != assumed_)
+                Fit(false);
+            break;
+        case QEvent::Resize:
+            // A window that grows while shown (a dialog with advice to give) stays on the screen.
+            if (w_->isVisible() && !fitting_)
                 Fit(false);
             break;
         default:
@@ -174,7 +180,8 @@ public:
         connect(handle, &QWindow::screenChanged, this, [this] { Fit(false); });
     }
 
-    void Fit(bool first)
+    // first: the window's first showing; shown: any showing (not a move or a new screen).
+    void Fit(bool first, bool shown = false)
     {
         fitting_ = true;
         assumed_ = FrameOf(w_);
@@ -205,8 +212,12 @@ public:
         const QRect available = room.marginsAdded(assumed_);
         const QSize frame = w_->size().grownBy(assumed_);
         QPoint at = w_->pos();
-        if (first && look_.centre)
-            at = available.center() - QPoint(frame.width() / 2, frame.height() / 2);
+        const QPoint half(frame.width() / 2, frame.height() / 2);
+        if (first && look_.place == TWindowLook::Place::CentreOnScreen)
+            at = available.center() - half;
+        const QWidget* parent = w_->parentWidget();
+        if (shown && parent && look_.place == TWindowLook::Place::CentreOnParent)
+            at = parent->window()->frameGeometry().center() - half;
         at.setX(std::clamp(at.x(), available.left(),
                            std::max(available.left(), available.right() + 1 - frame.width())));
         at.setY(std::clamp(at.y(), available.top(),
@@ -225,7 +236,46 @@ private:
     bool fitting_ = false;
 };
 
+constexpr char kFullTextProperty[] = "kxFullText";
+
+void Elide(QLabel* label)
+{
+    const QString full = label->property(kFullTextProperty).toString();
+    // Until it is shown the label has no width of its own to measure by.
+    const int room = label->contentsRect().width() - 2 * label->margin();
+    const QString shown = label->isVisible() && room > 0
+                              ? label->fontMetrics().elidedText(full, Qt::ElideMiddle, room)
+                              : full;
+    if (label->text() != shown)
+        label->setText(shown);
+}
+
+class TElide final : public QObject {
+public:
+    explicit TElide(QLabel* label) : QObject(label) { label->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::FontChange ||
+            event->type() == QEvent::Show) {
+            if (auto* label = qobject_cast<QLabel*>(watched))
+                Elide(label);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
+
+void SetElidedText(QLabel* label, const QString& text)
+{
+    if (!label->findChild<TElide*>(QString(), Qt::FindDirectChildrenOnly))
+        new TElide(label);
+    label->setProperty(kFullTextProperty, text);
+    const QString tip = text.trimmed();
+    label->setToolTip(tip);
+    label->setAccessibleName(tip);
+    Elide(label);
+}
 
 void DressWindow(QWidget* window, const TWindowLook& look) { new TLook(window, look); }
 

@@ -17,6 +17,8 @@
 #include <QRect>
 #include <QSize>
 
+class QLabel;
+class QString;
 class QWidget;
 
 struct TWindowLook {
@@ -24,7 +26,11 @@ struct TWindowLook {
     // A window of fixed size: that size while the screen has room for it; resizable up to it
     // when not. Empty: the window's own size, kept below the room.
     QSize natural;
-    bool centre = false; // centred on its screen when first shown
+    enum class Place {
+        AsQtPlaces,     // where Qt and the desktop put it
+        CentreOnScreen, // when first shown
+        CentreOnParent, // at every showing, on the window it belongs to
+    } place = Place::AsQtPlaces;
 };
 
 void DressWindow(QWidget* window, const TWindowLook& look);
@@ -34,6 +40,11 @@ void SetTextColour(QWidget* w, const QColor& wanted);
 // The same for a widget filled with a colour (a bar that marks something): against the
 // background of its parent, at the contrast that marks need.
 void SetFillColour(QWidget* w, const QColor& wanted);
+
+// A text in a label that may be too narrow for it (a path in the status bar): what does not fit
+// is left out in the middle, "…" in its place, as often as the label's width changes; the whole
+// text is the label's tooltip and what a screen reader reads.
+void SetElidedText(QLabel* label, const QString& text);
 
 // The room a window has: its screen's available geometry less the window's frame (as the desktop
 // draws it, or as large as title bars usually are until the desktop has framed it).

@@ -12,6 +12,7 @@
 #include "link/threadwake.h"
 #include "link/usblink.h"
 #include "look/keyboard.h"
+#include "look/windowlook.h"
 #include "models/modelfile.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
@@ -379,7 +380,8 @@ void TMainForm::SetApplicationHint(const QString& hint)
 {
     hint_ = hint;
     hintHeld_ = false;
-    StatusPanel2->setText(QLatin1Char(' ') + LongHint(hint));
+    // A long one (a backup's path) keeps its start and its end.
+    SetElidedText(StatusPanel2, QLatin1Char(' ') + LongHint(hint));
 }
 
 void TMainForm::ShowUsbProblem(const TUsbOpenProblem& problem)

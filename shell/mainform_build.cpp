@@ -106,7 +106,8 @@ void TMainForm::BuildWindow()
     setFont(PixelFont(kDefaultFontPixels, false));
     // Fixed at its size where the screen has room for it, centred; on a smaller screen the body
     // scrolls between the menu bar and the status bar.
-    DressWindow(this, {kBackground, QSize(kClientWidth, kClientHeight), true});
+    DressWindow(this, {kBackground, QSize(kClientWidth, kClientHeight),
+                       TWindowLook::Place::CentreOnScreen});
 
     // The desktop draws the frame and its title bar; the menu bar is the first row of the client
     // area.
@@ -131,11 +132,14 @@ void TMainForm::BuildWindow()
     Panel->setWidgetResizable(false);
     Panel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Panel->viewport()->setAutoFillBackground(false);
+    // What the scroll boxes hold takes the Tab key and scrolls itself into view; they do not.
+    Panel->setFocusPolicy(Qt::NoFocus);
     Body = new QScrollArea(this);
     Body->setObjectName(QStringLiteral("Body"));
     Body->setFrameShape(QFrame::NoFrame);
     Body->setWidgetResizable(false);
     Body->setWidget(body);
+    Body->setFocusPolicy(Qt::NoFocus);
     setCentralWidget(Body);
     BuildLeftColumn(Panel1);
     BuildStatusBar();

@@ -104,7 +104,6 @@ public:
 
 protected:
     bool event(QEvent* e) override;
-    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -5,6 +5,7 @@
 #include "i18n/formlangres.h"
 #include "i18n/formlanguage.h"
 #include "i18n/msglangres.h"
+#include "look/windowlook.h"
 #include "models/panelmodel.h"
 #include "models/paramfile.h"
 
@@ -34,17 +35,14 @@ constexpr int kTallestTable = 560;
 constexpr QSize kCompareSize(600, 400);
 constexpr QSize kBackupsSize(680, 300);
 
-// The look of the program's dialogs: the grey of the window, its small face, a modal window that
-// may grow.
+// The look of the program's dialogs: the grey of the window (the desktop's own on a dark
+// desktop), its small face, a modal window that may grow as far as the screen has room.
 void Dress(QDialog* dlg, const char* name, const QString& caption, QSize size)
 {
     dlg->setObjectName(QString::fromLatin1(name));
     dlg->setWindowTitle(caption);
     dlg->setFont(PixelFont(kDefaultFontPixels, false));
-    QPalette pal = dlg->palette();
-    pal.setColor(QPalette::Window, kBackground);
-    dlg->setPalette(pal);
-    dlg->setAutoFillBackground(true);
+    DressWindow(dlg, {kBackground, {}, TWindowLook::Place::AsQtPlaces});
     dlg->setModal(true);
     dlg->resize(size);
 }
@@ -75,6 +73,8 @@ QPushButton* AddButton(QWidget* parent, const char* name, const QString& caption
 {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QString::fromLatin1(name));
+    // Enter presses the focused button (DressWindow) and no other: a default button would take
+    // an Enter meant for the list.
     b->setAutoDefault(false);
     layout->addWidget(b);
     return b;
@@ -131,7 +131,7 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     LSoubor = AddLine(this, "LSoubor", layout);
     LSoubor->setText(Msg("str292").arg(QDir::toNativeSeparators(fileName_)));
     LNepasuje = AddLine(this, "LNepasuje", layout);
-    LNepasuje->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
+    SetTextColour(LNepasuje, kWarningText);
     LV = AddTable(this, {Msg("str278"), Msg("str279"), Msg("str280")}, layout);
     // Rows to read, not to pick: no selection or focus frame over the marks.
     LV->setSelectionMode(QAbstractItemView::NoSelection);
@@ -211,7 +211,7 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
     LModel->setText(Msg("str291").arg(
         modelName, QDir::toNativeSeparators(BackupFolder(host_.programDir, modelName))));
     LVynech = AddLine(this, "LVynech", layout);
-    LVynech->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
+    SetTextColour(LVynech, kWarningText);
     LV = AddTable(this, {Msg("str281"), Msg("str282"), Msg("str283"), Msg("str284"), Msg("str285")},
                   layout);
     LPrazdne = AddLine(this, "LPrazdne", layout);

@@ -3,6 +3,7 @@
 // items can be used, and the language of both windows.
 
 #include "tests/support/cyclefixture.h"
+#include "tests/support/modal.h"
 
 #include "common/profile.h"
 #include "models/backup.h"
@@ -17,25 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Runs fn on the window of kind D that the next modal loop shows, and closes it if fn left it
-// open. A window that never comes is a failure, not a hang.
-template <class D> void WhenShown(std::function<void(D&)> fn)
-{
-    QTimer::singleShot(0, [fn] {
-        D* shown = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<D*>(w); d && d->isVisible())
-                shown = d;
-        if (!shown) {
-            ADD_FAILURE() << "the window was not shown";
-            return;
-        }
-        fn(*shown);
-        if (shown->isVisible())
-            shown->reject();
-    });
-}
 
 QStringList Column(const QTreeWidget* t, int c)
 {

@@ -52,8 +52,10 @@ struct TWindowRig {
     }
     TConnectionCycle& Cycle() { return form->Cycle(); }
     ProtocolState& State() { return form->Cycle().State(); }
+    // In the window's language (after a language switch, once the regulator has answered again).
     bool Connected() const
     {
-        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ");
+        return form->StatusPanel1->text() ==
+               form->Messages().LookupMessage(QStringLiteral("str60"));
     }
 };
