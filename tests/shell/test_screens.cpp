@@ -22,13 +22,12 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTabBar>
 #include <gtest/gtest.h>
 
 namespace {
 
 // The width of a text's longest line in a widget's font.
-int TextRoom(const QWidget* w, const QString& text)
+int TextWidth(const QWidget* w, const QString& text)
 {
     int widest = 0;
     for (const QString& line : QString(text).remove(QLatin1Char('&')).split(QLatin1Char('\n')))
@@ -37,51 +36,32 @@ int TextRoom(const QWidget* w, const QString& text)
 }
 
 // What is wrong with a shown window on this screen: its frame outside the available geometry, or
-// a text its control cuts off.
+// a text its control cuts off (the room it needs, the room it has).
 QStringList Problems(QWidget* window)
 {
     QStringList out;
-    const QRect room = window->screen()->availableGeometry();
-    if (!room.contains(window->frameGeometry()))
-        out << QStringLiteral("frame %1,%2 %3x%4 outside the screen")
-                   .arg(window->frameGeometry().x())
-                   .arg(window->frameGeometry().y())
-                   .arg(window->frameGeometry().width())
-                   .arg(window->frameGeometry().height());
+    if (!window->screen()->availableGeometry().contains(window->frameGeometry()))
+        out << QStringLiteral("the frame leaves the screen");
     for (QWidget* w : window->findChildren<QWidget*>()) {
         if (w->window() != window || !w->isVisibleTo(window))
             continue;
         QString text;
-        int need = 0, have = 0;
-        if (auto* l = qobject_cast<QLabel*>(w); l && !l->text().isEmpty()) {
+        int need = 0, have = w->contentsRect().width();
+        if (auto* l = qobject_cast<QLabel*>(w)) {
             text = l->text();
-            const QRect inside =
-                l->contentsRect().adjusted(l->margin(), l->margin(), -l->margin(), -l->margin());
-            if (l->wordWrap()) {
-                need = l->heightForWidth(l->width());
-                have = l->height();
-            } else {
-                need = TextRoom(l, text);
-                have = inside.width();
-            }
-        } else if (auto* b = qobject_cast<QAbstractButton*>(w); b && !b->text().isEmpty()) {
+            need = l->wordWrap() ? 0 : TextWidth(l, text) + 2 * l->margin();
+            if (l->wordWrap() && l->heightForWidth(l->width()) > l->height())
+                need = have + 1;
+        } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
             text = b->text();
-            need = b->sizeHint().width() - (qobject_cast<QPushButton*>(b) ? 2 : 0);
-            // A push button's own minimum width is no text of it.
-            if (qobject_cast<QPushButton*>(b))
-                need = std::min(need, TextRoom(b, text) + 8);
-            have = b->width();
-        } else if (auto* g = qobject_cast<QGroupBox*>(w); g && !g->title().isEmpty()) {
+            // A push button's width is its own below 80 pixels, whatever its text.
+            need = qobject_cast<QPushButton*>(b) ? TextWidth(b, text) + 8 : b->sizeHint().width();
+        } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
             text = g->title();
-            need = TextRoom(g, text) + g->contentsMargins().left();
-            have = g->width();
-        } else if (auto* t = qobject_cast<QTabBar*>(w)) {
-            for (int i = 0; i < t->count(); ++i)
-                if (t->tabRect(i).width() < TextRoom(t, t->tabText(i)))
-                    out << QStringLiteral("tab \"%1\" cut").arg(t->tabText(i));
+            need = TextWidth(g, text) + g->contentsMargins().left();
         }
-        if (need > have)
-            out << QStringLiteral("%1 \"%2\" needs %3, has %4")
+        if (!text.isEmpty() && need > have)
+            out << QStringLiteral("%1 \"%2\": %3 > %4")
                        .arg(w->objectName(), text)
                        .arg(need)
                        .arg(have);
