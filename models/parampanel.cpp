@@ -137,11 +137,6 @@ void TParameterPanel::NameValueLabel(int k)
         value->setAccessibleName(NameOfValue(model_.Caption(k), value->text()));
 }
 
-QString TParameterPanel::Msg(const char* key) const
-{
-    return messages_.LookupMessage(QString::fromLatin1(key));
-}
-
 void TParameterPanel::ItemIndexChanged(int g)
 {
     const GroupControls* group = Controls(g);
@@ -188,7 +183,7 @@ void TParameterPanel::DescribeItems(int g)
     const TPanelGroup* state = model_.Group(g);
     if (!group || !state)
         return;
-    const QString asRead = Msg(kAsReadKey);
+    const QString asRead = messages_.Msg(kAsReadKey);
     for (int i = 0; i < group->items.size(); ++i)
         group->items[i]->setAccessibleDescription(
             state->coloured && i == state->blueItem ? asRead : QString());
@@ -228,7 +223,7 @@ void TParameterPanel::ShowGroupMark(int g)
         group->box->setTitle(title);
     group->mark->setVisible(marked);
     // Heard without the bullet, with the words the bullet stands for.
-    const QString notWritten = Msg(kNotWrittenKey);
+    const QString notWritten = messages_.Msg(kNotWrittenKey);
     group->box->setAccessibleName(state->caption.trimmed());
     group->box->setAccessibleDescription(marked ? notWritten : QString());
     group->mark->setAccessibleName(notWritten);

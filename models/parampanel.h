@@ -134,7 +134,6 @@ private:
     void SetTabStop(const GroupControls& group, int index);
     void NameValueLabel(int k);
     void DescribeItems(int g);
-    QString Msg(const char* key) const;
     void ShowGroupMark(int g);
     void LayoutGroups();
     void ArrangeItems(const GroupControls& group);

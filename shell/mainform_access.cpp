@@ -47,7 +47,7 @@ void TMainForm::NameControls()
         b->setAccessibleDescription(QStringLiteral("%1 (%2)").arg(
             HintPart(b, true), keys.toString(QKeySequence::NativeText)));
     }
-    const QString notWritten = Msg(kNotWrittenKey);
+    const QString notWritten = smlMsgLangRes1_.Msg(kNotWrittenKey);
     const struct {
         TNumEdit* field;
         QLabel* caption;
@@ -76,9 +76,9 @@ void TMainForm::NameControls()
     } values[] = {{Ln, LnH}, {Lv, LvH}, {La, LaH}, {Lm, LmH}};
     for (const auto& v : values)
         v.value->setAccessibleName(NameOfValue(v.caption->text(), v.value->text()));
-    PB1->setAccessibleName(Msg("Str362"));
-    PB2->setAccessibleName(Msg("Str363"));
-    Panel->setAccessibleName(Msg("Str364"));
+    PB1->setAccessibleName(smlMsgLangRes1_.Msg("Str362"));
+    PB2->setAccessibleName(smlMsgLangRes1_.Msg("Str363"));
+    Panel->setAccessibleName(smlMsgLangRes1_.Msg("Str364"));
 }
 
 void TMainForm::SetReadingOrder()

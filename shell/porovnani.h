@@ -47,8 +47,6 @@ public:
     QPushButton *Button1 = nullptr, *Button2 = nullptr;
 
 private:
-    QString Msg(const char* key) const;
-
     TCompareHost host_;
     QString fileName_;
     QList<TCompareRow> rows_;
@@ -79,7 +77,6 @@ public:
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
 
 private:
-    QString Msg(const char* key) const;
     void SelectionChanged();
 
     TCompareHost host_;
