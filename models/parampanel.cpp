@@ -100,6 +100,11 @@ void TParameterPanel::PanelStructureChanged()
         if (groups_[g].box)
             groups_[g].box->show();
     }
+    // Made from the last to the first, they would reach a screen reader bottom up: its order is
+    // that of the children, which raising puts from the top down.
+    for (const GroupControls& group : groups_)
+        if (group.box)
+            group.box->raise();
     if (onControlsMade)
         onControlsMade();
 }
