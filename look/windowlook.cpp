@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QVariant>
 #include <QWidget>
 #include <QWindow>
@@ -23,6 +24,7 @@ constexpr int kTitleBarAllowance = 40;
 constexpr int kBorderAllowance = 4;
 // A window that shrinks keeps at least this much, so that it stays a window.
 constexpr QSize kSmallest(240, 160);
+constexpr int kFrameLooks[] = {300, 1500}; // milliseconds after showing
 
 QMargins FrameOf(const QWidget* window)
 {
@@ -100,6 +102,13 @@ public:
             WatchScreen();
             Fit(!shownBefore_, true);
             shownBefore_ = true;
+            // The desktop tells the frame it drew a moment after the window shows, with no event
+            // of its own: a look once it has.
+            for (const int ms : kFrameLooks)
+                QTimer::singleShot(ms, this, [this] {
+                    if (w_->isVisible() && FrameOf(w_) != assumed_)
+                        Fit(false);
+                });
             break;
         case QEvent::Move:
             // The desktop has framed the window: placed with its real frame now. (A window the
