@@ -57,6 +57,7 @@ public:
     TPress(QLabel* label, std::function<void()> press, std::function<bool()> checked)
         : QObject(label), press(std::move(press)), checked(std::move(checked))
     {
+        setObjectName(QLatin1String(kName));
         label->installEventFilter(this);
     }
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -71,13 +72,17 @@ public:
         return QObject::eventFilter(watched, event);
     }
 
+    // Found by its name: without meta-object of its own, findChild<TPress*> would take any child.
+    static constexpr char kName[] = "kxPress";
     std::function<void()> press;
     std::function<bool()> checked;
 };
 
 TPress* PressOf(QObject* o)
 {
-    return o ? o->findChild<TPress*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return o ? static_cast<TPress*>(
+                   o->findChild<QObject*>(QLatin1String(TPress::kName), Qt::FindDirectChildrenOnly))
+             : nullptr;
 }
 
 class TPressableAccessible final : public QAccessibleWidget {

@@ -261,7 +261,13 @@ void Elide(QLabel* label)
 
 class TElide final : public QObject {
 public:
-    explicit TElide(QLabel* label) : QObject(label) { label->installEventFilter(this); }
+    // Found by its name: without meta-object of its own, findChild<TElide*> would take any child.
+    static constexpr char kName[] = "kxElide";
+    explicit TElide(QLabel* label) : QObject(label)
+    {
+        setObjectName(QLatin1String(kName));
+        label->installEventFilter(this);
+    }
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Resize || event->type() == QEvent::FontChange ||
@@ -277,7 +283,7 @@ public:
 
 void SetElidedText(QLabel* label, const QString& text)
 {
-    if (!label->findChild<TElide*>(QString(), Qt::FindDirectChildrenOnly))
+    if (!label->findChild<QObject*>(QLatin1String(TElide::kName), Qt::FindDirectChildrenOnly))
         new TElide(label);
     label->setProperty(kFullTextProperty, text);
     const QString tip = text.trimmed();

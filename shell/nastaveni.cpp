@@ -5,6 +5,7 @@
 #include "i18n/languages.h"
 
 #include "common/profile.h"
+#include "look/keyboard.h"
 #include "look/windowlook.h"
 
 #include <QAbstractItemView>
@@ -255,6 +256,11 @@ void TNastaveni::FormActivate()
         languageFile_ = host_.programDir + file;
 
     LV->setHeaderLabels({Label3->text(), Label4->text(), Label5->text()});
+    // The lists are named after their pages; the fields by their captions (buddies).
+    PC1->setAccessibleName(windowTitle());
+    LV->setAccessibleName(PC1->tabText(PC1->indexOf(Sheet2)));
+    CB1->setAccessibleName(NameOfCaption(Label2->text()));
+    suiEdit1->setAccessibleName(NameOfCaption(Label1->text()));
     for (int c = 0; c < 3; ++c)
         LV->setColumnWidth(c, kColumnWidths[c]);
 

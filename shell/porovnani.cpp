@@ -150,6 +150,7 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
+    LV->setAccessibleName(LSoubor->text());
     const TParameterFit fit = CheckParameterFit(*host_.panel, fileLines, *host_.messages);
     LNepasuje->setText(host_.messages->Msg("str277").arg(fit.Summary()));
     LNepasuje->setVisible(!fit.Fits());
@@ -216,6 +217,7 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
                    host_.messages->Msg("str283"), host_.messages->Msg("str284"),
                    host_.messages->Msg("str285")},
                   layout);
+    LV->setAccessibleName(LModel->text());
     LPrazdne = AddLine(this, "LPrazdne", layout);
 
     auto* buttons = new QHBoxLayout;

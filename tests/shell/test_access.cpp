@@ -8,6 +8,7 @@
 #include "look/contrast.h"
 #include "models/paramfile.h"
 #include "shell/about.h"
+#include "shell/nastaveni.h"
 #include "shell/porovnani.h"
 
 #include <QAccessible>
@@ -132,6 +133,20 @@ TEST(Accessibility, EveryControlIsNamedAndTheNamesFollowTheFlags)
             named.append(c->name);
         }
         fresh.insert(QLatin1String(code), controls);
+        // The dialogs too, as they show.
+        const TCompareHost host{
+            w.dir.Path(), QLatin1String(code), &w.Panel().Model(), &w.form->Messages(), {}, {}};
+        TPorovnani compare(host, QStringLiteral("x.zeq"), ParameterFileLines(w.Panel()), &*w.form);
+        TZalohy backups(host, QStringLiteral("KVX-40 OPTO"), &*w.form);
+        for (QDialog* d :
+             std::initializer_list<QDialog*>{w.form->Nastaveni(), &compare, &backups}) {
+            d->show();
+            QApplication::setActiveWindow(d);
+            const QMap<QString, TNode> shown = Controls(d);
+            for (auto c = shown.begin(); c != shown.end(); ++c)
+                EXPECT_FALSE(c->name.trimmed().isEmpty()) << c.key().toStdString();
+            d->hide();
+        }
         // Marks told in words: the item as read, and a change not yet written.
         TParameterPanel& panel = w.Panel();
         const auto said = [](QWidget* x, QAccessible::Text t) {
