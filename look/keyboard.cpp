@@ -97,6 +97,14 @@ public:
         }
         return s;
     }
+    // Named as its hint says, or by its text (a notice in the status bar).
+    QString text(QAccessible::Text t) const override
+    {
+        const QString own = QAccessibleWidget::text(t);
+        if (t != QAccessible::Name || !own.isEmpty())
+            return own;
+        return static_cast<const QLabel*>(widget())->text().trimmed();
+    }
     QStringList actionNames() const override
     {
         return QStringList{pressAction()} + QAccessibleWidget::actionNames();
