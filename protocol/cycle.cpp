@@ -22,13 +22,37 @@ constexpr int kNameOffset = 0, kNameLength = 16;
 constexpr int kVersionOffset = 17, kVersionLength = 5;
 constexpr int kDateOffset = 23, kDateLength = 9;
 
+constexpr unsigned char kLastPadding = 0x20;
+
 // The regulator speaks single-byte text; trailing bytes up to 20 hex are padding.
 QString IdentityText(const QByteArray& payload, int offset, int length)
 {
     QByteArray bytes = payload.mid(offset, length);
-    while (!bytes.isEmpty() && static_cast<unsigned char>(bytes.back()) <= 0x20)
+    while (!bytes.isEmpty() && static_cast<unsigned char>(bytes.back()) <= kLastPadding)
         bytes.chop(1);
     return DecodeWindows1250(bytes);
+}
+
+// Whether a frame can be the answer to the wake-up: its name, version and date are text, padded
+// at their ends, the flags byte (the last) aside. A read reply that comes late, after the reset
+// that ended its read, begins with the throttle limits in microseconds, whose high bytes are
+// control characters: taken for the identification, it would show as the regulator's name.
+bool CanBeIdentification(const QByteArray& payload)
+{
+    const QByteArray texts = payload.left(payload.size() - 1);
+    for (const auto& [offset, length] : {std::pair{kNameOffset, kNameLength},
+                                         {kVersionOffset, kVersionLength},
+                                         {kDateOffset, kDateLength}}) {
+        bool padding = false;
+        for (const char c : texts.mid(offset, length)) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b < kLastPadding)
+                padding = true;
+            else if (b > kLastPadding && padding)
+                return false; // text after a control character
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -338,6 +362,7 @@ void TConnectionCycle::OnWakeUpTick()
         return;
     }
     state_.identificationPending = true;
+    replyReceivesLeft_ = kStaleReplyReceives;
     timeoutTimer_->Start();
     wakeUpTimer_->Stop();
     if (UsbReady())
@@ -346,6 +371,14 @@ void TConnectionCycle::OnWakeUpTick()
 
 void TConnectionCycle::IdentificationReply()
 {
+    if (!CanBeIdentification(state_.replyPayload)) {
+        // Not the answer to this wake-up: nothing is shown, and the identification waits on for
+        // its reply (over USB with another receive, a few times at most), or ends by its time-out
+        // as an unanswered one does.
+        state_.replyPayload.clear();
+        ReceiveAgain();
+        return;
+    }
     wakeUpTimer_->Stop();
     timeoutTimer_->Stop();
     identityPayload_ = state_.replyPayload;

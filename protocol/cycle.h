@@ -43,7 +43,7 @@ constexpr int kDefaultSettlePause = 700; // the regulator restores its factory b
 constexpr int kWatchdogLimit = 2;        // ticks counted before the time-out reset is armed
 constexpr int kPortWatchInterval = 1000; // looking for a lost port or adapter to come back
 constexpr int kUsbReadCount = 511;
-constexpr int kStaleReplyReceives = 8; // USB: receives after replies that were not the block
+constexpr int kStaleReplyReceives = 8; // USB: receives after frames that were not the answer
 
 // What the window draws of the cycle; the tool keeps the same as plain values. Decisions are taken
 // from the events (cycleevents.h), never from what is drawn here.
@@ -206,6 +206,9 @@ private:
     // Whether a verified frame can be the read's answer: not the identification again, and at
     // least as long as the model's block.
     bool CanBeReadReply(const QByteArray& payload) const;
+    // Over USB a frame that was not the answer is followed by another receive, a few at most, so
+    // that a regulator sending frame after frame does not hold the link.
+    void ReceiveAgain();
     void ContinueWrite();
     // Asks the guard; false when it refused at once. Otherwise its answer comes to
     // GuardAnswered, and whatever waits for it (AfterGuard) runs then.
@@ -262,7 +265,7 @@ private:
     bool hasIdentity_ = false;
     QByteArray lastRead_;
     QByteArray identityPayload_; // the identification reply as it came
-    int readReceivesLeft_ = 0;   // of kStaleReplyReceives, for the read in progress
+    int replyReceivesLeft_ = 0;  // of kStaleReplyReceives, for the reply awaited
     QByteArray written_;         // the payload of the write in progress
     std::optional<TStoredSettings> writtenSettings_; // what that write sends, for the panel
     bool usbInFlight_ = false;

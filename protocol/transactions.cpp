@@ -19,7 +19,7 @@ void TConnectionCycle::StartRead()
     SetBusy(true);
     presenceTimer_->Stop();
     state_.readPending = true;
-    readReceivesLeft_ = kStaleReplyReceives;
+    replyReceivesLeft_ = kStaleReplyReceives;
     SetTransferButtons(false);
     view_.SetProgress(1, 20);
     const auto watch = [this] {
@@ -50,6 +50,14 @@ DecodeOutcome TConnectionCycle::DecodeIntoView(const QByteArray& payload)
     return outcome;
 }
 
+void TConnectionCycle::ReceiveAgain()
+{
+    if (replyReceivesLeft_ > 0 && UsbReady()) {
+        --replyReceivesLeft_;
+        UsbReceive({});
+    }
+}
+
 bool TConnectionCycle::CanBeReadReply(const QByteArray& payload) const
 {
     if (!identityPayload_.isEmpty() && payload == identityPayload_)
@@ -66,10 +74,7 @@ void TConnectionCycle::ReadReply()
         // USB with another receive, a few times at most, so that a regulator sending frame after
         // frame does not hold the link), or ends by its watchdog as an unanswered one does.
         state_.replyPayload.clear();
-        if (readReceivesLeft_ > 0 && UsbReady()) {
-            --readReceivesLeft_;
-            UsbReceive({});
-        }
+        ReceiveAgain();
         return;
     }
     view_.SetProgress(1, 50);

@@ -17,7 +17,7 @@ TCompareHost TMainForm::CompareHost()
     host.panel = &panel_->Model();
     host.messages = &smlMsgLangRes1_;
     host.loadParameterFile = [this](const QString& fileName) { LoadParameterFile(fileName); };
-    host.showError = [this](const QString& text) { ShowError(text); };
+    host.showError = [this](const QString& text) { ErrorBox(text); };
     return host;
 }
 

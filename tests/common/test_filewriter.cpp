@@ -72,6 +72,7 @@ TEST_F(WriterFixture, AFullDiskKeepsThePiecesThatFitAndNothingAfter)
 
 // The disk fills while a piece waits for it alone; a shorter piece, handed over meanwhile, goes to
 // the disk in a write of its own and would fit. As a piece of the same series it must not go in.
+// The writer that writes at once, on the caller's thread, keeps the same rule.
 TEST_F(WriterFixture, APieceAfterOneThatFailedIsNotWrittenInItsSeries)
 {
     const struct {
@@ -81,32 +82,44 @@ TEST_F(WriterFixture, APieceAfterOneThatFailedIsNotWrittenInItsSeries)
     } cases[] = {
         {true, "", "bb failed: "}, {false, "bb", "bb ok"}, // the gap the series is there to prevent
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.series ? "one series" : "no series");
-        // A fresh disk and writer for each case: the fixture's gate opens once for good.
-        TDiskGate disk;
-        TFileWriterThread thread{{}};
-        thread.SetBeforeWork([&disk] { disk.Hook(); });
-        WriteBytes(path, "");
-        told.clear();
-        const auto series = c.series ? std::make_shared<TAppendSeries>() : nullptr;
-        thread.Append(path, "aaaa", Tell("aaaa"), series);
-        ASSERT_TRUE(disk.WaitHeld());
-        thread.Append(path, "bb", Tell("bb"), series);
-        {
-            TFileSizeLimit full(3);
-            disk.Open();
-            thread.Flush();
+    for (const bool thread : {true, false})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(thread ? "thread, " : "at once, ") +
+                         (c.series ? "one series" : "no series"));
+            // A fresh disk and writer for each case: the fixture's gate opens once for good.
+            TDiskGate disk;
+            TFileWriterThread threadWriter{{}};
+            TImmediateFileWriter atOnce;
+            IFileWriter& w = thread ? static_cast<IFileWriter&>(threadWriter) : atOnce;
+            threadWriter.SetBeforeWork([&disk] { disk.Hook(); });
+            WriteBytes(path, "");
+            told.clear();
+            const auto series = c.series ? std::make_shared<TAppendSeries>() : nullptr;
+            {
+                // Held at the disk, the thread's second piece comes while the first waits.
+                std::unique_ptr<TFileSizeLimit> full;
+                if (!thread)
+                    full = std::make_unique<TFileSizeLimit>(3);
+                w.Append(path, "aaaa", Tell("aaaa"), series);
+                if (thread) {
+                    ASSERT_TRUE(disk.WaitHeld());
+                }
+                w.Append(path, "bb", Tell("bb"), series);
+                if (thread) {
+                    TFileSizeLimit threadFull(3);
+                    disk.Open();
+                    threadWriter.Flush();
+                    EXPECT_EQ(disk.Batches(), 2) << "each piece in a write of its own";
+                }
+            }
+            EXPECT_EQ(ReadBytes(path), c.file);
+            ASSERT_EQ(told.size(), 2);
+            EXPECT_TRUE(told[0].startsWith("aaaa failed: ")) << told[0].toStdString();
+            EXPECT_TRUE(told[1].startsWith(c.laterTold)) << told[1].toStdString();
+            if (c.series) {
+                EXPECT_EQ(told[1].mid(3), told[0].mid(5)) << "told why the series broke";
+            }
         }
-        EXPECT_EQ(ReadBytes(path), c.file);
-        EXPECT_EQ(disk.Batches(), 2) << "each piece in a write of its own";
-        ASSERT_EQ(told.size(), 2);
-        EXPECT_TRUE(told[0].startsWith("aaaa failed: ")) << told[0].toStdString();
-        EXPECT_TRUE(told[1].startsWith(c.laterTold)) << told[1].toStdString();
-        if (c.series) {
-            EXPECT_EQ(told[1].mid(3), told[0].mid(5)) << "told why the series broke";
-        }
-    }
 }
 
 TEST(FileWriterThread, EverythingHandedOverIsWrittenWhenItEnds)

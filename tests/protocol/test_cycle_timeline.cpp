@@ -493,6 +493,70 @@ TEST(Timeline, ReadAndItsWatchdog)
          });
 }
 
+// A reply is taken only when it can be the answer to the request pending: nothing that came
+// before the request, no frame shorter than the model's block, no late read reply for the
+// identification. And no write before a block was read whole.
+TEST(Timeline, OnlyTheAnswerToTheRequestPendingIsTaken)
+{
+    const Lines readDecoded = {"Timer1 off", "PB1 50",    "LKorekceA 1.10", "LKorekceB 2.00",
+                               "Lm LmH on",  "LmH 15625", "Lab20 11.8",     "Lab21 21",
+                               "Lab22 3",    "PB1 100",   "Timer4 off",     "Timer3 off",
+                               "pause 100"};
+    {
+        SCOPED_TRACE("a write before any block was read");
+        Rig rig;
+        Play(rig, {Do("Button2", [](Rig& r) { r.cycle.StartWrite(); }, {"= miss=0 dog=0"})});
+    }
+    {
+        SCOPED_TRACE("bytes left over from before the read request");
+        Rig rig;
+        Connect(rig);
+        Play(rig,
+             {
+                 Rx("half a frame while idle", QByteArray::fromHex("FE0F07D0"), {"= miss=0 dog=0"}),
+                 Do(
+                     "Button1", [](Rig& r) { r.cycle.StartRead(); },
+                     At(0, kReadStart, {"= busy read miss=0 dog=0"})),
+                 Rx("read reply", kReadReply, At(0, readDecoded, {"= busy miss=0 dog=0"})),
+             });
+    }
+    {
+        SCOPED_TRACE("a frame shorter than the model's block");
+        Rig rig;
+        Connect(rig);
+        Play(rig, {
+                      Do(
+                          "Button1", [](Rig& r) { r.cycle.StartRead(); },
+                          At(0, kReadStart, {"= busy read miss=0 dog=0"})),
+                      Rx("short frame", BuildDataFrame(kReadReply.mid(2, 14)),
+                         {"+0 Timer1 off", "= busy read miss=0 dog=0"}),
+                      Rx("read reply", kReadReply, At(0, readDecoded, {"= busy miss=0 dog=0"})),
+                  });
+    }
+    SCOPED_TRACE("a read reply that comes after its read was given up");
+    Rig rig;
+    Connect(rig);
+    Play(rig,
+         {
+             Do(
+                 "Button1", [](Rig& r) { r.cycle.StartRead(); },
+                 At(0, kReadStart, {"= busy read miss=0 dog=0"})),
+             Wait(16000, {"+4000 Timer2 off", "+8000 Timer2 off", "+12000 Timer2 off",
+                          "+16000 Timer2 off", "+16000 Timer3 on", "= busy read miss=0 dog=0"}),
+             Wait(2000, Join(ResetLines(2000, true, true), {"= miss=0 dog=0"})),
+             Wait(1,
+                  {"+1 " + kWakeUp, "+1 Timer3 on", "+1 Timer1 off", "= busy ident miss=0 dog=0"}),
+             Rx("the late read reply", kReadReply, {"+0 Timer1 off", "= busy ident miss=0 dog=0"}),
+             Rx("identification", Identification(0x80),
+                At(0,
+                   Join({"Timer1 off", "Timer1 off", "Timer3 off", "EEPROM1 shown",
+                         "identity KVX-40 OPTO|V.03a|12.10.26", "status str60",
+                         "build panel KVX-40 OPTO", "throttle on", "file menu on", "buttons on"},
+                        kReadStart),
+                   {"= busy read miss=0 dog=0"})),
+         });
+}
+
 TEST(Timeline, ReadWithAMissingLookupFile)
 {
     // The third entry has no multiplier: its text comes from a lookup file the program folder
