@@ -386,6 +386,13 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral(
             "Str526=Zpráva je ve schránce; vložte ji do příspěvku na fóru nebo do e-mailu."),
         QStringLiteral("Str527=Regulátor %1 neuchovává záznam EEPROM: není co stáhnout."),
+        // What a screen reader says of a change not yet written and of the item the last read
+        // chose (shown in blue), and what it calls the progress bars and the panel.
+        QStringLiteral("Str360=nezapsáno"),
+        QStringLiteral("Str361=přečteno z regulátoru"),
+        QStringLiteral("Str362=Průběh čtení"),
+        QStringLiteral("Str363=Průběh zápisu"),
+        QStringLiteral("Str364=Panel parametrů"),
     };
 }
 

@@ -1,5 +1,9 @@
 #include "models/parampanel.h"
 
+#include "i18n/msglangres.h"
+#include "look/keyboard.h"
+#include "look/windowlook.h"
+
 #include <QButtonGroup>
 #include <QEvent>
 #include <QFrame>
@@ -23,15 +27,11 @@ QFont PanelFont(QFont font, bool bold)
     return font;
 }
 
-void SetTextColour(QWidget* widget, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    widget->setPalette(palette);
-}
-
-constexpr char kUnwrittenBarStyle[] = "background-color: #e08a00; border: none";
+// The read's colours, and the amber of the marks; each becomes as light or dark as the background
+// it sits on needs (on a dark desktop the black of the items is the desktop's text).
+const QColor kChosenByRead(0, 0, 255);
+const QColor kItemText(0, 0, 0);
+const QColor kUnwrittenAmber(0xE0, 0x8A, 0x00);
 
 } // namespace
 
@@ -39,7 +39,8 @@ QFrame* MakeUnwrittenBar(QWidget* parent, const QString& name)
 {
     auto* bar = new QFrame(parent);
     bar->setObjectName(name);
-    bar->setStyleSheet(QLatin1String(kUnwrittenBarStyle));
+    bar->setFrameShape(QFrame::NoFrame);
+    SetFillColour(bar, kUnwrittenAmber);
     bar->hide();
     return bar;
 }
@@ -48,7 +49,7 @@ TParameterPanel::TParameterPanel(QWidget* panel1, QScrollArea* panel,
                                  const TsmlMsgLangRes& messages, MessageFn showPlainMessage,
                                  MessageFn reportError, QObject* parent)
     : QObject(parent), model_(messages, std::move(showPlainMessage), std::move(reportError)),
-      panel1_(panel1), panel_(panel)
+      messages_(messages), panel1_(panel1), panel_(panel)
 {
     model_.SetObserver(this);
     if (!panel_)
@@ -86,7 +87,10 @@ void TParameterPanel::PanelStructureChanged()
     for (int k = 0; k < model_.DisplayCount(); ++k) {
         QLabel* value = MakeLabel(QStringLiteral("Lab2%1").arg(k), kValueLabelLeft, k, 0);
         value->setText(model_.DisplayText(k));
+        // Read-only values are read in turn with the rest of the column.
+        MakeFocusableText(value);
         valueLabels_.append(value);
+        NameValueLabel(k);
     }
     groups_.resize(model_.GroupCount());
     for (int g = model_.GroupCount() - 1; g >= 0; --g)
@@ -96,6 +100,13 @@ void TParameterPanel::PanelStructureChanged()
         if (groups_[g].box)
             groups_[g].box->show();
     }
+    // Made from the last to the first, they would reach a screen reader bottom up: its order is
+    // that of the children, which raising puts from the top down.
+    for (const GroupControls& group : groups_)
+        if (group.box)
+            group.box->raise();
+    if (onControlsMade)
+        onControlsMade();
 }
 
 void TParameterPanel::PanelCaptionsChanged()
@@ -103,6 +114,7 @@ void TParameterPanel::PanelCaptionsChanged()
     for (int k = 0; k < captionLabels_.size(); ++k) {
         if (captionLabels_[k])
             captionLabels_[k]->setText(model_.Caption(k));
+        NameValueLabel(k);
     }
     for (int g = int(groups_.size()) - 1; g >= 0; --g) {
         const GroupControls& group = groups_[g];
@@ -112,6 +124,7 @@ void TParameterPanel::PanelCaptionsChanged()
         ShowGroupMark(g);
         for (int j = 0; j < group.items.size() && j < state->items.size(); ++j)
             SetItemText(group.items[j], state->items[j]);
+        DescribeItems(g);
     }
 }
 
@@ -119,6 +132,14 @@ void TParameterPanel::DisplayTextChanged(int i)
 {
     if (QLabel* label = ValueLabel(i))
         label->setText(model_.DisplayText(i));
+    NameValueLabel(i);
+}
+
+void TParameterPanel::NameValueLabel(int k)
+{
+    QLabel* value = ValueLabel(k);
+    if (value && k < model_.CaptionCount())
+        value->setAccessibleName(NameOfValue(model_.Caption(k), value->text()));
 }
 
 void TParameterPanel::ItemIndexChanged(int g)
@@ -137,6 +158,16 @@ void TParameterPanel::ItemIndexChanged(int g)
         group->buttons->setExclusive(true);
     }
     syncing_ = false;
+    SetTabStop(*group, index);
+}
+
+void TParameterPanel::SetTabStop(const GroupControls& group, int index)
+{
+    if (index < 0 || index >= group.items.size())
+        index = 0;
+    // Only the stop takes the Tab key; the arrow keys move between all of them (and choose).
+    for (int i = 0; i < group.items.size(); ++i)
+        group.items[i]->setFocusPolicy(i == index ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 void TParameterPanel::ItemColoursChanged(int g)
@@ -146,7 +177,21 @@ void TParameterPanel::ItemColoursChanged(int g)
     if (!group || !state || !state->coloured)
         return;
     for (int i = 0; i < group->items.size(); ++i)
-        SetTextColour(group->items[i], i == state->blueItem ? QColor(0, 0, 255) : QColor(0, 0, 0));
+        SetTextColour(group->items[i], i == state->blueItem ? kChosenByRead : kItemText);
+    DescribeItems(g);
+}
+
+// The blue item is told by words too.
+void TParameterPanel::DescribeItems(int g)
+{
+    const GroupControls* group = Controls(g);
+    const TPanelGroup* state = model_.Group(g);
+    if (!group || !state)
+        return;
+    const QString asRead = messages_.Msg(kAsReadKey);
+    for (int i = 0; i < group->items.size(); ++i)
+        group->items[i]->setAccessibleDescription(
+            state->coloured && i == state->blueItem ? asRead : QString());
 }
 
 void TParameterPanel::GroupEnabledChanged(int g)
@@ -182,6 +227,11 @@ void TParameterPanel::ShowGroupMark(int g)
     if (group->box->title() != title)
         group->box->setTitle(title);
     group->mark->setVisible(marked);
+    // Heard without the bullet, with the words the bullet stands for.
+    const QString notWritten = messages_.Msg(kNotWrittenKey);
+    group->box->setAccessibleName(state->caption.trimmed());
+    group->box->setAccessibleDescription(marked ? notWritten : QString());
+    group->mark->setAccessibleName(notWritten);
 }
 
 // ---- controls ----------------------------------------------------------------------------------

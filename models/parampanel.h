@@ -34,12 +34,17 @@ inline constexpr int kItemsInSmallGroup = 4;
 inline constexpr int kItemLeftMargin = 8;
 inline constexpr int kGroupSideMargin = 4; // between a group's frame and the panel's edges
 // A setting changed since the regulator last stored it: an amber bar at its left, and a group's
-// title starts with a bullet (which also tells those who do not see the colour).
+// title starts with a bullet (which also tells those who do not see the colour); a screen reader
+// hears "not written" (message Str360) with the control.
 inline constexpr int kUnwrittenBarWidth = 3;
 inline constexpr int kUnwrittenBarLeft = 2;
 inline const QString kUnwrittenTitlePrefix = QStringLiteral("\u2022 ");
 // The amber bar, hidden; the caller places it and shows it while its setting is unwritten.
 QFrame* MakeUnwrittenBar(QWidget* parent, const QString& name);
+// What a screen reader hears of the marks (the bars, a marked control) and of the item the last
+// read chose (shown in blue).
+inline constexpr char kNotWrittenKey[] = "Str360";
+inline constexpr char kAsReadKey[] = "Str361";
 
 class TParameterPanel : public QObject, public IParameterPanel, private IPanelModelObserver {
     Q_OBJECT
@@ -88,6 +93,8 @@ public:
 
     // Told after the marks have followed the model, so that the window can show the count.
     std::function<void()> onUnwrittenChanged;
+    // Told after the controls were made anew, so that the window can put them in its tab order.
+    std::function<void()> onControlsMade;
 
     void ApplyMasterSwitch() { model_.ApplyMasterSwitch(); }
 
@@ -123,6 +130,10 @@ private:
     QLabel* MakeLabel(const QString& name, int left, int k, int width);
     void MakeGroup(int g);
     void SetItemText(QRadioButton* item, const QString& text);
+    // The item that Tab stops at in a group: the chosen one, or the first while none is.
+    void SetTabStop(const GroupControls& group, int index);
+    void NameValueLabel(int k);
+    void DescribeItems(int g);
     void ShowGroupMark(int g);
     void LayoutGroups();
     void ArrangeItems(const GroupControls& group);
@@ -132,6 +143,7 @@ private:
     const GroupControls* Controls(int g) const;
 
     TPanelModel model_;
+    const TsmlMsgLangRes& messages_;
     QPointer<QWidget> panel1_;
     QPointer<QScrollArea> panel_;
     QPointer<QWidget> content_;

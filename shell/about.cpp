@@ -2,6 +2,7 @@
 
 #include "i18n/formlanguage.h"
 #include "i18n/languages.h"
+#include "look/windowlook.h"
 #include "shell/pictures.h"
 
 #include <QEvent>
@@ -15,6 +16,7 @@ namespace {
 constexpr char kBasePixels[] = "basePixels";
 constexpr int kSideMargin = 12;
 constexpr int kSmallestPixels = 8;
+const QColor kLineRed(204, 0, 0);
 
 QLabel* Line(QWidget* parent, const char* name, const QString& text, int pixels, bool bold)
 {
@@ -37,10 +39,8 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     setObjectName(QStringLiteral("About"));
     setWindowTitle(QStringLiteral("Informace o programu ..."));
     setFixedSize(kWidth, kHeight);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    // White where the desktop's text reads on it; a dark desktop's own background otherwise.
+    DressWindow(this, {Qt::white, {}, TWindowLook::Place::CentreOnParent});
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kSideMargin, 10, kSideMargin, 10);
@@ -60,10 +60,7 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedSize(351, 1);
-    Panel1->setAutoFillBackground(true);
-    QPalette line = Panel1->palette();
-    line.setColor(QPalette::Window, QColor(204, 0, 0));
-    Panel1->setPalette(line);
+    SetFillColour(Panel1, kLineRed);
     Label5 =
         Line(this, "Label5",
              QStringLiteral("Program pro Korvalinex napsala softwarová dílna Vlnka"), 11, false);
@@ -86,11 +83,6 @@ TAbout::TAbout(const QString& languageCode, const QString& programDir, QWidget* 
                        {QStringLiteral("Caption"), QStringLiteral("Hint")});
 
     FitLines();
-
-    if (parent) {
-        const QRect pg = parent->frameGeometry();
-        move(pg.center() - QPoint(kWidth / 2, kHeight / 2));
-    }
 }
 
 bool TAbout::event(QEvent* e)
@@ -120,7 +112,8 @@ void TAbout::paintEvent(QPaintEvent* e)
 {
     QDialog::paintEvent(e);
     QPainter p(this);
-    p.setPen(Qt::black);
+    // Black on the white box; the desktop's text colour on a dark one.
+    p.setPen(palette().color(QPalette::WindowText));
     const int w = width(), h = height();
     p.drawLine(0, 0, w - 1, 0);
     p.drawLine(w - 1, 0, w - 1, h - 1);

@@ -14,6 +14,8 @@
 #include "link/portname.h"
 #include "link/threadwake.h"
 #include "link/usblink.h"
+#include "look/keyboard.h"
+#include "look/windowlook.h"
 #include "models/modelfile.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
@@ -22,6 +24,7 @@
 #include "shell/nastaveni.h"
 #include "shell/numedit.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
@@ -117,6 +120,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     LKorekceA->OnChange = throttleShown;
     LKorekceB->OnChange = throttleShown;
     panel_->onUnwrittenChanged = [this] { ShowUnwritten(); };
+    panel_->onControlsMade = [this] { SetReadingOrder(); };
+    SetReadingOrder();
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
                                                 smlMsgLangRes1_, settings_, *com_, *usb_,
                                                 env_.programDir);
@@ -211,6 +216,8 @@ void TMainForm::CreateLanguageComponents()
          std::initializer_list<TsmlLangRes*>{smlFormLangRes1_, smlMenuLangRes1_, &smlMsgLangRes1_})
         res->SetActive(true);
     FitLeftColumn();
+    AssignMnemonics(MainMenu);
+    NameControls();
 }
 
 // ---- start-up and closing
@@ -372,9 +379,16 @@ void TMainForm::SelectLanguage(int index)
         QtLocaleOf(settings_.language, env_.programDir + QLatin1String(language.languageFile)));
     helpFile_ = env_.programDir + QLatin1String(language.helpFile);
     FitLeftColumn();
+    AssignMnemonics(MainMenu);
     ShowUsbProblem(usbProblem_);
     ShowUnwritten();
     ShowNotConnectedHelp();
+    for (QLabel* flag : {Image2, Image3, Image4, Image5}) {
+        QAccessible::State checked;
+        checked.checked = true;
+        QAccessibleStateChangeEvent event(flag, checked);
+        QAccessible::updateAccessibility(&event);
+    }
 
     // The hint handler is registered again, as the old application object required.
     qApp->removeEventFilter(this);
@@ -385,6 +399,7 @@ void TMainForm::SelectLanguage(int index)
     if (LnH->text() != kNamePlaceholder && !panel_->ModelFileMissing())
         panel_->RelabelParameterPanel(ModelContext{env_.programDir, settings_.language, LnH->text(),
                                                    cycle_->AlternateScale()});
+    NameControls();
 }
 
 // ---- hints
@@ -394,7 +409,8 @@ void TMainForm::SetApplicationHint(const QString& hint)
 {
     hint_ = hint;
     hintHeld_ = false;
-    StatusPanel2->setText(QLatin1Char(' ') + LongHint(hint));
+    // A long one (a backup's path) keeps its start and its end.
+    SetElidedText(StatusPanel2, QLatin1Char(' ') + LongHint(hint));
 }
 
 void TMainForm::ShowUsbProblem(const TUsbOpenProblem& problem)
@@ -417,6 +433,7 @@ void TMainForm::ShowUnwritten()
     LKorekceAMark->setVisible(model.ThrottleMinUnwritten());
     LKorekceBMark->setVisible(model.ThrottleMaxUnwritten());
     const int count = model.UnwrittenCount();
+    NameControls();
     StatusUnwritten->setVisible(count > 0);
     if (count == 0)
         return;

@@ -226,6 +226,7 @@ private:
     // While nothing is connected: the first start's panel over the right half, and the status
     // panel as the way to the connection check.
     void ShowNotConnectedHelp();
+    void BuildShortcuts();
     QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
                      bool bold13 = false);
     QFrame* AddSeparator(QWidget* parent, const char* name, int y);
@@ -243,6 +244,12 @@ private:
     void SelectLanguage(int index);
     void CreateLanguageComponents();
     void FitLeftColumn();
+    // What a screen reader hears of each control, in the current language; again after every
+    // change of a text it is made of.
+    void NameControls();
+    // Tab visits the controls as one reads the window: the left column from the top, then the
+    // option groups.
+    void SetReadingOrder();
     // The marks of the throttle fields and the count of changes not yet written, as the panel's
     // model has them.
     void ShowUnwritten();
@@ -302,6 +309,7 @@ public:
             *N1 = nullptr, *Konec = nullptr, *Help = nullptr, *AboutSW = nullptr;
     QAction *Porovnat = nullptr, *Zalohy = nullptr, *Kontrola = nullptr;
     QFrame* Panel1 = nullptr;
+    QScrollArea* Body = nullptr; // everything between the menu bar and the status bar
     QScrollArea* Panel = nullptr;
     QFrame *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr,
            *Panel6 = nullptr, *Panel7 = nullptr, *Panel8 = nullptr, *Panel9 = nullptr;

@@ -5,10 +5,13 @@
 #include "shell/mainform_parts.h"
 
 #include "i18n/formcaption.h"
+#include "look/keyboard.h"
+#include "look/windowlook.h"
 #include "models/parampanel.h"
 #include "shell/numedit.h"
 #include "shell/pictures.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFontInfo>
 #include <QHBoxLayout>
@@ -38,6 +41,9 @@ constexpr int kFirstStartMargin = 24;
 constexpr int kFirstStartSpacing = 10;
 constexpr int kFirstStartHeadingPixels = 17;
 constexpr int kFirstStartButtonHeight = 26;
+// The colours of the status bar's notices; each is made as light or dark as its background needs.
+const QColor kNoticeRed(0xB0, 0x00, 0x00);
+const QColor kUnwrittenBrown(0x8A, 0x4B, 0x00);
 
 } // namespace
 
@@ -104,10 +110,10 @@ void TMainForm::BuildWindow()
 {
     setWindowTitle(QStringLiteral("KORVALINEX"));
     setFont(PixelFont(kDefaultFontPixels, false));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kBackground);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    // Fixed at its size where the screen has room for it, centred; on a smaller screen the body
+    // scrolls between the menu bar and the status bar.
+    DressWindow(this, {kBackground, QSize(kClientWidth, kClientHeight),
+                       TWindowLook::Place::CentreOnScreen});
 
     // The desktop draws the frame and its title bar; the menu bar is the first row of the client
     // area.
@@ -120,7 +126,7 @@ void TMainForm::BuildWindow()
     setMenuBar(MainMenu);
     BuildMenus(MainMenu);
 
-    auto* body = new QWidget(this);
+    auto* body = new QWidget;
     body->setFixedSize(kClientWidth, kBodyHeight);
     Panel1 = new QFrame(body);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -132,12 +138,19 @@ void TMainForm::BuildWindow()
     Panel->setWidgetResizable(false);
     Panel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Panel->viewport()->setAutoFillBackground(false);
-    setCentralWidget(body);
+    // What the scroll boxes hold takes the Tab key and scrolls itself into view; they do not.
+    Panel->setFocusPolicy(Qt::NoFocus);
+    Body = new QScrollArea(this);
+    Body->setObjectName(QStringLiteral("Body"));
+    Body->setFrameShape(QFrame::NoFrame);
+    Body->setWidgetResizable(false);
+    Body->setWidget(body);
+    Body->setFocusPolicy(Qt::NoFocus);
+    setCentralWidget(Body);
     BuildLeftColumn(Panel1);
     BuildFirstStart(body);
     BuildStatusBar();
-
-    setFixedSize(kClientWidth, kClientHeight);
+    BuildShortcuts();
 }
 
 // Top to bottom, in the order the controls were always created (it is their tab order).
@@ -154,6 +167,8 @@ void TMainForm::BuildLeftColumn(QWidget* p)
     La = AddLabel(p, "La", QStringLiteral("Aktualizováno : "), kCaptionColumn, 132, true);
     LaH = AddLabel(p, "LaH", kDatePlaceholder, kValueColumn, 132, true);
     Panel8 = AddSeparator(p, "Panel8", 156);
+    for (QLabel* l : {LnH, LvH, LaH})
+        MakeFocusableText(l);
 
     BuildThrottleFields(p);
     Panel6 = AddSeparator(p, "Panel6", 220);
@@ -209,6 +224,10 @@ void TMainForm::BuildFlags(QWidget* p)
         image->setProperty("hint", QString::fromUtf8(f.hint));
         image->setCursor(Qt::PointingHandCursor);
         image->installEventFilter(this);
+        // The keyboard's way to the flags; a screen reader hears the four as one choice.
+        MakePressable(
+            image, [this, image] { RunGuarded([&] { Image2Click(image); }); },
+            [panel] { return panel->frameShadow() == QFrame::Sunken; });
         *f.panel = panel;
         *f.image = image;
     }
@@ -277,13 +296,20 @@ void TMainForm::BuildThrottleFields(QWidget* p)
         const char* name;
         int y;
         void (TMainForm::*click)();
-    } arrows[] = {{UpA, "UpA", 170, &TMainForm::UpAClick},
-                  {DowA, "DowA", 179, &TMainForm::DowAClick},
-                  {UpB, "UpB", 194, &TMainForm::UpBClick},
-                  {DowB, "DowB", 203, &TMainForm::DowBClick}};
+        const char* hint; // the arrows have no text: the short part names them
+    } arrows[] = {
+        {UpA, "UpA", 170, &TMainForm::UpAClick,
+         "Plyn min. nahoru | Zvýší spodní mez plynu o 0,01 ms (v poli i klávesa šipka nahoru)."},
+        {DowA, "DowA", 179, &TMainForm::DowAClick,
+         "Plyn min. dolů | Sníží spodní mez plynu o 0,01 ms (v poli i klávesa šipka dolů)."},
+        {UpB, "UpB", 194, &TMainForm::UpBClick,
+         "Plyn max. nahoru | Zvýší horní mez plynu o 0,01 ms (v poli i klávesa šipka nahoru)."},
+        {DowB, "DowB", 203, &TMainForm::DowBClick,
+         "Plyn max. dolů | Sníží horní mez plynu o 0,01 ms (v poli i klávesa šipka dolů)."}};
     for (const auto& a : arrows) {
         a.b->setObjectName(QString::fromLatin1(a.name));
         a.b->setGeometry(189, a.y, 16, 9);
+        a.b->setProperty("hint", QString::fromUtf8(a.hint));
         auto click = a.click;
         a.b->OnClick = [this, click] { RunGuarded([&] { (this->*click)(); }); };
         // Holding the arrow performs its click handler once per repeat tick.
@@ -291,6 +317,15 @@ void TMainForm::BuildThrottleFields(QWidget* p)
     }
     LKorekceA->OnExit = [this] { LKorekceAExit(); };
     LKorekceB->OnExit = [this] { LKorekceBExit(); };
+    // The Up and Down keys in a field step it as its arrows do.
+    LKorekceA->OnStep = [this](int dir) {
+        RunGuarded([&] { dir > 0 ? UpAClick() : DowAClick(); });
+    };
+    LKorekceB->OnStep = [this](int dir) {
+        RunGuarded([&] { dir > 0 ? UpBClick() : DowBClick(); });
+    };
+    Lkorekcemin->setBuddy(LKorekceA);
+    Lkorekcemax->setBuddy(LKorekceB);
 }
 
 // The motor: pole count and gear ratio, and the maximum speed computed from them.
@@ -322,6 +357,10 @@ void TMainForm::BuildMotorFields(QWidget* p)
     LmH = AddLabel(p, "LmH", kValuePlaceholder, kValueColumn, 290, true);
     Lm->setEnabled(false);
     LmH->setEnabled(false);
+    MakeFocusableText(LmH);
+    // A field is named by its caption; the caption's Alt letter would reach it.
+    LPocPolu->setBuddy(EPocPolu);
+    LPrevPom->setBuddy(EPrevPom);
 }
 
 // Captions of every language must fit the column: each label starts again from its own size and
@@ -366,7 +405,7 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     N2 = separator(Soubor1, "N2");
     EEPROM1 = add(Soubor1, "EEPROM1", QStringLiteral("Načíst EEPROM"), Pictures::MenuIcon::Eeprom);
     Setup = add(Soubor1, "Setup", QStringLiteral("Nastavení"), Pictures::MenuIcon::Setup);
-    Kontrola = add(Soubor1, "Kontrola", QStringLiteral("Kontrola připojení ..."),
+    Kontrola = add(Soubor1, "Kontrola", QStringLiteral("Kon&trola připojení ..."),
                    Pictures::MenuIcon::Check);
     N1 = separator(Soubor1, "N1");
     Konec = add(Soubor1, "Konec", QStringLiteral("Konec"), Pictures::MenuIcon::Exit);
@@ -381,6 +420,13 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     Help = add(Npovda1, "Help", QStringLiteral("Nápověda Korvalinex"), Pictures::MenuIcon::Help);
     AboutSW =
         add(Npovda1, "AboutSW", QStringLiteral("Informace o programu"), Pictures::MenuIcon::About);
+
+    // The usual keys of a desktop program; they show beside the items.
+    Open->setShortcut(QKeySequence::Open);
+    Saveas->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    EEPROM1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    Konec->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    Help->setShortcut(QKeySequence::HelpContents);
 
     connect(Open, &QAction::triggered, this, WhenIdleGuarded([this] { OpenClick(); }));
     connect(Saveas, &QAction::triggered, this, WhenIdleGuarded([this] { SaveasClick(); }));
@@ -448,6 +494,35 @@ void TMainForm::BuildFirstStart(QWidget* body)
             [this] { RunGuarded([this] { UvodDemoClick(); }); });
 }
 
+// Keys for the transfers beside the buttons' own Space and Enter: F5 reads, as it refreshes
+// elsewhere; F9 writes; the factory settings take Ctrl+Shift+R, so that no stray key restores them.
+// None of them is taken by the usual desktops. F10 opens the first menu, as on most desktops.
+void TMainForm::BuildShortcuts()
+{
+    const struct {
+        QPushButton* button;
+        QKeySequence keys;
+    } transfers[] = {{Button1, QKeySequence(Qt::Key_F5)},
+                     {Button2, QKeySequence(Qt::Key_F9)},
+                     {Button3, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)}};
+    for (const auto& t : transfers) {
+        auto* key = new QAction(this);
+        key->setShortcut(t.keys);
+        addAction(key);
+        QPushButton* button = t.button;
+        button->setProperty(kKeysProperty, t.keys);
+        connect(key, &QAction::triggered, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    }
+    auto* menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::Key_F10));
+    addAction(menuKey);
+    connect(menuKey, &QAction::triggered, MainMenu,
+            [this] { MainMenu->setActiveAction(Soubor1->menuAction()); });
+}
+
 void TMainForm::BuildStatusBar()
 {
     StatusBar = new QStatusBar(this);
@@ -472,12 +547,19 @@ void TMainForm::BuildStatusBar()
     StatusPanel0 = panel("StatusPanel0", 65, 0);
     StatusPanel1 = panel("StatusPanel1", 145, 0);
     UsbNotice = panel("UsbNotice", 0, 0);
-    UsbNotice->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
     UsbNotice->setCursor(Qt::PointingHandCursor);
+    MakePressable(UsbNotice, [this] { RunGuarded([this] { SetupClick(); }); });
     UsbNotice->hide();
     StatusUnwritten = panel("StatusUnwritten", 0, 0);
-    StatusUnwritten->setStyleSheet(QStringLiteral("color: #8a4b00; font-weight: bold"));
     StatusUnwritten->hide();
+    const QColor colours[] = {kNoticeRed, kUnwrittenBrown};
+    for (int i = 0; i < 2; ++i) {
+        QLabel* notice = i == 0 ? UsbNotice : StatusUnwritten;
+        QFont bold = notice->font();
+        bold.setBold(true);
+        notice->setFont(bold);
+        SetTextColour(notice, colours[i]);
+    }
     StatusPanel2 = panel("StatusPanel2", 50, 1);
     // Filled with the reply buffer for inspection; never shown.
     Label3 = new QLabel(StatusBar);

@@ -13,6 +13,8 @@ namespace MainFormParts {
 constexpr int kLeftWidth = 317;
 constexpr int kLabelFontPixels = 13;
 constexpr int kValueColumn = 167;
+// The keys that press a transfer button (a QKeySequence), for what a screen reader says of it.
+inline constexpr char kKeysProperty[] = "kxKeys";
 
 QFont PixelFont(int pixels, bool bold);
 // The system sans runs wider than the narrow face the layout was drawn for: a label that would pass

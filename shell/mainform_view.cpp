@@ -59,6 +59,7 @@ void TMainForm::ShowFields(const TBlockFields& f)
     LmH->setEnabled(f.maxRpmEnabled);
     LmH->setText(f.maxRpmText);
     FitValue(LmH);
+    NameControls();
 }
 
 void TMainForm::ShowIdentity(const TRegulatorIdentity* identity)
@@ -71,6 +72,7 @@ void TMainForm::ShowIdentity(const TRegulatorIdentity* identity)
     for (QLabel* l : {LnH, LvH, LaH})
         FitValue(l);
     ShowNotConnectedHelp();
+    NameControls();
 }
 
 void TMainForm::ShowConnected(bool connected)

@@ -1,5 +1,7 @@
 #include "shell/messageboxes.h"
 
+#include "look/windowlook.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -19,6 +21,7 @@ QString ShownText(QString text)
 void TQtMessageBoxes::Show(TBoxKind kind, const QString& caption, const QString& text)
 {
     QMessageBox box(parent_);
+    DressWindow(&box, {});
     // A box without a caption of its own bears the title of the window it belongs to.
     const QString title = kind != TBoxKind::Plain ? caption
                           : parent_               ? parent_->window()->windowTitle()
@@ -34,6 +37,7 @@ bool TQtMessageBoxes::Ask(const QString& caption, const QString& text, const QSt
                           const QString& no, TDefaultAnswer preset)
 {
     QMessageBox box(parent_);
+    DressWindow(&box, {});
     box.setWindowTitle(caption);
     box.setText(ShownText(text));
     box.setIcon(QMessageBox::Information);

@@ -5,6 +5,8 @@
 #include "i18n/languages.h"
 
 #include "common/profile.h"
+#include "look/keyboard.h"
+#include "look/windowlook.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -29,6 +31,7 @@ namespace {
 
 const QColor kBackground(0xE8, 0xE8, 0xE8);
 const QColor kSeparatorRed(204, 0, 0); // colour value 204: red in the low byte
+const QColor kAdviceRed(0xB0, 0x00, 0x00);
 // The form's places count from the top of the skinned frame's 32-pixel title strip; the desktop's
 // own title bar replaces that strip, so everything on the form moves up by it.
 constexpr int kFrameStrip = 32;
@@ -89,12 +92,9 @@ void TNastaveni::BuildForm()
     setObjectName(QStringLiteral("Nastaveni"));
     setWindowTitle(QStringLiteral("Nastavení . . ."));
     setFont(PixelFont(kDefaultFontPixels));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kBackground);
-    setPalette(pal);
-    setAutoFillBackground(true);
     setFixedSize(kClientWidth, kClientHeight - kFrameStrip);
     setModal(true);
+    DressWindow(this, {kBackground, {}, TWindowLook::Place::CentreOnParent});
 
     suiForm1 = new TFormCaption(windowTitle(), this);
     suiForm1->setObjectName(QStringLiteral("suiForm1"));
@@ -148,7 +148,7 @@ void TNastaveni::BuildLinkTabs()
     LPortProblem->setObjectName(QStringLiteral("LPortProblem"));
     LPortProblem->setWordWrap(true);
     LPortProblem->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command can be copied
-    LPortProblem->setStyleSheet(QStringLiteral("color: #b00000"));
+    SetTextColour(LPortProblem, kAdviceRed);
     LPortProblem->setGeometry(Label2->x(), CB1->y() + CB1->height() + kMargin,
                               PC1->width() - 2 * Label2->x(), 0);
     LPortProblem->hide();
@@ -175,7 +175,7 @@ void TNastaveni::BuildLinkTabs()
     LUsbProblem->setObjectName(QStringLiteral("LUsbProblem"));
     LUsbProblem->setWordWrap(true);
     LUsbProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    LUsbProblem->setStyleSheet(QStringLiteral("color: #b00000"));
+    SetTextColour(LUsbProblem, kAdviceRed);
     LUsbProblem->hide();
     sheet2Layout->addWidget(LUsbProblem);
     LV->viewport()->installEventFilter(this);
@@ -205,10 +205,7 @@ void TNastaveni::BuildUpgradeSection()
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(11, 211 - kFrameStrip, 356, 1);
-    Panel1->setAutoFillBackground(true);
-    QPalette red = Panel1->palette();
-    red.setColor(QPalette::Window, kSeparatorRed);
-    Panel1->setPalette(red);
+    SetFillColour(Panel1, kSeparatorRed);
     Label1 = AddLabel(this, "Label1", QStringLiteral("Cesta k souboru :"), 14, 217 - kFrameStrip,
                       103, 16, kLargeFontPixels);
     FitToRight(Label1, kClientWidth - kMargin);
@@ -276,6 +273,11 @@ void TNastaveni::FormActivate()
         languageFile_ = host_.programDir + file;
 
     LV->setHeaderLabels({Label3->text(), Label4->text(), Label5->text()});
+    // The lists are named after their pages; the fields by their captions (buddies).
+    PC1->setAccessibleName(windowTitle());
+    LV->setAccessibleName(PC1->tabText(PC1->indexOf(Sheet2)));
+    CB1->setAccessibleName(NameOfCaption(Label2->text()));
+    suiEdit1->setAccessibleName(NameOfCaption(Label1->text()));
     for (int c = 0; c < 3; ++c)
         LV->setColumnWidth(c, kColumnWidths[c]);
 
@@ -471,13 +473,6 @@ bool TNastaveni::event(QEvent* e)
     if (e->type() == QEvent::WindowActivate)
         Guarded([this] { FormActivate(); });
     return QDialog::event(e);
-}
-
-void TNastaveni::showEvent(QShowEvent* e)
-{
-    if (QWidget* p = parentWidget())
-        move(p->frameGeometry().center() - QPoint(width() / 2, height() / 2));
-    QDialog::showEvent(e);
 }
 
 bool TNastaveni::eventFilter(QObject* watched, QEvent* event)

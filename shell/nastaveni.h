@@ -107,7 +107,6 @@ public:
 
 protected:
     bool event(QEvent* e) override;
-    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

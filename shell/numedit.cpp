@@ -53,6 +53,11 @@ void TNumEdit::TextEdited(const QString& text)
 
 void TNumEdit::keyPressEvent(QKeyEvent* e)
 {
+    if (OnStep && (e->key() == Qt::Key_Up || e->key() == Qt::Key_Down)) {
+        OnStep(e->key() == Qt::Key_Up ? 1 : -1);
+        e->accept();
+        return;
+    }
     const QString t = e->text();
     // Keys without a character (arrows, Home, Delete, Tab) move and edit as usual.
     if (t.size() != 1 || !t[0].isPrint()) {

@@ -33,6 +33,9 @@ public:
     std::function<void(const QString&)> OnChange;
     // A text that does not convert: the conversion error's text.
     std::function<void(const QString&)> OnConvertError;
+    // The Up and Down keys (+1, -1): what the field's arrow buttons do, for the keyboard. Unset,
+    // the keys move the cursor as in any field.
+    std::function<void(int)> OnStep;
 
     // The common exit handling, also what leaving the field by focus does.
     void DoExit();

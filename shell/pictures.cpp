@@ -1,6 +1,7 @@
 #include "shell/pictures.h"
 
 #include <QFont>
+#include <QGuiApplication>
 #include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
@@ -17,9 +18,13 @@ const QColor kUkRed(200, 16, 46);
 const QColor kBrand(0, 90, 160);
 const QColor kAccent(204, 0, 0);
 
+// w x h in the window's pixels, drawn at the screen's scale (QT_SCALE_FACTOR, a dense screen) so
+// that a picture is as sharp as the text beside it.
 QPixmap Blank(int w, int h)
 {
-    QPixmap pm(w, h);
+    const qreal scale = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QPixmap pm(QSize(w, h) * scale);
+    pm.setDevicePixelRatio(scale);
     pm.fill(Qt::transparent);
     return pm;
 }

@@ -5,6 +5,7 @@
 #include "i18n/formlangres.h"
 #include "i18n/formlanguage.h"
 #include "i18n/msglangres.h"
+#include "look/windowlook.h"
 #include "models/panelmodel.h"
 #include "models/paramfile.h"
 
@@ -34,17 +35,14 @@ constexpr int kTallestTable = 560;
 constexpr QSize kCompareSize(600, 400);
 constexpr QSize kBackupsSize(680, 300);
 
-// The look of the program's dialogs: the grey of the window, its small face, a modal window that
-// may grow.
+// The look of the program's dialogs: the grey of the window (the desktop's own on a dark
+// desktop), its small face, a modal window that may grow as far as the screen has room.
 void Dress(QDialog* dlg, const char* name, const QString& caption, QSize size)
 {
     dlg->setObjectName(QString::fromLatin1(name));
     dlg->setWindowTitle(caption);
     dlg->setFont(PixelFont(kDefaultFontPixels, false));
-    QPalette pal = dlg->palette();
-    pal.setColor(QPalette::Window, kBackground);
-    dlg->setPalette(pal);
-    dlg->setAutoFillBackground(true);
+    DressWindow(dlg, {kBackground, {}, TWindowLook::Place::AsQtPlaces});
     dlg->setModal(true);
     dlg->resize(size);
 }
@@ -75,6 +73,8 @@ QPushButton* AddButton(QWidget* parent, const char* name, const QString& caption
 {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QString::fromLatin1(name));
+    // Enter presses the focused button (DressWindow) and no other: a default button would take
+    // an Enter meant for the list.
     b->setAutoDefault(false);
     layout->addWidget(b);
     return b;
@@ -131,7 +131,7 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     LSoubor = AddLine(this, "LSoubor", layout);
     LSoubor->setText(host_.messages->Msg("str292").arg(QDir::toNativeSeparators(fileName_)));
     LNepasuje = AddLine(this, "LNepasuje", layout);
-    LNepasuje->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
+    SetTextColour(LNepasuje, kWarningText);
     LV = AddTable(this,
                   {host_.messages->Msg("str278"), host_.messages->Msg("str279"),
                    host_.messages->Msg("str280")},
@@ -150,6 +150,7 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
+    LV->setAccessibleName(LSoubor->text());
     const TParameterFit fit = CheckParameterFit(*host_.panel, fileLines, *host_.messages);
     LNepasuje->setText(host_.messages->Msg("str277").arg(fit.Summary()));
     LNepasuje->setVisible(!fit.Fits());
@@ -210,12 +211,13 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
     LModel->setText(host_.messages->Msg("str291").arg(
         modelName, QDir::toNativeSeparators(BackupFolder(host_.programDir, modelName))));
     LVynech = AddLine(this, "LVynech", layout);
-    LVynech->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
+    SetTextColour(LVynech, kWarningText);
     LV = AddTable(this,
                   {host_.messages->Msg("str281"), host_.messages->Msg("str282"),
                    host_.messages->Msg("str283"), host_.messages->Msg("str284"),
                    host_.messages->Msg("str285")},
                   layout);
+    LV->setAccessibleName(LModel->text());
     LPrazdne = AddLine(this, "LPrazdne", layout);
 
     auto* buttons = new QHBoxLayout;

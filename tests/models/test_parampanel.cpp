@@ -60,7 +60,11 @@ protected:
             n += l->objectName().startsWith("Lab") ? 1 : 0;
         return n + int(panel->findChildren<QGroupBox*>().size());
     }
-    static QColor TextColour(const QWidget* w) { return w->palette().color(QPalette::WindowText); }
+    // The colour an item is given; a disabled group greys it as the desktop greys any text.
+    static QColor TextColour(const QWidget* w)
+    {
+        return w->palette().color(QPalette::Active, QPalette::WindowText);
+    }
 
     QTemporaryDir tmp;
     QString root;

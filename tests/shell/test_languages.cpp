@@ -102,8 +102,8 @@ TEST(LanguageSwitch, AppliesTheThreeComponentsAndSkipsTheWindowsOwnCaption)
     EXPECT_EQ(FindStringProperty(const_cast<QObject*>(frame), "Caption")->get(), "Titel");
     EXPECT_EQ(f.Button1->text(), "Lesen");
     EXPECT_EQ(f.Button1->property("hint").toString(), "Lesen | Liest.");
-    EXPECT_EQ(f.Soubor1->title(), "Datei");
-    EXPECT_EQ(f.Open->text(), "Oeffnen");
+    EXPECT_EQ(f.Soubor1->title(), "&Datei");
+    EXPECT_EQ(f.Open->text(), "&Oeffnen");
     EXPECT_TRUE(f.N1->isSeparator() && f.N1->text().isEmpty());
     EXPECT_EQ(f.Messages().LookupMessage("str4"), " Getrennt ");
     EXPECT_EQ(f.Messages().LookupMessage("str53"), "a=b");
@@ -121,7 +121,7 @@ TEST(LanguageSwitch, AppliesTheThreeComponentsAndSkipsTheWindowsOwnCaption)
     fx.dir.Write("Languages/GE.ini", "[MainForm]\r\nButton1_Caption=Daten lesen\r\n");
     f.Image2Click(f.Image4);
     EXPECT_EQ(f.Button1->text(), "Daten lesen");
-    EXPECT_EQ(f.Soubor1->title(), "Datei");
+    EXPECT_EQ(f.Soubor1->title(), "&Datei");
 }
 
 TEST(LanguageSwitch, ANameInLnHCaptionIsTakenForARegulator)

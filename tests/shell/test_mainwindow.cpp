@@ -49,7 +49,10 @@ TEST(MainWindow, FixedClientAreaAndLayout)
     EXPECT_EQ(f.size(), QSize(802, 575));
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "fixed size";
     EXPECT_EQ(f.suiForm1->Caption(), "KORVALINEX");
-    f.layout()->activate();
+    // A desktop's screen has room for it: shown, it keeps its size and layout.
+    f.show();
+    EXPECT_EQ(f.size(), QSize(802, 575));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "fixed size";
     EXPECT_EQ(f.MainMenu->geometry(), QRect(0, 0, 802, 22)) << "no strip above the menu bar";
     EXPECT_EQ(f.Panel1->mapTo(&f, QPoint(0, 0)), QPoint(0, 22));
     EXPECT_EQ(f.palette().color(QPalette::Window), QColor(232, 232, 232));
@@ -124,16 +127,17 @@ TEST(MainWindow, MenusHoldTheirItemsInOrder)
         file << (a->isSeparator() ? "-" : a->text());
     for (QAction* a : f.Npovda1->actions())
         help << a->text();
-    EXPECT_EQ(f.Soubor1->title(), "Soubor");
-    EXPECT_EQ(f.Npovda1->title(), QString::fromUtf8("Nápověda"));
-    EXPECT_EQ(
-        file,
-        QStringList({QString::fromUtf8("Otevřít ..."), QString::fromUtf8("Uložit jako ..."),
-                     QString::fromUtf8("Porovnat se souborem ..."), QString::fromUtf8("Zálohy ..."),
-                     "-", QString::fromUtf8("Načíst EEPROM"), QString::fromUtf8("Nastavení"),
-                     QString::fromUtf8("Kontrola připojení ..."), "-", "Konec"}));
+    // Each with its Alt letter, the first one its neighbours left free.
+    EXPECT_EQ(f.Soubor1->title(), "&Soubor");
+    EXPECT_EQ(f.Npovda1->title(), QString::fromUtf8("&Nápověda"));
+    EXPECT_EQ(file, QStringList(
+                        {QString::fromUtf8("&Otevřít ..."), QString::fromUtf8("&Uložit jako ..."),
+                         QString::fromUtf8("&Porovnat se souborem ..."),
+                         QString::fromUtf8("&Zálohy ..."), "-", QString::fromUtf8("&Načíst EEPROM"),
+                         QString::fromUtf8("N&astavení"),
+                         QString::fromUtf8("Kon&trola připojení ..."), "-", "&Konec"}));
     EXPECT_EQ(help,
-              QStringList({QString::fromUtf8("Nápověda Korvalinex"), "Informace o programu"}));
+              QStringList({QString::fromUtf8("&Nápověda Korvalinex"), "&Informace o programu"}));
     for (QAction* a : f.Soubor1->actions()) {
         if (!a->isSeparator()) {
             EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();

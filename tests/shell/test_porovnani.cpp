@@ -3,6 +3,7 @@
 // items can be used, and the language of both windows.
 
 #include "tests/support/cyclefixture.h"
+#include "tests/support/modal.h"
 
 #include "common/profile.h"
 #include "models/backup.h"
@@ -17,25 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Runs fn on the window of kind D that the next modal loop shows, and closes it if fn left it
-// open. A window that never comes is a failure, not a hang.
-template <class D> void WhenShown(std::function<void(D&)> fn)
-{
-    QTimer::singleShot(0, [fn] {
-        D* shown = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<D*>(w); d && d->isVisible())
-                shown = d;
-        if (!shown) {
-            ADD_FAILURE() << "the window was not shown";
-            return;
-        }
-        fn(*shown);
-        if (shown->isVisible())
-            shown->reject();
-    });
-}
 
 QStringList Column(const QTreeWidget* t, int c)
 {
@@ -332,11 +314,11 @@ TEST(Porovnani, BothWindowsSpeakTheCurrentLanguage)
         const char* backupsTitle;
         const char* compareButton;
     } langs[] = {
-        {&TMainForm::Image3, "Compare with file ...", "Compare with file", "Setting",
+        {&TMainForm::Image3, "&Compare with file ...", "Compare with file", "Setting",
          "Load into the window", "Backups", "Compare ..."},
-        {&TMainForm::Image4, "Mit Datei vergleichen ...", "Vergleich mit Datei", "Einstellung",
+        {&TMainForm::Image4, "&Mit Datei vergleichen ...", "Vergleich mit Datei", "Einstellung",
          "In das Fenster laden", "Backups", "Vergleichen ..."},
-        {&TMainForm::Image2, "Porovnat se souborem ...", "Porovnání se souborem", "Nastavení",
+        {&TMainForm::Image2, "&Porovnat se souborem ...", "Porovnání se souborem", "Nastavení",
          "Načíst do okna", "Zálohy", "Porovnat ..."},
     };
     TCompareFixture fx;

@@ -54,8 +54,10 @@ struct TWindowRig {
     // A box the cycle asks for shows once its handling has returned: a tick of time later.
     void ShowPostedBoxes() { clock.Advance(1); }
     ProtocolState& State() { return form->Cycle().State(); }
+    // In the window's language (after a language switch, once the regulator has answered again).
     bool Connected() const
     {
-        return form->StatusPanel1->text() == QString::fromUtf8(" Regulátor PRIPOJEN ");
+        return form->StatusPanel1->text() ==
+               form->Messages().LookupMessage(QStringLiteral("str60"));
     }
 };
