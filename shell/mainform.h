@@ -29,6 +29,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QMenuBar;
+class QPrinter;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
@@ -47,6 +48,7 @@ class TParameterFiles;
 class TParameterPanel;
 class TUsbLink;
 class IFtErrorBox;
+struct TSettingsSheet;
 
 // What the window is given from outside. Tests replace the clock, the message boxes and the links.
 struct TMainFormEnv {
@@ -67,6 +69,9 @@ struct TMainFormEnv {
     // Hands a help page to the desktop's viewer; false when none could be started. Default:
     // QDesktopServices.
     std::function<bool(const QUrl&)> openUrl = {};
+    // Lets the user choose and set up the printer of "Tisk ..."; false when he cancels. Default:
+    // the system's print dialog.
+    std::function<bool(QPrinter&)> choosePrinter = {};
 };
 
 // The overwrite question's texts: a component of the window, translated like every other caption
@@ -115,6 +120,10 @@ public:
     // (mainform_compare.cpp).
     void PorovnatClick();
     void ZalohyClick();
+    // The settings sheet of the panel as it stands, printed or saved as PDF (mainform_sheet.cpp).
+    void TiskClick();
+    void UlozitPdfClick();
+    TSettingsSheet MakeSheet() const;
 
     // Left column handlers.
     void UpAClick();
@@ -274,7 +283,7 @@ public:
     QMenu* Npovda1 = nullptr;
     QAction *Open = nullptr, *Saveas = nullptr, *N2 = nullptr, *EEPROM1 = nullptr, *Setup = nullptr,
             *N1 = nullptr, *Konec = nullptr, *Help = nullptr, *AboutSW = nullptr;
-    QAction *Porovnat = nullptr, *Zalohy = nullptr;
+    QAction *Porovnat = nullptr, *Zalohy = nullptr, *Tisk = nullptr, *UlozitPdf = nullptr;
     QFrame* Panel1 = nullptr;
     QScrollArea* Panel = nullptr;
     QFrame *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr,

@@ -267,8 +267,8 @@ TEST(Zalohy, ListsNewestFirstComparesAndLoadsFromARow)
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
 }
 
-// Both items with "Otevřít ...": together with it while a regulator is identified; the backups
-// only while its panel stands.
+// Both items with "Otevřít ...": together with it while a regulator is identified; the backups and
+// the settings sheet only while its panel stands.
 TEST(Porovnani, MenuItemsFollowTheIdentifiedRegulatorAndItsPanel)
 {
     struct Row {
@@ -295,6 +295,8 @@ TEST(Porovnani, MenuItemsFollowTheIdentifiedRegulatorAndItsPanel)
         EXPECT_EQ(f.Open->isEnabled(), r.open);
         EXPECT_EQ(f.Porovnat->isEnabled(), r.open);
         EXPECT_EQ(f.Zalohy->isEnabled(), r.zalohy);
+        EXPECT_EQ(f.Tisk->isEnabled(), r.zalohy);
+        EXPECT_EQ(f.UlozitPdf->isEnabled(), r.zalohy);
     }
 }
 
