@@ -180,11 +180,11 @@ QString SheetHtml(const TSettingsSheet& sheet)
             // An unwritten row is pale amber and says so in words, for paper without colour.
             html +=
                 l.unwritten ? QStringLiteral("<tr bgcolor=\"#ffe4a0\">") : QStringLiteral("<tr>");
-            html += QStringLiteral("<td width=\"45%\">%1</td><td width=\"30%\"><b>%2</b></td>"
-                                   "<td width=\"25%\">%3"
-                                   "</td></tr>\n")
-                        .arg(esc(l.caption), esc(l.value),
-                             l.unwritten ? esc(sheet.unwrittenMark) : QString());
+            html += QStringLiteral("<td width=\"40%\">%1</td><td width=\"60%\"><b>%2</b>")
+                        .arg(esc(l.caption), esc(l.value));
+            if (l.unwritten)
+                html += QStringLiteral(" &nbsp; <i>%1</i>").arg(esc(sheet.unwrittenMark));
+            html += QStringLiteral("</td></tr>\n");
         }
         html += QStringLiteral("</table>\n");
     }

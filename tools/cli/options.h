@@ -49,10 +49,11 @@ struct TLinkSpec {
 };
 
 struct TCliOptions {
-    QString command;   // ports, identify, read, write, default, log, restore, diff
-    QString argument;  // the file of write, restore and diff
+    QString command;   // ports, identify, read, write, default, log, restore, diff, sheet
+    QString argument;  // the file of write, restore and diff; sheet's, if any
     QString argument2; // diff's second file: the two files are compared, no link is opened
-    QString model;     // --model: the regulator definition of a diff of two files
+    QString model;    // --model: the regulator definition of a diff of two files, of a sheet's file
+    QStringList only; // write --only: the option groups taken from the file, captions or numbers
     bool dryRun = false, ifDifferent = false,
          force = false; // write's --dry-run, --if-different, --force
     bool help = false;
@@ -95,10 +96,10 @@ struct TParsedCommandLine {
     TCliError error; // not empty: unusable, with the reason
 };
 
-inline const QStringList kCliCommands = {QStringLiteral("ports"),   QStringLiteral("identify"),
-                                         QStringLiteral("read"),    QStringLiteral("write"),
-                                         QStringLiteral("default"), QStringLiteral("log"),
-                                         QStringLiteral("restore"), QStringLiteral("diff")};
+inline const QStringList kCliCommands = {
+    QStringLiteral("ports"),   QStringLiteral("identify"), QStringLiteral("read"),
+    QStringLiteral("write"),   QStringLiteral("default"),  QStringLiteral("log"),
+    QStringLiteral("restore"), QStringLiteral("diff"),     QStringLiteral("sheet")};
 
 TParsedCommandLine ParseCliCommandLine(const QStringList& args);
 

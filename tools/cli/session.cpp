@@ -8,6 +8,7 @@
 #include "protocol/frames.h"
 #include "protocol/paramblock.h"
 #include "tools/cli/report.h"
+#include "tools/cli/sheet.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -462,9 +463,7 @@ void TCliSession::Connected()
         }
         const std::optional<TBlockImage> image =
             ImageFromReadPayload(record->readPayload, record->layout);
-        view_->SetThrottleMax(image->throttleMaxUs / kMicrosPerMilli);
-        view_->SetThrottleMin(image->throttleMinUs / kMicrosPerMilli);
-        ApplyBlockImage(panel_, *image);
+        PutBlockImage(*image);
         if (BuildWritePayload(view_->Block(), panel_) != record->writePayload) {
             Error(Msg("str143").arg(cycle_->Identity().name));
             return Finish(kExitFailure);
@@ -475,7 +474,36 @@ void TCliSession::Connected()
         return Write();
     if (command == QLatin1String("log"))
         return StartLog();
+    if (command == QLatin1String("sheet"))
+        return Sheet();
     Finish(kExitOk);
+}
+
+void TCliSession::PutBlockImage(const TBlockImage& image)
+{
+    view_->SetThrottleMax(image.throttleMaxUs / kMicrosPerMilli);
+    view_->SetThrottleMin(image.throttleMinUs / kMicrosPerMilli);
+    ApplyBlockImage(panel_, image);
+}
+
+void TCliSession::Sheet()
+{
+    if (diffFile_ && diffFile_->image)
+        PutBlockImage(*diffFile_->image);
+    else if (diffFile_ && !LoadLines(diffFile_->lines))
+        return Finish(kExitFailure);
+    // The limits as the window's fields would show them now, beside what the regulator holds.
+    panel_.SetThrottleShown(view_->Block().throttleMin, view_->Block().throttleMax);
+    TSheetSource source = CliSheetSource(messages_, options_.language, &view_->Block(), panel_);
+    source.made = env_.now();
+    source.name.value = cycle_->Identity().name;
+    source.version.value = cycle_->Identity().version;
+    source.date.value = cycle_->Identity().date;
+    source.link = LinkName();
+    source.file = diffFile_ ? diffFile_->path : QString();
+    source.latestBackup = LatestBackupName(env_.programDir, cycle_->Identity().name);
+    Finish(WriteSheet(BuildSettingsSheet(source, messages_), options_.output, messages_,
+                      {env_.err, env_.outBytes, options_.verbosity}));
 }
 
 void TCliSession::StartWrite(const QByteArray& expected)
@@ -537,12 +565,13 @@ void TCliSession::StartLog()
 bool TCliSession::ReadFiles()
 {
     QString error;
-    if (options_.command == QLatin1String("diff")) {
+    const bool diff = options_.command == QLatin1String("diff");
+    if (diff || (options_.command == QLatin1String("sheet") && !options_.argument.isEmpty())) {
         diffFile_ = ReadDiffFile(options_.argument, messages_, &error);
         if (diffFile_)
             return true;
         env_.err(error);
-        Finish(kExitDiffTrouble, true);
+        Finish(diff ? kExitDiffTrouble : kExitFailure, true);
         return false;
     }
     if (options_.command != QLatin1String("write"))
@@ -571,7 +600,16 @@ bool TCliSession::FileFitsRegulator()
     const QString& name = cycle_->Identity().name;
     if (diffFile_ && diffFile_->record && diffFile_->record->identity.name != name) {
         env_.err(Msg("str139").arg(diffFile_->record->identity.name, name));
-        Finish(kExitDiffTrouble, true);
+        Finish(options_.command == QLatin1String("diff") ? kExitDiffTrouble : kExitDoesNotFit,
+               true);
+        return false;
+    }
+    // A sheet shows a file as the window loads it: one that does not fit is refused, as a write
+    // refuses it.
+    if (diffFile_ && !diffFile_->record && options_.command == QLatin1String("sheet") &&
+        ReportUnfit(CheckParameterFit(panel_, diffFile_->lines, messages_),
+                    Msg("str247").arg(diffFile_->path, name), env_.err)) {
+        Finish(kExitDoesNotFit);
         return false;
     }
     // Nothing is backed up or written for a file that does not fit, unless --force says to write
@@ -605,10 +643,8 @@ void TCliSession::Diff()
     Finish(PrintDiff(rows, options_.json, kRegulatorSide, diffFile_->path, env_.out), true);
 }
 
-void TCliSession::Write()
+bool TCliSession::LoadLines(const QStringList& lines)
 {
-    // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
-    const TSettingsSide before = RegulatorSide();
     bool loadFailed = false;
     // One line that names the file and says what is wrong with it, as a terminal shows it.
     TParameterFiles files(panel_, messages_, [&](const QString& text) {
@@ -618,9 +654,28 @@ void TCliSession::Write()
             parts.removeFirst(); // "Cannot open the file": the reason says more
         Error(Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
     });
-    // The lines the fit check saw, read once before the link was opened.
-    files.LoadParameterLines(writeLines_);
-    if (loadFailed)
+    files.LoadParameterLines(lines);
+    return !loadFailed;
+}
+
+void TCliSession::Write()
+{
+    // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
+    const TSettingsSide before = RegulatorSide();
+    // The lines the fit check saw, read once before the link was opened; with --only the
+    // regulator's own file with just those groups taken from it.
+    QStringList lines = writeLines_;
+    if (!options_.only.isEmpty()) {
+        QString unknown;
+        const std::optional<QList<int>> groups = FindGroups(panel_, options_.only, &unknown);
+        if (!groups) {
+            Error(Msg("str334").arg(unknown, cycle_->Identity().name,
+                                    GroupCaptions(panel_).join(QStringLiteral(", "))));
+            return Finish(kExitUsage);
+        }
+        lines = TakeGroups(panel_, writeLines_, *groups);
+    }
+    if (!LoadLines(lines))
         return Finish(kExitFailure);
     if (options_.throttleMin)
         view_->SetThrottleMin(*options_.throttleMin);

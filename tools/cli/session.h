@@ -84,6 +84,13 @@ private:
     bool FileFitsRegulator();
     void Diff();
     void Write();
+    // The settings sheet of the regulator as read, a file loaded over it as the window loads one.
+    void Sheet();
+    // What a backup's block puts back: its throttle limits and options.
+    void PutBlockImage(const TBlockImage& image);
+    // A parameter file's lines into the panel, as "Otevřít ..." loads them; false when a line
+    // cannot be used (said on stderr).
+    bool LoadLines(const QStringList& lines);
     // The regulator's settings as read, beside its panel.
     TSettingsSide RegulatorSide() const;
     // The write payload that the block as last read holds.
