@@ -288,7 +288,9 @@ TEST(ShippedHelpPages, OneForEveryLanguageInItsLanguage)
                                "--jobs",
                                "-vv",
                                "--version",
-                               "man korvalinex-cli"};
+                               "man korvalinex-cli",
+                               "korvalinex-cli sheet",
+                               "--only"};
     ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KX_SOURCE_DIR "/data/60-korvalinex-ftdi.rules")));
     for (int i = 0; i < kLanguageCount; ++i) {
         const QString page =
