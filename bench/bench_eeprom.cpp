@@ -6,8 +6,10 @@
 //     ./build/bench/bench_eeprom [records]
 
 #include "common/clock.h"
+#include "common/settings.h"
 #include "i18n/msglangres.h"
 #include "protocol/cycle.h"
+#include "tests/support/plainview.h"
 #include "tests/support/simusb.h"
 
 #include <QByteArray>
@@ -23,42 +25,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The window as far as a download touches it: the hint panel marks each stored record.
-class TimingView final : public ICycleView {
+class TimingView final : public TPlainView {
 public:
     std::vector<Clock::time_point> marks;
-    double ThrottleMin() const override { return 0; }
-    double ThrottleMax() const override { return 0; }
-    void SetThrottleMin(double) override {}
-    void SetThrottleMax(double) override {}
-    QString VersionCaption() const override { return {}; }
-    QString PoleText() const override { return {}; }
-    void SetPoleText(const QString&) override {}
-    QString RatioText() const override { return {}; }
-    void SetRatioText(const QString&) override {}
-    void EnableMaxRpm() override {}
-    void SetMaxRpmText(const QString&) override {}
     void ShowError(const QString& t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
-    QString LinkMode() const override { return mode; }
-    QString LanguageCode() const override { return QStringLiteral("CZ"); }
-    void SetIdentity(const QString&, const QString&, const QString&) override {}
-    QString RegulatorName() const override { return {}; }
-    void ShowStatus(const QString&) override {}
-    void ShowReplyBuffer(const QString&) override {}
-    void SetProgress(int, int) override {}
-    void SetTransferButtonsEnabled(bool) override {}
-    void SetEepromVisible(bool) override {}
-    void SetThrottleEnabled(bool) override {}
-    void SetFileMenuEnabled(bool) override {}
-    void DisableMaxRpm() override {}
     void ReportError(const QString& t) override { ShowError(t); }
-    void ShowPlainMessage(const QString& t) override { ShowError(t); }
     void ShowProgressHint(const QString& text) override
     {
         hint = text;
         marks.push_back(Clock::now());
     }
-    QString mode;
-    QString hint;
 };
 
 class NoPanel final : public IParameterPanel {
@@ -89,15 +65,15 @@ public:
 class UnpacedPort final : public ISerialPort {
 public:
     UnpacedPort(VirtualClock& clock, regsim::Regulator& sim) : clock_(clock), sim_(sim) {}
-    TConnectionCycle* cycle = nullptr;
     bool Active() const override { return true; }
+    void SetReceiver(TSerialReceiver receiver) override { receiver_ = std::move(receiver); }
     void OpenComPort(const QString&) override {}
     int SendString(const QByteArray& bytes) override
     {
         const regsim::Bytes r =
             sim_.Feed(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size());
         const QByteArray reply(reinterpret_cast<const char*>(r.data()), qsizetype(r.size()));
-        pending_ = clock_.After(0, [this, reply] { cycle->Comm1RxChar(reply); });
+        pending_ = clock_.After(0, [this, reply] { receiver_.bytes(reply); });
         return int(bytes.size());
     }
 
@@ -105,6 +81,7 @@ private:
     VirtualClock& clock_;
     regsim::Regulator& sim_;
     IClock::Token pending_;
+    TSerialReceiver receiver_;
 };
 
 regsim::RegulatorData LongLog(int records)
@@ -134,12 +111,13 @@ bool Run(const char* link, int records)
     regsim::Regulator sim(LongLog(records));
     TSimUsb usb(sim);
     UnpacedPort com(clock, sim);
-    view.mode = QString::fromLatin1(link);
-    TConnectionCycle cycle(clock, view, panel, messages, com, usb, dir.path() + QLatin1Char('/'));
-    com.cycle = &cycle;
+    TUserSettings settings;
+    settings.device = QString::fromLatin1(link);
+    TConnectionCycle cycle(clock, view, panel, messages, settings, com, usb,
+                           dir.path() + QLatin1Char('/'));
 
     const auto start = Clock::now();
-    cycle.EEPROM1Click();
+    cycle.StartLogDownload();
     while (cycle.State().logPending && clock.Step(1000)) {
     }
     const double total = std::chrono::duration<double>(Clock::now() - start).count();

@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int op = in.ConsumeIntegralInRange<int>(0, 11);
         if (trace)
             std::fprintf(stderr, "op %d at %lld t %d%d%d%d%d busy %d gone %d present %d\n", op,
-                         (long long)rig.clock.Now(), rig.cycle->Timer1().Enabled(),
-                         rig.cycle->Timer2().Enabled(), rig.cycle->Timer3().Enabled(),
-                         rig.cycle->Timer4().Enabled(), rig.cycle->PortWatch().Enabled(),
+                         (long long)rig.clock.Now(), rig.cycle->WakeUpTimer().Enabled(),
+                         rig.cycle->PresenceTimer().Enabled(), rig.cycle->TimeoutTimer().Enabled(),
+                         rig.cycle->WatchdogTimer().Enabled(), rig.cycle->PortWatch().Enabled(),
                          rig.cycle->State().busy + 10 * rig.cycle->LinkLost() +
                              100 * rig.view.errors,
                          rig.port.lineGone, rig.port.present);
@@ -56,16 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             rig.clock.Advance(in.ConsumeIntegralInRange<int>(0, 800));
             break;
         case 5:
-            rig.Click(&TConnectionCycle::Button1Click);
+            rig.Click(&TConnectionCycle::StartRead);
             break;
         case 6:
-            rig.Click(&TConnectionCycle::Button2Click);
+            rig.Click(&TConnectionCycle::StartWrite);
             break;
         case 7:
-            rig.Click(&TConnectionCycle::Button3Click);
+            rig.Click(&TConnectionCycle::StartFactoryReset);
             break;
         case 8:
-            rig.Click(&TConnectionCycle::EEPROM1Click);
+            rig.Click(&TConnectionCycle::StartLogDownload);
             break;
         case 9:
             // The cable: pulled out or put back.
@@ -99,12 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                      "busy %d id %d rd %d wr %d pr %d log %d usb %d inflight %d t %d%d%d%d%d\n",
                      s.busy, s.identificationPending, s.readPending, s.writePending,
                      s.presencePending, s.logPending, rig.cycle->UsbExchangeActive(),
-                     rig.usb.readsInFlight, rig.cycle->Timer1().Enabled(),
-                     rig.cycle->Timer2().Enabled(), rig.cycle->Timer3().Enabled(),
-                     rig.cycle->Timer4().Enabled(), rig.cycle->PortWatch().Enabled());
+                     rig.usb.readsInFlight, rig.cycle->WakeUpTimer().Enabled(),
+                     rig.cycle->PresenceTimer().Enabled(), rig.cycle->TimeoutTimer().Enabled(),
+                     rig.cycle->WatchdogTimer().Enabled(), rig.cycle->PortWatch().Enabled());
     }
     FUZZ_CHECK(rig.AnyTimerRunning());
-    FUZZ_CHECK(!rig.cycle->State().logPending || rig.cycle->Timer4().Enabled());
+    FUZZ_CHECK(!rig.cycle->State().logPending || rig.cycle->WatchdogTimer().Enabled());
     FUZZ_CHECK(rig.cycle->State().replyBuffer.Size() <= 4096);
     return 0;
 }

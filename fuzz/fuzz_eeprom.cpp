@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     sim.faults().garbage.assign(garbage.begin(), garbage.end());
     port.chunkSize = chunk;
 
-    rig.Click(&TConnectionCycle::EEPROM1Click);
+    rig.Click(&TConnectionCycle::StartLogDownload);
     FUZZ_CHECK(rig.cycle->State().logPending);
     FUZZ_CHECK(rig.clock.AdvanceUntil([&] { return !rig.cycle->State().logPending; }, 120000, 5));
     // Idle again: at once after a download that ended normally, after the next identification when

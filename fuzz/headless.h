@@ -4,9 +4,11 @@
 // from the fuzzer's input, and virtual time.
 
 #include "common/clock.h"
+#include "common/settings.h"
 #include "i18n/msglangres.h"
 #include "protocol/cycle.h"
 #include "protocol/eepromlog.h"
+#include "tests/support/plainview.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -15,48 +17,7 @@
 #include <stdexcept>
 #include <vector>
 
-class THeadlessView final : public ICycleView {
-public:
-    QString mode = QStringLiteral("COM");
-    QString name;
-    int errors = 0, reports = 0;
-    bool buttons = false, eeprom = false;
-    double ThrottleMin() const override { return min_; }
-    double ThrottleMax() const override { return max_; }
-    void SetThrottleMin(double ms) override { min_ = ms; }
-    void SetThrottleMax(double ms) override { max_ = ms; }
-    QString VersionCaption() const override { return version_; }
-    QString PoleText() const override { return QStringLiteral("2"); }
-    void SetPoleText(const QString&) override {}
-    QString RatioText() const override { return QStringLiteral("1"); }
-    void SetRatioText(const QString&) override {}
-    void EnableMaxRpm() override {}
-    void SetMaxRpmText(const QString&) override {}
-    void ShowError(const QString&) override { ++errors; }
-    QString LinkMode() const override { return mode; }
-    QString LanguageCode() const override { return QStringLiteral("CZ"); }
-    void SetIdentity(const QString& n, const QString& v, const QString&) override
-    {
-        name = n;
-        version_ = v;
-    }
-    QString RegulatorName() const override { return name; }
-    void ShowStatus(const QString&) override {}
-    void ShowReplyBuffer(const QString&) override {}
-    void SetProgress(int, int) override {}
-    void SetTransferButtonsEnabled(bool on) override { buttons = on; }
-    void SetEepromVisible(bool on) override { eeprom = on; }
-    void SetThrottleEnabled(bool) override {}
-    void SetFileMenuEnabled(bool) override {}
-    void DisableMaxRpm() override {}
-    void ReportError(const QString&) override { ++reports; }
-    void ShowPlainMessage(const QString&) override {}
-    void ShowProgressHint(const QString&) override {}
-
-private:
-    double min_ = 0, max_ = 0;
-    QString version_;
-};
+using THeadlessView = TPlainView;
 
 // Six option groups and three scaled display entries, as the demo regulator's model file builds.
 class THeadlessPanel final : public IParameterPanel {
@@ -168,6 +129,7 @@ private:
 struct THeadlessCycle {
     VirtualClock clock;
     TsmlMsgLangRes messages;
+    TUserSettings settings;
     THeadlessView view;
     THeadlessPanel panel;
     THeadlessPort port;
@@ -178,23 +140,23 @@ struct THeadlessCycle {
     THeadlessCycle(const QString& programDir, bool overUsb, ISerialPort* com = nullptr)
         : dir(programDir)
     {
-        view.mode = overUsb ? QStringLiteral("USB") : QStringLiteral("COM");
-        cycle = std::make_unique<TConnectionCycle>(clock, view, panel, messages, com ? *com : port,
-                                                   usb, dir);
+        settings.device = overUsb ? QStringLiteral("USB") : QStringLiteral("COM");
+        cycle = std::make_unique<TConnectionCycle>(clock, view, panel, messages, settings,
+                                                   com ? *com : port, usb, dir);
         cycle->ClearWorkingState();
         cycle->StartConnecting();
     }
     // Bytes from the line, by the link's own receive path.
     void Receive(const QByteArray& bytes)
     {
-        if (view.mode == QLatin1String("COM"))
-            cycle->Comm1RxChar(bytes);
+        if (settings.device == QLatin1String("COM"))
+            cycle->OnSerialBytes(bytes);
     }
     // A click of the window: only while its button is enabled, after the exchange in flight, and
     // with what escapes it reported as the window does.
     void Click(void (TConnectionCycle::*handler)())
     {
-        if (!view.buttons || (handler == &TConnectionCycle::EEPROM1Click && !view.eeprom))
+        if (!view.buttons || (handler == &TConnectionCycle::StartLogDownload && !view.eeprom))
             return;
         cycle->WhenLinkIdle([this, handler] {
             try {
@@ -207,8 +169,8 @@ struct THeadlessCycle {
     bool AnyTimerRunning() const
     {
         TConnectionCycle& c = *cycle;
-        return c.Timer1().Enabled() || c.Timer2().Enabled() || c.Timer3().Enabled() ||
-               c.Timer4().Enabled() || c.PortWatch().Enabled();
+        return c.WakeUpTimer().Enabled() || c.PresenceTimer().Enabled() ||
+               c.TimeoutTimer().Enabled() || c.WatchdogTimer().Enabled() || c.PortWatch().Enabled();
     }
 };
 

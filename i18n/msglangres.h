@@ -24,6 +24,8 @@ public:
     // The text after the first "=" of the first line whose name (the part before the first "=")
     // equals key regardless of case; empty when no line matches.
     QString LookupMessage(const QString& key) const;
+    // The same for a key written in the code ("str53").
+    QString Msg(const char* key) const { return LookupMessage(QString::fromLatin1(key)); }
 
     void ApplyLanguage() override;
 

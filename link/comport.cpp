@@ -21,6 +21,25 @@ public:
         comm_.Open();
     }
     int SendString(const QByteArray& bytes) override { return comm_.SendString(bytes); }
+    void SetReceiver(TSerialReceiver receiver) override
+    {
+        if (!receiver.bytes) {
+            comm_.OnRxChar = nullptr;
+            return;
+        }
+        comm_.OnRxChar = [this, receiver = std::move(receiver)](TCommunicationConnection*,
+                                                                int count) {
+            QByteArray bytes;
+            try {
+                comm_.ReadString(count, bytes);
+            } catch (const std::exception& e) {
+                if (receiver.failed)
+                    receiver.failed(QString::fromStdString(e.what()));
+                return;
+            }
+            receiver.bytes(bytes);
+        };
+    }
     bool ReopenIfBack() override
     {
         // While the device is away its node is gone (a USB-serial adapter, the far end of a

@@ -50,25 +50,27 @@ QString TParameterFit::Summary(int most) const
 TParameterFit CheckParameterFit(const TPanelModel& panel, const QStringList& fileLines,
                                 const TsmlMsgLangRes& messages)
 {
-    auto msg = [&](const char* key) { return messages.LookupMessage(QString::fromLatin1(key)); };
     TParameterFit fit;
     const TParameterFileParts parts = SplitParameterFile(fileLines);
     if (!parts.hasMarker) {
-        fit.problems.append(msg("Str218").arg(kParamFileMarker));
+        fit.problems.append(messages.Msg("Str218").arg(kParamFileMarker));
         return fit;
     }
     if (parts.values.size() != panel.DisplayCount())
-        fit.problems.append(msg("Str215").arg(parts.values.size()).arg(panel.DisplayCount()));
+        fit.problems.append(
+            messages.Msg("Str215").arg(parts.values.size()).arg(panel.DisplayCount()));
     if (parts.groups.size() != panel.GroupCount())
-        fit.problems.append(msg("Str216").arg(parts.groups.size()).arg(panel.GroupCount()));
+        fit.problems.append(
+            messages.Msg("Str216").arg(parts.groups.size()).arg(panel.GroupCount()));
     const int shared = std::min<int>(int(parts.groups.size()), panel.GroupCount());
     for (int g = 0; g < shared; ++g) {
         int v = 0;
         if (!ParseItemIndex(parts.groups[g], v) || v < -1)
-            fit.problems.append(
-                msg("Str219").arg(g + 1).arg(GroupTitle(panel, g), parts.groups[g].trimmed()));
+            fit.problems.append(messages.Msg("Str219").arg(g + 1).arg(GroupTitle(panel, g),
+                                                                      parts.groups[g].trimmed()));
         else if (v >= panel.ItemCount(g))
-            fit.problems.append(msg("Str217").arg(g + 1).arg(GroupTitle(panel, g)).arg(v + 1));
+            fit.problems.append(
+                messages.Msg("Str217").arg(g + 1).arg(GroupTitle(panel, g)).arg(v + 1));
     }
     return fit;
 }

@@ -77,17 +77,12 @@ QStringList DecodeParameterFile(const QByteArray& bytes)
     return lines;
 }
 
-QString TParameterFiles::Msg(const char* key) const
-{
-    return messages_.LookupMessage(QString::fromLatin1(key));
-}
-
 void TParameterFiles::LoadParameterFile(const QString& fileName, const AcceptFn& accept)
 {
     // A file too large to be one is refused like one that cannot be opened.
     const TFileRead read = ReadFileWithLimit(fileName, kParameterFileMaxBytes);
     if (!read.Ok()) {
-        showError_(Msg("str1") + QLatin1Char('\r') + fileName + QLatin1Char('.'));
+        showError_(messages_.Msg("str1") + QLatin1Char('\r') + fileName + QLatin1Char('.'));
         return;
     }
     const QStringList lines = DecodeParameterFile(read.bytes);
@@ -99,13 +94,13 @@ void TParameterFiles::LoadParameterFile(const QString& fileName, const AcceptFn&
 void TParameterFiles::LoadParameterLines(const QStringList& lines)
 {
     auto fail = [this](const QString& reason) {
-        showError_(Msg("str1") + QStringLiteral("\r\r") + reason);
+        showError_(messages_.Msg("str1") + QStringLiteral("\r\r") + reason);
     };
 
     const int displays = panel_.DisplayCount();
     for (int k = 0; k < displays; ++k) {
         if (k >= lines.size()) {
-            fail(Msg("str111").arg(lines.size()).arg(displays));
+            fail(messages_.Msg("str111").arg(lines.size()).arg(displays));
             return;
         }
         panel_.SetDisplayText(k, lines[k]);
@@ -122,7 +117,7 @@ void TParameterFiles::LoadParameterLines(const QStringList& lines)
         const int g = int(i - first);
         int v = 0;
         if (!ParseItemIndex(lines[i], v)) {
-            fail(Msg("str112").arg(lines[i]).arg(i + 1));
+            fail(messages_.Msg("str112").arg(lines[i]).arg(i + 1));
             return;
         }
         // Out of range leaves the group as it was; -1 clears its choice. Group 0 runs its master
@@ -136,10 +131,10 @@ void TParameterFiles::SaveParameterFile(const QString& fileName)
 {
     const QByteArray bytes = EncodeParameterFile(ParameterFileLines(panel_));
     if (CannotCreate(fileName)) {
-        showError_(Msg("str3") + QLatin1Char('\r') + fileName + QLatin1Char('.'));
+        showError_(messages_.Msg("str3") + QLatin1Char('\r') + fileName + QLatin1Char('.'));
         return;
     }
     QString reason;
     if (!WriteFileAtomically(fileName, bytes, &reason))
-        showError_(Msg("str3") + QStringLiteral("\r\r") + reason);
+        showError_(messages_.Msg("str3") + QStringLiteral("\r\r") + reason);
 }

@@ -58,8 +58,6 @@ public:
     void SaveParameterFile(const QString& fileName);
 
 private:
-    QString Msg(const char* key) const;
-
     IParameterPanel& panel_;
     const TsmlMsgLangRes& messages_;
     ShowErrorFn showError_;

@@ -3,6 +3,7 @@
 #include "common/clock.h"
 #include "common/errors.h"
 #include "common/filewriter.h"
+#include "common/settings.h"
 #include "common/textcodec.h"
 #include "i18n/msglangres.h"
 #include "protocol/frames.h"
@@ -20,8 +21,6 @@ constexpr int kNoParity = 0;
 constexpr int kNameOffset = 0, kNameLength = 16;
 constexpr int kVersionOffset = 17, kVersionLength = 5;
 constexpr int kDateOffset = 23, kDateLength = 9;
-constexpr unsigned char kFlagEepromLog = 0x80;
-constexpr unsigned char kFlagAlternateScale = 0x10;
 
 // The regulator speaks single-byte text; trailing bytes up to 20 hex are padding.
 QString IdentityText(const QByteArray& payload, int offset, int length)
@@ -35,25 +34,28 @@ QString IdentityText(const QByteArray& payload, int offset, int length)
 } // namespace
 
 TConnectionCycle::TConnectionCycle(IClock& clock, ICycleView& view, IParameterPanel& panel,
-                                   const TsmlMsgLangRes& messages, ISerialPort& com, IUsbLink& usb,
-                                   QString programDir)
-    : clock_(clock), view_(view), panel_(panel), messages_(messages), com_(com), usb_(usb),
-      programDir_(std::move(programDir)), timer1_(clock.CreateTimer()),
-      timer2_(clock.CreateTimer()), timer3_(clock.CreateTimer()), timer4_(clock.CreateTimer()),
-      portWatch_(clock.CreateTimer())
+                                   const TsmlMsgLangRes& messages, const TUserSettings& settings,
+                                   ISerialPort& com, IUsbLink& usb, QString programDir)
+    : clock_(clock), view_(view), panel_(panel), messages_(messages), settings_(settings),
+      com_(com), usb_(usb), programDir_(std::move(programDir)), wakeUpTimer_(clock.CreateTimer()),
+      presenceTimer_(clock.CreateTimer()), timeoutTimer_(clock.CreateTimer()),
+      watchdogTimer_(clock.CreateTimer()), portWatch_(clock.CreateTimer())
 {
-    timer1_->SetInterval(kWakeUpInterval);
-    timer2_->SetInterval(kPresenceInterval);
-    timer3_->SetInterval(kTimeoutResetDelay);
-    timer4_->SetInterval(kWatchdogInterval);
-    timer1_->SetOnTimer([this] { OnTimerTick(0, &TConnectionCycle::Timer1Timer); });
-    timer2_->SetOnTimer([this] { OnTimerTick(1, &TConnectionCycle::Timer2Timer); });
-    timer3_->SetOnTimer([this] { OnTimerTick(2, &TConnectionCycle::Timer3Timer); });
-    timer4_->SetOnTimer([this] { OnTimerTick(3, &TConnectionCycle::Timer4Timer); });
+    wakeUpTimer_->SetInterval(kWakeUpInterval);
+    presenceTimer_->SetInterval(kPresenceInterval);
+    timeoutTimer_->SetInterval(kTimeoutResetDelay);
+    watchdogTimer_->SetInterval(kWatchdogInterval);
+    wakeUpTimer_->SetOnTimer([this] { OnTimerTick(0, &TConnectionCycle::OnWakeUpTick); });
+    presenceTimer_->SetOnTimer([this] { OnTimerTick(1, &TConnectionCycle::OnPresenceTick); });
+    timeoutTimer_->SetOnTimer([this] { OnTimerTick(2, &TConnectionCycle::OnTimeoutTick); });
+    watchdogTimer_->SetOnTimer([this] { OnTimerTick(3, &TConnectionCycle::OnWatchdogTick); });
     portWatch_->SetInterval(kPortWatchInterval);
     portWatch_->SetOnTimer([this] { Guarded([this] { PortWatchTimer(); }); });
     ownWriter_ = std::make_unique<TImmediateFileWriter>();
     files_ = ownWriter_.get();
+    // The port hands its receptions straight to the parser: no window or tool in between.
+    com_.SetReceiver({[this](const QByteArray& bytes) { OnSerialBytes(bytes); },
+                      [this](const QString& error) { view_.ReportError(error); }});
 }
 
 void TConnectionCycle::SetFileWriter(IFileWriter* writer)
@@ -61,11 +63,31 @@ void TConnectionCycle::SetFileWriter(IFileWriter* writer)
     files_ = writer ? writer : ownWriter_.get();
 }
 
-TConnectionCycle::~TConnectionCycle() = default;
+TConnectionCycle::~TConnectionCycle() { com_.SetReceiver({}); }
 
-QString TConnectionCycle::Msg(const char* key) const
+void TConnectionCycle::AddListener(ICycleEvents* listener) { listeners_.push_back(listener); }
+
+void TConnectionCycle::RemoveListener(ICycleEvents* listener) { std::erase(listeners_, listener); }
+
+void TConnectionCycle::SetBusy(bool busy)
 {
-    return messages_.LookupMessage(QString::fromLatin1(key));
+    state_.busy = busy;
+    NoteBusy();
+}
+
+void TConnectionCycle::NoteBusy()
+{
+    if (state_.busy == busyTold_)
+        return;
+    busyTold_ = state_.busy;
+    Emit([busy = busyTold_](ICycleEvents& l) { l.BusyChanged(busy); });
+}
+
+QString TConnectionCycle::LinkMode() const { return settings_.device; }
+
+QString TConnectionCycle::ShownVersion() const
+{
+    return hasIdentity_ ? identity_.version : kValuePlaceholder;
 }
 
 void TConnectionCycle::Guarded(const std::function<void()>& fn)
@@ -77,27 +99,30 @@ void TConnectionCycle::Guarded(const std::function<void()>& fn)
     }
 }
 
-void TConnectionCycle::ShowLinkError() { view_.ShowError(Msg("str53")); }
+void TConnectionCycle::ShowLinkError(TLinkErrorEvent::Where where, const QString& detail)
+{
+    Emit([&](ICycleEvents& l) { l.LinkError(TLinkErrorEvent{where, detail}); });
+}
 
-void TConnectionCycle::LinkFailed()
+void TConnectionCycle::LinkFailed(TLinkErrorEvent::Where where, const QString& detail)
 {
     // Once the line is gone every send fails alike; the user hears of it once.
     if (linkLost_)
         return;
     // The watch first: the box waits for the user, and the line may come back meanwhile.
-    const QString mode = view_.LinkMode();
+    const QString mode = LinkMode();
     if (mode == QLatin1String("COM") || mode == QLatin1String("USB")) {
         linkLost_ = true;
         portWatch_->Start();
     }
-    ShowLinkError();
+    ShowLinkError(where, detail);
 }
 
 void TConnectionCycle::PortWatchTimer()
 {
     // Over USB the adapter is back once the ready check opens it again; not while a receive still
     // holds it.
-    const bool usb = view_.LinkMode() == QLatin1String("USB");
+    const bool usb = LinkMode() == QLatin1String("USB");
     if (usb ? usbInFlight_ || !usb_.UsbReadyCheck() : !com_.ReopenIfBack())
         return;
     linkLost_ = false;
@@ -124,6 +149,7 @@ void TConnectionCycle::ShowNotices(const QList<DecodeNotice>& notices)
 void TConnectionCycle::ClearWorkingState()
 {
     state_ = ProtocolState{};
+    NoteBusy();
     alternateScale_ = false;
     linkLost_ = false;
     portWatch_->Stop();
@@ -131,7 +157,7 @@ void TConnectionCycle::ClearWorkingState()
     noticesShown_.clear();
 }
 
-void TConnectionCycle::StartConnecting() { timer1_->Start(); }
+void TConnectionCycle::StartConnecting() { wakeUpTimer_->Start(); }
 
 void TConnectionCycle::SetTransferButtons(bool on) { view_.SetTransferButtonsEnabled(on); }
 
@@ -139,15 +165,15 @@ void TConnectionCycle::SetTransferButtons(bool on) { view_.SetTransferButtonsEna
 void TConnectionCycle::BackToPresence()
 {
     SetTransferButtons(true);
-    state_.busy = false;
-    timer2_->Start();
+    SetBusy(false);
+    presenceTimer_->Start();
 }
 
 // ---- sending ------------------------------------------------------------------------------------
 
 bool TConnectionCycle::UsbReady()
 {
-    return view_.LinkMode() == QLatin1String("USB") && usb_.UsbReadyCheck();
+    return LinkMode() == QLatin1String("USB") && usb_.UsbReadyCheck();
 }
 
 void TConnectionCycle::UsbStopBits(int stopBits)
@@ -163,7 +189,7 @@ void TConnectionCycle::SendRequest(const QByteArray& bytes, bool withReceive,
         state_.replyBuffer.Clear();
         state_.frameOpen = false;
     }
-    const QString mode = view_.LinkMode();
+    const QString mode = LinkMode();
     if (mode == QLatin1String("COM")) {
         if (com_.Active())
             com_.SendString(bytes);
@@ -200,20 +226,20 @@ void TConnectionCycle::UsbReceive(std::function<void()> then)
         [expect](const QByteArray& received) { return ReplyBytesNeeded(received, expect); },
         [this, alive](const UsbReadResult& result) {
             if (!alive.expired())
-                UsbReceived(result);
+                OnUsbReceived(result);
         });
 }
 
-void TConnectionCycle::UsbReceived(const UsbReadResult& result)
+void TConnectionCycle::OnUsbReceived(const UsbReadResult& result)
 {
     usbInFlight_ = false;
     Guarded([&] {
         if (result.failed) {
-            LinkFailed();
+            LinkFailed(TLinkErrorEvent::Where::Receive, QString());
             return;
         }
         if (!result.bytes.isEmpty())
-            timer1_->Stop();
+            wakeUpTimer_->Stop();
         state_.replyBuffer.Replace(result.bytes);
         ParseReplyBuffer();
     });
@@ -257,23 +283,24 @@ void TConnectionCycle::OnTimerTick(int index, void (TConnectionCycle::*handler)(
     tickWaiting_[index] = true;
     waitingForLink_.push_back([this, index, handler] {
         tickWaiting_[index] = false;
-        ITimer* timers[] = {timer1_.get(), timer2_.get(), timer3_.get(), timer4_.get()};
+        ITimer* timers[] = {wakeUpTimer_.get(), presenceTimer_.get(), timeoutTimer_.get(),
+                            watchdogTimer_.get()};
         if (timers[index]->Enabled())
             Guarded([this, handler] { (this->*handler)(); });
     });
 }
 
-void TConnectionCycle::Comm1RxChar(const QByteArray& bytes)
+void TConnectionCycle::OnSerialBytes(const QByteArray& bytes)
 {
     if (usbInFlight_) {
-        waitingForLink_.push_back([this, bytes] { Comm1RxChar(bytes); });
+        waitingForLink_.push_back([this, bytes] { OnSerialBytes(bytes); });
         return;
     }
     Guarded([&] {
         // A reply ends the wake-up cycle; noise on a line where nothing has been asked yet must
         // not, or a regulator that never stops sending would never be woken up at all.
         if (state_.busy)
-            timer1_->Stop();
+            wakeUpTimer_->Stop();
         state_.replyBuffer.Append(bytes);
         // The parser shows the buffer in Label3 as its run begins.
         ParseReplyBuffer();
@@ -289,123 +316,128 @@ void TConnectionCycle::ReplyBufferChanged(const ReplyBuffer& buffer)
 
 // ---- wake-up and identification -----------------------------------------------------------------
 
-void TConnectionCycle::Timer1Timer()
+void TConnectionCycle::OnWakeUpTick()
 {
     // After a failed USB read the port watch starts the search again once the adapter answers;
     // until then a wake-up would only open what the watch is about to reset.
-    if (linkLost_ && view_.LinkMode() == QLatin1String("USB")) {
-        timer1_->Stop();
+    if (linkLost_ && LinkMode() == QLatin1String("USB")) {
+        wakeUpTimer_->Stop();
         return;
     }
     UsbStopBits(kOneStopBit);
     if (state_.busy)
         return;
-    state_.busy = true;
+    SetBusy(true);
     try {
         SendRequest(WakeUpPattern(), false);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // The cycle stops here, the busy flag stays set; over COM the port watch starts it
         // again once the port is back.
-        timer1_->Stop();
-        LinkFailed();
+        wakeUpTimer_->Stop();
+        LinkFailed(TLinkErrorEvent::Where::Send, QString::fromStdString(e.what()));
         return;
     }
     state_.identificationPending = true;
-    timer3_->Start();
-    timer1_->Stop();
+    timeoutTimer_->Start();
+    wakeUpTimer_->Stop();
     if (UsbReady())
         UsbReceive([this] { UsbStopBits(kTwoStopBits); });
 }
 
 void TConnectionCycle::IdentificationReply()
 {
-    timer1_->Stop();
-    timer3_->Stop();
+    wakeUpTimer_->Stop();
+    timeoutTimer_->Stop();
     identityPayload_ = state_.replyPayload;
     QByteArray payload = state_.replyPayload;
     const unsigned char flags = payload.isEmpty() ? 0 : static_cast<unsigned char>(payload.back());
-    view_.SetEepromVisible(flags & kFlagEepromLog);
-    alternateScale_ = flags & kFlagAlternateScale;
     if (!payload.isEmpty())
         payload[payload.size() - 1] = ' ';
     identity_ = TRegulatorIdentity{IdentityText(payload, kNameOffset, kNameLength),
                                    IdentityText(payload, kVersionOffset, kVersionLength),
                                    IdentityText(payload, kDateOffset, kDateLength), flags};
+    alternateScale_ = identity_.AlternateScale();
+    hasIdentity_ = true;
     lastRead_.clear();
-    view_.SetIdentity(identity_.name, identity_.version, identity_.date);
-    view_.ShowStatus(Msg("str60"));
+    view_.ShowIdentity(&identity_);
+    view_.ShowConnected(true);
 
-    ModelContext ctx{programDir_, view_.LanguageCode(), view_.RegulatorName(), alternateScale_};
+    ModelContext ctx{programDir_, settings_.language, identity_.name, alternateScale_};
     panel_.BuildParameterPanel(ctx);
 
-    view_.SetThrottleEnabled(true);
-    view_.SetFileMenuEnabled(true);
+    view_.SetRegulatorControlsEnabled(true);
     state_.identificationPending = false;
     state_.replyPayload.clear();
     SetTransferButtons(true);
-    if (panel_.ModelFileMissing()) {
+    const bool missing = panel_.ModelFileMissing();
+    Emit([&](ICycleEvents& l) { l.Identified(TIdentifiedEvent{identity_, missing}); });
+    if (missing) {
         // Nothing can be shown for this regulator: back to not connected, and try again.
         SetTransferButtons(false);
-        timer3_->Start();
+        timeoutTimer_->Start();
         return;
     }
-    state_.busy = false;
+    SetBusy(false);
     UsbStopBits(kTwoStopBits);
-    Button1Click();
+    StartRead();
 }
 
 // The read, the write and the factory settings are in protocol/transactions.cpp; the log
-// download, EEPROM1Click and the log record handlers in protocol/eepromlog.cpp.
+// download, StartLogDownload and the log record handlers in protocol/eepromlog.cpp.
 
-// ---- presence, watchdog, resets
-// -----------------------------------------------------------------------
+// ---- presence, watchdog, resets ---------------------------------------------------------------
 
-void TConnectionCycle::PresenceAcknowledged() { view_.ShowStatus(Msg("str60")); }
+void TConnectionCycle::PresenceAcknowledged()
+{
+    // The parser has cleared the busy flag.
+    NoteBusy();
+    view_.ShowConnected(true);
+}
 
-void TConnectionCycle::Timer2Timer()
+void TConnectionCycle::OnPresenceTick()
 {
     if (state_.presencePending && state_.presenceMissCount > 1) {
         LostRegulatorReset();
         return;
     }
     if (!state_.busy || state_.presenceMissCount <= 1) {
-        state_.busy = true;
+        SetBusy(true);
         state_.presencePending = true;
         ++state_.presenceMissCount;
         try {
             SendRequest(PresenceQuery(), true);
-        } catch (const std::exception&) {
-            LinkFailed();
+        } catch (const std::exception& e) {
+            LinkFailed(TLinkErrorEvent::Where::Send, QString::fromStdString(e.what()));
         }
     }
 }
 
-void TConnectionCycle::Timer4Timer()
+void TConnectionCycle::OnWatchdogTick()
 {
     if (state_.watchdogCount > kWatchdogLimit) {
         state_.watchdogCount = 0;
-        timer2_->Stop();
-        timer3_->Start();
+        presenceTimer_->Stop();
+        timeoutTimer_->Start();
         return;
     }
     if (state_.readPending) {
         ++state_.watchdogCount;
-        timer2_->Stop();
-        Button1Click();
+        presenceTimer_->Stop();
+        StartRead();
     }
     if (state_.writePending) {
         ++state_.watchdogCount;
-        timer2_->Stop();
-        Button2Click();
+        presenceTimer_->Stop();
+        StartWrite();
     }
     if (state_.logPending) {
         ++state_.watchdogCount;
-        timer2_->Stop();
-        EEPROM1Click();
+        presenceTimer_->Stop();
+        StartLogDownload();
     }
 }
 
-void TConnectionCycle::Timer3Timer() { TimeoutReset(); }
+void TConnectionCycle::OnTimeoutTick() { TimeoutReset(); }
 
 void TConnectionCycle::ResetCommon(bool clearPanel)
 {
@@ -416,13 +448,15 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
     view_.SetProgress(1, 0);
     view_.SetProgress(2, 0);
     SetTransferButtons(false);
-    view_.SetIdentity(kNamePlaceholder, kValuePlaceholder, kDatePlaceholder);
-    view_.SetMaxRpmText(kValuePlaceholder);
-    view_.SetThrottleMin(0);
-    view_.SetThrottleMax(0);
-    view_.SetThrottleEnabled(false);
-    view_.DisableMaxRpm();
-    view_.SetFileMenuEnabled(false);
+    hasIdentity_ = false;
+    view_.ShowIdentity(nullptr);
+    TBlockFields fields = view_.Fields();
+    fields.throttleMin = 0;
+    fields.throttleMax = 0;
+    fields.maxRpmEnabled = false;
+    fields.maxRpmText = kValuePlaceholder;
+    view_.ShowFields(fields);
+    view_.SetRegulatorControlsEnabled(false);
     if (clearPanel)
         panel_.ClearParameterPanel();
     panel_.ForgetStoredSettings();
@@ -433,7 +467,7 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
     state_.presencePending = false;
     state_.frameOpen = false;
     state_.replyBuffer.Clear();
-    state_.busy = false;
+    SetBusy(false);
     noticesShown_.clear();
     if (UsbReady())
         usb_.UsbDiscardInput();
@@ -445,9 +479,10 @@ void TConnectionCycle::LostRegulatorReset()
 {
     ResetCommon(!panel_.ModelFileMissing());
     state_.presenceMissCount = 0;
-    timer1_->Start();
-    timer2_->Stop();
-    view_.ShowStatus(Msg("str4"));
+    wakeUpTimer_->Start();
+    presenceTimer_->Stop();
+    view_.ShowConnected(false);
+    Emit([](ICycleEvents& l) { l.RegulatorLost(); });
 }
 
 void TConnectionCycle::TimeoutReset()
@@ -456,8 +491,9 @@ void TConnectionCycle::TimeoutReset()
     if (state_.logPending)
         LogEnded(TLogEnding::Silence);
     state_.logPending = false;
-    timer3_->Stop();
-    timer1_->Start();
-    timer2_->Stop();
-    view_.ShowStatus(Msg("str4"));
+    timeoutTimer_->Stop();
+    wakeUpTimer_->Start();
+    presenceTimer_->Stop();
+    view_.ShowConnected(false);
+    Emit([](ICycleEvents& l) { l.TimeoutReset(); });
 }

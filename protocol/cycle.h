@@ -1,10 +1,13 @@
 #pragma once
 // The connection cycle: finding the regulator, its identification, the read, write and factory
 // settings transactions, presence checks while idle, and the resets when the regulator is lost or
-// stops answering. Four timers carry it; bytes go out by the link mode's sending rule and come back
-// through the reply parser. Widget-free: the window is reached through ICycleView, the panel
-// through IParameterPanel, time through IClock.
+// stops answering. Five timers carry it (wake-up, presence, time-out, watchdog, and the watch for a
+// lost line); bytes go out by the link mode's sending rule and come back from the transport
+// straight into the reply parser. Widget-free: what happened goes to the listeners as events
+// (cycleevents.h), what is drawn to ICycleView, the panel is reached through IParameterPanel,
+// time through IClock.
 
+#include "protocol/cycleevents.h"
 #include "protocol/eepromlog.h"
 #include "protocol/paramblock.h"
 #include "protocol/replyparser.h"
@@ -23,6 +26,7 @@ class IClock;
 class IFileWriter;
 class ITimer;
 class TsmlMsgLangRes;
+struct TUserSettings;
 
 // Placeholders shown while nothing is known.
 inline const QString kNamePlaceholder = QStringLiteral("- - - - - - - - - - - - - - - -");
@@ -30,7 +34,7 @@ inline const QString kValuePlaceholder = QStringLiteral("- - - - -");
 inline const QString kDatePlaceholder = QStringLiteral("- - - - - - - - -");
 
 // Intervals of the window's timers and the protocol's pauses, in milliseconds.
-constexpr int kWakeUpInterval = 1;       // Timer1: as often as the platform allows
+constexpr int kWakeUpInterval = 1;       // the window's Timer1: as often as the platform allows
 constexpr int kPresenceInterval = 2500;  // Timer2
 constexpr int kTimeoutResetDelay = 2000; // Timer3
 constexpr int kWatchdogInterval = 4000;  // Timer4
@@ -41,49 +45,33 @@ constexpr int kPortWatchInterval = 1000; // looking for a lost port or adapter t
 constexpr int kUsbReadCount = 511;
 constexpr int kStaleReplyReceives = 8; // USB: receives after replies that were not the block
 
-// The window as the cycle sees it.
+// What the window draws of the cycle; the tool keeps the same as plain values. Decisions are taken
+// from the events (cycleevents.h), never from what is drawn here.
 class ICycleView {
 public:
     virtual ~ICycleView() = default;
-    // The fixed fields of the left column that the parameter block reads and writes.
-    virtual double ThrottleMin() const = 0; // LKorekceA, ms
-    virtual double ThrottleMax() const = 0; // LKorekceB, ms
-    virtual void SetThrottleMin(double ms) = 0;
-    virtual void SetThrottleMax(double ms) = 0;
-    virtual QString PoleText() const = 0; // EPocPolu
-    virtual void SetPoleText(const QString& text) = 0;
-    virtual QString RatioText() const = 0; // EPrevPom
-    virtual void SetRatioText(const QString& text) = 0;
-    virtual void EnableMaxRpm() = 0; // Lm and LmH
-    virtual void SetMaxRpmText(const QString& text) = 0;
-    virtual QString VersionCaption() const = 0; // LvH
-    virtual QString LinkMode() const = 0;       // "COM", "USB" or anything else
-    virtual QString LanguageCode() const = 0;   // picks the model definition folder
-    virtual void SetIdentity(const QString& name, const QString& version, const QString& date) = 0;
-    virtual QString RegulatorName() const = 0;                // LnH
-    virtual void ShowStatus(const QString& text) = 0;         // status bar panel 1
+    // The fixed fields of the left column that the parameter block reads and writes: the throttle
+    // limits (LKorekceA, LKorekceB), the pole count and the gear ratio (EPocPolu, EPrevPom) and the
+    // maximum speed (Lm, LmH). Fields are what the user left in them; ShowFields replaces them.
+    virtual TBlockFields Fields() const = 0;
+    virtual void ShowFields(const TBlockFields& fields) = 0;
+    // LnH, LvH, LaH and, from the flags, whether EEPROM1 shows; null: nothing is known, the
+    // placeholders show and EEPROM1 stays as it is.
+    virtual void ShowIdentity(const TRegulatorIdentity* identity) = 0;
+    // Status bar panel 1: "str60" connected, "str4" not.
+    virtual void ShowConnected(bool connected) = 0;
     virtual void ShowReplyBuffer(const QString& caption) = 0; // Label3
     virtual void SetProgress(int bar, int position) = 0;      // bar 1: PB1, 2: PB2
     // Button1, Button2, Button3, and EEPROM1 while it is visible.
     virtual void SetTransferButtonsEnabled(bool on) = 0;
-    virtual void SetEepromVisible(bool on) = 0;
-    virtual void SetThrottleEnabled(bool on) = 0; // LKorekceA, LKorekceB
-    virtual void SetFileMenuEnabled(bool on) = 0; // Open, Saveas
-    virtual void DisableMaxRpm() = 0;             // Lm, LmH
+    // What works on an identified regulator's panel: the throttle fields and the file menu.
+    virtual void SetRegulatorControlsEnabled(bool on) = 0;
     // An error message box: caption "str2", the given text, error icon, OK.
     virtual void ShowError(const QString& text) = 0;
     // The general error report: a box with the error's text.
     virtual void ReportError(const QString& text) = 0;
-    // A box with the text and an OK button, nothing else.
-    virtual void ShowPlainMessage(const QString& text) = 0;
     // The status bar's hint panel, for progress of long work.
     virtual void ShowProgressHint(const QString& text) = 0;
-};
-
-// The regulator as its identification reply described it.
-struct TRegulatorIdentity {
-    QString name, version, date;
-    unsigned char flags = 0;
 };
 
 // What a write or a factory reset is about to replace: the regulator and its block as last read.
@@ -114,28 +102,36 @@ public:
 
 class TConnectionCycle final : public IReplyHandlers {
 public:
+    // settings: the link mode decides every send, the language the model definition folder; read
+    // at each use, so a change in the settings dialog or by the flags counts at once.
     TConnectionCycle(IClock& clock, ICycleView& view, IParameterPanel& panel,
-                     const TsmlMsgLangRes& messages, ISerialPort& com, IUsbLink& usb,
-                     QString programDir);
+                     const TsmlMsgLangRes& messages, const TUserSettings& settings,
+                     ISerialPort& com, IUsbLink& usb, QString programDir);
     ~TConnectionCycle() override;
 
-    // Timer handlers and the user's transactions.
-    void Timer1Timer();
-    void Timer2Timer();
-    void Timer3Timer();
-    void Timer4Timer();
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
+    void AddListener(ICycleEvents* listener);
+    void RemoveListener(ICycleEvents* listener);
+
+    // The user's transactions; each refuses while the busy flag is set. A write needs a block
+    // read whole since the identification.
+    void StartRead();
+    void StartWrite();
+    void StartFactoryReset();
     // The log download (protocol/eepromlog.cpp); the watchdog calls it too.
-    void EEPROM1Click();
+    void StartLogDownload();
     QString EepromPath() const;
     // Where the log goes instead of EEPROM.txt in the program folder (the command-line tool's -o).
     void SetEepromPath(const QString& path) { eepromPath_ = path; }
     const TLogDownload& LogDownload() const { return log_; }
 
-    // Bytes from the COM port's receive event (the window reads them from Comm1).
-    void Comm1RxChar(const QByteArray& bytes);
+    // The timers' handlers.
+    void OnWakeUpTick();
+    void OnPresenceTick();
+    void OnTimeoutTick();
+    void OnWatchdogTick();
+
+    // Bytes from the serial port; the port adapter hands them on as they arrive.
+    void OnSerialBytes(const QByteArray& bytes);
     void ParseReplyBuffer();
 
     // Clears the protocol and model working state, as start-up does.
@@ -143,10 +139,10 @@ public:
     // Start-up: the link is open, the connection attempts begin.
     void StartConnecting();
 
-    ITimer& Timer1() { return *timer1_; }
-    ITimer& Timer2() { return *timer2_; }
-    ITimer& Timer3() { return *timer3_; }
-    ITimer& Timer4() { return *timer4_; }
+    ITimer& WakeUpTimer() { return *wakeUpTimer_; }
+    ITimer& PresenceTimer() { return *presenceTimer_; }
+    ITimer& TimeoutTimer() { return *timeoutTimer_; }
+    ITimer& WatchdogTimer() { return *watchdogTimer_; }
     // Runs while the line is lost, until the COM port or the USB adapter is back and open again.
     ITimer& PortWatch() { return *portWatch_; }
     bool LinkLost() const { return linkLost_; }
@@ -157,7 +153,9 @@ public:
     void SetOverwriteGuard(IOverwriteGuard* guard) { guard_ = guard; }
     // Where EEPROM.txt is written from; by default on this thread, at once.
     void SetFileWriter(IFileWriter* writer);
+    // The regulator identified last; HasIdentity is false from the next reset on.
     const TRegulatorIdentity& Identity() const { return identity_; }
+    bool HasIdentity() const { return hasIdentity_; }
     // The payload of the last read reply that was decoded, with the writes the regulator has taken
     // since put in, until the next reset or identification.
     const QByteArray& LastReadPayload() const { return lastRead_; }
@@ -179,6 +177,13 @@ public:
 
 private:
     void BackToPresence();
+    void SetBusy(bool busy);
+    // Tells the listeners when the busy flag differs from what they were last told.
+    void NoteBusy();
+    template <typename Fn> void Emit(Fn fn);
+    QString LinkMode() const;
+    // The version the decoding reads: the regulator's, or the placeholder before any.
+    QString ShownVersion() const;
 
     // IReplyHandlers
     void PresenceAcknowledged() override;
@@ -193,7 +198,7 @@ private:
     // Starts a USB receive; then runs after its reply has been parsed and every exchange started
     // by that parse has ended, as after the blocking receive it stands for.
     void UsbReceive(std::function<void()> then);
-    void UsbReceived(const UsbReadResult& result);
+    void OnUsbReceived(const UsbReadResult& result);
     void RunUsbContinuations();
     void OnTimerTick(int index, void (TConnectionCycle::*handler)());
     bool UsbReady();
@@ -215,20 +220,20 @@ private:
     void SendLogRequest(const QByteArray& request);
     void EndLogDownload(TLogEnding ending);
     void LogEnded(TLogEnding ending);
+    TLogEvent LogState() const;
     void ShowLogHint();
     void LostRegulatorReset();
     void TimeoutReset();
     void ResetCommon(bool clearPanel);
-    void ShowLinkError();
-    // A send or a USB read failed: the link error box, once per loss of the line, and the watch
-    // for the port or adapter to come back.
-    void LinkFailed();
+    void ShowLinkError(TLinkErrorEvent::Where where, const QString& detail);
+    // A send or a USB read failed: the link error, once per loss of the line, and the watch for
+    // the port or adapter to come back.
+    void LinkFailed(TLinkErrorEvent::Where where, const QString& detail);
     void PortWatchTimer();
     void ShowNotices(const QList<DecodeNotice>& notices);
     // A read reply into the window: its fixed fields, the display values with their error boxes,
     // then the options.
     DecodeOutcome DecodeIntoView(const QByteArray& payload);
-    QString Msg(const char* key) const;
     // Runs a handler; what escapes it goes to the general error report.
     void Guarded(const std::function<void()>& fn);
 
@@ -236,12 +241,15 @@ private:
     ICycleView& view_;
     IParameterPanel& panel_;
     const TsmlMsgLangRes& messages_;
+    const TUserSettings& settings_;
     ISerialPort& com_;
     IUsbLink& usb_;
     QString programDir_;
     ProtocolState state_;
+    bool busyTold_ = false; // the busy flag as the listeners last heard of it
+    std::vector<ICycleEvents*> listeners_;
     bool alternateScale_ = false;
-    std::unique_ptr<ITimer> timer1_, timer2_, timer3_, timer4_, portWatch_;
+    std::unique_ptr<ITimer> wakeUpTimer_, presenceTimer_, timeoutTimer_, watchdogTimer_, portWatch_;
     bool linkLost_ = false;
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
@@ -251,6 +259,7 @@ private:
     int guardAsked_ = 0;               // which question an answer belongs to
     std::function<void()> afterGuard_; // dropped by a reset
     TRegulatorIdentity identity_;
+    bool hasIdentity_ = false;
     QByteArray lastRead_;
     QByteArray identityPayload_; // the identification reply as it came
     int readReceivesLeft_ = 0;   // of kStaleReplyReceives, for the read in progress
@@ -268,3 +277,12 @@ private:
     std::unique_ptr<IFileWriter> ownWriter_;
     IFileWriter* files_ = nullptr;
 };
+
+// A listener may add or remove listeners while it is told: each hears of the event from the list
+// as it stood.
+template <typename Fn> void TConnectionCycle::Emit(Fn fn)
+{
+    const std::vector<ICycleEvents*> listeners = listeners_;
+    for (ICycleEvents* l : listeners)
+        fn(*l);
+}

@@ -41,12 +41,12 @@ QString TConnectionCycle::EepromPath() const
 // The file is written from the file writer: the window and the regulator do not wait for the
 // disk, except once at the start, so that a log that cannot be begun sends nothing. Records that
 // come in while the disk is busy go to it together.
-void TConnectionCycle::EEPROM1Click()
+void TConnectionCycle::StartLogDownload()
 {
     if (state_.busy)
         return;
-    state_.busy = true;
-    timer2_->Stop();
+    SetBusy(true);
+    presenceTimer_->Stop();
     state_.logPending = true;
     SetTransferButtons(false);
     const int download = ++logDownloads_;
@@ -65,23 +65,23 @@ void TConnectionCycle::EEPROM1Click()
                             // Nothing has gone to the regulator yet: end here rather than leave
                             // the window busy until the watchdog gives up on a download that
                             // never began.
-                            timer4_->Stop();
+                            watchdogTimer_->Stop();
                             state_.logPending = false;
-                            state_.busy = false;
-                            timer2_->Start();
+                            SetBusy(false);
+                            presenceTimer_->Start();
                             SetTransferButtons(true);
-                            view_.ReportError(Msg("str115").arg(path, reason));
+                            view_.ReportError(messages_.Msg("str115").arg(path, reason));
                             return;
                         }
                         ShowLogHint();
                         SendLogRequest(LogStartRequest());
                         if (state_.logPending)
-                            timer4_->Start();
+                            watchdogTimer_->Start();
                     });
                 });
     // Watches a disk that never answers too: the download then ends by the time-out reset.
-    if (state_.logPending && !timer4_->Enabled())
-        timer4_->Start();
+    if (state_.logPending && !watchdogTimer_->Enabled())
+        watchdogTimer_->Start();
 }
 
 void TConnectionCycle::LogWriteFailed(int download, const QString& reason)
@@ -90,18 +90,30 @@ void TConnectionCycle::LogWriteFailed(int download, const QString& reason)
         log_.writeFailed = true;
         log_.ending = TLogEnding::DiskError;
         ShowLogHint();
+        // No more records are asked for: the download is over for whoever waits on it, though the
+        // watchdog is what returns the cycle to idle.
+        Emit([this](ICycleEvents& l) { l.LogEnded(LogState()); });
     }
     if (logFailReported_ == download)
         return; // once per download
     logFailReported_ = download;
-    view_.ReportError(Msg("str115").arg(EepromPath(), reason));
+    view_.ReportError(messages_.Msg("str115").arg(EepromPath(), reason));
 }
 
 void TConnectionCycle::LogEnded(TLogEnding ending)
 {
-    if (log_.ending == TLogEnding::Running)
+    const bool first = log_.ending == TLogEnding::Running;
+    if (first)
         log_.ending = ending;
     ShowLogHint();
+    if (first)
+        Emit([this](ICycleEvents& l) { l.LogEnded(LogState()); });
+}
+
+TLogEvent TConnectionCycle::LogState() const
+{
+    return TLogEvent{log_.ending, log_.stored, log_.received,
+                     QFileInfo(EepromPath()).absoluteFilePath()};
 }
 
 // Counts only what the disk has taken: a record on its way to the file is not in it yet, and may
@@ -112,23 +124,24 @@ void TConnectionCycle::ShowLogHint()
     QString text;
     switch (log_.ending) {
     case TLogEnding::Running:
-        view_.ShowProgressHint(Msg("str113").arg(stored));
+        view_.ShowProgressHint(messages_.Msg("str113").arg(stored));
         return;
     case TLogEnding::Complete:
-        text = stored < log_.received ? Msg("str163").arg(stored).arg(log_.received)
-                                      : Msg("str114").arg(stored);
+        text = stored < log_.received ? messages_.Msg("str163").arg(stored).arg(log_.received)
+                                      : messages_.Msg("str114").arg(stored);
         break;
     case TLogEnding::BadCommunication:
-        text = Msg("str164").arg(stored);
+        text = messages_.Msg("str164").arg(stored);
         break;
     case TLogEnding::Silence:
-        text = Msg("str165").arg(stored);
+        text = messages_.Msg("str165").arg(stored);
         break;
     case TLogEnding::DiskError:
-        text = Msg("str166").arg(stored);
+        text = messages_.Msg("str166").arg(stored);
         break;
     }
-    view_.ShowProgressHint(Msg("str206").arg(text, QFileInfo(EepromPath()).absoluteFilePath()));
+    view_.ShowProgressHint(
+        messages_.Msg("str206").arg(text, QFileInfo(EepromPath()).absoluteFilePath()));
 }
 
 void TConnectionCycle::SendLogRequest(const QByteArray& request)
@@ -143,9 +156,9 @@ void TConnectionCycle::SendLogRequest(const QByteArray& request)
         log_.queued.clear();
         try {
             SendRequest(next, true);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // The watchdog ends the download; the records stored so far stay in the file.
-            ShowLinkError();
+            ShowLinkError(TLinkErrorEvent::Where::Send, QString::fromStdString(e.what()));
             log_.queued.clear();
         }
         next = state_.logPending ? log_.queued : QByteArray();
@@ -159,17 +172,17 @@ void TConnectionCycle::EndLogDownload(TLogEnding ending)
     state_.replyPayload.clear();
     state_.logPending = false;
     log_.queued.clear();
-    timer4_->Stop();
-    timer3_->Stop();
-    timer2_->Start();
+    watchdogTimer_->Stop();
+    timeoutTimer_->Stop();
+    presenceTimer_->Start();
     SetTransferButtons(true);
-    state_.busy = false;
+    SetBusy(false);
     LogEnded(ending);
 }
 
 void TConnectionCycle::LogRecord()
 {
-    timer4_->Stop();
+    watchdogTimer_->Stop();
     const QByteArray payload = state_.replyPayload;
     if (!payload.isEmpty() && static_cast<unsigned char>(payload[0]) == kLogEndMark) {
         EndLogDownload(TLogEnding::Complete);
@@ -190,30 +203,31 @@ void TConnectionCycle::LogRecord()
                 } else if (download == logDownloads_) {
                     ++log_.stored;
                     ShowLogHint();
+                    Emit([this](ICycleEvents& l) { l.LogRecordStored(LogState()); });
                 }
             },
             log_.series);
     }
     if (log_.writeFailed) {
         // No next request: the watchdog ends the download, the records before stay in the file.
-        timer4_->Start();
+        watchdogTimer_->Start();
         return;
     }
     state_.replyPayload.clear();
     SendLogRequest(LogNextRequest());
     if (state_.logPending)
-        timer4_->Start();
+        watchdogTimer_->Start();
 }
 
 void TConnectionCycle::LogFrameError()
 {
     ++log_.errorCount;
     if (log_.errorCount > kLogErrorLimit) {
+        // The listeners hear of the end, and the window says "str210" in a plain box.
         EndLogDownload(TLogEnding::BadCommunication);
-        view_.ShowPlainMessage(Msg(kEepromBadCommunicationKey));
         return;
     }
     SendLogRequest(LogRepeatRequest());
-    if (state_.logPending && !timer4_->Enabled())
-        timer4_->Start();
+    if (state_.logPending && !watchdogTimer_->Enabled())
+        watchdogTimer_->Start();
 }

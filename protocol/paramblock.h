@@ -25,6 +25,11 @@ struct TBlockFields {
     QString maxRpmText;
 };
 
+// The throttle limits the regulator takes, in milliseconds: the window's fields and the tool's
+// options keep within them.
+constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
+constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
+
 // A raw value picks one of at most 255 short lines of a lookup file: a larger file is refused like
 // one that cannot be opened.
 constexpr qint64 kLookupFileMaxBytes = 1024 * 1024;

@@ -5,59 +5,44 @@
 
 #include "common/clock.h"
 #include "common/errors.h"
+#include "common/settings.h"
+#include "i18n/msglangres.h"
 #include "protocol/frames.h"
 #include "protocol/paramblock.h"
 
-// ---- read
-// -----------------------------------------------------------------------------------------
+// ---- read -------------------------------------------------------------------------------------
 
-void TConnectionCycle::Button1Click()
+void TConnectionCycle::StartRead()
 {
     if (state_.busy)
         return;
-    state_.busy = true;
-    timer2_->Stop();
+    SetBusy(true);
+    presenceTimer_->Stop();
     state_.readPending = true;
     readReceivesLeft_ = kStaleReplyReceives;
     SetTransferButtons(false);
     view_.SetProgress(1, 20);
     const auto watch = [this] {
         if (state_.readPending)
-            timer4_->Start();
+            watchdogTimer_->Start();
     };
     try {
         // A regulator that stalled answers the wake-ups it missed all at once, late: those
         // replies, still arriving, must not be taken for the block.
         SendRequest(ReadRequest(), true, watch, Stale::Discard);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // The watchdog still ends the transaction, so the window does not stay busy.
-        LinkFailed();
+        LinkFailed(TLinkErrorEvent::Where::Send, QString::fromStdString(e.what()));
         watch();
     }
 }
 
 DecodeOutcome TConnectionCycle::DecodeIntoView(const QByteArray& payload)
 {
-    TBlockFields before; // Lm and LmH are not read back: each block decides them anew
-    before.throttleMin = view_.ThrottleMin();
-    before.throttleMax = view_.ThrottleMax();
-    before.poles = view_.PoleText();
-    before.ratio = view_.RatioText();
-    DecodeOutcome outcome = DecodeBlockFields(payload, view_.VersionCaption(), before);
-    // In the order the window has always taken them; a text is set only where it changed.
-    const TBlockFields& after = outcome.fields;
-    if (outcome.throttleMinRead)
-        view_.SetThrottleMin(after.throttleMin);
-    if (outcome.throttleMaxRead)
-        view_.SetThrottleMax(after.throttleMax);
-    if (after.maxRpmEnabled) {
-        view_.EnableMaxRpm();
-        if (after.poles != before.poles)
-            view_.SetPoleText(after.poles);
-        if (after.ratio != before.ratio)
-            view_.SetRatioText(after.ratio);
-        view_.SetMaxRpmText(after.maxRpmText);
-    }
+    // The fields first, then the display values with their boxes, then the options, in the order
+    // the window has always taken them. A field the block does not carry stays as it is.
+    DecodeOutcome outcome = DecodeBlockFields(payload, ShownVersion(), view_.Fields());
+    view_.ShowFields(outcome.fields);
     DecodeDisplayValues(payload, panel_, DecodeEnv{programDir_, &messages_}, outcome);
     for (const QString& text : outcome.errors)
         view_.ShowError(text);
@@ -70,7 +55,7 @@ bool TConnectionCycle::CanBeReadReply(const QByteArray& payload) const
     if (!identityPayload_.isEmpty() && payload == identityPayload_)
         return false;
     const std::optional<qsizetype> least =
-        ReadPayloadMinimum(view_.VersionCaption(), panel_.DisplayCount(), panel_.GroupCount());
+        ReadPayloadMinimum(ShownVersion(), panel_.DisplayCount(), panel_.GroupCount());
     return !least || payload.size() >= *least;
 }
 
@@ -103,24 +88,24 @@ void TConnectionCycle::ReadReply()
     view_.SetProgress(1, 100);
     state_.replyPayload.clear();
     state_.readPending = false;
-    timer4_->Stop();
-    timer3_->Stop();
+    watchdogTimer_->Stop();
+    timeoutTimer_->Stop();
+    Emit([&](ICycleEvents& l) { l.BlockRead(TBlockReadEvent{lastRead_}); });
     pause_ = clock_.After(kProgressPause, [this, outcome] {
         Guarded([&] {
             pause_.reset();
             view_.SetProgress(1, 0);
-            state_.busy = false;
-            timer2_->Start();
+            SetBusy(false);
+            presenceTimer_->Start();
             SetTransferButtons(true);
             if (!panel_.UnassignedBytes().isEmpty())
-                view_.ShowError(Msg("str11") + QLatin1Char('\r'));
+                view_.ShowError(messages_.Msg("str11") + QLatin1Char('\r'));
             ShowNotices(outcome.notices);
         });
     });
 }
 
-// ---- write
-// ----------------------------------------------------------------------------------------
+// ---- write ------------------------------------------------------------------------------------
 
 bool TConnectionCycle::StartGuard(TOverwriteContext::Kind kind)
 {
@@ -132,7 +117,7 @@ bool TConnectionCycle::StartGuard(TOverwriteContext::Kind kind)
     }
     guardState_ = Guard::Waiting;
     guard_->BeforeOverwriteAsync(
-        TOverwriteContext{kind, identity_, view_.LanguageCode(), alternateScale_, lastRead_},
+        TOverwriteContext{kind, identity_, settings_.language, alternateScale_, lastRead_},
         [this, asked, alive = std::weak_ptr<bool>(alive_)](bool allowed) {
             if (!alive.expired())
                 GuardAnswered(asked, allowed);
@@ -160,7 +145,7 @@ void TConnectionCycle::AfterGuard(std::function<void()> fn)
         fn();
 }
 
-void TConnectionCycle::Button2Click()
+void TConnectionCycle::StartWrite()
 {
     // Only a block read whole goes back to the regulator.
     if (state_.busy || lastRead_.isEmpty())
@@ -168,8 +153,8 @@ void TConnectionCycle::Button2Click()
     // The backup goes to the disk while the pause before the frame runs; the frame waits for it.
     if (!StartGuard(TOverwriteContext::Kind::Write))
         return;
-    state_.busy = true;
-    timer2_->Stop();
+    SetBusy(true);
+    presenceTimer_->Stop();
     state_.writePending = true;
     SetTransferButtons(false);
     pause_ = clock_.After(kProgressPause,
@@ -190,10 +175,7 @@ void TConnectionCycle::ContinueWrite()
     view_.SetProgress(2, 20);
     QByteArray frame;
     try {
-        TBlockFields shown;
-        shown.throttleMin = view_.ThrottleMin();
-        shown.throttleMax = view_.ThrottleMax();
-        written_ = BuildWritePayload(shown, panel_);
+        written_ = BuildWritePayload(view_.Fields(), panel_);
         frame = BuildDataFrame(written_);
         // The write carries the groups up to the active option count only.
         writtenSettings_ = ShownSettings(std::min(panel_.ActiveOptionCount(), panel_.GroupCount()));
@@ -208,22 +190,25 @@ void TConnectionCycle::ContinueWrite()
     view_.SetProgress(2, 40);
     try {
         SendRequest(frame, false);
-    } catch (const std::exception&) {
-        LinkFailed();
+    } catch (const std::exception& e) {
+        LinkFailed(TLinkErrorEvent::Where::Send, QString::fromStdString(e.what()));
     }
-    timer4_->Start();
+    watchdogTimer_->Start();
     view_.SetProgress(2, 50);
     // The values come back only with the next read.
     for (int i = 0; i < panel_.DisplayCount(); ++i)
         panel_.SetDisplayText(i, kValuePlaceholder);
-    view_.SetMaxRpmText(kValuePlaceholder);
+    TBlockFields fields = view_.Fields();
+    fields.maxRpmText = kValuePlaceholder;
+    view_.ShowFields(fields);
     if (UsbReady())
         UsbReceive({});
 }
 
 TStoredSettings TConnectionCycle::ShownSettings(int groups) const
 {
-    TStoredSettings shown{ToWire(view_.ThrottleMin()), ToWire(view_.ThrottleMax()), {}};
+    const TBlockFields fields = view_.Fields();
+    TStoredSettings shown{ToWire(fields.throttleMin), ToWire(fields.throttleMax), {}};
     for (int g = 0; g < groups; ++g)
         shown.items.append(panel_.ItemIndex(g));
     return shown;
@@ -238,7 +223,7 @@ void TConnectionCycle::WriteTaken()
     // The regulator now keeps what was written: a backup before the next write or reset must hold
     // that, not the block read before this write.
     if (!lastRead_.isEmpty())
-        lastRead_ = ReadPayloadAfterWrite(lastRead_, written_, view_.VersionCaption(),
+        lastRead_ = ReadPayloadAfterWrite(lastRead_, written_, ShownVersion(),
                                           panel_.DisplayCount(), panel_.GroupCount());
 }
 
@@ -246,9 +231,10 @@ void TConnectionCycle::WriteAcknowledged()
 {
     WriteTaken();
     state_.writePending = false;
-    timer4_->Stop();
-    timer3_->Stop();
+    watchdogTimer_->Stop();
+    timeoutTimer_->Stop();
     view_.SetProgress(2, 100);
+    Emit([&](ICycleEvents& l) { l.WriteAcknowledged(TWriteTakenEvent{written_}); });
     pause_ = clock_.After(kProgressPause, [this] {
         Guarded([this] {
             pause_.reset();
@@ -266,21 +252,21 @@ void TConnectionCycle::WriteEndByte()
     state_.writePending = false;
     view_.SetProgress(2, 100);
     SetTransferButtons(true);
-    state_.busy = false;
+    SetBusy(false);
+    Emit([&](ICycleEvents& l) { l.WriteEnded(TWriteTakenEvent{written_}); });
 }
 
-// ---- factory settings
-// -------------------------------------------------------------------------------
+// ---- factory settings -------------------------------------------------------------------------
 
-void TConnectionCycle::Button3Click()
+void TConnectionCycle::StartFactoryReset()
 {
     if (state_.busy)
         return;
     if (!StartGuard(TOverwriteContext::Kind::FactoryReset))
         return;
-    state_.busy = true;
+    SetBusy(true);
     SetTransferButtons(false);
-    timer2_->Stop();
+    presenceTimer_->Stop();
     state_.readPending = true;
     AfterGuard([this] { SendDefaultRequest(); });
 }
@@ -296,14 +282,15 @@ void TConnectionCycle::SendDefaultRequest()
     }
     try {
         SendRequest(DefaultRequest(), false);
-    } catch (const std::exception&) {
-        LinkFailed();
+    } catch (const std::exception& e) {
+        LinkFailed(TLinkErrorEvent::Where::Send, QString::fromStdString(e.what()));
     }
+    Emit([](ICycleEvents& l) { l.FactoryResetSent(); });
     pause_ = clock_.After(kDefaultSettlePause, [this] {
         Guarded([this] {
             pause_.reset();
-            state_.busy = false;
-            Button1Click();
+            SetBusy(false);
+            StartRead();
         });
     });
 }

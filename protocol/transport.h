@@ -8,9 +8,19 @@
 #include <functional>
 #include <stdexcept>
 
+// Where a serial port hands what it receives: the bytes of each reception as they come, or the
+// text of the error that kept them from being read.
+struct TSerialReceiver {
+    std::function<void(const QByteArray& bytes)> bytes;
+    std::function<void(const QString& error)> failed;
+};
+
 class ISerialPort {
 public:
     virtual ~ISerialPort() = default;
+    // The connection cycle takes the port's receptions here, on its own thread; an empty
+    // receiver stops them. A port that never receives has nothing to hand on.
+    virtual void SetReceiver(TSerialReceiver receiver) { (void)receiver; }
     virtual bool Active() const = 0;
     // Closes the port, points it at "\\.\" + portName and opens it again; throws the link's error.
     virtual void OpenComPort(const QString& portName) = 0;

@@ -55,7 +55,7 @@ private:
 
 void TMainForm::ShowFtError(const QString& text)
 {
-    boxes_->Show(TBoxKind::Error, Msg("str2"), text);
+    boxes_->Show(TBoxKind::Error, smlMsgLangRes1_.Msg("str2"), text);
 }
 
 TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
@@ -87,13 +87,6 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     comm1_ = std::make_unique<TComm>();
     comm1_->SetBaudrate(br600);
     comm1_->SetDeviceName(QStringLiteral("Com1"));
-    comm1_->OnRxChar = [this](TCommunicationConnection*, int count) {
-        RunGuarded([&] {
-            QByteArray bytes;
-            comm1_->ReadString(count, bytes);
-            cycle_->Comm1RxChar(bytes);
-        });
-    };
     if (!env_.com)
         ownCom_ = MakeCommPort(*comm1_);
     com_ = env_.com ? env_.com : ownCom_.get();
@@ -115,7 +108,9 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     LKorekceB->OnChange = throttleShown;
     panel_->onUnwrittenChanged = [this] { ShowUnwritten(); };
     cycle_ = std::make_unique<TConnectionCycle>(*clock_, static_cast<ICycleView&>(*this), *panel_,
-                                                smlMsgLangRes1_, *com_, *usb_, env_.programDir);
+                                                smlMsgLangRes1_, settings_, *com_, *usb_,
+                                                env_.programDir);
+    cycle_->AddListener(this);
     // Every write and factory reset first saves the block as last read.
     TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
     // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
@@ -124,7 +119,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
         [this](const QString& text) { ShowError(text); },
         [this](const QString& path) {
             SetApplicationHint(QLatin1Char('|') +
-                               Msg("str132").arg(QDir::toNativeSeparators(path)));
+                               smlMsgLangRes1_.Msg("str132").arg(QDir::toNativeSeparators(path)));
             // Stays while the mouse moves over controls without a hint of their own.
             hintHeld_ = true;
         });
@@ -146,7 +141,7 @@ TMainForm::~TMainForm()
     qtTexts_.reset();
     qApp->removeEventFilter(this);
     // No reception may reach the cycle while the window comes apart.
-    comm1_->OnRxChar = nullptr;
+    com_->SetReceiver({});
     try {
         comm1_->Close();
     } catch (const std::exception&) {
@@ -163,11 +158,6 @@ TMainForm::~TMainForm()
 }
 
 QString TMainForm::QtTextsLocale() const { return qtTexts_->Installed(); }
-
-QString TMainForm::Msg(const char* key) const
-{
-    return smlMsgLangRes1_.LookupMessage(QString::fromLatin1(key));
-}
 
 void TMainForm::RunGuarded(const std::function<void()>& fn)
 {
@@ -245,7 +235,7 @@ void TMainForm::FormCreate()
 
     if (const int lang = LanguageIndex(settings_.language); lang >= 0)
         SelectLanguage(lang);
-    ShowStatus(Msg("str4"));
+    ShowConnected(false);
 
     try {
         if (settings_.device == QLatin1String("COM"))
@@ -253,7 +243,7 @@ void TMainForm::FormCreate()
         else if (settings_.device == QLatin1String("USB"))
             usb_->UsbReadyCheck();
     } catch (const std::exception&) {
-        ShowError(Msg("str53"));
+        ShowError(smlMsgLangRes1_.Msg("str53"));
         return;
     }
     cycle_->StartConnecting();
@@ -275,7 +265,8 @@ void TMainForm::CreateNastaveni()
     host.usbReadyCheck = [this] { return usb_->UsbReadyCheck(); };
     host.linkChosen = [this] { ResumeConnecting(); };
     host.showLinkError = [this](const QString& detail) {
-        ShowError(detail.isEmpty() ? Msg("str53") : Msg("str53") + QLatin1Char('\n') + detail);
+        ShowError(detail.isEmpty() ? smlMsgLangRes1_.Msg("str53")
+                                   : smlMsgLangRes1_.Msg("str53") + QLatin1Char('\n') + detail);
     };
     host.usbProblemAdvice = [this] { return UsbProblemAdvice(); };
     host.lookupMessage = [this](const QString& key) { return smlMsgLangRes1_.LookupMessage(key); };
@@ -293,8 +284,8 @@ void TMainForm::ResumeConnecting()
     // Start-up could not open the configured port, so no attempts were started; a link chosen in
     // the settings dialog starts them, as a working link does at start-up. A running cycle goes on.
     TConnectionCycle& c = *cycle_;
-    if (!c.Timer1().Enabled() && !c.Timer2().Enabled() && !c.Timer3().Enabled() &&
-        !c.Timer4().Enabled() && !c.State().busy)
+    if (!c.WakeUpTimer().Enabled() && !c.PresenceTimer().Enabled() && !c.TimeoutTimer().Enabled() &&
+        !c.WatchdogTimer().Enabled() && !c.State().busy)
         c.StartConnecting();
 }
 
@@ -310,7 +301,7 @@ void TMainForm::FormClose()
         return;
     QString path;
     if (!WriteClosingSettings(env_.programDir, settings_, &path))
-        ShowGeneralError(Msg("str92").arg(path));
+        ShowGeneralError(smlMsgLangRes1_.Msg("str92").arg(path));
 }
 
 void TMainForm::closeEvent(QCloseEvent* e)
@@ -334,7 +325,7 @@ void TMainForm::SelectLanguage(int index)
         p->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panels[index]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     // No presence query may run while the texts and the panel are being replaced.
-    const TPresencePause pause(cycle_->Timer2());
+    const TPresencePause pause(cycle_->PresenceTimer());
 
     const TLanguage& language = kLanguages[index];
     settings_.language = QLatin1String(language.code);
@@ -353,6 +344,8 @@ void TMainForm::SelectLanguage(int index)
     qApp->removeEventFilter(this);
     qApp->installEventFilter(this);
 
+    // Whatever LnH shows other than its placeholder is taken for a regulator's name, a caption
+    // from the language file too.
     if (LnH->text() != kNamePlaceholder && !panel_->ModelFileMissing())
         panel_->RelabelParameterPanel(ModelContext{env_.programDir, settings_.language, LnH->text(),
                                                    cycle_->AlternateScale()});
@@ -377,7 +370,7 @@ void TMainForm::ShowUsbProblem(const TUsbOpenProblem& problem)
         return;
     // Short enough for the status bar in every shipped language; the whole advice is one click
     // (or a pause of the mouse) away.
-    UsbNotice->setText(QLatin1Char(' ') + Msg(key) + QLatin1Char(' '));
+    UsbNotice->setText(QLatin1Char(' ') + smlMsgLangRes1_.Msg(key) + QLatin1Char(' '));
     UsbNotice->setToolTip(UsbProblemAdvice());
     UsbNotice->setFixedWidth(UsbNotice->sizeHint().width());
 }
@@ -391,14 +384,15 @@ void TMainForm::ShowUnwritten()
     StatusUnwritten->setVisible(count > 0);
     if (count == 0)
         return;
-    StatusUnwritten->setText(QLatin1Char(' ') + Msg("Str260").arg(count) + QLatin1Char(' '));
+    StatusUnwritten->setText(QLatin1Char(' ') + smlMsgLangRes1_.Msg("Str260").arg(count) +
+                             QLatin1Char(' '));
     StatusUnwritten->setFixedWidth(StatusUnwritten->sizeHint().width());
 }
 
 QString TMainForm::UsbProblemAdvice() const
 {
     const char* key = UsbProblemKeys(usbProblem_.kind).advice;
-    return key ? Msg(key).arg(usbProblem_.detail) : QString();
+    return key ? smlMsgLangRes1_.Msg(key).arg(usbProblem_.detail) : QString();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)

@@ -1,8 +1,8 @@
 #pragma once
 // The main window: the identified regulator and its settings, the transaction buttons, the menus,
 // the language flags and the status bar. It owns the serial component, the connection cycle with
-// its four timers, the parameter panel and the message component, and runs the start-up and closing
-// sequences.
+// its timers, the parameter panel and the message component, and runs the start-up and closing
+// sequences. It draws what the cycle shows it and listens to what the cycle tells.
 
 #include "common/settings.h"
 #include "i18n/msglangres.h"
@@ -89,7 +89,7 @@ public:
     QString button2Caption = QStringLiteral("Ne");
 };
 
-class TMainForm : public QMainWindow, private ICycleView {
+class TMainForm : public QMainWindow, private ICycleView, private ICycleEvents {
     Q_OBJECT
 public:
     explicit TMainForm(const TMainFormEnv& env, QWidget* parent = nullptr);
@@ -103,6 +103,12 @@ public:
     void FormClose();
     // Opens the configured serial port; throws when it cannot.
     void OpenComPort();
+
+    // The transfer buttons and the log item: the cycle's transactions.
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void EEPROM1Click();
 
     // Menu and flag handlers.
     void KonecClick();
@@ -179,34 +185,23 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // ICycleView
-    double ThrottleMin() const override;
-    double ThrottleMax() const override;
-    void SetThrottleMin(double ms) override;
-    void SetThrottleMax(double ms) override;
-    QString VersionCaption() const override;
-    QString PoleText() const override;
-    void SetPoleText(const QString& text) override;
-    QString RatioText() const override;
-    void SetRatioText(const QString& text) override;
-    void EnableMaxRpm() override;
-    void SetMaxRpmText(const QString& text) override;
-    void ShowError(const QString& text) override;
-    QString LinkMode() const override { return settings_.device; }
-    QString LanguageCode() const override { return settings_.language; }
-    void SetIdentity(const QString& name, const QString& version, const QString& date) override;
-    QString RegulatorName() const override;
-    void ShowStatus(const QString& text) override;
+    // ICycleView (mainform_view.cpp)
+    TBlockFields Fields() const override;
+    void ShowFields(const TBlockFields& fields) override;
+    void ShowIdentity(const TRegulatorIdentity* identity) override;
+    void ShowConnected(bool connected) override;
     void ShowReplyBuffer(const QString& caption) override;
     void SetProgress(int bar, int position) override;
     void SetTransferButtonsEnabled(bool on) override;
-    void SetEepromVisible(bool on) override;
-    void SetThrottleEnabled(bool on) override;
-    void SetFileMenuEnabled(bool on) override;
-    void DisableMaxRpm() override;
+    void SetRegulatorControlsEnabled(bool on) override;
+    void ShowError(const QString& text) override;
     void ReportError(const QString& text) override { ShowGeneralError(text); }
     void ShowProgressHint(const QString& text) override;
-    void ShowPlainMessage(const QString& text) override;
+
+    // ICycleEvents (mainform_view.cpp)
+    void Identified(const TIdentifiedEvent& event) override;
+    void LinkError(const TLinkErrorEvent& event) override;
+    void LogEnded(const TLogEvent& event) override;
 
     // Building the controls (mainform_build.cpp).
     void BuildWindow();
@@ -237,7 +232,6 @@ private:
     // The marks of the throttle fields and the count of changes not yet written, as the panel's
     // model has them.
     void ShowUnwritten();
-    QString Msg(const char* key) const;
 
     TMainFormEnv env_;
     std::unique_ptr<IClock> ownClock_;
@@ -310,7 +304,5 @@ public:
     QLabel* StatusUnwritten = nullptr;
 };
 
-// Throttle ranges in milliseconds.
-constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
-constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
+// One step of the arrows beside a throttle limit, in milliseconds.
 constexpr double kThrottleStep = 0.01;

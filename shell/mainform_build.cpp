@@ -165,8 +165,7 @@ void TMainForm::BuildLeftColumn(QWidget* p)
         "hint",
         QStringLiteral(
             "Nastavit tovární nastavení regulátoru |Nastavit tovární nastavení regulátoru."));
-    connect(Button3, &QPushButton::clicked, this,
-            WhenIdleGuarded([this] { cycle_->Button3Click(); }));
+    connect(Button3, &QPushButton::clicked, this, WhenIdleGuarded([this] { Button3Click(); }));
 
     FitLeftColumn();
 }
@@ -236,10 +235,8 @@ void TMainForm::BuildTransferButtons(QWidget* p)
         b->setValue(0);
         b->setTextVisible(false);
     }
-    connect(Button1, &QPushButton::clicked, this,
-            WhenIdleGuarded([this] { cycle_->Button1Click(); }));
-    connect(Button2, &QPushButton::clicked, this,
-            WhenIdleGuarded([this] { cycle_->Button2Click(); }));
+    connect(Button1, &QPushButton::clicked, this, WhenIdleGuarded([this] { Button1Click(); }));
+    connect(Button2, &QPushButton::clicked, this, WhenIdleGuarded([this] { Button2Click(); }));
 }
 
 // The throttle range: two edits with their limits and an arrow pair each.
@@ -388,8 +385,7 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     connect(Zalohy, &QAction::triggered, this, WhenIdleGuarded([this] { ZalohyClick(); }));
     connect(Tisk, &QAction::triggered, this, WhenIdleGuarded([this] { TiskClick(); }));
     connect(UlozitPdf, &QAction::triggered, this, WhenIdleGuarded([this] { UlozitPdfClick(); }));
-    connect(EEPROM1, &QAction::triggered, this,
-            WhenIdleGuarded([this] { cycle_->EEPROM1Click(); }));
+    connect(EEPROM1, &QAction::triggered, this, WhenIdleGuarded([this] { EEPROM1Click(); }));
     connect(Setup, &QAction::triggered, this, [this] { RunGuarded([this] { SetupClick(); }); });
     connect(Konec, &QAction::triggered, this, [this] { RunGuarded([this] { KonecClick(); }); });
     connect(Help, &QAction::triggered, this, [this] { RunGuarded([this] { HelpClick(); }); });

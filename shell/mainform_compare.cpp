@@ -28,8 +28,8 @@ TCompareHost TMainForm::CompareHost()
 void TMainForm::PorovnatClick()
 {
     InParameterFolder([this](const QString& folder) {
-        const QString name = dialogs_->OpenDlg(
-            TFileDialogRequest{folder, QString(), Msg("str84"), QStringLiteral("*.zeq")});
+        const QString name = dialogs_->OpenDlg(TFileDialogRequest{
+            folder, QString(), smlMsgLangRes1_.Msg("str84"), QStringLiteral("*.zeq")});
         if (!name.isEmpty())
             ShowComparison(CompareHost(), name, this);
     });

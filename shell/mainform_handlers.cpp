@@ -31,6 +31,11 @@ bool TMainForm::AskOverwrite()
                        messageDlg_.button2Caption, TDefaultAnswer::Yes);
 }
 
+void TMainForm::Button1Click() { cycle_->StartRead(); }
+void TMainForm::Button2Click() { cycle_->StartWrite(); }
+void TMainForm::Button3Click() { cycle_->StartFactoryReset(); }
+void TMainForm::EEPROM1Click() { cycle_->StartLogDownload(); }
+
 void TMainForm::KonecClick()
 {
     close();
@@ -42,19 +47,19 @@ void TMainForm::SetupClick() { Nastaveni()->exec(); }
 void TMainForm::HelpClick()
 {
     if (helpFile_.isEmpty()) {
-        boxes_->Show(TBoxKind::Plain, QString(), Msg("str94"));
+        boxes_->Show(TBoxKind::Plain, QString(), smlMsgLangRes1_.Msg("str94"));
         return;
     }
     const QStringList pages = HelpPageCandidates(helpFile_);
     const auto page = std::find_if(pages.begin(), pages.end(),
                                    [](const QString& p) { return QFileInfo(p).isFile(); });
     if (page == pages.end()) {
-        boxes_->Show(TBoxKind::Plain, QString(), Msg("str93").arg(pages.first()));
+        boxes_->Show(TBoxKind::Plain, QString(), smlMsgLangRes1_.Msg("str93").arg(pages.first()));
         return;
     }
     // Without a viewer the desktop does nothing visible: the user is told where the page is.
     if (!openUrl_(QUrl::fromLocalFile(*page)))
-        ShowError(Msg("str205").arg(*page));
+        ShowError(smlMsgLangRes1_.Msg("str205").arg(*page));
 }
 
 void TMainForm::AboutSWClick()
@@ -79,10 +84,10 @@ void TMainForm::Image2Click(QLabel* flag)
 void TMainForm::InParameterFolder(const std::function<void(const QString& folder)>& fn)
 {
     if (!ParameterPanelExists(*panel_)) {
-        ShowError(Msg("str110"));
+        ShowError(smlMsgLangRes1_.Msg("str110"));
         return;
     }
-    const TPresencePause pause(cycle_->Timer2());
+    const TPresencePause pause(cycle_->PresenceTimer());
     const QString folder = ParameterFolder(env_.programDir, LnH->text());
     RunGuarded([&] { fn(folder); });
 }
@@ -90,8 +95,8 @@ void TMainForm::InParameterFolder(const std::function<void(const QString& folder
 void TMainForm::OpenClick()
 {
     InParameterFolder([this](const QString& folder) {
-        const QString name = dialogs_->OpenDlg(
-            TFileDialogRequest{folder, QString(), Msg("str84"), QStringLiteral("*.zeq")});
+        const QString name = dialogs_->OpenDlg(TFileDialogRequest{
+            folder, QString(), smlMsgLangRes1_.Msg("str84"), QStringLiteral("*.zeq")});
         if (!name.isEmpty())
             LoadParameterFile(name);
     });
@@ -114,7 +119,7 @@ void TMainForm::SaveasClick()
 void TMainForm::LoadParameterFile(const QString& fileName)
 {
     if (!ParameterPanelExists(*panel_)) {
-        ShowError(Msg("str110"));
+        ShowError(smlMsgLangRes1_.Msg("str110"));
         return;
     }
     // A file made for another model would fill this one only in part, and quietly: the user
@@ -126,8 +131,9 @@ void TMainForm::LoadParameterFile(const QString& fileName)
         // The problems stand on a line of their own, so the first begins as a sentence does.
         QString problems = fit.Summary();
         problems[0] = problems[0].toUpper();
-        const QString text = Msg("Str261").arg(QFileInfo(fileName).fileName()) + QLatin1Char('\r') +
-                             problems + QLatin1Char('\r') + Msg("Str262");
+        const QString text = smlMsgLangRes1_.Msg("Str261").arg(QFileInfo(fileName).fileName()) +
+                             QLatin1Char('\r') + problems + QLatin1Char('\r') +
+                             smlMsgLangRes1_.Msg("Str262");
         return boxes_->Ask(messageDlg_.caption, text, messageDlg_.button1Caption,
                            messageDlg_.button2Caption, TDefaultAnswer::No);
     });

@@ -72,15 +72,15 @@ void TMainForm::UlozitPdfClick()
                                           Now(env_.now).toString(QStringLiteral("yyyy-MM-dd")));
         // "Ne" to the overwrite question shows the dialog anew.
         for (;;) {
-            const QString name = dialogs_->SaveDlg(
-                TFileDialogRequest{folder, proposed, Msg("str332"), QStringLiteral("*.pdf")});
+            const QString name = dialogs_->SaveDlg(TFileDialogRequest{
+                folder, proposed, smlMsgLangRes1_.Msg("str332"), QStringLiteral("*.pdf")});
             if (name.isEmpty())
                 return;
             if (QFileInfo::exists(name) && !AskOverwrite())
                 continue;
             QString reason;
             if (!WriteFileAtomically(name, SheetPdf(MakeSheet(), kProgram), &reason))
-                ShowError(Msg("str3") + QStringLiteral("\r\r") + reason);
+                ShowError(smlMsgLangRes1_.Msg("str3") + QStringLiteral("\r\r") + reason);
             return;
         }
     });

@@ -1,5 +1,6 @@
-// The window as the connection cycle sees it: the throttle and motor fields, the regulator's
-// identity, the status texts and progress, and which controls may be used.
+// The window as the connection cycle draws it (the throttle and motor fields, the regulator's
+// identity, the status texts and progress, which controls may be used) and what it does when the
+// cycle tells it what happened.
 
 #include "shell/mainform.h"
 #include "shell/mainform_parts.h"
@@ -17,56 +18,54 @@
 
 using MainFormParts::FitValue;
 
-void TMainForm::ShowError(const QString& text) { boxes_->Show(TBoxKind::Error, Msg("str2"), text); }
-
-double TMainForm::ThrottleMin() const { return LKorekceA->Value(); }
-double TMainForm::ThrottleMax() const { return LKorekceB->Value(); }
-void TMainForm::SetThrottleMin(double ms) { LKorekceA->SetValue(ms); }
-void TMainForm::SetThrottleMax(double ms) { LKorekceB->SetValue(ms); }
-QString TMainForm::VersionCaption() const { return LvH->text(); }
-QString TMainForm::PoleText() const { return EPocPolu->text(); }
-void TMainForm::SetPoleText(const QString& text) { EPocPolu->setText(text); }
-QString TMainForm::RatioText() const { return EPrevPom->text(); }
-void TMainForm::SetRatioText(const QString& text) { EPrevPom->setText(text); }
-
-void TMainForm::EnableMaxRpm()
+void TMainForm::ShowError(const QString& text)
 {
-    Lm->setEnabled(true);
-    LmH->setEnabled(true);
+    boxes_->Show(TBoxKind::Error, smlMsgLangRes1_.Msg("str2"), text);
 }
 
-void TMainForm::DisableMaxRpm()
+TBlockFields TMainForm::Fields() const
 {
-    Lm->setEnabled(false);
-    LmH->setEnabled(false);
+    TBlockFields f;
+    f.throttleMin = LKorekceA->Value();
+    f.throttleMax = LKorekceB->Value();
+    f.poles = EPocPolu->text();
+    f.ratio = EPrevPom->text();
+    f.maxRpmEnabled = LmH->isEnabled();
+    f.maxRpmText = LmH->text();
+    return f;
 }
 
-void TMainForm::SetMaxRpmText(const QString& text)
+void TMainForm::ShowFields(const TBlockFields& f)
 {
-    LmH->setText(text);
+    LKorekceA->SetValue(f.throttleMin);
+    LKorekceB->SetValue(f.throttleMax);
+    // A text set only where it changed: each setting reaches the user's settings as typed.
+    if (EPocPolu->text() != f.poles)
+        EPocPolu->setText(f.poles);
+    if (EPrevPom->text() != f.ratio)
+        EPrevPom->setText(f.ratio);
+    Lm->setEnabled(f.maxRpmEnabled);
+    LmH->setEnabled(f.maxRpmEnabled);
+    LmH->setText(f.maxRpmText);
     FitValue(LmH);
 }
 
-void TMainForm::SetIdentity(const QString& name, const QString& version, const QString& date)
+void TMainForm::ShowIdentity(const TRegulatorIdentity* identity)
 {
-    LnH->setText(name);
-    LvH->setText(version);
-    LaH->setText(date);
+    if (identity)
+        EEPROM1->setVisible(identity->KeepsLog());
+    LnH->setText(identity ? identity->name : kNamePlaceholder);
+    LvH->setText(identity ? identity->version : kValuePlaceholder);
+    LaH->setText(identity ? identity->date : kDatePlaceholder);
     for (QLabel* l : {LnH, LvH, LaH})
         FitValue(l);
-    // Backups say which link their regulator was on: the one it has just answered on.
-    if (name == kNamePlaceholder)
-        return;
-    if (settings_.device == QLatin1String("COM")) {
-        const QString device = DevicePathForPortName(settings_.com);
-        backups_->SetLink(device.isEmpty() ? settings_.com : device);
-    } else {
-        backups_->SetLink(UsbBackupLink(ownUsbLink_ ? ownUsbLink_->OpenSerialNo() : QString()));
-    }
 }
 
-QString TMainForm::RegulatorName() const { return LnH->text(); }
-void TMainForm::ShowStatus(const QString& text) { StatusPanel1->setText(text); }
+void TMainForm::ShowConnected(bool connected)
+{
+    StatusPanel1->setText(smlMsgLangRes1_.Msg(connected ? "str60" : "str4"));
+}
+
 void TMainForm::ShowReplyBuffer(const QString& caption) { Label3->setText(caption); }
 
 void TMainForm::SetProgress(int bar, int position) { (bar == 1 ? PB1 : PB2)->setValue(position); }
@@ -82,21 +81,10 @@ void TMainForm::SetTransferButtonsEnabled(bool on)
 
 void TMainForm::ShowProgressHint(const QString& text) { SetApplicationHint(text); }
 
-void TMainForm::ShowPlainMessage(const QString& text)
-{
-    boxes_->Show(TBoxKind::Plain, QString(), text);
-}
-
-void TMainForm::SetEepromVisible(bool on) { EEPROM1->setVisible(on); }
-
-void TMainForm::SetThrottleEnabled(bool on)
+void TMainForm::SetRegulatorControlsEnabled(bool on)
 {
     LKorekceA->setEnabled(on);
     LKorekceB->setEnabled(on);
-}
-
-void TMainForm::SetFileMenuEnabled(bool on)
-{
     Open->setEnabled(on);
     Saveas->setEnabled(on);
     Porovnat->setEnabled(on);
@@ -105,4 +93,25 @@ void TMainForm::SetFileMenuEnabled(bool on)
     Zalohy->setEnabled(panel);
     Tisk->setEnabled(panel);
     UlozitPdf->setEnabled(panel);
+}
+
+// ---- what the cycle tells -------------------------------------------------------------------
+
+void TMainForm::Identified(const TIdentifiedEvent&)
+{
+    // Backups say which link their regulator was on: the one it has just answered on.
+    if (settings_.device == QLatin1String("COM")) {
+        const QString device = DevicePathForPortName(settings_.com);
+        backups_->SetLink(device.isEmpty() ? settings_.com : device);
+    } else {
+        backups_->SetLink(UsbBackupLink(ownUsbLink_ ? ownUsbLink_->OpenSerialNo() : QString()));
+    }
+}
+
+void TMainForm::LinkError(const TLinkErrorEvent&) { ShowError(smlMsgLangRes1_.Msg("str53")); }
+
+void TMainForm::LogEnded(const TLogEvent& event)
+{
+    if (event.ending == TLogEnding::BadCommunication)
+        boxes_->Show(TBoxKind::Plain, QString(), smlMsgLangRes1_.Msg(kEepromBadCommunicationKey));
 }

@@ -130,10 +130,13 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
 
     LSoubor = AddLine(this, "LSoubor", layout);
-    LSoubor->setText(Msg("str292").arg(QDir::toNativeSeparators(fileName_)));
+    LSoubor->setText(host_.messages->Msg("str292").arg(QDir::toNativeSeparators(fileName_)));
     LNepasuje = AddLine(this, "LNepasuje", layout);
     LNepasuje->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
-    LV = AddTable(this, {Msg("str278"), Msg("str279"), Msg("str280")}, layout);
+    LV = AddTable(this,
+                  {host_.messages->Msg("str278"), host_.messages->Msg("str279"),
+                   host_.messages->Msg("str280")},
+                  layout);
     // Rows to read, not to pick: no selection or focus frame over the marks.
     LV->setSelectionMode(QAbstractItemView::NoSelection);
     LV->setFocusPolicy(Qt::NoFocus);
@@ -152,7 +155,7 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     Button3->setEnabled(false);
 
     const TParameterFit fit = CheckParameterFit(*host_.panel, fileLines_, *host_.messages);
-    LNepasuje->setText(Msg("str277").arg(fit.Summary()));
+    LNepasuje->setText(host_.messages->Msg("str277").arg(fit.Summary()));
     LNepasuje->setVisible(!fit.Fits());
 
     rows_ = CompareWithFile(*host_.panel, fileLines_);
@@ -173,8 +176,9 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
         }
     }
     const int differ = CountDifferences(rows_);
-    LPocet->setText(differ == 0 ? Msg("str276")
-                                : Msg("str275").arg(differ).arg(CountSettings(rows_)));
+    LPocet->setText(differ == 0
+                        ? host_.messages->Msg("str276")
+                        : host_.messages->Msg("str275").arg(differ).arg(CountSettings(rows_)));
     FitTable(this, LV);
     // The boxes are reached with the arrows and ticked with Space, from the first of them.
     for (int r = 0; r < rows_.size() && LV->focusPolicy() == Qt::NoFocus; ++r) {
@@ -218,11 +222,6 @@ void TPorovnani::Button3Click()
     host_.loadParameterLines(lines);
 }
 
-QString TPorovnani::Msg(const char* key) const
-{
-    return host_.messages->LookupMessage(QString::fromLatin1(key));
-}
-
 void TPorovnani::Button1Click()
 {
     accept();
@@ -252,11 +251,14 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
     layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
 
     LModel = AddLine(this, "LModel", layout);
-    LModel->setText(Msg("str291").arg(
+    LModel->setText(host_.messages->Msg("str291").arg(
         modelName, QDir::toNativeSeparators(BackupFolder(host_.programDir, modelName))));
     LVynech = AddLine(this, "LVynech", layout);
     LVynech->setStyleSheet(QStringLiteral("color: %1").arg(kWarningText.name()));
-    LV = AddTable(this, {Msg("str281"), Msg("str282"), Msg("str283"), Msg("str284"), Msg("str285")},
+    LV = AddTable(this,
+                  {host_.messages->Msg("str281"), host_.messages->Msg("str282"),
+                   host_.messages->Msg("str283"), host_.messages->Msg("str284"),
+                   host_.messages->Msg("str285")},
                   layout);
     LPrazdne = AddLine(this, "LPrazdne", layout);
 
@@ -277,10 +279,10 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
 
     QStringList unreadable;
     entries_ = ListBackups(host_.programDir, modelName, &unreadable);
-    LVynech->setText(Msg("str288").arg(unreadable.size()));
+    LVynech->setText(host_.messages->Msg("str288").arg(unreadable.size()));
     LVynech->setToolTip(unreadable.join(QLatin1Char('\n')));
     LVynech->setVisible(!unreadable.isEmpty());
-    LPrazdne->setText(Msg("str289"));
+    LPrazdne->setText(host_.messages->Msg("str289"));
     LPrazdne->setVisible(entries_.isEmpty());
 
     for (const TBackupEntry& e : entries_) {
@@ -288,13 +290,14 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
         // The form of the backups' own names: the same in every language, and it sorts.
         const QString taken = r.taken.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         const char* kind = r.kind == TOverwriteContext::Kind::FactoryReset ? "str287" : "str286";
-        auto* item = new QTreeWidgetItem(LV, {taken, Msg(kind), r.identity.name.trimmed(),
-                                              r.identity.version.trimmed(), r.link});
+        auto* item =
+            new QTreeWidgetItem(LV, {taken, host_.messages->Msg(kind), r.identity.name.trimmed(),
+                                     r.identity.version.trimmed(), r.link});
         item->setToolTip(0, QDir::toNativeSeparators(e.recordPath));
         if (e.parameterPath.isEmpty()) {
             for (int c = 0; c < LV->columnCount(); ++c) {
                 item->setForeground(c, palette().color(QPalette::Disabled, QPalette::Text));
-                item->setToolTip(c, Msg("str290"));
+                item->setToolTip(c, host_.messages->Msg("str290"));
             }
         }
     }
@@ -306,11 +309,6 @@ TZalohy::TZalohy(TCompareHost host, QString modelName, QWidget* parent)
     FollowLanguage(
         this, host_,
         {QStringLiteral("LModel"), QStringLiteral("LVynech"), QStringLiteral("LPrazdne")});
-}
-
-QString TZalohy::Msg(const char* key) const
-{
-    return host_.messages->LookupMessage(QString::fromLatin1(key));
 }
 
 const TBackupEntry* TZalohy::Selected() const

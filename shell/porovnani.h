@@ -55,7 +55,6 @@ public:
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
 
 private:
-    QString Msg(const char* key) const;
     QList<int> CheckedGroups() const;
 
     TCompareHost host_;
@@ -89,7 +88,6 @@ public:
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
 
 private:
-    QString Msg(const char* key) const;
     void SelectionChanged();
 
     TCompareHost host_;

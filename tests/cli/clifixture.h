@@ -35,6 +35,7 @@ public:
             throw std::runtime_error("Error 5 Input/output error in function: WriteFile");
         return inner->SendString(bytes);
     }
+    void SetReceiver(TSerialReceiver receiver) override { inner->SetReceiver(std::move(receiver)); }
 };
 
 // Which link a command line without --port or --usb uses.
@@ -54,7 +55,7 @@ struct TFtErrorsToList final : IFtErrorBox {
 struct TCliFixture {
     TProgramDir dir;
     VirtualClock clock;
-    regsim::Regulator sim{regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo")};
+    regsim::Regulator sim;
     TSimPort port{clock, sim};
     TBrokenPort link;
     // The simulated FTDI adapter, with the same regulator on its serial side.
@@ -66,6 +67,7 @@ struct TCliFixture {
     std::unique_ptr<TUsbLink> usb;
     TCliLink linkKind;
     TsmlMsgLangRes messages;
+    const TsmlMsgLangRes* language = nullptr; // the messages the runs speak; default: messages
     QStringList out, err;
     QByteArray outBytes; // a file sent to stdout (-o -)
     QDateTime now{QDate(2025, 3, 14), QTime(9, 26, 53)};
@@ -76,7 +78,10 @@ struct TCliFixture {
     inline static const std::string kAdapterSerial = "KX000001";
     inline static const std::string kAdapterDescription = "Simulated FT232R";
 
-    explicit TCliFixture(TCliLink kind = TCliLink::Serial) : linkKind(kind)
+    explicit TCliFixture(TCliLink kind = TCliLink::Serial,
+                         regsim::RegulatorData regulator =
+                             regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo"))
+        : sim(std::move(regulator)), linkKind(kind)
     {
         link.inner = &port;
         ftErrors.lines = &err;
@@ -132,8 +137,7 @@ struct TCliFixture {
                     [this](const QString& t) { err << t; },
                     [this] { return usb->OpenSerialNo(); },
                     [this](const QByteArray& b) { outBytes += b; }};
-        session = std::make_unique<TCliSession>(env, o, messages);
-        port.deliver = [this](const QByteArray& b) { session->Cycle().Comm1RxChar(b); };
+        session = std::make_unique<TCliSession>(env, o, language ? *language : messages);
         session->Start([](int) {});
         clock.AdvanceUntil([this] { return session->Finished(); }, kPatienceMs);
         port.deliver = nullptr;

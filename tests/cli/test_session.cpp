@@ -238,6 +238,108 @@ TEST_P(Cli, LinkFailures)
     EXPECT_EQ(RunCli({"read"}), kExitOk) << Err().toStdString();
 }
 
+// What a run ends with comes from what the regulator and the line did, never from how a message
+// reads: a language file whose every message reads alike, and a regulator named like the
+// placeholder, give each command line the exit status and JSON it has with the shipped texts.
+TEST_P(Cli, OutcomesDoNotHangOnHowTheTextsRead)
+{
+    using Arrange = std::function<void(TCliFixture&)>;
+    struct Row {
+        const char* name;
+        QStringList args;
+        Arrange arrange = {};
+    };
+    const Row rows[] = {
+        {"identify", {"identify", "--json"}},
+        {"read", {"read", "--json"}},
+        {"default", {"default", "--json"}},
+        {"write", {"write", "same.zeq", "--throttle-max", "2.10", "--json"}},
+        {"log", {"log", "-o", "log.txt"}},
+        {"no model file",
+         {"read"},
+         [](TCliFixture& f) {
+             QFile::remove(
+                 f.dir.File("Regulators/CZ/" + QString::fromStdString(f.sim.Data().name) + ".ini"));
+         }},
+        {"silent regulator",
+         {"read", "--timeout", "3"},
+         [](TCliFixture& f) { f.sim.faults().silent = true; }},
+        {"regulator lost", {"read"}, [](TCliFixture& f) { f.sim.faults().mute = {Message::Read}; }},
+        {"line gone after the wake-up",
+         {"read", "--timeout", "3"},
+         [](TCliFixture& f) {
+             f.sim.SetObserver([&f](const regsim::Event& e) {
+                 if (e.message != Message::WakeUp)
+                     return;
+                 if (f.linkKind == TCliLink::Usb)
+                     f.runner.beforeNextRead = [&f] { f.adapters.Unplug(0); };
+                 else
+                     f.link.failSend = true;
+             });
+         }},
+        {"damaged log",
+         {"log", "-o", "log.txt"},
+         [](TCliFixture& f) {
+             f.sim.SetObserver([&f](const regsim::Event& e) {
+                 f.sim.faults().badCheckAlways =
+                     e.message == Message::LogNext || e.message == Message::LogRepeat;
+             });
+         }},
+    };
+    QStringList alike = {"[MainForm]"};
+    for (const QString& line : TsmlMsgLangRes::BuiltInMessages())
+        alike << line.left(line.indexOf('=')) + "=The same text %1 %2 %3 %4";
+
+    for (const QString& name : {kModel, QString("- - - - - - - -")}) {
+        regsim::RegulatorData data =
+            regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+        data.name = name.toStdString();
+        // One run of every row with the shipped texts, one with texts that all read alike.
+        std::vector<std::pair<int, QString>> outcomes[2];
+        for (int alikeTexts = 0; alikeTexts < 2; ++alikeTexts) {
+            TCliFixture f(GetParam(), data);
+            const auto writeModel = [&] {
+                f.dir.Write("Regulators/CZ/" + name + ".ini",
+                            SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
+            };
+            writeModel();
+            QDir().mkpath(f.dir.File("Data/" + name));
+            f.dir.Write("Languages/CZ.ini", alike.join("\r\n").toLatin1());
+            const TCliMessages texts({f.dir.Path()}, "CZ");
+            if (alikeTexts)
+                f.language = &texts.Messages();
+            ASSERT_EQ(f.RunCli({"read", "-o", f.dir.File("same.zeq")}), kExitOk);
+            for (const Row& row : rows) {
+                if (row.arrange)
+                    row.arrange(f);
+                QStringList args = row.args;
+                for (QString& arg : args)
+                    if (arg.endsWith(".zeq") || arg.endsWith(".txt"))
+                        arg = f.dir.File(arg);
+                const int status = f.RunCli(args);
+                outcomes[alikeTexts].emplace_back(status, status == kExitOk ? f.Out() : QString());
+                f.sim.SetObserver({});
+                f.sim.faults() = regsim::Faults{};
+                f.link.failSend = false;
+                if (!f.adapters.Plugged(0))
+                    f.adapters.Plug(0);
+                writeModel();
+            }
+        }
+        for (size_t i = 0; i < std::size(rows); ++i) {
+            SCOPED_TRACE(name.toStdString() + ": " + rows[i].name);
+            EXPECT_EQ(outcomes[1][i].first, outcomes[0][i].first);
+            EXPECT_EQ(outcomes[1][i].second, outcomes[0][i].second);
+        }
+        // The shipped texts' outcomes are the ones these command lines have always had.
+        const int expected[] = {
+            kExitOk,           kExitOk,          kExitOk,          kExitOk,        kExitOk,
+            kExitModelMissing, kExitNoRegulator, kExitNoRegulator, kExitLinkError, kExitLinkError};
+        for (size_t i = 0; i < std::size(rows); ++i)
+            EXPECT_EQ(outcomes[0][i].first, expected[i]) << rows[i].name;
+    }
+}
+
 TEST_P(Cli, RegulatorLostDuringATransaction)
 {
     sim.faults().mute = {Message::Write};

@@ -55,7 +55,7 @@ struct EndToEnd : ::testing::Test, TWindowRig {
     }
     bool Idle() const
     {
-        return Connected() && form->Button1->isEnabled() && form->Cycle().Timer2().Enabled();
+        return Connected() && form->Button1->isEnabled() && form->Cycle().PresenceTimer().Enabled();
     }
 };
 
@@ -119,7 +119,8 @@ TEST_F(EndToEnd, HangUpOfTheRegulatorReturnsTheWindowToNotConnected)
     EXPECT_EQ(f.LnH->text(), "- - - - - - - - - - - - - - - -");
     EXPECT_FALSE(f.Button1->isEnabled());
     // Sending on a line that has gone away is a link error, shown once for the loss.
-    ASSERT_TRUE(PumpUntil([&] { return !f.Cycle().Timer1().Enabled() && f.Cycle().LinkLost(); }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return !f.Cycle().WakeUpTimer().Enabled() && f.Cycle().LinkLost(); }));
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.boxes[0].kind, TBoxKind::Error);
     EXPECT_EQ(boxes.boxes[0].text, f.Messages().LookupMessage("str53"));

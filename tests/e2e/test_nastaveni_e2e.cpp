@@ -38,7 +38,7 @@ TEST(NastaveniEndToEnd, PickingTheSimulatorsPortConnectsAndIsStored)
     const TRecordingBoxes& boxes = rig.boxes;
     ASSERT_EQ(boxes.boxes.size(), 1); // the configured port is not there
     EXPECT_FALSE(form->Comm1().Active());
-    EXPECT_FALSE(form->Cycle().Timer1().Enabled());
+    EXPECT_FALSE(form->Cycle().WakeUpTimer().Enabled());
 
     TNastaveni* dlg = form->Nastaveni();
     dlg->SetPortDirs({dev.path(), dev.path(), QString()}); // no stable names

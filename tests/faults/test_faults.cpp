@@ -158,7 +158,7 @@ void ArmUsbFault(Fault fault, UsbRig& rig)
     }
     case Fault::ChipLeftovers:
         fx.adapters.HoldInChip(0, {0xFE, 0x30});
-        fx.Cycle().Timer3Timer();
+        fx.Cycle().OnTimeoutTick();
         break;
     case Fault::ReadError:
         fx.adapters.FailReads(0, 1);
@@ -444,7 +444,7 @@ TEST(LineNoise, BytesBeforeTheFirstWakeUpDoNotStopTheSearch)
 {
     TCycleFixture fx;
     TMainForm& f = fx.Connect();
-    f.Cycle().Comm1RxChar(QByteArray::fromHex("0100"));
+    f.Cycle().OnSerialBytes(QByteArray::fromHex("0100"));
     EXPECT_TRUE(fx.RunUntilIdle());
     EXPECT_EQ(fx.Count(Message::WakeUp), 1);
 }

@@ -4,6 +4,7 @@
 // protocol prescribes. A line "= ..." closes each step with the protocol flags and counts.
 
 #include "common/clock.h"
+#include "common/settings.h"
 #include "i18n/msglangres.h"
 #include "protocol/cycle.h"
 #include "protocol/frames.h"
@@ -172,43 +173,39 @@ private:
     Log& log_;
 };
 
-class RecView final : public ICycleView {
+class RecView final : public ICycleView, public ICycleEvents {
 public:
-    RecView(Log& log, const TsmlMsgLangRes& messages) : log_(log), messages_(messages) {}
-    double throttleMin = 0, throttleMax = 0;
-    QString name, version;
-    QString mode = QStringLiteral("COM");
+    RecView(Log& log, const TsmlMsgLangRes& messages) : log_(log), messages_(messages)
+    {
+        fields.poles = QStringLiteral("2");
+        fields.ratio = QStringLiteral("1");
+    }
+    TBlockFields fields;
 
-    double ThrottleMin() const override { return throttleMin; }
-    double ThrottleMax() const override { return throttleMax; }
-    void SetThrottleMin(double ms) override
+    TBlockFields Fields() const override { return fields; }
+    void ShowFields(const TBlockFields& f) override
     {
-        throttleMin = ms;
-        log_.Add("LKorekceA " + QString::number(ms, 'f', 2).toStdString());
+        log_.Add("LKorekceA " + QString::number(f.throttleMin, 'f', 2).toStdString());
+        log_.Add("LKorekceB " + QString::number(f.throttleMax, 'f', 2).toStdString());
+        if (f.poles != fields.poles)
+            log_.Add("EPocPolu " + f.poles.toStdString());
+        if (f.ratio != fields.ratio)
+            log_.Add("EPrevPom " + f.ratio.toStdString());
+        log_.Add(f.maxRpmEnabled ? "Lm LmH on" : "Lm LmH off");
+        log_.Add("LmH " + f.maxRpmText.toStdString());
+        fields = f;
     }
-    void SetThrottleMax(double ms) override
-    {
-        throttleMax = ms;
-        log_.Add("LKorekceB " + QString::number(ms, 'f', 2).toStdString());
-    }
-    QString VersionCaption() const override { return version; }
-    QString PoleText() const override { return QStringLiteral("2"); }
-    void SetPoleText(const QString& t) override { log_.Add("EPocPolu " + t.toStdString()); }
-    QString RatioText() const override { return QStringLiteral("1"); }
-    void SetRatioText(const QString& t) override { log_.Add("EPrevPom " + t.toStdString()); }
-    void EnableMaxRpm() override { log_.Add("Lm LmH on"); }
-    void SetMaxRpmText(const QString& t) override { log_.Add("LmH " + t.toStdString()); }
     void ShowError(const QString& t) override { log_.Add("box " + Key(t)); }
-    QString LinkMode() const override { return mode; }
-    QString LanguageCode() const override { return QStringLiteral("CZ"); }
-    void SetIdentity(const QString& n, const QString& v, const QString& d) override
+    void ShowIdentity(const TRegulatorIdentity* id) override
     {
-        name = n;
-        version = v;
-        log_.Add("identity " + (n + '|' + v + '|' + d).toStdString());
+        if (id)
+            log_.Add(id->KeepsLog() ? "EEPROM1 shown" : "EEPROM1 hidden");
+        log_.Add("identity " +
+                 (id ? id->name + '|' + id->version + '|' + id->date
+                     : kNamePlaceholder + '|' + kValuePlaceholder + '|' + kDatePlaceholder)
+                     .toStdString());
     }
-    QString RegulatorName() const override { return name; }
-    void ShowStatus(const QString& t) override { log_.Add("status " + Key(t)); }
+    void ShowConnected(bool on) override { log_.Add(on ? "status str60" : "status str4"); }
     void ShowReplyBuffer(const QString&) override {}
     void SetProgress(int bar, int position) override
     {
@@ -218,13 +215,21 @@ public:
     {
         log_.Add(on ? "buttons on" : "buttons off");
     }
-    void SetEepromVisible(bool on) override { log_.Add(on ? "EEPROM1 shown" : "EEPROM1 hidden"); }
-    void SetThrottleEnabled(bool on) override { log_.Add(on ? "throttle on" : "throttle off"); }
-    void SetFileMenuEnabled(bool on) override { log_.Add(on ? "file menu on" : "file menu off"); }
-    void DisableMaxRpm() override { log_.Add("Lm LmH off"); }
+    void SetRegulatorControlsEnabled(bool on) override
+    {
+        log_.Add(on ? "throttle on" : "throttle off");
+        log_.Add(on ? "file menu on" : "file menu off");
+    }
     void ReportError(const QString& t) override { log_.Add("report " + t.toStdString()); }
-    void ShowPlainMessage(const QString& t) override { log_.Add("plain " + t.toStdString()); }
     void ShowProgressHint(const QString& t) override { log_.Add("hint " + t.toStdString()); }
+
+    // The boxes the window shows for what the cycle tells.
+    void LinkError(const TLinkErrorEvent&) override { log_.Add("box str53"); }
+    void LogEnded(const TLogEvent& e) override
+    {
+        if (e.ending == TLogEnding::BadCommunication)
+            log_.Add("plain " + messages_.Msg(kEepromBadCommunicationKey).toStdString());
+    }
 
 private:
     // Message texts are written down by their keys.
@@ -248,16 +253,19 @@ struct Rig {
     Log log;
     RecClock clock{virtualClock, log};
     TsmlMsgLangRes messages;
+    TUserSettings settings;
     RecView view{log, messages};
     RecPanel panel{log};
     RecPort port{log};
     RecUsb usb{log};
-    TConnectionCycle cycle{clock, view, panel, messages, port, usb, QStringLiteral("/nowhere/")};
+    TConnectionCycle cycle{clock,    view, panel, messages,
+                           settings, port, usb,   QStringLiteral("/nowhere/")};
 
     explicit Rig(const char* linkMode = "COM")
     {
         log.clock = &virtualClock;
-        view.mode = QString::fromLatin1(linkMode);
+        settings.device = QString::fromLatin1(linkMode);
+        cycle.AddListener(&view);
         cycle.ClearWorkingState();
     }
     std::string State() const
@@ -290,7 +298,7 @@ Step Wait(int ms, Lines expected)
 }
 Step Rx(const char* what, QByteArray bytes, Lines expected)
 {
-    return {what, [bytes](Rig& r) { r.cycle.Comm1RxChar(bytes); }, std::move(expected)};
+    return {what, [bytes](Rig& r) { r.cycle.OnSerialBytes(bytes); }, std::move(expected)};
 }
 Step Do(const char* what, std::function<void(Rig&)> act, Lines expected)
 {
@@ -333,8 +341,8 @@ Lines ResetLines(int at, bool clearPanel, bool timeout)
     Lines l;
     for (const char* s :
          {"PB1 0", "PB2 0", "buttons off",
-          "identity - - - - - - - - - - - - - - - -|- - - - -|- - - - - - - - -", "LmH - - - - -",
-          "LKorekceA 0.00", "LKorekceB 0.00", "throttle off", "Lm LmH off", "file menu off"})
+          "identity - - - - - - - - - - - - - - - -|- - - - -|- - - - - - - - -", "LKorekceA 0.00",
+          "LKorekceB 0.00", "Lm LmH off", "LmH - - - - -", "throttle off", "file menu off"})
         l.push_back(t + s);
     if (clearPanel)
         l.push_back(t + "clear panel");
@@ -454,9 +462,9 @@ TEST(Timeline, ReadAndItsWatchdog)
     Connect(rig);
     Play(rig, {
                   Do(
-                      "Button1", [](Rig& r) { r.cycle.Button1Click(); },
+                      "Button1", [](Rig& r) { r.cycle.StartRead(); },
                       At(0, kReadStart, {"= busy read miss=0 dog=0"})),
-                  Do("Button1 again while busy", [](Rig& r) { r.cycle.Button1Click(); },
+                  Do("Button1 again while busy", [](Rig& r) { r.cycle.StartRead(); },
                      {"= busy read miss=0 dog=0"}),
                   // Silent regulator: four watchdog ticks, the retries refused while busy.
                   Wait(4000, {"+4000 Timer2 off", "= busy read miss=0 dog=1"}),
@@ -472,7 +480,7 @@ TEST(Timeline, ReadAndItsWatchdog)
     Play(late,
          {
              Do(
-                 "Button1", [](Rig& r) { r.cycle.Button1Click(); },
+                 "Button1", [](Rig& r) { r.cycle.StartRead(); },
                  At(0, kReadStart, {"= busy read miss=0 dog=3"})),
              Wait(4000, {"+4000 Timer2 off", "+4000 Timer3 on", "= busy read miss=0 dog=0"}),
              Rx("late read reply", kReadReply,
@@ -497,7 +505,7 @@ TEST(Timeline, ReadWithAMissingLookupFile)
                                          .toStdString();
     Play(rig, {
                   Do(
-                      "Button1", [](Rig& r) { r.cycle.Button1Click(); },
+                      "Button1", [](Rig& r) { r.cycle.StartRead(); },
                       At(0, kReadStart, {"= busy read miss=0 dog=0"})),
                   Rx("read reply", kReadReply,
                      At(0,
@@ -513,9 +521,10 @@ TEST(Timeline, WriteEndedByFbOrFc)
     const Lines writeOut = {
         "PB2 20",          "PB2 40",          "send FE 0A 07 D0 04 4C 02 01 03 01 04 02 6C",
         "Timer4 on",       "PB2 50",          "Lab20 - - - - -",
-        "Lab21 - - - - -", "Lab22 - - - - -", "LmH - - - - -"};
+        "Lab21 - - - - -", "Lab22 - - - - -", "LKorekceA 1.10",
+        "LKorekceB 2.00",  "Lm LmH on",       "LmH - - - - -"};
     const Step click =
-        Do("Button2", [](Rig& r) { r.cycle.Button2Click(); },
+        Do("Button2", [](Rig& r) { r.cycle.StartWrite(); },
            {"+0 Timer2 off", "+0 buttons off", "+0 pause 100", "= busy write miss=0 dog=0"});
     {
         SCOPED_TRACE("FB");
@@ -575,10 +584,10 @@ TEST(Timeline, FactorySettingsThenRead)
     Rig rig;
     Connect(rig);
     Play(rig, {
-                  Do("Button3", [](Rig& r) { r.cycle.Button3Click(); },
+                  Do("Button3", [](Rig& r) { r.cycle.StartFactoryReset(); },
                      {"+0 buttons off", "+0 Timer2 off", "+0 send FC 01 05", "+0 pause 700",
                       "= busy read miss=0 dog=0"}),
-                  Do("Button1 while busy", [](Rig& r) { r.cycle.Button1Click(); },
+                  Do("Button1 while busy", [](Rig& r) { r.cycle.StartRead(); },
                      {"= busy read miss=0 dog=0"}),
                   Wait(699, {"= busy read miss=0 dog=0"}),
                   Wait(1, At(1, kReadStart, {"= busy read miss=0 dog=0"})),
@@ -609,8 +618,8 @@ TEST(Timeline, PresenceAndTheLostRegulatorReset)
                   {"+1000 port reopened", "+1000 PortWatch off", "+1000 PB1 0", "+1000 PB2 0",
                    "+1000 buttons off",
                    "+1000 identity - - - - - - - - - - - - - - - -|- - - - -|- - - - - - - - -",
-                   "+1000 LmH - - - - -", "+1000 LKorekceA 0.00", "+1000 LKorekceB 0.00",
-                   "+1000 throttle off", "+1000 Lm LmH off", "+1000 file menu off",
+                   "+1000 LKorekceA 0.00", "+1000 LKorekceB 0.00", "+1000 Lm LmH off",
+                   "+1000 LmH - - - - -", "+1000 throttle off", "+1000 file menu off",
                    "+1000 clear panel", "+1000 Timer3 off", "+1000 Timer1 on", "+1000 Timer2 off",
                    "+1000 status str4", "= miss=1 dog=0"}),
          });
@@ -664,7 +673,7 @@ TEST(Timeline, UsbWakeUpIdentificationAndReadAroundTheReceives)
                   Do("a wake-up tick while busy still sets one stop bit",
                      [](Rig& r) {
                          r.cycle.State().busy = true;
-                         r.cycle.Timer1Timer();
+                         r.cycle.OnWakeUpTick();
                          r.cycle.State().busy = false;
                      },
                      {"+0 stop bits 1", "= miss=0 dog=0"}),

@@ -22,7 +22,6 @@ struct Backups : ::testing::Test, TCycleFixture {
         if (writer)
             env.files = writer;
         TMainForm& f = StartWith(env);
-        port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
         return f;
     }
     QString Folder() const { return dir.File("Data/KVX-40 OPTO/Backup"); }

@@ -90,8 +90,8 @@ TEST(Cycle, WriteSendsTheChangedBlockAndEndsWithTheAcknowledgement)
     EXPECT_EQ(w.payload, payload);
     EXPECT_EQ(fx.sim.Block().throttleMax, 1990);
     EXPECT_EQ(f.PB2->value(), 0);
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
-    EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
+    EXPECT_FALSE(fx.Cycle().WatchdogTimer().Enabled());
 }
 
 TEST(Cycle, WriteEndByteLeavesPresenceChecksOffUntilTheNextTransaction)
@@ -166,7 +166,7 @@ TEST(Cycle, TwoUnansweredPresenceQueriesResetTheConnectionAt5s)
     EXPECT_FALSE(f.LKorekceA->isEnabled());
     EXPECT_EQ(f.LKorekceA->text(), "0.00");
     EXPECT_FALSE(f.Open->isEnabled());
-    EXPECT_TRUE(fx.Cycle().Timer1().Enabled());
+    EXPECT_TRUE(fx.Cycle().WakeUpTimer().Enabled());
     // The regulator answers again: found anew.
     fx.sim.faults().mute.clear();
     EXPECT_TRUE(fx.RunUntilIdle());
@@ -179,7 +179,7 @@ TEST(Cycle, UnansweredReadTimesOutAfter16sThenTheResetFollows2sLater)
     TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.State().readPending; }, 3000));
     const int64_t start = fx.clock.Now();
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Cycle().Timer3().Enabled(); }, 20000));
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Cycle().TimeoutTimer().Enabled(); }, 20000));
     EXPECT_EQ(fx.clock.Now() - start, 16000);
     EXPECT_EQ(fx.Count(Message::Read), 1) << "the watchdog's retries are refused while busy";
     ASSERT_TRUE(
@@ -203,7 +203,7 @@ TEST(Cycle, WatchdogTicksOfEarlierSlowTransactionsBringTheTimeOutNearer)
     fx.sim.faults().mute.insert(Message::Read);
     f.Button1->click();
     const int64_t start = fx.clock.Now();
-    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Cycle().Timer3().Enabled(); }, 20000));
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Cycle().TimeoutTimer().Enabled(); }, 20000));
     EXPECT_EQ(fx.clock.Now() - start, 12000);
 }
 
@@ -242,7 +242,7 @@ TEST(Cycle, ReplyAfterItsResetIsConsumedWithoutEffect)
     frame.append(reinterpret_cast<const char*>(payload.data()), payload.size());
     frame.append(
         char(regsim::CheckByte(reinterpret_cast<const uint8_t*>(frame.constData()), frame.size())));
-    f.Cycle().Comm1RxChar(frame);
+    f.Cycle().OnSerialBytes(frame);
     EXPECT_EQ(f.LKorekceA->text(), "0.00");
     EXPECT_EQ(fx.Panel().GroupCount(), 0);
     EXPECT_TRUE(fx.State().replyBuffer.Empty());
@@ -255,10 +255,10 @@ TEST(Cycle, ClickWhileBusyDoesNothing)
     TMainForm& f = fx.Connect();
     ASSERT_TRUE(fx.RunUntilIdle());
     const int reads = fx.Count(Message::Read);
-    f.Cycle().Button1Click();
-    f.Cycle().Button1Click();
-    f.Cycle().Button2Click();
-    f.Cycle().Button3Click();
+    f.Cycle().StartRead();
+    f.Cycle().StartRead();
+    f.Cycle().StartWrite();
+    f.Cycle().StartFactoryReset();
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_EQ(fx.Count(Message::Read), reads + 1);
     EXPECT_TRUE(fx.sim.Writes().empty());
@@ -273,7 +273,6 @@ TEST(Cycle, IdentificationWithoutLogFlagHidesTheEepromItem)
     regsim::Regulator sim(data);
     TSimPort port(fx.clock, sim);
     TMainForm& f = fx.Start(&port);
-    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_FALSE(f.EEPROM1->isVisible());
     // Hidden, the item is left alone by the transfer buttons; shown, it follows them. (A hidden
@@ -297,7 +296,6 @@ TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
     regsim::Regulator sim(data);
     TSimPort port(fx.clock, sim);
     TMainForm& f = fx.Start(&port);
-    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
     ASSERT_TRUE(fx.RunUntilIdle());
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
@@ -321,7 +319,6 @@ TEST(Cycle, IdentityTextsAreSingleByteWindows1250)
     fx.dir.Write(QString::fromUtf8("Regulators/CZ/Motčik Š.ini"),
                  SourceFile("data/Regulators/CZ/KVX-40 OPTO.ini"));
     TMainForm& f = fx.Start(&port);
-    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
     ASSERT_TRUE(fx.RunUntilIdle());
     EXPECT_EQ(f.LnH->text(), QString::fromUtf8("Motčik Š"));
     EXPECT_EQ(fx.Panel().GroupCount(), 6);
@@ -336,7 +333,6 @@ TEST(Cycle, VersionWithoutNumberDecodesNothingAtAGuessAndOffersNoWrite)
     regsim::Regulator sim(data);
     TSimPort port(fx.clock, sim);
     TMainForm& f = fx.Start(&port);
-    port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return !fx.boxes.boxes.isEmpty(); }, 3000));
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
     EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str91").arg("V.X3a"));
@@ -374,7 +370,7 @@ TEST(Cycle, WriteWhoseFrameCannotBeBuiltEndsAtOnce)
     EXPECT_TRUE(fx.Idle()) << "busy " << fx.State().busy;
     EXPECT_FALSE(fx.State().writePending);
     EXPECT_EQ(f.PB2->value(), 0);
-    EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
+    EXPECT_FALSE(fx.Cycle().WatchdogTimer().Enabled());
     EXPECT_TRUE(fx.sim.Writes().empty());
     fx.Panel().SetItemIndex(5, 1);
     f.Button2->click();
@@ -399,7 +395,7 @@ TEST(Cycle, HungUpPortIsReportedOnceWatchedAndReopenedWhenBack)
     // A light look about once a second, no busy loop.
     EXPECT_GE(fx.port.reopenChecks, 26);
     EXPECT_LE(fx.port.reopenChecks, 30);
-    EXPECT_FALSE(fx.Cycle().Timer1().Enabled());
+    EXPECT_FALSE(fx.Cycle().WakeUpTimer().Enabled());
 
     // Plugged in again: within a second the port is open, and the regulator is found anew.
     fx.port.present = true;

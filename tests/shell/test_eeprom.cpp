@@ -182,7 +182,7 @@ TEST_P(Download, StoresTheRecordsAndReturnsToIdle)
     // Back to connected and idle at once, with presence checks and the buttons.
     EXPECT_TRUE(fx.Idle());
     EXPECT_TRUE(f.EEPROM1->isEnabled());
-    EXPECT_FALSE(fx.Cycle().Timer4().Enabled());
+    EXPECT_FALSE(fx.Cycle().WatchdogTimer().Enabled());
     const int stored = int(c.file.count("\r\n")) - 1;
     EXPECT_EQ(fx.Hint(),
               fx.Ended(c.badCommunication ? HintBadCommunication(stored) : HintComplete(stored)));
@@ -209,7 +209,7 @@ TEST_P(EepromLink, RefusedWhileAReadIsPending)
     fx.sim.faults().mute.insert(Message::Read);
     f.Button1->click();
     ASSERT_TRUE(fx.State().readPending);
-    fx.Cycle().EEPROM1Click();
+    fx.Cycle().StartLogDownload();
     EXPECT_EQ(fx.Count(Message::LogStart), 0);
     EXPECT_FALSE(fx.State().logPending);
     EXPECT_FALSE(fx.dir.Exists(QStringLiteral("EEPROM.txt")));
@@ -283,8 +283,8 @@ TEST(Eeprom, ComRecordsAdvanceOnePerReceptionWithProgressInTheHintPanel)
     TMainForm& f = fx.ConnectIdle();
     f.EEPROM1->trigger();
     EXPECT_EQ(fx.LogFile(), "\r\n") << "the first line is written when the download starts";
-    EXPECT_TRUE(fx.Cycle().Timer4().Enabled());
-    EXPECT_FALSE(fx.Cycle().Timer2().Enabled()) << "no presence queries during the download";
+    EXPECT_TRUE(fx.Cycle().WatchdogTimer().Enabled());
+    EXPECT_FALSE(fx.Cycle().PresenceTimer().Enabled()) << "no presence queries during the download";
     EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(" Nacítám EEPROM, uloženo záznamu: 0"));
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 1; }, 2000));
     EXPECT_EQ(fx.LogFile(), "\r\n5 1 2 \r\n");

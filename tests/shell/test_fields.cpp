@@ -31,7 +31,7 @@ struct Fields : ::testing::Test {
     {
         f = &fx.Start();
         // No regulator here: keep the connection cycle from resetting the fields meanwhile.
-        f->Cycle().Timer1().Stop();
+        f->Cycle().WakeUpTimer().Stop();
         f->LKorekceA->setEnabled(true);
         f->LKorekceB->setEnabled(true);
     }
@@ -135,7 +135,7 @@ TEST_F(Fields, OnlyTheUserLeavingAFieldClampsIt)
     QApplication::setActiveWindow(f);
     f->LKorekceA->setFocus();
     ASSERT_TRUE(f->LKorekceA->hasFocus());
-    f->Cycle().Timer3Timer();
+    f->Cycle().OnTimeoutTick();
     EXPECT_EQ(f->LKorekceA->text(), "0.00");
     EXPECT_EQ(f->LKorekceB->text(), "0.00");
     EXPECT_FALSE(f->LKorekceA->isEnabled());

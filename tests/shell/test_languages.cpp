@@ -148,7 +148,7 @@ TEST(LanguageSwitch, RelabelsTheConnectedPanelFromTheNewLanguageAndKeepsPresence
     EXPECT_EQ(fx.Panel().Group(0)->title().trimmed(), "Settings range") << "the model file wins";
     EXPECT_EQ(fx.Panel().CaptionLabel(0)->text().left(7), "Voltage");
     EXPECT_EQ(fx.Panel().ItemIndex(1), selected);
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
 }
 

@@ -105,13 +105,13 @@ TEST(MainWindow, InitialStatesBeforeAnyRegulatorAnswers)
     EXPECT_EQ(f.LmH->text(), "- - - - -");
     EXPECT_EQ(f.PB1->value(), 0);
     EXPECT_EQ(f.PB2->maximum(), 100);
-    EXPECT_EQ(f.Cycle().Timer1().Interval(), 1);
-    EXPECT_EQ(f.Cycle().Timer2().Interval(), 2500);
-    EXPECT_EQ(f.Cycle().Timer3().Interval(), 2000);
-    EXPECT_EQ(f.Cycle().Timer4().Interval(), 4000);
-    EXPECT_FALSE(f.Cycle().Timer2().Enabled());
-    EXPECT_FALSE(f.Cycle().Timer3().Enabled());
-    EXPECT_FALSE(f.Cycle().Timer4().Enabled());
+    EXPECT_EQ(f.Cycle().WakeUpTimer().Interval(), 1);
+    EXPECT_EQ(f.Cycle().PresenceTimer().Interval(), 2500);
+    EXPECT_EQ(f.Cycle().TimeoutTimer().Interval(), 2000);
+    EXPECT_EQ(f.Cycle().WatchdogTimer().Interval(), 4000);
+    EXPECT_FALSE(f.Cycle().PresenceTimer().Enabled());
+    EXPECT_FALSE(f.Cycle().TimeoutTimer().Enabled());
+    EXPECT_FALSE(f.Cycle().WatchdogTimer().Enabled());
     EXPECT_EQ(f.Comm1().Baudrate(), br600);
 }
 

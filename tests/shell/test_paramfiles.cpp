@@ -23,7 +23,9 @@ struct TFilesWindow : TCycleFixture {
     std::vector<bool> presenceDuringDialog;
     void WatchDialogs()
     {
-        dialogs.whileShown = [this] { presenceDuringDialog.push_back(Cycle().Timer2().Enabled()); };
+        dialogs.whileShown = [this] {
+            presenceDuringDialog.push_back(Cycle().PresenceTimer().Enabled());
+        };
     }
 };
 
@@ -44,7 +46,8 @@ TEST(ParamFiles, SaveDialogStartsInTheModelFolderAndWritesTheFile)
     EXPECT_EQ(r.filter, "ZEQ Files [*.zeq]|*.zeq");
     EXPECT_EQ(PlainSuffix(r.defaultExt), "zeq");
     EXPECT_EQ(fx.presenceDuringDialog, std::vector<bool>{false});
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled()) << "presence checks run again after the dialog";
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled())
+        << "presence checks run again after the dialog";
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
     const QByteArray saved = ReadBytes(fx.InFolder("mine.zeq"));
     // The demo regulator's values as the window shows them, then the six chosen items.
@@ -93,7 +96,7 @@ TEST_P(Overwrite, AsksBeforeReplacingAnExistingFile)
         EXPECT_EQ(b.buttons, (QStringList{"Ano", "Ne"}));
     }
     EXPECT_EQ(ReadBytes(path) != "kept\r\n", c.replaced);
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
 }
 
 const TOverwriteCase kOverwrites[] = {
@@ -173,7 +176,7 @@ TEST(ParamFiles, OpenLoadsThePanelAndGroup0RunsTheMasterSwitch)
     EXPECT_EQ(fx.dialogs.requests[0].initialDir, fx.Folder());
     EXPECT_EQ(fx.dialogs.requests[0].filter, "Soubory aplikace Korvalinex regulator [*.zeq]|*.zeq");
     EXPECT_EQ(fx.presenceDuringDialog, std::vector<bool>{false});
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
     EXPECT_EQ(p.DisplayText(0), "1");
     EXPECT_EQ(p.DisplayText(2), "3");
     EXPECT_EQ(p.ItemIndex(0), 0);
@@ -230,7 +233,7 @@ TEST_P(Fit, AFileThatDoesNotFitIsLoadedOnlyOnAno)
     EXPECT_EQ(items, c.items);
     const bool loaded = !c.misfit || c.answer;
     EXPECT_EQ(fx.Panel().DisplayText(0), loaded ? QStringLiteral("1") : before);
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
 }
 
 const char kThree[] = "1\r\n2\r\n3\r\n";
@@ -283,10 +286,10 @@ TEST(ParamFiles, CancelledOpenLoadsNothingAndRestartsThePresenceTimerOnlyIfItRan
     EXPECT_TRUE(fx.boxes.boxes.isEmpty()) << "a cancelled dialog shows no box";
     EXPECT_EQ(fx.Panel().DisplayText(0), before) << "and loads nothing";
     EXPECT_EQ(fx.Panel().ItemIndex(0), item);
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
-    fx.Cycle().Timer2().Stop();
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
+    fx.Cycle().PresenceTimer().Stop();
     f.Open->trigger();
-    EXPECT_FALSE(fx.Cycle().Timer2().Enabled());
+    EXPECT_FALSE(fx.Cycle().PresenceTimer().Enabled());
 }
 
 TEST(ParamFiles, AFileThatCannotBeOpenedIsReportedInTheErrorBox)
@@ -302,7 +305,7 @@ TEST(ParamFiles, AFileThatCannotBeOpenedIsReportedInTheErrorBox)
     EXPECT_EQ(fx.boxes.boxes[0].caption, "Chyba !!!");
     EXPECT_EQ(fx.boxes.boxes[0].text,
               QString::fromUtf8("Chyba pri otevírání souboru \r") + path + QLatin1Char('.'));
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled());
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled());
 }
 
 TEST(ParamFiles, WithoutAPanelNeitherDialogOpens)

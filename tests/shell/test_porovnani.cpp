@@ -64,7 +64,6 @@ struct TCompareFixture : TCycleFixture {
         env.dialogs = &dialogs;
         env.now = [this] { return now; };
         TMainForm& f = StartWith(env);
-        port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
         return f;
     }
     QString Folder() const { return dir.File(QStringLiteral("Data/KVX-40 OPTO")); }
@@ -161,7 +160,7 @@ TEST_P(Compare, MarksTheRowsThatDifferCountsThemAndLoads)
         if (after[r].differs)
             still << r;
     EXPECT_EQ(still, c.afterLoad);
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled()) << "presence checks run again";
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled()) << "presence checks run again";
     EXPECT_EQ(fx.Count(regsim::Message::Write), 0) << "loading sends nothing";
 }
 

@@ -49,9 +49,7 @@ struct TSheetWindow : TCycleFixture {
             printer.setOutputFileName(printedTo);
             return true;
         };
-        TMainForm& f = StartWith(env);
-        port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
-        return f;
+        return StartWith(env);
     }
     QString Folder() const { return dir.File(QStringLiteral("Data/KVX-40 OPTO")); }
 
@@ -167,7 +165,7 @@ TEST(SettingsSheet, ThePdfSaysWhatTheWindowShowsInEachLanguage)
     fx.printedTo.clear();
     f.Tisk->trigger();
     EXPECT_FALSE(QFile::exists(fx.Folder() + "/printed.pdf"));
-    EXPECT_TRUE(fx.Cycle().Timer2().Enabled()) << "presence checks run again";
+    EXPECT_TRUE(fx.Cycle().PresenceTimer().Enabled()) << "presence checks run again";
 }
 
 } // namespace

@@ -50,7 +50,7 @@ TEST(StartUp, FirstRunInEmptyFolderCreatesDirectoriesAndUsesDefaults)
     EXPECT_EQ(f.StatusPanel1->text(), QString::fromUtf8(" Regulátor NEPRIPOJEN "));
     EXPECT_EQ(f.StatusPanel0->text(),
               " " + QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
-    EXPECT_TRUE(f.Cycle().Timer1().Enabled());
+    EXPECT_TRUE(f.Cycle().WakeUpTimer().Enabled());
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
     EXPECT_EQ(f.EPocPolu->text(), "2");
     EXPECT_EQ(f.EPrevPom->text(), "1");
@@ -76,7 +76,7 @@ TEST(StartUp, DirectoryThatCannotBeMadeStopsTheSequenceAndClosingWritesNothing)
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
     EXPECT_FALSE(f.SettingsRead());
-    EXPECT_FALSE(f.Cycle().Timer1().Enabled());
+    EXPECT_FALSE(f.Cycle().WakeUpTimer().Enabled());
     EXPECT_EQ(fx.usb.checks, 0) << "no link is opened";
     EXPECT_FALSE(Lowered(f.Panel3) || Lowered(f.Panel4));
     EXPECT_EQ(f.StatusPanel1->text(), "");
@@ -155,7 +155,7 @@ TEST_P(StartUpLink, LinkModeDecidesWhatIsOpened)
     fx.WriteSetup(c.setup);
     TMainForm& f = fx.Start();
     EXPECT_EQ(fx.usb.checks > 0, c.usbChecked);
-    EXPECT_EQ(f.Cycle().Timer1().Enabled(), c.timer1);
+    EXPECT_EQ(f.Cycle().WakeUpTimer().Enabled(), c.timer1);
     if (c.errorBox) {
         ASSERT_EQ(fx.boxes.boxes.size(), 1);
         EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);

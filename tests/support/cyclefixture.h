@@ -23,13 +23,12 @@ struct TCycleFixture : TShellFixture {
     TMainForm& Connect()
     {
         TMainForm& f = Start(&port);
-        port.deliver = [&f](const QByteArray& b) { f.Cycle().Comm1RxChar(b); };
         return f;
     }
     bool Idle()
     {
         return Connected() && !State().busy && form->Button1->isEnabled() &&
-               Cycle().Timer2().Enabled();
+               Cycle().PresenceTimer().Enabled();
     }
     // Runs virtual time until the window is connected and idle.
     bool RunUntilIdle(int64_t limitMs = 10000)

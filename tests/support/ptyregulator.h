@@ -131,7 +131,7 @@ struct TPtyWindow : TWindowRig {
     bool Connected() const
     {
         return TWindowRig::Connected() && form->Button1->isEnabled() &&
-               form->Cycle().Timer2().Enabled();
+               form->Cycle().PresenceTimer().Enabled();
     }
     // Answers what the window sent and waits (in real time, bounded) until what was answered has
     // come through the port.

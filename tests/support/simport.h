@@ -1,7 +1,7 @@
 #pragma once
 // The regulator simulator behind the COM port, in process, on virtual time: what the program sends
 // reaches the simulator at once, and its reply comes back in small pieces at the pace of a 600 baud
-// line (10 bits a byte), through the window's receive path.
+// line (10 bits a byte), to whoever took the port's receptions (the connection cycle).
 
 #include "common/clock.h"
 #include "protocol/transport.h"
@@ -21,7 +21,7 @@ public:
 
     TSimPort(IClock& clock, regsim::Regulator& sim) : clock_(clock), sim_(sim) {}
 
-    // Where received bytes go: the cycle's receive path.
+    // Where received bytes go: the cycle's receive path, as the cycle sets it.
     std::function<void(const QByteArray&)> deliver;
     // Extra delay before the reply to the next request, in ms (a slow regulator).
     int extraDelay = 0;
@@ -41,6 +41,7 @@ public:
     int reopenChecks = 0;
 
     bool Active() const override { return opened; }
+    void SetReceiver(TSerialReceiver receiver) override { deliver = std::move(receiver.bytes); }
     void OpenComPort(const QString& name) override
     {
         portName = name;

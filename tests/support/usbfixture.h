@@ -162,7 +162,7 @@ struct TUsbFixture : TWindowRig {
     bool Idle()
     {
         return Connected() && !State().busy && form->Button1->isEnabled() &&
-               Cycle().Timer2().Enabled() && !Cycle().UsbExchangeActive();
+               Cycle().PresenceTimer().Enabled() && !Cycle().UsbExchangeActive();
     }
     bool RunUntilIdle(int64_t limitMs = 10000)
     {

@@ -120,7 +120,7 @@ TEST(UsbCycle, TransactionTimelines)
          {Message::Write},
          [](TUsbFixture& fx) {
              return !fx.State().busy && fx.form->PB2->value() == 100 &&
-                    fx.form->Button1->isEnabled() && !fx.Cycle().Timer2().Enabled();
+                    fx.form->Button1->isEnabled() && !fx.Cycle().PresenceTimer().Enabled();
          },
          500},
         {"factory settings, then a read",
@@ -182,10 +182,10 @@ TEST(UsbCycle, WithoutAdapterTheCycleGoesOnQuietly)
 {
     TUsbFixture fx(0);
     TMainForm& f = fx.Start();
-    EXPECT_TRUE(fx.Cycle().Timer1().Enabled());
+    EXPECT_TRUE(fx.Cycle().WakeUpTimer().Enabled());
     fx.clock.Advance(10000);
     EXPECT_EQ(f.StatusPanel1->text(), kNotConnected);
-    EXPECT_TRUE(fx.Cycle().Timer1().Enabled() || fx.Cycle().Timer3().Enabled());
+    EXPECT_TRUE(fx.Cycle().WakeUpTimer().Enabled() || fx.Cycle().TimeoutTimer().Enabled());
     EXPECT_GE(fx.adapters.OpenCalls(), 10) << "tried again on every check";
     EXPECT_EQ(fx.link->DeviceCount(), 0);
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());

@@ -13,11 +13,6 @@
 
 namespace {
 
-QString Msg(const TsmlMsgLangRes& messages, const char* key)
-{
-    return messages.LookupMessage(QString::fromLatin1(key));
-}
-
 QString Ms(int us) { return QStringLiteral("%1 ms").arg(us / 1000.0, 0, 'f', 2); }
 
 QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
@@ -51,7 +46,7 @@ std::optional<QStringList> ReadParameterLines(const QString& path, const TsmlMsg
 {
     const TFileRead read = ReadFileWithLimit(path, kParameterFileMaxBytes);
     if (!read.Ok()) {
-        *error = Msg(messages, "str236").arg(path, read.Reason());
+        *error = messages.Msg("str236").arg(path, read.Reason());
         return std::nullopt;
     }
     return DecodeParameterFile(read.bytes);
@@ -74,7 +69,7 @@ std::optional<TDiffFile> ReadDiffFile(const QString& path, const TsmlMsgLangRes&
     if (file.record)
         file.image = ImageFromReadPayload(file.record->readPayload, file.record->layout);
     if (!file.image) {
-        *error = Msg(messages, "str138").arg(reason.isEmpty() ? path : reason);
+        *error = messages.Msg("str138").arg(reason.isEmpty() ? path : reason);
         return std::nullopt;
     }
     return file;
@@ -187,15 +182,14 @@ int DiffFilesCommand(const TCliOptions& options, const QString& dataDir,
         if (model.isEmpty())
             model = name;
         if (name != model) {
-            err(Msg(messages, "str248").arg(file->path, name, model));
+            err(messages.Msg("str248").arg(file->path, name, model));
             return kExitDiffTrouble;
         }
         alternateScale = file->record->alternateScale;
     }
     if (model.isEmpty()) {
-        err(Msg(messages, "str137")
-                .arg(Msg(messages, "str161")
-                         .arg(QStringLiteral("diff FILE FILE2"), QStringLiteral("--model NAME"))));
+        err(messages.Msg("str137").arg(messages.Msg("str161").arg(QStringLiteral("diff FILE FILE2"),
+                                                                  QStringLiteral("--model NAME"))));
         return kExitUsage;
     }
 
@@ -226,7 +220,7 @@ int DiffFilesCommand(const TCliOptions& options, const QString& dataDir,
     for (const std::optional<TDiffFile>& file : files)
         if (!file->record)
             ReportUnfit(CheckParameterFit(panel, file->lines, messages),
-                        Msg(messages, "str247").arg(file->path, model), err);
+                        messages.Msg("str247").arg(file->path, model), err);
     const QList<TDiffRow> rows = DiffSettings(panel, firstSide, SideOf(*files[1], panel));
     return PrintDiff(rows, options.json, first.path, files[1]->path, out);
 }
@@ -238,7 +232,7 @@ int BuildFilePanel(TPanelModel& panel, const QString& dataDir, const QString& la
     panel.BuildParameterPanel({dataDir, languageCode, model, alternateScale});
     if (!panel.ModelFileMissing())
         return kExitOk;
-    err(Msg(messages, "str135").arg(ModelFilePath(dataDir, languageCode, model)));
+    err(messages.Msg("str135").arg(ModelFilePath(dataDir, languageCode, model)));
     return kExitModelMissing;
 }
 

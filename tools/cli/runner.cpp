@@ -67,13 +67,6 @@ public:
                     outputs_.outBytes};
         session_ = std::make_unique<TCliSession>(env, options, messages);
         usb_.onOpenProblem = [this](const TUsbOpenProblem& p) { session_->UsbOpenProblem(p); };
-        comm_.OnRxChar = [this](TCommunicationConnection*, int count) {
-            QByteArray bytes;
-            comm_.ReadString(count, bytes);
-            if (tracedCom_)
-                tracedCom_->Received(bytes);
-            session_->Cycle().Comm1RxChar(bytes);
-        };
     }
     ~TLinkRun() { Close(); }
 

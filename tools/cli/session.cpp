@@ -22,93 +22,57 @@
 namespace {
 
 constexpr double kMicrosPerMilli = 1000.0;
-constexpr double kThrottleMinLow = 0.70, kThrottleMinHigh = 1.40;
-constexpr double kThrottleMaxLow = 1.70, kThrottleMaxHigh = 2.30;
 constexpr int kMillisPerSecond = 1000;
 const QString kDataFolder = QStringLiteral("Data");
 constexpr mode_t kFolderMode = 0777; // narrowed by the umask
 
 } // namespace
 
-// The window as the cycle sees it, without a window: the fields are plain values and every
-// message goes to the session.
+// What the window would draw, kept as plain values for the reports. Nothing here decides
+// anything: the session learns what happened from the cycle's events.
 class TCliView final : public ICycleView {
 public:
-    TCliView(TCliSession& session, QString linkMode, QString language, QString poles, QString ratio)
-        : s_(session), linkMode_(std::move(linkMode)), language_(std::move(language))
+    TCliView(TCliSession& session, QString poles, QString ratio) : s_(session)
     {
         block_.poles = std::move(poles);
         block_.ratio = std::move(ratio);
         block_.maxRpmText = kValuePlaceholder;
     }
     const TBlockFields& Block() const { return block_; }
-
-    // The fixed fields the parameter block reads and writes
-    double ThrottleMin() const override { return block_.throttleMin; }
-    double ThrottleMax() const override { return block_.throttleMax; }
-    void SetThrottleMin(double ms) override { block_.throttleMin = ms; }
-    void SetThrottleMax(double ms) override { block_.throttleMax = ms; }
-    QString VersionCaption() const override { return version_; }
-    QString PoleText() const override { return block_.poles; }
-    void SetPoleText(const QString& text) override { block_.poles = text; }
-    QString RatioText() const override { return block_.ratio; }
-    void SetRatioText(const QString& text) override { block_.ratio = text; }
-    void EnableMaxRpm() override { block_.maxRpmEnabled = true; }
-    void SetMaxRpmText(const QString& text) override { block_.maxRpmText = text; }
-    void ShowError(const QString& text) override
+    void SetThrottle(double minMs, double maxMs)
     {
-        if (text == s_.Msg("str53"))
-            s_.LinkError();
-        else
-            s_.Error(text);
+        block_.throttleMin = minMs;
+        block_.throttleMax = maxMs;
     }
 
-    // ICycleView
-    QString LinkMode() const override { return linkMode_; }
-    QString LanguageCode() const override { return language_; }
-    void SetIdentity(const QString& name, const QString& version, const QString& date) override
+    TBlockFields Fields() const override { return block_; }
+    void ShowFields(const TBlockFields& fields) override { block_ = fields; }
+    void ShowIdentity(const TRegulatorIdentity* identity) override
     {
-        name_ = name;
-        version_ = version;
-        date_ = date;
-        if (name != kNamePlaceholder)
-            s_.Identified();
+        identity_ = identity ? *identity : TRegulatorIdentity{};
+        known_ = identity != nullptr;
     }
-    QString RegulatorName() const override { return name_; }
-    void ShowStatus(const QString& text) override
-    {
-        if (text == s_.Msg("str4"))
-            s_.Lost();
-    }
+    void ShowConnected(bool) override {}
     void ShowReplyBuffer(const QString&) override {}
     void SetProgress(int, int) override {}
-    void SetTransferButtonsEnabled(bool on) override { s_.TransferButtons(on); }
-    void SetEepromVisible(bool on) override { keepsLog_ = on; }
-    void SetThrottleEnabled(bool) override {}
-    void SetFileMenuEnabled(bool) override {}
-    void DisableMaxRpm() override { block_.maxRpmEnabled = false; }
+    void SetTransferButtonsEnabled(bool) override {}
+    void SetRegulatorControlsEnabled(bool) override {}
+    void ShowError(const QString& text) override { s_.Error(text); }
     void ReportError(const QString& text) override { s_.Error(text); }
-    void ShowPlainMessage(const QString& text) override
-    {
-        if (text == s_.Msg(kEepromBadCommunicationKey))
-            s_.logFailed_ = true;
-        s_.Error(text);
-    }
     // The log download's progress line.
     void ShowProgressHint(const QString& text) override
     {
         if (s_.options_.verbosity >= kNormal)
             s_.env_.err(text);
-        s_.LogProgress();
     }
 
     TReadReport Report(const TPanelModel& panel) const
     {
         TReadReport r;
-        r.name = name_;
-        r.version = version_;
-        r.date = date_;
-        r.keepsLog = keepsLog_;
+        r.name = known_ ? identity_.name : kNamePlaceholder;
+        r.version = known_ ? identity_.version : kValuePlaceholder;
+        r.date = known_ ? identity_.date : kDatePlaceholder;
+        r.keepsLog = identity_.KeepsLog();
         r.throttleMinUs = int(std::lround(block_.throttleMin * kMicrosPerMilli));
         r.throttleMaxUs = int(std::lround(block_.throttleMax * kMicrosPerMilli));
         if (block_.maxRpmEnabled)
@@ -121,18 +85,15 @@ public:
 
 private:
     TCliSession& s_;
-    QString linkMode_, language_;
-    QString name_ = kNamePlaceholder, version_ = kValuePlaceholder, date_ = kDatePlaceholder;
+    TRegulatorIdentity identity_;
+    bool known_ = false;
     TBlockFields block_;
-    bool keepsLog_ = false;
 };
 
 TCliSession::TCliSession(const TCliEnv& env, const TCliOptions& options,
                          const TsmlMsgLangRes& messages)
     : env_(env), options_(options), messages_(messages),
-      view_(std::make_unique<TCliView>(*this,
-                                       options.usb ? QStringLiteral("USB") : QStringLiteral("COM"),
-                                       options.language, options.poles, options.ratio)),
+      view_(std::make_unique<TCliView>(*this, options.poles, options.ratio)),
       panel_(
           messages, [this](const QString& text) { modelMissingText_ = text; },
           [this](const QString& text) {
@@ -142,14 +103,17 @@ TCliSession::TCliSession(const TCliEnv& env, const TCliOptions& options,
                   Error(text);
           })
 {
-    cycle_ = std::make_unique<TConnectionCycle>(*env_.clock, *view_, panel_, messages_, *env_.com,
-                                                *env_.usb, env_.programDir);
+    settings_.device = options.usb ? QStringLiteral("USB") : QStringLiteral("COM");
+    settings_.language = options.language;
+    cycle_ = std::make_unique<TConnectionCycle>(*env_.clock, *view_, panel_, messages_, settings_,
+                                                *env_.com, *env_.usb, env_.programDir);
+    cycle_->AddListener(this);
     backups_ = std::make_unique<TBackupStore>(
         env_.programDir, messages_, env_.now, [this](const QString& text) { Error(text); },
         [this](const QString& path) {
             backupPath_ = path;
             if (options_.verbosity >= kNormal)
-                env_.err(Msg("str132").arg(path));
+                env_.err(messages_.Msg("str132").arg(path));
         });
     backups_->SetLink(LinkName());
     cycle_->SetOverwriteGuard(backups_.get());
@@ -160,11 +124,6 @@ TCliSession::~TCliSession()
     deadline_.reset();
     settle_.reset();
     cycle_.reset();
-}
-
-QString TCliSession::Msg(const char* key) const
-{
-    return messages_.LookupMessage(QString::fromLatin1(key));
 }
 
 void TCliSession::Error(const QString& text)
@@ -199,7 +158,7 @@ bool TCliSession::Sent() const
 
 void TCliSession::InDoubt()
 {
-    Error(Msg("str231").arg(backupPath_));
+    Error(messages_.Msg("str231").arg(backupPath_));
     Finish(kExitInDoubt);
 }
 
@@ -209,7 +168,7 @@ void TCliSession::Interrupt()
         return;
     if (Sent())
         return InDoubt();
-    Error(Msg("str232"));
+    Error(messages_.Msg("str232"));
     Finish(kExitInterrupted);
 }
 
@@ -231,7 +190,8 @@ void TCliSession::Finish(int status, bool diffResult)
     settle_.reset();
     identifiedCheck_.reset();
     // Nothing more goes out once the result is known.
-    for (ITimer* t : {&cycle_->Timer1(), &cycle_->Timer2(), &cycle_->Timer3(), &cycle_->Timer4()})
+    for (ITimer* t : {&cycle_->WakeUpTimer(), &cycle_->PresenceTimer(), &cycle_->TimeoutTimer(),
+                      &cycle_->WatchdogTimer()})
         t->Stop();
     if (done_)
         done_(status);
@@ -242,12 +202,12 @@ void TCliSession::Start(std::function<void(int)> done)
     done_ = std::move(done);
     if (options_.throttleMin &&
         (*options_.throttleMin < kThrottleMinLow || *options_.throttleMin > kThrottleMinHigh)) {
-        Error(Msg("str142"));
+        Error(messages_.Msg("str142"));
         return Finish(kExitUsage);
     }
     if (options_.throttleMax &&
         (*options_.throttleMax < kThrottleMaxLow || *options_.throttleMax > kThrottleMaxHigh)) {
-        Error(Msg("str142"));
+        Error(messages_.Msg("str142"));
         return Finish(kExitUsage);
     }
     // The window's start-up makes Data; a folder given with --data may not have it yet. Should it
@@ -255,28 +215,28 @@ void TCliSession::Start(std::function<void(int)> done)
     const QString data = env_.programDir + kDataFolder;
     if (options_.command != QLatin1String("identify") && !QFileInfo(data).isDir() &&
         ::mkdir(QFile::encodeName(data).constData(), kFolderMode) != 0)
-        Error(Msg("str241").arg(data, QString::fromLocal8Bit(std::strerror(errno))));
+        Error(messages_.Msg("str241").arg(data, QString::fromLocal8Bit(std::strerror(errno))));
     if (!ReadFiles())
         return;
     cycle_->ClearWorkingState();
     if (options_.usb) {
-        Verbose(Msg("str237").arg(LinkName()));
+        Verbose(messages_.Msg("str237").arg(LinkName()));
         if (!env_.usb->UsbReadyCheck()) {
             const char* advice = UsbProblemKeys(usbProblem_.kind).advice;
             if (advice)
-                Error(Msg(advice).arg(usbProblem_.detail));
+                Error(messages_.Msg(advice).arg(usbProblem_.detail));
             else if (!options_.usbSerial.isEmpty())
-                Error(Msg("str193").arg(options_.usbSerial));
+                Error(messages_.Msg("str193").arg(options_.usbSerial));
             else
-                Error(Msg("str141"));
+                Error(messages_.Msg("str141"));
             return Finish(kExitLinkError);
         }
     } else {
         try {
-            Verbose(Msg("str237").arg(options_.port));
+            Verbose(messages_.Msg("str237").arg(options_.port));
             env_.com->OpenComPort(options_.port);
         } catch (const std::exception& e) {
-            Error(Msg("str235").arg(options_.port, QString::fromStdString(e.what())));
+            Error(messages_.Msg("str235").arg(options_.port, QString::fromStdString(e.what())));
             return Finish(kExitLinkError);
         }
     }
@@ -286,24 +246,23 @@ void TCliSession::Start(std::function<void(int)> done)
             return InDoubt();
         if (phase_ == Phase::Connecting || phase_ == Phase::ReadingBack)
             return NoAnswer();
-        Error(Msg("str242").arg(options_.TimeoutSeconds()));
+        Error(messages_.Msg("str242").arg(options_.TimeoutSeconds()));
         Finish(kExitNoRegulator);
     });
     cycle_->StartConnecting();
 }
 
-// ---- what the cycle tells
-// ---------------------------------------------------------------------------
+// ---- what the cycle tells ------------------------------------------------------------------
 
-void TCliSession::Identified()
+void TCliSession::Identified(const TIdentifiedEvent& event)
 {
     identified_ = true;
     // Now that the adapter is open, its serial number is known.
     backups_->SetLink(LinkName());
     if (status_)
         return;
-    // The build of the panel follows inside the same handler: look once it has returned.
-    identifiedCheck_ = env_.clock->After(0, [this] {
+    // The read follows inside the same handler, as in the window: look once it has returned.
+    identifiedCheck_ = env_.clock->After(0, [this, missing = event.modelFileMissing] {
         if (status_)
             return;
         if (options_.command == QLatin1String("identify")) {
@@ -311,7 +270,7 @@ void TCliSession::Identified()
             env_.out(options_.json ? IdentityJson(report) : IdentityText(report));
             return Finish(kExitOk);
         }
-        if (panel_.ModelFileMissing()) {
+        if (missing) {
             const QString& name = cycle_->Identity().name;
             const QString modelFile = ModelFilePath(env_.programDir, options_.language, name);
             // The model is there but its parameter folder could not be made: the reason is out.
@@ -319,7 +278,7 @@ void TCliSession::Identified()
                 !QFileInfo(ParameterFolder(env_.programDir, name)).isDir())
                 return Finish(kExitFailure);
             const bool said = !lastError_.isEmpty();
-            Error(Msg("str135").arg(modelFile));
+            Error(messages_.Msg("str135").arg(modelFile));
             if (!modelMissingText_.isEmpty() && !said)
                 Error(modelMissingText_);
             return Finish(kExitModelMissing);
@@ -328,32 +287,61 @@ void TCliSession::Identified()
     });
 }
 
-void TCliSession::TransferButtons(bool on)
+void TCliSession::BlockRead(const TBlockReadEvent&) { transactionDone_ = true; }
+void TCliSession::WriteAcknowledged(const TWriteTakenEvent&) { transactionDone_ = true; }
+void TCliSession::WriteEnded(const TWriteTakenEvent&) { transactionDone_ = true; }
+
+void TCliSession::BusyChanged(bool busy)
 {
-    if (!on || status_)
+    // The next step starts once the handler that freed the cycle has returned, and only after a
+    // transaction that ended (Settled looks).
+    if (busy || status_)
         return;
     settle_ = env_.clock->After(0, [this] { Settled(); });
 }
 
-void TCliSession::LinkError()
+void TCliSession::LinkError(const TLinkErrorEvent&)
 {
-    Error(Msg("str134").arg(Msg("str53")) + QStringLiteral(" (%1)").arg(LinkName()));
+    Error(messages_.Msg("str134").arg(messages_.Msg("str53")) +
+          QStringLiteral(" (%1)").arg(LinkName()));
     if (Sent())
         return InDoubt();
     Finish(kExitLinkError);
 }
 
-void TCliSession::LogProgress()
+void TCliSession::LogEnded(const TLogEvent& event)
 {
-    // A log the disk refused is a file that could not be written, not a silent regulator: the
-    // records before it are in the file and no more are asked for, so the run ends here rather
-    // than by the watchdog's reset, which would blame the regulator.
-    if (phase_ == Phase::Logging && cycle_->LogDownload().ending == TLogEnding::DiskError)
-        Finish(kExitFailure);
+    switch (event.ending) {
+    case TLogEnding::BadCommunication:
+        // Four damaged records in one download end it: what was stored stays in the file.
+        logFailed_ = true;
+        Error(messages_.Msg(kEepromBadCommunicationKey));
+        transactionDone_ = true;
+        break;
+    case TLogEnding::DiskError:
+        // A log the disk refused is a file that could not be written, not a silent regulator:
+        // the records before it are in the file and no more are asked for, so the run ends here
+        // rather than by the watchdog's reset, which would blame the regulator.
+        if (phase_ == Phase::Logging)
+            Finish(kExitFailure);
+        break;
+    case TLogEnding::Complete:
+        transactionDone_ = true;
+        break;
+    case TLogEnding::Silence:
+    case TLogEnding::Running:
+        break;
+    }
 }
+
+void TCliSession::RegulatorLost() { Lost(); }
+void TCliSession::TimeoutReset() { Lost(); }
 
 void TCliSession::Lost()
 {
+    // Whatever settles after a reset is no transaction that ended.
+    settle_.reset();
+    transactionDone_ = false;
     // Before the identification a reset is the cycle trying again; after it, the regulator is
     // gone.
     if (!identified_ || status_)
@@ -365,12 +353,12 @@ void TCliSession::NoAnswer()
 {
     // An adapter pulled out only shows as silence on the line; asking for it again tells.
     if (options_.usb && !env_.usb->UsbReadyCheck()) {
-        Error(Msg("str134").arg(Msg("str141")));
+        Error(messages_.Msg("str134").arg(messages_.Msg("str141")));
         if (Sent())
             return InDoubt();
         return Finish(kExitLinkError);
     }
-    Error(Msg("str133").arg(LinkName()));
+    Error(messages_.Msg("str133").arg(LinkName()));
     if (Sent())
         return InDoubt();
     Finish(kExitNoRegulator);
@@ -385,18 +373,20 @@ bool TCliSession::Idle() const
 
 void TCliSession::Settled()
 {
-    if (status_ || !Idle())
+    if (status_ || !Idle() || !transactionDone_)
         return;
+    transactionDone_ = false;
     switch (phase_) {
     case Phase::Connecting:
-        Verbose(Msg("str238").arg(cycle_->Identity().name, cycle_->Identity().version, LinkName()));
+        Verbose(messages_.Msg("str238").arg(cycle_->Identity().name, cycle_->Identity().version,
+                                            LinkName()));
         Connected();
         break;
     case Phase::Writing:
         // The regulator has taken the block: read it back.
-        Verbose(Msg("str240"));
+        Verbose(messages_.Msg("str240"));
         phase_ = Phase::ReadingBack;
-        cycle_->WhenLinkIdle([this] { cycle_->Button1Click(); });
+        cycle_->WhenLinkIdle([this] { cycle_->StartRead(); });
         break;
     case Phase::ReadingBack:
         CheckReadBack();
@@ -430,7 +420,7 @@ void TCliSession::Connected()
         if (!options_.output.isEmpty()) {
             QString reason;
             if (!WriteFileAtomically(options_.output, BackupParameterFile(panel_), &reason)) {
-                Error(Msg("str140").arg(options_.output, reason));
+                Error(messages_.Msg("str140").arg(options_.output, reason));
                 return Finish(kExitFailure);
             }
         }
@@ -441,7 +431,7 @@ void TCliSession::Connected()
         phase_ = Phase::Defaulting;
         // As the window's button does: a receive still running over USB goes first.
         cycle_->WhenLinkIdle([this] {
-            cycle_->Button3Click();
+            cycle_->StartFactoryReset();
             if (!cycle_->State().readPending)
                 return Finish(kExitBackupFailed); // the guard has said why
             sent_ = true;
@@ -454,18 +444,18 @@ void TCliSession::Connected()
         QString reason;
         const std::optional<TBackupRecord> record = LoadBackupRecord(options_.argument, &reason);
         if (!record) {
-            Error(Msg("str138").arg(reason));
+            Error(messages_.Msg("str138").arg(reason));
             return Finish(kExitFailure);
         }
         if (record->identity.name != cycle_->Identity().name) {
-            Error(Msg("str139").arg(record->identity.name, cycle_->Identity().name));
+            Error(messages_.Msg("str139").arg(record->identity.name, cycle_->Identity().name));
             return Finish(kExitFailure);
         }
         const std::optional<TBlockImage> image =
             ImageFromReadPayload(record->readPayload, record->layout);
         PutBlockImage(*image);
         if (BuildWritePayload(view_->Block(), panel_) != record->writePayload) {
-            Error(Msg("str143").arg(cycle_->Identity().name));
+            Error(messages_.Msg("str143").arg(cycle_->Identity().name));
             return Finish(kExitFailure);
         }
         return StartWrite(record->writePayload);
@@ -481,8 +471,8 @@ void TCliSession::Connected()
 
 void TCliSession::PutBlockImage(const TBlockImage& image)
 {
-    view_->SetThrottleMax(image.throttleMaxUs / kMicrosPerMilli);
-    view_->SetThrottleMin(image.throttleMinUs / kMicrosPerMilli);
+    view_->SetThrottle(image.throttleMinUs / kMicrosPerMilli,
+                       image.throttleMaxUs / kMicrosPerMilli);
     ApplyBlockImage(panel_, image);
 }
 
@@ -510,9 +500,9 @@ void TCliSession::StartWrite(const QByteArray& expected)
 {
     expected_ = expected;
     phase_ = Phase::Writing;
-    Verbose(Msg("str239"));
+    Verbose(messages_.Msg("str239"));
     cycle_->WhenLinkIdle([this] {
-        cycle_->Button2Click();
+        cycle_->StartWrite();
         if (!cycle_->State().writePending)
             return Finish(kExitBackupFailed); // the guard refused and has said why
         sent_ = true;
@@ -535,8 +525,8 @@ void TCliSession::CheckReadBack()
     const TReadReport report = view_->Report(panel_);
     env_.out(options_.json ? ReadJson(report) : ReadText(report));
     if (held != expected_) {
-        Error(Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
-                                QString::fromLatin1(held.toHex(' ').toUpper())));
+        Error(messages_.Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
+                                          QString::fromLatin1(held.toHex(' ').toUpper())));
         return Finish(kExitCheckFailed);
     }
     Finish(kExitOk);
@@ -553,7 +543,7 @@ void TCliSession::StartLog()
     }
     cycle_->SetEepromPath(path);
     cycle_->WhenLinkIdle([this] {
-        cycle_->EEPROM1Click();
+        cycle_->StartLogDownload();
         if (!cycle_->State().logPending)
             Finish(kExitFailure); // the file could not be started; the reason is out
     });
@@ -588,7 +578,7 @@ bool TCliSession::ReadFiles()
     // makes the check stop at the marker.
     if (!options_.force && !SplitParameterFile(writeLines_).hasMarker) {
         ReportUnfit(CheckParameterFit(panel_, writeLines_, messages_),
-                    Msg("str246").arg(options_.argument), env_.err);
+                    messages_.Msg("str246").arg(options_.argument), env_.err);
         Finish(kExitDoesNotFit);
         return false;
     }
@@ -599,7 +589,7 @@ bool TCliSession::FileFitsRegulator()
 {
     const QString& name = cycle_->Identity().name;
     if (diffFile_ && diffFile_->record && diffFile_->record->identity.name != name) {
-        env_.err(Msg("str139").arg(diffFile_->record->identity.name, name));
+        env_.err(messages_.Msg("str139").arg(diffFile_->record->identity.name, name));
         Finish(options_.command == QLatin1String("diff") ? kExitDiffTrouble : kExitDoesNotFit,
                true);
         return false;
@@ -608,7 +598,7 @@ bool TCliSession::FileFitsRegulator()
     // refuses it.
     if (diffFile_ && !diffFile_->record && options_.command == QLatin1String("sheet") &&
         ReportUnfit(CheckParameterFit(panel_, diffFile_->lines, messages_),
-                    Msg("str247").arg(diffFile_->path, name), env_.err)) {
+                    messages_.Msg("str247").arg(diffFile_->path, name), env_.err)) {
         Finish(kExitDoesNotFit);
         return false;
     }
@@ -616,7 +606,7 @@ bool TCliSession::FileFitsRegulator()
     // what fits.
     if (options_.command == QLatin1String("write") && !options_.force &&
         ReportUnfit(CheckParameterFit(panel_, writeLines_, messages_),
-                    Msg("str246").arg(options_.argument), env_.err)) {
+                    messages_.Msg("str246").arg(options_.argument), env_.err)) {
         Finish(kExitDoesNotFit);
         return false;
     }
@@ -638,7 +628,8 @@ void TCliSession::Diff()
 {
     if (!diffFile_->record)
         ReportUnfit(CheckParameterFit(panel_, diffFile_->lines, messages_),
-                    Msg("str247").arg(diffFile_->path, cycle_->Identity().name), env_.err);
+                    messages_.Msg("str247").arg(diffFile_->path, cycle_->Identity().name),
+                    env_.err);
     const QList<TDiffRow> rows = DiffSettings(panel_, RegulatorSide(), SideOf(*diffFile_, panel_));
     Finish(PrintDiff(rows, options_.json, kRegulatorSide, diffFile_->path, env_.out), true);
 }
@@ -652,7 +643,8 @@ bool TCliSession::LoadLines(const QStringList& lines)
         QStringList parts = text.split(QLatin1Char('\r'), Qt::SkipEmptyParts);
         if (parts.size() > 1)
             parts.removeFirst(); // "Cannot open the file": the reason says more
-        Error(Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
+        Error(
+            messages_.Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
     });
     files.LoadParameterLines(lines);
     return !loadFailed;
@@ -669,18 +661,16 @@ void TCliSession::Write()
         QString unknown;
         const std::optional<QList<int>> groups = FindGroups(panel_, options_.only, &unknown);
         if (!groups) {
-            Error(Msg("str334").arg(unknown, cycle_->Identity().name,
-                                    GroupCaptions(panel_).join(QStringLiteral(", "))));
+            Error(messages_.Msg("str334").arg(unknown, cycle_->Identity().name,
+                                              GroupCaptions(panel_).join(QStringLiteral(", "))));
             return Finish(kExitUsage);
         }
         lines = TakeGroups(panel_, writeLines_, *groups);
     }
     if (!LoadLines(lines))
         return Finish(kExitFailure);
-    if (options_.throttleMin)
-        view_->SetThrottleMin(*options_.throttleMin);
-    if (options_.throttleMax)
-        view_->SetThrottleMax(*options_.throttleMax);
+    view_->SetThrottle(options_.throttleMin.value_or(view_->Block().throttleMin),
+                       options_.throttleMax.value_or(view_->Block().throttleMax));
     const QByteArray payload = BuildWritePayload(view_->Block(), panel_);
     const bool unchanged = payload == HeldPayload();
     if (!options_.dryRun && !(options_.ifDifferent && unchanged))

@@ -4,6 +4,7 @@
 // after each transaction and then takes the next step of its command.
 
 #include "common/clock.h"
+#include "common/settings.h"
 #include "link/usbdevices.h"
 #include "models/backup.h"
 #include "models/panelmodel.h"
@@ -33,7 +34,7 @@ struct TCliEnv {
     std::function<void(const QByteArray&)> outBytes; // a file's bytes as the result (-o -)
 };
 
-class TCliSession {
+class TCliSession final : private ICycleEvents {
 public:
     TCliSession(const TCliEnv& env, const TCliOptions& options, const TsmlMsgLangRes& messages);
     ~TCliSession();
@@ -61,14 +62,19 @@ private:
     friend class TCliView;
     enum class Phase { Connecting, Writing, ReadingBack, Defaulting, Logging, Done };
 
-    // From the view.
-    void Identified();
-    void TransferButtons(bool on);
-    void LinkError();
+    // ICycleEvents: what happened decides every next step.
+    void Identified(const TIdentifiedEvent& event) override;
+    void BlockRead(const TBlockReadEvent& event) override;
+    void WriteAcknowledged(const TWriteTakenEvent& event) override;
+    void WriteEnded(const TWriteTakenEvent& event) override;
+    void LogEnded(const TLogEvent& event) override;
+    void RegulatorLost() override;
+    void TimeoutReset() override;
+    void LinkError(const TLinkErrorEvent& event) override;
+    void BusyChanged(bool busy) override;
     void Lost();
-    void LogProgress();
 
-    void Settled(); // posted: the handler that enabled the buttons has returned
+    void Settled(); // posted: the transaction has ended and its handler has returned
     bool Idle() const;
     void Connected(); // the first read is in: the command's own work begins
     void StartWrite(const QByteArray& expected);
@@ -103,11 +109,11 @@ private:
     void InDoubt();
     bool Sent() const;
     void Verbose(const QString& text) const;
-    QString Msg(const char* key) const;
 
     TCliEnv env_;
     TCliOptions options_;
     const TsmlMsgLangRes& messages_;
+    TUserSettings settings_; // the link mode and language the cycle reads
     std::unique_ptr<TCliView> view_;
     TPanelModel panel_;
     std::unique_ptr<TConnectionCycle> cycle_;
@@ -116,7 +122,8 @@ private:
     std::optional<int> status_;
     Phase phase_ = Phase::Connecting;
     bool identified_ = false;
-    QByteArray expected_; // the write payload the read-back must reproduce
+    bool transactionDone_ = false; // a read, write or log ended since the last step was taken
+    QByteArray expected_;          // the write payload the read-back must reproduce
     std::optional<TDiffFile> diffFile_;
     QStringList writeLines_; // the parameter file of a write
     QString modelMissingText_;

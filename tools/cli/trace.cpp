@@ -23,10 +23,15 @@ int TTracedSerialPort::SendString(const QByteArray& bytes)
     return inner_.SendString(bytes);
 }
 
-void TTracedSerialPort::Received(const QByteArray& bytes) const
+void TTracedSerialPort::SetReceiver(TSerialReceiver receiver)
 {
-    if (!bytes.isEmpty())
-        trace_(TraceLine(now_() - start_, false, bytes));
+    if (receiver.bytes)
+        receiver.bytes = [this, bytes = std::move(receiver.bytes)](const QByteArray& received) {
+            if (!received.isEmpty())
+                trace_(TraceLine(now_() - start_, false, received));
+            bytes(received);
+        };
+    inner_.SetReceiver(std::move(receiver));
 }
 
 TTracedUsbLink::TTracedUsbLink(IUsbLink& inner, TNowMs now, TTraceFn trace)

@@ -21,8 +21,8 @@ public:
     void OpenComPort(const QString& portName) override { inner_.OpenComPort(portName); }
     int SendString(const QByteArray& bytes) override;
     bool ReopenIfBack() override { return inner_.ReopenIfBack(); }
-    // What came from the regulator, as the port's reception hands it on.
-    void Received(const QByteArray& bytes) const;
+    // What comes from the regulator is traced on its way to the receiver.
+    void SetReceiver(TSerialReceiver receiver) override;
 
 private:
     ISerialPort& inner_;
