@@ -94,7 +94,7 @@ QString SystemErrorMessage(int code)
 }
 
 EComError::EComError(int code, const QString& operation)
-    : EConnectError(FormatComError(code, operation)), FCode(code), FOperation(operation)
+    : EConnectError(FormatComError(code, operation)), code_(code), operation_(operation)
 {
 }
 
@@ -134,25 +134,25 @@ void TCommunicationConnection::DoRxChar(int count)
 // ---------------------------------------------------------------------------------------------
 // TCommHandle
 
-TCommHandle::TCommHandle() : FSyncTarget(TCommEventThread::MakeSyncTarget(this)) {}
+TCommHandle::TCommHandle() : syncTarget_(TCommEventThread::MakeSyncTarget(this)) {}
 
 TCommHandle::~TCommHandle()
 {
     DestroyConnection();
-    for (const auto& thread : FAbandonedThreads)
+    for (const auto& thread : abandonedThreads_)
         TCommEventThread::WaitFinished(thread);
-    if (FHandle >= 0) {
-        ::close(FHandle); // adopted but never opened
-        FHandle = -1;
+    if (handle_ >= 0) {
+        ::close(handle_); // adopted but never opened
+        handle_ = -1;
     }
 }
 
 void TCommHandle::SetHandle(int fd)
 {
     CheckInactive();
-    if (FHandle >= 0 && FHandle != fd)
-        ::close(FHandle);
-    FHandle = fd;
+    if (handle_ >= 0 && handle_ != fd)
+        ::close(handle_);
+    handle_ = fd;
 }
 
 template <typename T> void TCommHandle::ChangeLineSetting(T& field, T value)
@@ -176,57 +176,60 @@ template <typename T> void TCommHandle::ChangeLineSetting(T& field, T value)
     }
 }
 
-void TCommHandle::SetBaudrate(TBaudrate value) { ChangeLineSetting(FBaudrate, value); }
-void TCommHandle::SetParity(TParity value) { ChangeLineSetting(FParity, value); }
-void TCommHandle::SetStopbits(TStopbits value) { ChangeLineSetting(FStopbits, value); }
-void TCommHandle::SetDatabits(TDatabits value) { ChangeLineSetting(FDatabits, value); }
-void TCommHandle::SetOptions(TCommOptions value) { ChangeLineSetting(FOptions, value); }
-void TCommHandle::SetFlowControl(TFlowControl value) { ChangeLineSetting(FFlowControl, value); }
-void TCommHandle::SetXonChar(char value) { ChangeLineSetting(FXonChar, value); }
-void TCommHandle::SetXoffChar(char value) { ChangeLineSetting(FXoffChar, value); }
-void TCommHandle::SetErrorChar(char value) { ChangeLineSetting(FErrorChar, value); }
-void TCommHandle::SetEofChar(char value) { ChangeLineSetting(FEofChar, value); }
-void TCommHandle::SetEvtChar(char value) { ChangeLineSetting(FEvtChar, value); }
+void TCommHandle::SetBaudrate(TBaudrate value) { ChangeLineSetting(line_.baudrate, value); }
+void TCommHandle::SetParity(TParity value) { ChangeLineSetting(line_.parity, value); }
+void TCommHandle::SetStopbits(TStopbits value) { ChangeLineSetting(line_.stopbits, value); }
+void TCommHandle::SetDatabits(TDatabits value) { ChangeLineSetting(line_.databits, value); }
+void TCommHandle::SetOptions(TCommOptions value) { ChangeLineSetting(line_.options, value); }
+void TCommHandle::SetFlowControl(TFlowControl value)
+{
+    ChangeLineSetting(line_.flowControl, value);
+}
+void TCommHandle::SetXonChar(char value) { ChangeLineSetting(line_.xonChar, value); }
+void TCommHandle::SetXoffChar(char value) { ChangeLineSetting(line_.xoffChar, value); }
+void TCommHandle::SetErrorChar(char value) { ChangeLineSetting(errorChar_, value); }
+void TCommHandle::SetEofChar(char value) { ChangeLineSetting(eofChar_, value); }
+void TCommHandle::SetEvtChar(char value) { ChangeLineSetting(evtChar_, value); }
 
 void TCommHandle::SetReadBufSize(int value)
 {
     CheckInactive();
-    FReadBufSize = value;
+    readBufSize_ = value;
 }
 
 void TCommHandle::SetWriteBufSize(int value)
 {
     CheckInactive();
-    FWriteBufSize = value;
+    writeBufSize_ = value;
 }
 
 void TCommHandle::SetMonitorEvents(TCommEventTypes value)
 {
     CheckInactive();
-    FMonitorEvents = value;
+    monitorEvents_ = value;
 }
 
 void TCommHandle::DoOpen()
 {
-    if (FHandle < 0)
+    if (handle_ < 0)
         RaiseError(QStringLiteral("CreateFile"), EBADF);
 
     struct stat st {};
-    if (fstat(FHandle, &st) != 0 || !S_ISCHR(st.st_mode)) {
-        ::close(FHandle);
-        FHandle = -1;
+    if (fstat(handle_, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(handle_);
+        handle_ = -1;
         RaiseError(QStringLiteral("GetFileType"), ENOTTY);
     }
 
-    std::erase_if(FAbandonedThreads, [](const auto& t) { return TCommEventThread::Finished(t); });
-    FHungUp = false;
-    FPendingErrors = 0;
-    FTxPending = false;
+    std::erase_if(abandonedThreads_, [](const auto& t) { return TCommEventThread::Finished(t); });
+    hungUp_ = false;
+    pendingErrors_ = 0;
+    txPending_ = false;
     {
-        std::lock_guard<std::mutex> rx(FRxCountLock);
-        FRxConsumed = 0;
+        std::lock_guard<std::mutex> rx(rxCountLock_);
+        rxConsumed_ = 0;
     }
-    FEventThread = std::make_unique<TCommEventThread>(this, FHandle, FMonitorEvents);
+    eventThread_ = std::make_unique<TCommEventThread>(this, handle_, monitorEvents_);
     SetTimeouts();
     ApplySettings();
     // The driver's queue sizes are its own here; ReadBufSize and WriteBufSize stay stored.
@@ -234,44 +237,44 @@ void TCommHandle::DoOpen()
 
 void TCommHandle::DoClose()
 {
-    if (FHandle < 0)
+    if (handle_ < 0)
         return;
-    ++FCloseCount;
-    if (FEventThread && FEventThread->IsCurrentThread())
-        FAbandonedThreads.push_back(FEventThread->SharedState());
-    FEventThread.reset();
-    std::lock_guard<std::recursive_mutex> io(FIoLock);
+    ++closeCount_;
+    if (eventThread_ && eventThread_->IsCurrentThread())
+        abandonedThreads_.push_back(eventThread_->SharedState());
+    eventThread_.reset();
+    std::lock_guard<std::recursive_mutex> io(ioLock_);
     // Discarding the queues first also keeps close() from waiting for output that cannot drain.
-    tcflush(FHandle, TCIOFLUSH);
-    ::close(FHandle);
-    FHandle = -1;
-    FHungUp = false;
+    tcflush(handle_, TCIOFLUSH);
+    ::close(handle_);
+    handle_ = -1;
+    hungUp_ = false;
 }
 
 void TCommHandle::DoAfterOpen()
 {
     // Active is true now: events may flow.
-    if (FEventThread)
-        FEventThread->Release();
+    if (eventThread_)
+        eventThread_->Release();
     TCommunicationConnection::DoAfterOpen();
 }
 
 void TCommHandle::SetTimeouts()
 {
     // A read returns at once with what the driver holds: non-blocking descriptor, VMIN = VTIME = 0.
-    const int flags = fcntl(FHandle, F_GETFL);
-    if (flags < 0 || fcntl(FHandle, F_SETFL, flags | O_NONBLOCK) != 0) {
+    const int flags = fcntl(handle_, F_GETFL);
+    if (flags < 0 || fcntl(handle_, F_SETFL, flags | O_NONBLOCK) != 0) {
         const int err = errno;
         RaiseError(QStringLiteral("SetCommTimeouts"), err);
     }
     termios t{};
-    if (tcgetattr(FHandle, &t) != 0) {
+    if (tcgetattr(handle_, &t) != 0) {
         const int err = errno;
         RaiseError(QStringLiteral("SetCommTimeouts"), err);
     }
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (tcsetattr(FHandle, TCSANOW, &t) != 0) {
+    if (tcsetattr(handle_, TCSANOW, &t) != 0) {
         const int err = errno;
         RaiseError(QStringLiteral("SetCommTimeouts"), err);
     }
@@ -281,93 +284,84 @@ void TCommHandle::ApplySettings()
 {
     termios t{};
     // A failure here shows again, with its code, in tcsetattr below.
-    (void)tcgetattr(FHandle, &t);
-    TLineConfig config;
-    config.Baudrate = FBaudrate;
-    config.Parity = FParity;
-    config.Stopbits = FStopbits;
-    config.Databits = FDatabits;
-    config.FlowControl = FFlowControl;
-    config.Options = FOptions;
-    config.XonChar = FXonChar;
-    config.XoffChar = FXoffChar;
-    const TComposedLine line = ComposeTermios(config, t);
-    if (line.Error != 0)
-        RaiseError(QStringLiteral("SetCommState"), line.Error);
-    if (tcsetattr(FHandle, TCSANOW, &t) != 0) {
+    (void)tcgetattr(handle_, &t);
+    const TComposedLine line = ComposeTermios(line_, t);
+    if (line.error != 0)
+        RaiseError(QStringLiteral("SetCommState"), line.error);
+    if (tcsetattr(handle_, TCSANOW, &t) != 0) {
         const int err = errno;
         RaiseError(QStringLiteral("SetCommState"), err);
     }
-    if (line.CustomSpeed != 0 && !SetCustomLineSpeed(FHandle, line.CustomSpeed)) {
+    if (line.customSpeed != 0 && !SetCustomLineSpeed(handle_, line.customSpeed)) {
         const int err = errno;
         RaiseError(QStringLiteral("SetCommState"), err);
     }
-    if (line.LowerDtrRts) {
+    if (line.lowerDtrRts) {
         // A pseudo-terminal has no modem lines; failing to lower them is no failure.
         int bits = TIOCM_DTR | TIOCM_RTS;
-        (void)ioctl(FHandle, TIOCMBIC, &bits);
+        (void)ioctl(handle_, TIOCMBIC, &bits);
     }
 }
 
 int TCommHandle::InQueCount()
 {
-    if (FHandle < 0)
+    if (handle_ < 0)
         return -1;
     int queued = 0;
-    if (ioctl(FHandle, FIONREAD, &queued) != 0)
+    if (ioctl(handle_, FIONREAD, &queued) != 0)
         return 0;
     return queued;
 }
 
 void TCommHandle::PurgeIn()
 {
-    if (FHandle < 0)
+    if (handle_ < 0)
         return;
-    std::lock_guard<std::mutex> rx(FRxCountLock);
+    std::lock_guard<std::mutex> rx(rxCountLock_);
     int queued = 0;
-    if (ioctl(FHandle, FIONREAD, &queued) != 0)
+    if (ioctl(handle_, FIONREAD, &queued) != 0)
         queued = 0;
-    tcflush(FHandle, TCIFLUSH);
+    tcflush(handle_, TCIFLUSH);
     // Discarded bytes count as taken, so the event thread does not mistake the drop for news.
-    FRxConsumed += static_cast<uint64_t>(std::max(queued, 0));
+    rxConsumed_ += static_cast<uint64_t>(std::max(queued, 0));
 }
 
 void TCommHandle::PurgeOut()
 {
-    if (FHandle < 0)
+    if (handle_ < 0)
         return;
-    tcflush(FHandle, TCOFLUSH);
+    tcflush(handle_, TCOFLUSH);
 }
 
 uint64_t TCommHandle::ReceivedTotal(int* queued)
 {
-    std::lock_guard<std::mutex> rx(FRxCountLock);
+    std::lock_guard<std::mutex> rx(rxCountLock_);
     int q = 0;
-    if (FHandle < 0 || ioctl(FHandle, FIONREAD, &q) != 0 || q < 0)
+    if (handle_ < 0 || ioctl(handle_, FIONREAD, &q) != 0 || q < 0)
         q = 0;
     if (queued)
         *queued = q;
-    return FRxConsumed + static_cast<uint64_t>(q);
+    return rxConsumed_ + static_cast<uint64_t>(q);
 }
 
 void TCommHandle::NoteHangUp()
 {
-    FHungUp = true;
-    FPendingErrors.fetch_or(CE_IOE);
+    hungUp_ = true;
+    pendingErrors_.fetch_or(CE_IOE);
 }
 
 int TCommHandle::Read(char* buffer, int count)
 {
-    std::lock_guard<std::recursive_mutex> io(FIoLock);
-    if (FHandle < 0)
+    std::lock_guard<std::recursive_mutex> io(ioLock_);
+    if (handle_ < 0)
         RaiseError(QStringLiteral("ReadFile"), EBADF);
     if (count <= 0 || buffer == nullptr)
         return 0;
     for (;;) {
-        std::lock_guard<std::mutex> rx(FRxCountLock);
-        const ssize_t n = ::read(FHandle, buffer, static_cast<size_t>(count));
+        std::lock_guard<std::mutex> rx(rxCountLock_);
+        const ssize_t n = ::read(handle_, buffer, static_cast<size_t>(count));
         if (n >= 0) {
-            FRxConsumed += static_cast<uint64_t>(n);
+            rxConsumed_ += static_cast<uint64_t>(n);
             return static_cast<int>(n);
         }
         const int err = errno;
@@ -387,18 +381,18 @@ int TCommHandle::Read(char* buffer, int count)
 int TCommHandle::Write(const char* buffer, int count)
 {
     using Clock = std::chrono::steady_clock;
-    std::lock_guard<std::recursive_mutex> io(FIoLock);
-    if (FHandle < 0)
+    std::lock_guard<std::recursive_mutex> io(ioLock_);
+    if (handle_ < 0)
         RaiseError(QStringLiteral("WriteFile"), EBADF);
     if (count <= 0 || buffer == nullptr)
         return 0;
-    if (FHungUp)
+    if (hungUp_)
         RaiseError(QStringLiteral("WriteFile"), EIO);
 
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(FWriteTimeout, 0));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(writeTimeout_, 0));
     int done = 0;
     while (done < count) {
-        const ssize_t n = ::write(FHandle, buffer + done, static_cast<size_t>(count - done));
+        const ssize_t n = ::write(handle_, buffer + done, static_cast<size_t>(count - done));
         if (n > 0) {
             done += static_cast<int>(n);
             continue;
@@ -416,7 +410,7 @@ int TCommHandle::Write(const char* buffer, int count)
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
-        pollfd p{FHandle, POLLOUT, 0};
+        pollfd p{handle_, POLLOUT, 0};
         const int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
         if (r < 0 && errno != EINTR) {
             const int err = errno;
@@ -429,25 +423,25 @@ int TCommHandle::Write(const char* buffer, int count)
     }
     if (done < count) {
         // Given up: what is still queued is dropped so that no stale command goes out later.
-        tcflush(FHandle, TCOFLUSH);
+        tcflush(handle_, TCOFLUSH);
         return 0;
     }
-    FTxPending = true;
-    if (FEventThread)
-        FEventThread->Wake();
+    txPending_ = true;
+    if (eventThread_)
+        eventThread_->Wake();
     return done;
 }
 
 void TCommHandle::HandleEvents(uint32_t mask)
 {
-    if (FHandle < 0)
+    if (handle_ < 0)
         return;
-    const int errors = static_cast<int>(FPendingErrors.exchange(0));
+    const int errors = static_cast<int>(pendingErrors_.exchange(0));
     const int queued = InQueCount();
     // A handler may close the port, or close and reopen it; the rest of this mask belongs to
     // the line that is gone.
-    const uint64_t closeCount = FCloseCount.load();
-    auto same = [&] { return FHandle >= 0 && FCloseCount.load() == closeCount; };
+    const uint64_t closeCount = closeCount_.load();
+    auto same = [&] { return handle_ >= 0 && closeCount_.load() == closeCount; };
     auto fire = [&](uint32_t bit, const TCommNotifyEvent& handler) {
         if ((mask & bit) && handler && same())
             handler(this);
@@ -479,12 +473,12 @@ TComm::~TComm()
 void TComm::SetDeviceName(const QString& name)
 {
     CheckInactive();
-    FDeviceName = name;
+    deviceName_ = name;
 }
 
 void TComm::DoOpen()
 {
-    const QString path = DevicePathForPortName(FDeviceName);
+    const QString path = DevicePathForPortName(deviceName_);
     if (path.isEmpty())
         RaiseError(QStringLiteral("CreateFile"), ENOENT);
     const QByteArray native = QFile::encodeName(path);
@@ -501,13 +495,13 @@ void TComm::DoOpen()
         RaiseError(QStringLiteral("CreateFile"), err == EWOULDBLOCK ? EBUSY : err);
     }
     (void)ioctl(fd, TIOCEXCL); // not a terminal: GetFileType or SetCommTimeouts will say so
-    FHandle = fd;
+    handle_ = fd;
     TCommHandle::DoOpen();
 }
 
 void TComm::DoClose()
 {
-    if (FHandle >= 0)
-        (void)ioctl(FHandle, TIOCNXCL); // the device outlives us; others may use it next
+    if (handle_ >= 0)
+        (void)ioctl(handle_, TIOCNXCL); // the device outlives us; others may use it next
     TCommHandle::DoClose();
 }

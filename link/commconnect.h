@@ -27,32 +27,32 @@ public:
     constexpr TSmallSet(std::initializer_list<E> elements)
     {
         for (E e : elements)
-            FBits |= Bit(e);
+            bits_ |= Bit(e);
     }
     static constexpr TSmallSet FromBits(Word bits)
     {
         TSmallSet s;
-        s.FBits = bits;
+        s.bits_ = bits;
         return s;
     }
-    constexpr Word Bits() const { return FBits; }
-    constexpr bool Contains(E e) const { return (FBits & Bit(e)) != 0; }
-    constexpr bool Empty() const { return FBits == 0; }
+    constexpr Word Bits() const { return bits_; }
+    constexpr bool Contains(E e) const { return (bits_ & Bit(e)) != 0; }
+    constexpr bool Empty() const { return bits_ == 0; }
     constexpr TSmallSet& Include(E e)
     {
-        FBits |= Bit(e);
+        bits_ |= Bit(e);
         return *this;
     }
     constexpr TSmallSet& Exclude(E e)
     {
-        FBits &= static_cast<Word>(~Bit(e));
+        bits_ &= static_cast<Word>(~Bit(e));
         return *this;
     }
     constexpr bool operator==(const TSmallSet&) const = default;
 
 private:
     static constexpr Word Bit(E e) { return static_cast<Word>(Word(1) << static_cast<int>(e)); }
-    Word FBits = 0;
+    Word bits_ = 0;
 };
 
 // Line events and the event bits they stand for in an event mask.
@@ -133,12 +133,24 @@ uint32_t CommOptionFlag(TCommOption option);
 class EComError : public EConnectError {
 public:
     EComError(int code, const QString& operation);
-    int Code() const { return FCode; }
-    const QString& Operation() const { return FOperation; }
+    int Code() const { return code_; }
+    const QString& Operation() const { return operation_; }
 
 private:
-    int FCode;
-    QString FOperation;
+    int code_;
+    QString operation_;
+};
+
+// What the line is set to: what the driver's termios record is composed from (lineconfig.h).
+struct TLineConfig {
+    TBaudrate baudrate = br9600;
+    TParity parity = paNone;
+    TStopbits stopbits = sb10;
+    TDatabits databits = da8;
+    TFlowControl flowControl = fcDefault;
+    TCommOptions options;
+    char xonChar = 17;
+    char xoffChar = 19;
 };
 
 // The system's message for an error code, without trailing dots and blanks.
@@ -161,8 +173,8 @@ public:
     // Reads what is there, up to count bytes, without waiting for more; logs it on channel 2.
     void ReadString(int count, QByteArray& bytes);
 
-    bool DontSynchronize() const { return FDontSynchronize.load(); }
-    void SetDontSynchronize(bool value) { FDontSynchronize.store(value); }
+    bool DontSynchronize() const { return dontSynchronize_.load(); }
+    void SetDontSynchronize(bool value) { dontSynchronize_.store(value); }
 
     [[noreturn]] void RaiseError(const QString& operation) const;
     [[noreturn]] void RaiseError(const QString& operation, int code) const;
@@ -174,7 +186,7 @@ protected:
 
 private:
     // Read by the event thread, set by the owner's thread.
-    std::atomic<bool> FDontSynchronize{false};
+    std::atomic<bool> dontSynchronize_{false};
 };
 
 // Waits for port events on behalf of one TCommHandle: poll() on the port and on a wake descriptor
@@ -195,11 +207,11 @@ public:
     // Makes the thread look at the port again (after a write, for evTxEmpty).
     void Wake();
     uint32_t EventMask() const;
-    std::thread::native_handle_type NativeHandle() const { return FNativeHandle; }
-    bool IsCurrentThread() const { return FThread.get_id() == std::this_thread::get_id(); }
+    std::thread::native_handle_type NativeHandle() const { return nativeHandle_; }
+    bool IsCurrentThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
     struct State;
-    std::shared_ptr<State> SharedState() const { return FState; }
+    std::shared_ptr<State> SharedState() const { return state_; }
     // The object in the owner's thread that hand-offs wake, and what it runs there: the handler
     // for the event mask the owner's current event thread is waiting on, if any.
     static std::unique_ptr<TThreadWake> MakeSyncTarget(TCommHandle* owner);
@@ -215,9 +227,9 @@ protected:
 private:
     struct PortWatch;
 
-    std::shared_ptr<State> FState;
-    std::thread FThread;
-    std::thread::native_handle_type FNativeHandle{};
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+    std::thread::native_handle_type nativeHandle_{};
 };
 
 class TCommHandle : public TCommunicationConnection {
@@ -227,40 +239,40 @@ public:
 
     // The open descriptor, -1 when closed. SetHandle adopts a descriptor opened elsewhere; the
     // component closes it with itself.
-    int Handle() const { return FHandle; }
+    int Handle() const { return handle_; }
     void SetHandle(int fd);
 
-    TBaudrate Baudrate() const { return FBaudrate; }
+    TBaudrate Baudrate() const { return line_.baudrate; }
     void SetBaudrate(TBaudrate value);
-    TParity Parity() const { return FParity; }
+    TParity Parity() const { return line_.parity; }
     void SetParity(TParity value);
-    TStopbits Stopbits() const { return FStopbits; }
+    TStopbits Stopbits() const { return line_.stopbits; }
     void SetStopbits(TStopbits value);
-    TDatabits Databits() const { return FDatabits; }
+    TDatabits Databits() const { return line_.databits; }
     void SetDatabits(TDatabits value);
-    TCommOptions Options() const { return FOptions; }
+    TCommOptions Options() const { return line_.options; }
     void SetOptions(TCommOptions value);
-    TFlowControl FlowControl() const { return FFlowControl; }
+    TFlowControl FlowControl() const { return line_.flowControl; }
     void SetFlowControl(TFlowControl value);
-    char XonChar() const { return FXonChar; }
+    char XonChar() const { return line_.xonChar; }
     void SetXonChar(char value);
-    char XoffChar() const { return FXoffChar; }
+    char XoffChar() const { return line_.xoffChar; }
     void SetXoffChar(char value);
-    char ErrorChar() const { return FErrorChar; }
+    char ErrorChar() const { return errorChar_; }
     void SetErrorChar(char value);
-    char EofChar() const { return FEofChar; }
+    char EofChar() const { return eofChar_; }
     void SetEofChar(char value);
-    char EvtChar() const { return FEvtChar; }
+    char EvtChar() const { return evtChar_; }
     void SetEvtChar(char value);
-    int ReadTimeout() const { return FReadTimeout; }
-    void SetReadTimeout(int ms) { FReadTimeout = ms; }
-    int WriteTimeout() const { return FWriteTimeout; }
-    void SetWriteTimeout(int ms) { FWriteTimeout = ms; }
-    int ReadBufSize() const { return FReadBufSize; }
+    int ReadTimeout() const { return readTimeout_; }
+    void SetReadTimeout(int ms) { readTimeout_ = ms; }
+    int WriteTimeout() const { return writeTimeout_; }
+    void SetWriteTimeout(int ms) { writeTimeout_ = ms; }
+    int ReadBufSize() const { return readBufSize_; }
     void SetReadBufSize(int value);
-    int WriteBufSize() const { return FWriteBufSize; }
+    int WriteBufSize() const { return writeBufSize_; }
     void SetWriteBufSize(int value);
-    TCommEventTypes MonitorEvents() const { return FMonitorEvents; }
+    TCommEventTypes MonitorEvents() const { return monitorEvents_; }
     void SetMonitorEvents(TCommEventTypes value);
 
     int InQueCount() override;
@@ -273,13 +285,13 @@ public:
     virtual void HandleEvents(uint32_t mask);
 
     // The I/O lock that serialises Read and Write; recursive, so a holder may call both.
-    void Lock() { FIoLock.lock(); }
-    void Unlock() { FIoLock.unlock(); }
+    void Lock() { ioLock_.lock(); }
+    void Unlock() { ioLock_.unlock(); }
 
     // True once the line has hung up (POLLHUP, POLLERR or EIO) until the port is closed.
-    bool HungUp() const { return FHungUp.load(); }
+    bool HungUp() const { return hungUp_.load(); }
     // The running event thread, for diagnostics; null while closed.
-    const TCommEventThread* EventThread() const { return FEventThread.get(); }
+    const TCommEventThread* EventThread() const { return eventThread_.get(); }
 
     TCommNotifyEvent OnBreak;
     TCommNotifyEvent OnCts;
@@ -299,7 +311,7 @@ protected:
     // if the port refuses the new one, so the property always describes the line.
     template <typename T> void ChangeLineSetting(T& field, T value);
 
-    int FHandle = -1;
+    int handle_ = -1;
 
 private:
     friend class TCommEventThread;
@@ -309,38 +321,31 @@ private:
     uint64_t ReceivedTotal(int* queued);
     void NoteHangUp();
 
-    TBaudrate FBaudrate = br9600;
-    TParity FParity = paNone;
-    TStopbits FStopbits = sb10;
-    TDatabits FDatabits = da8;
-    TFlowControl FFlowControl = fcDefault;
-    TCommOptions FOptions;
-    int FReadTimeout = 1000;
-    int FWriteTimeout = 1000;
-    int FReadBufSize = 4096;
-    int FWriteBufSize = 2048;
-    TCommEventTypes FMonitorEvents = AllCommEvents;
-    char FXonChar = 17;
-    char FXoffChar = 19;
-    char FErrorChar = 0;
-    char FEofChar = 0;
-    char FEvtChar = 0;
+    TLineConfig line_;
+    int readTimeout_ = 1000;
+    int writeTimeout_ = 1000;
+    int readBufSize_ = 4096;
+    int writeBufSize_ = 2048;
+    TCommEventTypes monitorEvents_ = AllCommEvents;
+    char errorChar_ = 0;
+    char eofChar_ = 0;
+    char evtChar_ = 0;
 
-    std::recursive_mutex FIoLock;
+    std::recursive_mutex ioLock_;
     // Guards a read together with the count of bytes it took, against the event thread's count.
-    std::mutex FRxCountLock;
-    uint64_t FRxConsumed = 0;
-    std::atomic<uint32_t> FPendingErrors{0};
-    std::atomic<bool> FHungUp{false};
-    std::atomic<bool> FTxPending{false};
+    std::mutex rxCountLock_;
+    uint64_t rxConsumed_ = 0;
+    std::atomic<uint32_t> pendingErrors_{0};
+    std::atomic<bool> hungUp_{false};
+    std::atomic<bool> txPending_{false};
     // Lives in the thread that created the component; queued hand-offs run there.
-    std::unique_ptr<TThreadWake> FSyncTarget;
-    std::unique_ptr<TCommEventThread> FEventThread;
+    std::unique_ptr<TThreadWake> syncTarget_;
+    std::unique_ptr<TCommEventThread> eventThread_;
     // Event threads closed from their own handler (DontSynchronize): they finish that handler
     // on their own, and the component must outlive them.
-    std::vector<std::shared_ptr<TCommEventThread::State>> FAbandonedThreads;
+    std::vector<std::shared_ptr<TCommEventThread::State>> abandonedThreads_;
     // Counts closes, so that HandleEvents stops when a handler closed (or reopened) the port.
-    std::atomic<uint64_t> FCloseCount{0};
+    std::atomic<uint64_t> closeCount_{0};
 };
 
 class TComm : public TCommHandle {
@@ -349,7 +354,7 @@ public:
     ~TComm() override;
 
     // As the program sets it: "\\.\COM1" or a device path; DoOpen maps it to a device.
-    const QString& DeviceName() const { return FDeviceName; }
+    const QString& DeviceName() const { return deviceName_; }
     void SetDeviceName(const QString& name);
 
 protected:
@@ -357,5 +362,5 @@ protected:
     void DoClose() override;
 
 private:
-    QString FDeviceName = QStringLiteral("Com2");
+    QString deviceName_ = QStringLiteral("Com2");
 };

@@ -105,21 +105,21 @@ struct TCommEventThread::State {
 };
 
 TCommEventThread::TCommEventThread(TCommHandle* owner, int handle, TCommEventTypes events)
-    : FState(std::make_shared<State>())
+    : state_(std::make_shared<State>())
 {
-    FState->owner = owner;
-    FState->handle = handle;
-    FState->mask = CommEventMask(events);
-    FState->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (FState->wakeFd < 0) {
+    state_->owner = owner;
+    state_->handle = handle;
+    state_->mask = CommEventMask(events);
+    state_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (state_->wakeFd < 0) {
         const int err = errno;
         throw EComError(err, QStringLiteral("CreateEvent"));
     }
     // The platform's thread priorities need privileges here; the thread runs at normal priority.
     try {
-        FThread = std::thread(&TCommEventThread::Execute, FState);
-        FNativeHandle = FThread.native_handle();
-        FState->id = FThread.get_id();
+        thread_ = std::thread(&TCommEventThread::Execute, state_);
+        nativeHandle_ = thread_.native_handle();
+        state_->id = thread_.get_id();
     } catch (const std::system_error& e) {
         throw EComError(e.code().value(), QStringLiteral("CreateThread"));
     }
@@ -128,19 +128,19 @@ TCommEventThread::TCommEventThread(TCommHandle* owner, int handle, TCommEventTyp
 TCommEventThread::~TCommEventThread()
 {
     Terminate();
-    if (!FThread.joinable())
+    if (!thread_.joinable())
         return;
-    if (FThread.get_id() == std::this_thread::get_id())
-        FThread.detach(); // closed from a handler on this very thread; it ends when that returns
+    if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach(); // closed from a handler on this very thread; it ends when that returns
     else
-        FThread.join();
+        thread_.join();
 }
 
 void TCommEventThread::Release()
 {
     // Once released, a handler on the thread may close the port and delete this object at once;
     // only the shared state is touched after the unlock.
-    const std::shared_ptr<State> s = FState;
+    const std::shared_ptr<State> s = state_;
     {
         std::lock_guard<std::mutex> lock(s->lock);
         s->released = true;
@@ -151,20 +151,20 @@ void TCommEventThread::Release()
 void TCommEventThread::Terminate()
 {
     {
-        std::lock_guard<std::mutex> lock(FState->lock);
-        FState->terminated = true;
+        std::lock_guard<std::mutex> lock(state_->lock);
+        state_->terminated = true;
     }
-    FState->handledChanged.notify_all();
+    state_->handledChanged.notify_all();
     Wake();
 }
 
 void TCommEventThread::Wake()
 {
     const uint64_t one = 1;
-    (void)!::write(FState->wakeFd, &one, sizeof one);
+    (void)!::write(state_->wakeFd, &one, sizeof one);
 }
 
-uint32_t TCommEventThread::EventMask() const { return FState->mask; }
+uint32_t TCommEventThread::EventMask() const { return state_->mask; }
 
 bool TCommEventThread::Finished(const std::shared_ptr<State>& state)
 {
@@ -226,9 +226,9 @@ void TCommEventThread::DeliverPending(TCommHandle* owner)
 {
     // A wake-up may outlive the line it was posted for (closed, or closed and reopened since): it
     // then finds nothing pending, or delivers early what the new line's thread is waiting for.
-    if (!owner->FEventThread)
+    if (!owner->eventThread_)
         return;
-    const std::shared_ptr<State> s = owner->FEventThread->FState;
+    const std::shared_ptr<State> s = owner->eventThread_->state_;
     uint64_t ticket = 0;
     uint32_t mask = 0;
     {
@@ -331,7 +331,7 @@ int TCommEventThread::PortWatch::Timeout()
 {
     int timeout = -1;
     if (!hungUp) {
-        if (watchTx && owner->FTxPending)
+        if (watchTx && owner->txPending_)
             timeout = kTxEmptySampleMs;
         else if (watchModem || watchCounters || rxPending)
             timeout = kLineSampleMs;
@@ -356,7 +356,7 @@ uint32_t TCommEventThread::PortWatch::Collect(short revents)
         mask |= ModemEvents();
     if (watchCounters && !hungUp)
         mask |= CounterEvents();
-    if (watchTx && owner->FTxPending)
+    if (watchTx && owner->txPending_)
         mask |= TxEvents();
     return mask & watched;
 }
@@ -392,7 +392,7 @@ uint32_t TCommEventThread::PortWatch::CounterEvents()
         return 0;
     uint32_t errors = 0;
     const uint32_t mask = CounterChanges(counters, now, errors);
-    owner->FPendingErrors.fetch_or(errors);
+    owner->pendingErrors_.fetch_or(errors);
     counters = now;
     return mask;
 }
@@ -401,7 +401,7 @@ uint32_t TCommEventThread::PortWatch::TxEvents()
 {
     if (ioctl(fd, TIOCOUTQ, &outQueue) != 0 || outQueue != 0)
         return 0;
-    owner->FTxPending = false;
+    owner->txPending_ = false;
     return EV_TXEMPTY;
 }
 
@@ -420,7 +420,7 @@ void TCommEventThread::Execute(std::shared_ptr<State> s)
     MarkFinished markFinished{*s};
     WaitReleased(*s);
     TCommHandle* owner = s->owner;
-    TThreadWake* target = owner->FSyncTarget.get();
+    TThreadWake* target = owner->syncTarget_.get();
     const int fd = s->handle;
     PortWatch port(owner, fd, s->mask);
 

@@ -2,13 +2,13 @@
 
 void TConnection::SetActive(bool value)
 {
-    if (FLoading) {
+    if (loading_) {
         // Only a true value is remembered: the form may list Active = false as well.
         if (value)
-            FStreamedActive = true;
+            streamedActive_ = true;
         return;
     }
-    if (value == FActive)
+    if (value == active_)
         return;
     if (value) {
         DoBeforeOpen();
@@ -19,29 +19,29 @@ void TConnection::SetActive(bool value)
             DoClose();
             throw;
         }
-        FActive = true;
+        active_ = true;
         DoAfterOpen();
     } else {
-        if (!FDestroying)
+        if (!destroying_)
             DoBeforeClose();
         DoClose();
-        FActive = false;
-        if (!FDestroying)
+        active_ = false;
+        if (!destroying_)
             DoAfterClose();
     }
 }
 
 void TConnection::CheckInactive() const
 {
-    if (FActive)
+    if (active_)
         throw EConnectError(QStringLiteral("Connection is active"));
 }
 
 void TConnection::Loaded()
 {
-    FLoading = false;
-    if (FStreamedActive) {
-        FStreamedActive = false;
+    loading_ = false;
+    if (streamedActive_) {
+        streamedActive_ = false;
         SetActive(true);
     }
 }
@@ -72,32 +72,32 @@ void TConnection::DoAfterClose()
 
 void TConnection::DestroyConnection() noexcept
 {
-    FDestroying = true;
-    FLoading = false;
+    destroying_ = true;
+    loading_ = false;
     try {
         SetActive(false);
     } catch (...) {
         // A destructor has nobody to report to; the handle is released by DoClose regardless.
     }
-    FActive = false;
+    active_ = false;
 }
 
 void TLogger::SetAutoOpen(bool value)
 {
     CheckInactive();
-    FAutoOpen = value;
+    autoOpen_ = value;
 }
 
 void TLogger::Log(const QString& logName, uint8_t channel, const QByteArray& text)
 {
-    if (!Active() && !FAutoOpen)
+    if (!Active() && !autoOpen_)
         return;
     bool accept = true;
     if (AcceptChannel)
         AcceptChannel(this, logName, channel, accept);
     if (!accept)
         return;
-    std::lock_guard<std::recursive_mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(lock_);
     const bool wasActive = Active();
     struct RestoreActive {
         TLogger* logger;
@@ -121,8 +121,8 @@ void TLogConnection::Log(uint8_t channel, const QByteArray& text)
 {
     QByteArray formatted = text;
     DoFormatLog(channel, formatted);
-    if (FLogger)
-        FLogger->Log(FLogName, channel, formatted);
+    if (logger_)
+        logger_->Log(logName_, channel, formatted);
 }
 
 void TLogConnection::DoFormatLog(uint8_t channel, QByteArray& text)

@@ -37,7 +37,7 @@ public:
     // time this one runs, its overrides are gone.
     virtual ~TConnection() = default;
 
-    bool Active() const { return FActive; }
+    bool Active() const { return active_; }
     void SetActive(bool value);
     void Open() { SetActive(true); }
     void Close() { SetActive(false); }
@@ -47,10 +47,10 @@ public:
 
     // Loading stands in for reading the component from a form: while it lasts, Active = true is
     // only remembered, and Loaded opens the connection afterwards.
-    void BeginLoading() { FLoading = true; }
+    void BeginLoading() { loading_ = true; }
     virtual void Loaded();
-    bool IsLoading() const { return FLoading; }
-    bool IsDestroying() const { return FDestroying; }
+    bool IsLoading() const { return loading_; }
+    bool IsDestroying() const { return destroying_; }
 
     TConnectionNotifyEvent BeforeOpen;
     TConnectionNotifyEvent BeforeClose;
@@ -72,17 +72,17 @@ protected:
 private:
     // Read from any thread: a handler on the event thread may close the port while another thread
     // asks whether it is open.
-    std::atomic<bool> FActive{false};
-    bool FStreamedActive = false;
-    bool FLoading = false;
-    bool FDestroying = false;
+    std::atomic<bool> active_{false};
+    bool streamedActive_ = false;
+    bool loading_ = false;
+    bool destroying_ = false;
 };
 
 // An abstract log sink. Nothing in the program derives a concrete logger; the hooks are kept for
 // diagnostics.
 class TLogger : public TConnection {
 public:
-    bool AutoOpen() const { return FAutoOpen; }
+    bool AutoOpen() const { return autoOpen_; }
     void SetAutoOpen(bool value);
 
     // Channel 1 = data sent, 2 = data received.
@@ -97,17 +97,17 @@ protected:
 
 private:
     // Recursive like the platform's critical sections, so that a sink may log from WriteLine.
-    std::recursive_mutex FLock;
-    bool FAutoOpen = false;
+    std::recursive_mutex lock_;
+    bool autoOpen_ = false;
 };
 
 class TLogConnection : public TConnection {
 public:
     // Borrowed: the logger must outlive the connection or be unset first.
-    TLogger* Logger() const { return FLogger; }
-    void SetLogger(TLogger* logger) { FLogger = logger; }
-    const QString& LogName() const { return FLogName; }
-    void SetLogName(const QString& name) { FLogName = name; }
+    TLogger* Logger() const { return logger_; }
+    void SetLogger(TLogger* logger) { logger_ = logger; }
+    const QString& LogName() const { return logName_; }
+    void SetLogName(const QString& name) { logName_ = name; }
 
     void Log(uint8_t channel, const QByteArray& text);
 
@@ -117,6 +117,6 @@ protected:
     virtual void DoFormatLog(uint8_t channel, QByteArray& text);
 
 private:
-    TLogger* FLogger = nullptr;
-    QString FLogName;
+    TLogger* logger_ = nullptr;
+    QString logName_;
 };

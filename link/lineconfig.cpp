@@ -73,13 +73,13 @@ TComposedLine ComposeTermios(const TLineConfig& config, termios& t)
     t.c_cc[VTIME] = 0;
 
     tcflag_t size = 0;
-    if (!SizeFlag(config.Databits, size))
-        result.Error = EINVAL; // 4-bit words: no UART driver here takes them
+    if (!SizeFlag(config.databits, size))
+        result.error = EINVAL; // 4-bit words: no UART driver here takes them
     else
         t.c_cflag = (t.c_cflag & ~CSIZE) | size;
 
     t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-    switch (config.Parity) {
+    switch (config.parity) {
     case paNone:
         break;
     case paOdd:
@@ -95,19 +95,19 @@ TComposedLine ComposeTermios(const TLineConfig& config, termios& t)
         t.c_cflag |= PARENB | CMSPAR;
         break;
     default:
-        result.Error = EINVAL;
+        result.error = EINVAL;
         break;
     }
 
-    if (config.Stopbits == sb10)
+    if (config.stopbits == sb10)
         t.c_cflag &= ~CSTOPB;
     else
         t.c_cflag |= CSTOPB;
 
-    switch (config.FlowControl) {
+    switch (config.flowControl) {
     case fcNone:
         t.c_cflag &= ~CRTSCTS;
-        result.LowerDtrRts = true;
+        result.lowerDtrRts = true;
         break;
     case fcCTS:
     // There is no DSR/DTR handshake in termios; RTS/CTS is the hardware handshake on offer.
@@ -120,20 +120,20 @@ TComposedLine ComposeTermios(const TLineConfig& config, termios& t)
     case fcDefault:
         break;
     }
-    t.c_cc[VSTART] = static_cast<cc_t>(config.XonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(config.XoffChar);
+    t.c_cc[VSTART] = static_cast<cc_t>(config.xonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(config.xoffChar);
 
     // The other options (DSR sensitivity, continue on XOFF, error character, null stripping)
     // have no termios counterpart; they stay stored in the component only.
-    if (config.Options.Contains(coParityCheck))
+    if (config.options.Contains(coParityCheck))
         t.c_iflag |= INPCK;
 
-    const speed_t speed = SpeedConstant(config.Baudrate);
+    const speed_t speed = SpeedConstant(config.baudrate);
     if (speed != B0) {
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
     } else {
-        result.CustomSpeed = static_cast<unsigned>(BaudrateValue(config.Baudrate));
+        result.customSpeed = static_cast<unsigned>(BaudrateValue(config.baudrate));
     }
     return result;
 }

@@ -171,54 +171,55 @@ bool TUsbLink::UsbReadyCheck()
     if (readsInFlight_ > 0)
         return usbOpen_;
     std::unique_lock lock(unitMutex_);
-    std::optional<DWORD> chosen;
-    if (!usbOpen_)
-        chosen = ListDevices();
-    unit_.errorBoxSwitch = false;
-    if (!usbOpen_) {
-        unit_.UsbClose();
-        // No adapter with the serial number asked for: nothing to open, and nothing in the way
-        // of opening it either.
-        if (!chosen) {
-            lock.unlock();
-            SetOpenProblem({});
-            return false;
-        }
-        unit_.deviceIndex = *chosen;
-        const FT_STATUS opened = unit_.UsbOpen();
-        if (opened == FT_OK) {
-            usbOpen_ = true;
-            unit_.UsbReset();
-            unit_.UsbSetTimeouts(kUsbReadTimeoutMs, kUsbWriteTimeoutMs);
-            unit_.baudRate = kUsbBaudRate;
-            unit_.wordLength = kWordLength8;
-            // A session that survives an unplug keeps the stop bits the protocol last chose.
-            unit_.stopBits = lineStopBits_;
-            unit_.parity = kNoParity;
-            unit_.handshakeMode = kNoHandshake;
-            unit_.UsbSetBaudRate();
-            unit_.UsbSetDataCharacteristics();
-            unit_.UsbSetFlowMode();
-            unit_.UsbSetChars();
-        }
-        TUsbOpenProblem problem;
-        if (!usbOpen_ && unit_.deviceCount > 0) {
-            problem.kind = FT_LastOpenFailure();
-            problem.detail = QString::fromLocal8Bit(FT_LastErrorDetail());
-            // Listed a moment ago, not there now.
-            if (problem.kind == FtOpenFailure::None && opened == FT_DEVICE_NOT_FOUND)
-                problem.kind = FtOpenFailure::Gone;
-        }
-        // Whoever is told may look at the link again.
-        lock.unlock();
-        SetOpenProblem(std::move(problem));
-        return usbOpen_;
-    }
-    if (unit_.UsbGetQueueStatus() != FT_OK) {
+    if (usbOpen_) {
+        if (unit_.UsbGetQueueStatus() == FT_OK)
+            return true;
+        // The handle died: the adapter was unplugged, or unplugged and plugged in again since the
+        // last check. In the second case it opens again right here, so that the request this
+        // check stands before (a write the user clicked) goes out now rather than after the
+        // watchdog has given up on a request that was never sent.
         usbOpen_ = false;
         if (DialogActive())
             deviceList_->ClearDeviceRows();
     }
+    const std::optional<DWORD> chosen = ListDevices();
+    unit_.errorBoxSwitch = false;
+    unit_.UsbClose();
+    // No adapter with the serial number asked for: nothing to open, and nothing in the way of
+    // opening it either.
+    if (!chosen) {
+        lock.unlock();
+        SetOpenProblem({});
+        return false;
+    }
+    unit_.deviceIndex = *chosen;
+    const FT_STATUS opened = unit_.UsbOpen();
+    if (opened == FT_OK) {
+        usbOpen_ = true;
+        unit_.UsbReset();
+        unit_.UsbSetTimeouts(kUsbReadTimeoutMs, kUsbWriteTimeoutMs);
+        unit_.baudRate = kUsbBaudRate;
+        unit_.wordLength = kWordLength8;
+        // A session that survives an unplug keeps the stop bits the protocol last chose.
+        unit_.stopBits = lineStopBits_;
+        unit_.parity = kNoParity;
+        unit_.handshakeMode = kNoHandshake;
+        unit_.UsbSetBaudRate();
+        unit_.UsbSetDataCharacteristics();
+        unit_.UsbSetFlowMode();
+        unit_.UsbSetChars();
+    }
+    TUsbOpenProblem problem;
+    if (!usbOpen_ && unit_.deviceCount > 0) {
+        problem.kind = FT_LastOpenFailure();
+        problem.detail = QString::fromLocal8Bit(FT_LastErrorDetail());
+        // Listed a moment ago, not there now.
+        if (problem.kind == FtOpenFailure::None && opened == FT_DEVICE_NOT_FOUND)
+            problem.kind = FtOpenFailure::Gone;
+    }
+    // Whoever is told may look at the link again.
+    lock.unlock();
+    SetOpenProblem(std::move(problem));
     return usbOpen_;
 }
 

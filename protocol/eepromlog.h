@@ -1,7 +1,8 @@
 #pragma once
 // The EEPROM log download: the regulator hands its log record by record, and each record goes to
 // EEPROM.txt beside the executable as a line of decimal byte values. The transaction itself runs in
-// the connection cycle (EEPROM1Click and the log record handlers); this is its file and its state.
+// the connection cycle (StartLogDownload and the log record handlers); this is its file and its
+// state.
 
 #include <QByteArray>
 #include <QString>

@@ -25,7 +25,7 @@ private:
     qsizetype head_ = 0;
 };
 
-// The protocol state that the main window keeps between parser runs and transactions.
+// The protocol state that the connection cycle keeps between parser runs and transactions.
 struct ProtocolState {
     ReplyBuffer replyBuffer;
     bool frameOpen = false;

@@ -52,27 +52,27 @@ TEST(LineSettingsTest, ParityDataAndStopBitsCompose)
         SCOPED_TRACE(testing::Message() << "parity " << int(c.parity) << " bits " << int(c.bits)
                                         << " stop " << int(c.stop));
         TLineConfig config;
-        config.Parity = c.parity;
-        config.Databits = c.bits;
-        config.Stopbits = c.stop;
+        config.parity = c.parity;
+        config.databits = c.bits;
+        config.stopbits = c.stop;
         termios t = CookedTerminal();
         const TComposedLine r = ComposeTermios(config, t);
-        EXPECT_EQ(r.Error, 0);
+        EXPECT_EQ(r.error, 0);
         EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), c.parityFlags);
         EXPECT_EQ(t.c_cflag & CSIZE, c.size);
         EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.twoStops);
     }
 
     TLineConfig fourBits;
-    fourBits.Databits = da4;
+    fourBits.databits = da4;
     termios t = CookedTerminal();
-    EXPECT_EQ(ComposeTermios(fourBits, t).Error, EINVAL);
+    EXPECT_EQ(ComposeTermios(fourBits, t).error, EINVAL);
 }
 
 TEST(LineSettingsTest, RawLineWhateverTheDriverHad)
 {
     TLineConfig config;
-    config.FlowControl = fcDefault;
+    config.flowControl = fcDefault;
     termios t = CookedTerminal();
     ComposeTermios(config, t);
     EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | IXON | IXOFF | IXANY), 0u);
@@ -132,9 +132,9 @@ TEST(LineSettingsTest, FlowControlOnThePort)
         EXPECT_EQ(t.c_cc[VSTOP], 0x23);
 
         TLineConfig config;
-        config.FlowControl = c.flow;
+        config.flowControl = c.flow;
         termios composed{};
-        EXPECT_EQ(ComposeTermios(config, composed).LowerDtrRts, c.lowersLines);
+        EXPECT_EQ(ComposeTermios(config, composed).lowerDtrRts, c.lowersLines);
     }
 }
 

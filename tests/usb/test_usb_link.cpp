@@ -165,7 +165,8 @@ TEST(UsbLink, UnplugFailsOneCheckAndTheCheckAfterTheReplugReopens)
     dialog.rows = {"DEVICE 1|KX000001|Simulated FT232R 1"};
     fx.TakeCalls();
     EXPECT_FALSE(fx.link->UsbReadyCheck());
-    EXPECT_EQ(fx.TakeCalls(), Calls{"GetQueueStatus"}) << "the handle is not closed here";
+    EXPECT_EQ(fx.TakeCalls(), Concat({"GetQueueStatus"}, Concat(Listing(0), {"Close", "Open(0)"})))
+        << "the dead handle is given up and the adapter looked for at once";
     EXPECT_TRUE(dialog.rows.isEmpty());
     EXPECT_EQ(dialog.clears, 1);
     dialog.active = false;
@@ -174,6 +175,12 @@ TEST(UsbLink, UnplugFailsOneCheckAndTheCheckAfterTheReplugReopens)
     fx.TakeCalls();
     EXPECT_TRUE(fx.link->UsbReadyCheck());
     EXPECT_EQ(fx.TakeCalls(), Concat(Listing(1), kOpening));
+    // Unplugged and plugged in again between two checks: the check that finds the handle dead
+    // opens the adapter anew, so the request it stands before goes out.
+    fx.adapters.Unplug(0);
+    fx.adapters.Plug(0);
+    EXPECT_TRUE(fx.link->UsbReadyCheck());
+    EXPECT_EQ(fx.TakeCalls(), Concat({"GetQueueStatus"}, Concat(Listing(1), kOpening)));
     EXPECT_TRUE(fx.ftBox.texts.isEmpty());
 }
 
