@@ -110,16 +110,20 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "nastavení, -o - tento soubor vypíše."),
         QStringLiteral(
             "Str154=Použití: korvalinex-cli write FILE.zeq [LINK...] [--throttle-min MS] "
-            "[--throttle-max MS] [--only GROUP,...] [--dry-run] [--if-different] [--force] [--json]"
-            "\\nNačte regulátor, použije soubor nastavení stejně jako okno programu, zapíše, načte "
-            "zpět a "
-            "zkontroluje. Předtím uloží zálohu. --dry-run ukáže, co by se změnilo (jako diff), a "
-            "nic neodešle; --if-different nic nezapíše a vypíše \"unchanged\", když by se nic "
-            "nezměnilo. Soubor, který k regulátoru nepasuje, odmítne dřív, než cokoli zálohuje "
-            "nebo zapíše (návratový kód 11); --force zapíše, co pasuje. --only vezme ze souboru "
-            "jen "
-            "vyjmenované skupiny voleb (názvy jako v definičním souboru regulátoru, nebo čísla od "
-            "1), ostatní nastavení zůstanou, jak je regulátor má."),
+            "[--throttle-max MS] [--only GROUP,...] [--dry-run] [--if-different] [--force] [--each "
+            "[--record FILE.csv]] [--json]\\nNačte regulátor, použije soubor nastavení stejně jako "
+            "okno programu, zapíše, načte zpět a zkontroluje. Předtím uloží zálohu. --dry-run "
+            "ukáže, "
+            "co by se změnilo (jako diff), a nic neodešle; --if-different nic nezapíše a vypíše "
+            "\"unchanged\", když by se nic nezměnilo. Soubor, který k regulátoru nepasuje, odmítne "
+            "dřív, než cokoli zálohuje nebo zapíše (návratový kód 11); --force zapíše, co pasuje. "
+            "--only vezme ze souboru jen vyjmenované skupiny voleb (názvy jako v definičním "
+            "souboru "
+            "regulátoru, nebo čísla od 1), ostatní nastavení zůstanou, jak je regulátor má. --each "
+            "je "
+            "výrobní linka na jednom spojení: čeká na regulátor, obslouží ho, vypíše pro něj jeden "
+            "řádek, počká, až zmizí, a obslouží další; Ctrl-C ji ukončí se součtem; --record přidá "
+            "pro každý regulátor řádek do souboru CSV."),
         QStringLiteral("Str155=Použití: korvalinex-cli default [LINK...] [--json]\\nObnoví tovární "
                        "nastavení a pak nastavení načte. Předtím uloží zálohu."),
         QStringLiteral("Str156=Použití: korvalinex-cli log -o FILE|- [LINK]\\nStáhne záznamy z "
@@ -264,6 +268,11 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
             "se popíše sám: záloha (.txt) zná svůj regulátor, soubor nastavení potřebuje --model."),
         QStringLiteral("Str334=--only: „%1“ není skupina voleb regulátoru %2; jeho skupiny: %3"),
         QStringLiteral("Str335=List nastavení je v %1"),
+        // write --each: a line per regulator, the count at the end, what to do next.
+        QStringLiteral("Str336=%1. %2 %3: %4; záloha: %5"),
+        QStringLiteral("Str337=Hotovo: %1, selhalo: %2, nejisté: %3"),
+        QStringLiteral("Str338=Čekám na regulátor (Ctrl-C linku ukončí) ..."),
+        QStringLiteral("Str339=Odpojte regulátor; další se obslouží, až bude připojen."),
     };
 }
 

@@ -381,7 +381,7 @@ TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
     EXPECT_EQ(f.sim.Count(Message::WakeUp), wakeUps);
 }
 
-// What a command line of diff, write and sheet may hold.
+// What a command line of diff, write (--only, --each) and sheet may hold.
 TEST(CliDiffFiles, CommandLines)
 {
     const struct {
@@ -408,6 +408,10 @@ TEST(CliDiffFiles, CommandLines)
         {{"sheet", "a.zeq", "--port", "COM1", "-o", "-", "--model", "M"}, false},
         {{"sheet", "-o", "-", "--model", "M"}, false},
         {{"sheet", "a.zeq", "b.zeq", "-o", "-"}, false},
+        {{"write", "a.zeq", "--each", "--record", "line.csv"}, true},
+        {{"write", "a.zeq", "--record", "line.csv"}, false},
+        {{"write", "a.zeq", "--each", "--port", "A", "--port", "B"}, false},
+        {{"read", "--each"}, false},
     };
     for (const auto& row : rows)
         EXPECT_EQ(ParseCliCommandLine(row.args).error.Empty(), row.ok)

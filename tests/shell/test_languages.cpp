@@ -290,7 +290,8 @@ TEST(ShippedHelpPages, OneForEveryLanguageInItsLanguage)
                                "--version",
                                "man korvalinex-cli",
                                "korvalinex-cli sheet",
-                               "--only"};
+                               "--only",
+                               "--each"};
     ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KX_SOURCE_DIR "/data/60-korvalinex-ftdi.rules")));
     for (int i = 0; i < kLanguageCount; ++i) {
         const QString page =

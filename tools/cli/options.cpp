@@ -144,6 +144,16 @@ const TOptionRow kOptions[] = {
                  o.only.append(name.trimmed());
          return o.only.isEmpty() ? Fail("str159", {a, v}) : TCliError{};
      }},
+    {"--each", nullptr, TValue::None, "write",
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.each = true;
+         return TCliError{};
+     }},
+    {"--record", nullptr, TValue::Required, "write",
+     [](const QString&, const QString& v, TCliOptions& o) {
+         o.record = v;
+         return TCliError{};
+     }},
     {"--force", nullptr, TValue::None, "write",
      [](const QString&, const QString&, TCliOptions& o) {
          o.force = true;
@@ -240,6 +250,11 @@ TCliError CheckComplete(TCliOptions& o)
     // Several links with one output file would write it over and over.
     if (o.links.size() > 1 && !o.output.isEmpty() && o.output != QLatin1String("-"))
         return Fail("str230", {QStringLiteral("-o")});
+    // The line serves one link; its record is a line's.
+    if (o.each && o.links.size() > 1)
+        return Fail("str230", {QStringLiteral("--each")});
+    if (!o.record.isEmpty() && !o.each)
+        return Fail("str161", {QStringLiteral("--record"), QStringLiteral("--each")});
     if (o.links.size() == 1) {
         o.usb = o.links[0].usb;
         (o.usb ? o.usbSerial : o.port) = o.links[0].name;

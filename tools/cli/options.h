@@ -54,6 +54,10 @@ struct TCliOptions {
     QString argument2; // diff's second file: the two files are compared, no link is opened
     QString model;    // --model: the regulator definition of a diff of two files, of a sheet's file
     QStringList only; // write --only: the option groups taken from the file, captions or numbers
+    // write --each: a production line on one link, regulator after regulator until Ctrl-C, each
+    // with a row appended to the --record file.
+    bool each = false;
+    QString record;
     bool dryRun = false, ifDifferent = false,
          force = false; // write's --dry-run, --if-different, --force
     bool help = false;

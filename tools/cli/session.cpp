@@ -166,6 +166,8 @@ void TCliSession::Interrupt()
 {
     if (status_)
         return;
+    if (options_.each)
+        return EndLine();
     if (Sent())
         return InDoubt();
     Error(messages_.Msg("str232"));
@@ -176,6 +178,8 @@ void TCliSession::Finish(int status, bool diffResult)
 {
     if (status_)
         return;
+    if (ServingLine())
+        return RegulatorServed(status);
     if (options_.command == QLatin1String("diff") && !diffResult && status == kExitFailure)
         status = kExitDiffTrouble;
     status_ = status;
@@ -240,7 +244,17 @@ void TCliSession::Start(std::function<void(int)> done)
             return Finish(kExitLinkError);
         }
     }
-    // The time-out bounds the whole run, not only the search for the regulator.
+    // The time-out bounds the whole run, not only the search for the regulator; a line waits for
+    // each regulator as long as it takes.
+    if (options_.each)
+        Gone();
+    else
+        ArmDeadline();
+    cycle_->StartConnecting();
+}
+
+void TCliSession::ArmDeadline()
+{
     deadline_ = env_.clock->After(options_.TimeoutSeconds() * kMillisPerSecond, [this] {
         if (Sent())
             return InDoubt();
@@ -249,13 +263,20 @@ void TCliSession::Start(std::function<void(int)> done)
         Error(messages_.Msg("str242").arg(options_.TimeoutSeconds()));
         Finish(kExitNoRegulator);
     });
-    cycle_->StartConnecting();
 }
 
 // ---- what the cycle tells ------------------------------------------------------------------
 
 void TCliSession::Identified(const TIdentifiedEvent& event)
 {
+    if (options_.each) {
+        // The one served is still there; otherwise the next one's service begins.
+        quiet_.reset();
+        if (waitingGone_)
+            return;
+        serving_ = true;
+        ArmDeadline();
+    }
     identified_ = true;
     // Now that the adapter is open, its serial number is known.
     backups_->SetLink(LinkName());
@@ -302,6 +323,8 @@ void TCliSession::BusyChanged(bool busy)
 
 void TCliSession::LinkError(const TLinkErrorEvent&)
 {
+    if (options_.each && !serving_)
+        return LineReset();
     Error(messages_.Msg("str134").arg(messages_.Msg("str53")) +
           QStringLiteral(" (%1)").arg(LinkName()));
     if (Sent())
@@ -342,11 +365,15 @@ void TCliSession::Lost()
     // Whatever settles after a reset is no transaction that ended.
     settle_.reset();
     transactionDone_ = false;
+    if (options_.each && !serving_)
+        return LineReset();
     // Before the identification a reset is the cycle trying again; after it, the regulator is
     // gone.
     if (!identified_ || status_)
         return;
     NoAnswer();
+    if (options_.each)
+        LineReset();
 }
 
 void TCliSession::NoAnswer()
@@ -373,7 +400,7 @@ bool TCliSession::Idle() const
 
 void TCliSession::Settled()
 {
-    if (status_ || !Idle() || !transactionDone_)
+    if (status_ || !Idle() || !transactionDone_ || (options_.each && !serving_))
         return;
     transactionDone_ = false;
     switch (phase_) {
@@ -523,7 +550,9 @@ void TCliSession::CheckReadBack()
 {
     const QByteArray held = HeldPayload();
     const TReadReport report = view_->Report(panel_);
-    env_.out(options_.json ? ReadJson(report) : ReadText(report));
+    // A line says one line for each regulator, its result.
+    if (!options_.each)
+        env_.out(options_.json ? ReadJson(report) : ReadText(report));
     if (held != expected_) {
         Error(messages_.Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
                                           QString::fromLatin1(held.toHex(' ').toUpper())));
