@@ -67,7 +67,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     clock_ = env_.clock ? env_.clock : ownClock_.get();
     if (!env_.boxes)
         ownBoxes_ = std::make_unique<TQtMessageBoxes>(this);
-    boxes_ = env_.boxes ? env_.boxes : ownBoxes_.get();
+    boxGate_ = std::make_unique<TBoxGate>(env_.boxes ? *env_.boxes : *ownBoxes_, *clock_);
+    boxes_ = boxGate_.get();
     openUrl_ = env_.openUrl ? env_.openUrl
                             : [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!env_.usb) {
@@ -99,7 +100,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
         [this](const QString& text) { boxes_->Show(TBoxKind::Plain, QString(), text); },
         [this](const QString& text) { ShowGeneralError(text); });
     paramFiles_ = std::make_unique<TParameterFiles>(*panel_, smlMsgLangRes1_,
-                                                    [this](const QString& t) { ShowError(t); });
+                                                    [this](const QString& t) { ErrorBox(t); });
     // The throttle limits are fields of the window; the panel's model compares them too.
     const auto throttleShown = [this](const QString&) {
         panel_->Model().SetThrottleShown(LKorekceA->Value(), LKorekceB->Value());
@@ -116,7 +117,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
     backups_ = std::make_unique<TBackupStore>(
         env_.programDir, smlMsgLangRes1_, std::move(now),
-        [this](const QString& text) { ShowError(text); },
+        [this](const QString& text) { ErrorBox(text); },
         [this](const QString& path) {
             SetApplicationHint(QLatin1Char('|') +
                                smlMsgLangRes1_.Msg("str132").arg(QDir::toNativeSeparators(path)));
@@ -170,7 +171,7 @@ void TMainForm::RunGuarded(const std::function<void()>& fn)
 
 void TMainForm::ShowGeneralError(const QString& text)
 {
-    boxes_->Show(TBoxKind::General, QStringLiteral("KORVALINEX"), text);
+    boxes_->Show(TBoxKind::General, kGeneralErrorCaption, text);
 }
 
 // The three language components of the window, as built into it: each applies "DefLang.ini" as
@@ -243,7 +244,7 @@ void TMainForm::FormCreate()
         else if (settings_.device == QLatin1String("USB"))
             usb_->UsbReadyCheck();
     } catch (const std::exception&) {
-        ShowError(smlMsgLangRes1_.Msg("str53"));
+        ErrorBox(smlMsgLangRes1_.Msg("str53"));
         return;
     }
     cycle_->StartConnecting();
@@ -265,8 +266,8 @@ void TMainForm::CreateNastaveni()
     host.usbReadyCheck = [this] { return usb_->UsbReadyCheck(); };
     host.linkChosen = [this] { ResumeConnecting(); };
     host.showLinkError = [this](const QString& detail) {
-        ShowError(detail.isEmpty() ? smlMsgLangRes1_.Msg("str53")
-                                   : smlMsgLangRes1_.Msg("str53") + QLatin1Char('\n') + detail);
+        ErrorBox(detail.isEmpty() ? smlMsgLangRes1_.Msg("str53")
+                                  : smlMsgLangRes1_.Msg("str53") + QLatin1Char('\n') + detail);
     };
     host.usbProblemAdvice = [this] { return UsbProblemAdvice(); };
     host.lookupMessage = [this](const QString& key) { return smlMsgLangRes1_.LookupMessage(key); };

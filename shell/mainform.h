@@ -21,6 +21,7 @@ class IFileWriter;
 class TFileWriterThread;
 class TThreadWake;
 class IMessageBoxes;
+class TBoxGate;
 class IUsbLink;
 class ISerialPort;
 class QAction;
@@ -149,6 +150,8 @@ public:
     bool AskOverwrite();
     // The general error report.
     void ShowGeneralError(const QString& text);
+    // An error box: caption "str2", the text, the error icon.
+    void ErrorBox(const QString& text);
     // The adapter library's own error box.
     void ShowFtError(const QString& text);
 
@@ -195,7 +198,7 @@ private:
     void SetTransferButtonsEnabled(bool on) override;
     void SetRegulatorControlsEnabled(bool on) override;
     void ShowError(const QString& text) override;
-    void ReportError(const QString& text) override { ShowGeneralError(text); }
+    void ReportError(const QString& text) override;
     void ShowProgressHint(const QString& text) override;
 
     // ICycleEvents (mainform_view.cpp)
@@ -236,6 +239,7 @@ private:
     TMainFormEnv env_;
     std::unique_ptr<IClock> ownClock_;
     std::unique_ptr<IMessageBoxes> ownBoxes_;
+    std::unique_ptr<TBoxGate> boxGate_;
     std::unique_ptr<IFtErrorBox> ftErrorBox_;
     std::unique_ptr<IFileDialogs> ownDialogs_;
     std::unique_ptr<IUsbLink> ownUsb_;
@@ -244,7 +248,7 @@ private:
     TUsbLink* ownUsbLink_ = nullptr;
     std::unique_ptr<ISerialPort> ownCom_;
     IClock* clock_ = nullptr;
-    IMessageBoxes* boxes_ = nullptr;
+    TBoxGate* boxes_ = nullptr; // every box of the window, one at a time
     IFileDialogs* dialogs_ = nullptr;
     IUsbLink* usb_ = nullptr;
     ISerialPort* com_ = nullptr;

@@ -21,7 +21,7 @@ TCompareHost TMainForm::CompareHost()
     host.loadParameterLines = [this](const QStringList& lines) {
         paramFiles_->LoadParameterLines(lines);
     };
-    host.showError = [this](const QString& text) { ShowError(text); };
+    host.showError = [this](const QString& text) { ErrorBox(text); };
     return host;
 }
 

@@ -59,7 +59,7 @@ void TMainForm::HelpClick()
     }
     // Without a viewer the desktop does nothing visible: the user is told where the page is.
     if (!openUrl_(QUrl::fromLocalFile(*page)))
-        ShowError(smlMsgLangRes1_.Msg("str205").arg(*page));
+        ErrorBox(smlMsgLangRes1_.Msg("str205").arg(*page));
 }
 
 void TMainForm::AboutSWClick()
@@ -84,7 +84,7 @@ void TMainForm::Image2Click(QLabel* flag)
 void TMainForm::InParameterFolder(const std::function<void(const QString& folder)>& fn)
 {
     if (!ParameterPanelExists(*panel_)) {
-        ShowError(smlMsgLangRes1_.Msg("str110"));
+        ErrorBox(smlMsgLangRes1_.Msg("str110"));
         return;
     }
     const TPresencePause pause(cycle_->PresenceTimer());
@@ -119,7 +119,7 @@ void TMainForm::SaveasClick()
 void TMainForm::LoadParameterFile(const QString& fileName)
 {
     if (!ParameterPanelExists(*panel_)) {
-        ShowError(smlMsgLangRes1_.Msg("str110"));
+        ErrorBox(smlMsgLangRes1_.Msg("str110"));
         return;
     }
     // A file made for another model would fill this one only in part, and quietly: the user

@@ -80,7 +80,7 @@ void TMainForm::UlozitPdfClick()
                 continue;
             QString reason;
             if (!WriteFileAtomically(name, SheetPdf(MakeSheet(), kProgram), &reason))
-                ShowError(smlMsgLangRes1_.Msg("str3") + QStringLiteral("\r\r") + reason);
+                ErrorBox(smlMsgLangRes1_.Msg("str3") + QStringLiteral("\r\r") + reason);
             return;
         }
     });

@@ -18,9 +18,20 @@
 
 using MainFormParts::FitValue;
 
-void TMainForm::ShowError(const QString& text)
+void TMainForm::ErrorBox(const QString& text)
 {
     boxes_->Show(TBoxKind::Error, smlMsgLangRes1_.Msg("str2"), text);
+}
+
+// What the cycle asks for during its handling is shown once that handling has returned.
+void TMainForm::ShowError(const QString& text)
+{
+    boxes_->Post(TBoxKind::Error, smlMsgLangRes1_.Msg("str2"), text);
+}
+
+void TMainForm::ReportError(const QString& text)
+{
+    boxes_->Post(TBoxKind::General, kGeneralErrorCaption, text);
 }
 
 TBlockFields TMainForm::Fields() const
@@ -113,5 +124,5 @@ void TMainForm::LinkError(const TLinkErrorEvent&) { ShowError(smlMsgLangRes1_.Ms
 void TMainForm::LogEnded(const TLogEvent& event)
 {
     if (event.ending == TLogEnding::BadCommunication)
-        boxes_->Show(TBoxKind::Plain, QString(), smlMsgLangRes1_.Msg(kEepromBadCommunicationKey));
+        boxes_->Post(TBoxKind::Plain, QString(), smlMsgLangRes1_.Msg(kEepromBadCommunicationKey));
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
 
 namespace {
 
@@ -43,4 +44,62 @@ bool TQtMessageBoxes::Ask(const QString& caption, const QString& text, const QSt
     box.setEscapeButton(noButton);
     box.exec();
     return box.clickedButton() == yesButton;
+}
+
+bool TBoxGate::Wait(const TBox& box)
+{
+    if (open_ == box || std::find(waiting_.begin(), waiting_.end(), box) != waiting_.end())
+        return false;
+    waiting_.push_back(box);
+    ShowNextLater();
+    return true;
+}
+
+// The next box comes once the handling under way has returned.
+void TBoxGate::ShowNextLater()
+{
+    if (next_ || waiting_.empty())
+        return;
+    next_ = clock_.After(0, [this] {
+        next_.reset();
+        if (open_ || asking_ || waiting_.empty())
+            return; // the box or question open now calls again when it closes
+        const TBox box = waiting_.front();
+        waiting_.pop_front();
+        Open(box);
+    });
+}
+
+void TBoxGate::Open(const TBox& box)
+{
+    open_ = box;
+    boxes_.Show(box.kind, box.caption, box.text);
+    open_.reset();
+    ShowNextLater();
+}
+
+void TBoxGate::Show(TBoxKind kind, const QString& caption, const QString& text)
+{
+    const TBox box{kind, caption, text};
+    if (open_ || asking_)
+        Wait(box);
+    else
+        Open(box);
+}
+
+bool TBoxGate::Ask(const QString& caption, const QString& text, const QString& yes,
+                   const QString& no, TDefaultAnswer preset)
+{
+    // A question is the user's own doing and wants its answer now; boxes asked for meanwhile wait.
+    const bool before = asking_;
+    asking_ = true;
+    const bool answer = boxes_.Ask(caption, text, yes, no, preset);
+    asking_ = before;
+    ShowNextLater();
+    return answer;
+}
+
+void TBoxGate::Post(TBoxKind kind, const QString& caption, const QString& text)
+{
+    Wait(TBox{kind, caption, text});
 }

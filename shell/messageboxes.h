@@ -2,14 +2,21 @@
 // Every message box of the program goes through here, so that tests can record them instead of
 // blocking in a modal loop.
 
+#include "common/clock.h"
+
 #include <QString>
 #include <QWidget>
+#include <deque>
+#include <optional>
 
 enum class TBoxKind {
     Error,   // caption given, error icon, OK
     Plain,   // text and OK, no icon
     General, // the general error report: an error's text
 };
+
+// The caption of the general error report.
+inline const QString kGeneralErrorCaption = QStringLiteral("KORVALINEX");
 
 // Which answer Enter gives before the user picks one.
 enum class TDefaultAnswer { Yes, No };
@@ -32,4 +39,36 @@ public:
 
 private:
     QWidget* parent_;
+};
+
+// One box at a time, and no box in the middle of the connection cycle's handling. A box asked for
+// while another box or a question is open waits until that one is closed and the handling that
+// opened it has returned; a box the cycle posts waits until the cycle's handling has returned, so
+// that the window behind it shows what is true by then. A box that is open or waiting already is
+// not shown again: one event, one box.
+class TBoxGate final : public IMessageBoxes {
+public:
+    TBoxGate(IMessageBoxes& boxes, IClock& clock) : boxes_(boxes), clock_(clock) {}
+    void Show(TBoxKind kind, const QString& caption, const QString& text) override;
+    bool Ask(const QString& caption, const QString& text, const QString& yes, const QString& no,
+             TDefaultAnswer preset) override;
+    void Post(TBoxKind kind, const QString& caption, const QString& text);
+
+private:
+    struct TBox {
+        TBoxKind kind;
+        QString caption, text;
+        bool operator==(const TBox&) const = default;
+    };
+    // False when the box is open or waiting already.
+    bool Wait(const TBox& box);
+    void Open(const TBox& box);
+    void ShowNextLater();
+
+    IMessageBoxes& boxes_;
+    IClock& clock_;
+    std::optional<TBox> open_;
+    bool asking_ = false;
+    std::deque<TBox> waiting_;
+    IClock::Token next_;
 };

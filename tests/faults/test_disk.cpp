@@ -81,6 +81,7 @@ TEST_P(DiskFault, TheUserIsToldAndThePreviousFileStaysWhole)
     case Target::EepromTxt:
         f.EEPROM1->trigger();
         fx.clock.AdvanceUntil([&] { return !fx.State().logPending; }, 30000);
+        fx.ShowPostedBoxes();
         break;
     }
     limit.reset();

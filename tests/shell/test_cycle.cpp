@@ -297,6 +297,7 @@ TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
     TSimPort port(fx.clock, sim);
     TMainForm& f = fx.Start(&port);
     ASSERT_TRUE(fx.RunUntilIdle());
+    fx.ShowPostedBoxes();
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
     EXPECT_EQ(fx.boxes.boxes[0].text, f.Messages().LookupMessage("str11") + "\r");
@@ -307,6 +308,39 @@ TEST(Cycle, UnassignedOptionBytesAreReportedAndWrittenBackUnchanged)
     ASSERT_EQ(w.size(), 4u + 6 + 2);
     EXPECT_EQ(w[10], 0x33);
     EXPECT_EQ(w[11], 0x07);
+}
+
+// A box is modal: time goes on behind it while the user reads. Each box comes when the handling
+// that asked for it has returned, so the panel behind it shows what is true; the line failing
+// while one is open gives its own box after it, not on top of it.
+TEST(Cycle, OneBoxAtATimeWithTheTrueStateBehindIt)
+{
+    TCycleFixture fx;
+    QFile::remove(fx.dir.File("Teplota1.txt")); // the read's display values ask for a box
+    regsim::RegulatorData data = regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo");
+    data.block.options.push_back(0x33); // and its end for another
+    regsim::Regulator sim(data);
+    TSimPort port(fx.clock, sim);
+    TMainForm& f = fx.Start(&port);
+    QStringList behind;
+    fx.boxes.whileOpen = [&] {
+        behind << QString("%1 group0=%2").arg(fx.Connected()).arg(fx.Panel().ItemIndex(0));
+        port.lineGone = true; // the cable goes while the first box is read
+        port.present = false;
+        fx.clock.Advance(10000);
+    };
+    fx.clock.Advance(60000);
+    QStringList texts;
+    for (const TRecordedBox& b : fx.boxes.boxes)
+        texts << b.text.left(12);
+    const QString str53 = f.Messages().LookupMessage("str53");
+    EXPECT_EQ(texts, QStringList({f.Messages().LookupMessage("str1").left(12),
+                                  f.Messages().LookupMessage("str11").left(12), str53.left(12)}));
+    EXPECT_EQ(fx.boxes.mostOpen, 1);
+    const QString read = QString("group0=%1").arg(int(data.block.options[0]) - 1);
+    EXPECT_EQ(behind, QStringList({"1 " + read, "0 group0=-1", "0 group0=-1"}))
+        << "the block in place behind the read's first box; not connected behind the others, which "
+           "waited while the line went";
 }
 
 TEST(Cycle, IdentityTextsAreSingleByteWindows1250)

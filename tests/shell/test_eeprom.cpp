@@ -166,6 +166,7 @@ TEST_P(Download, StoresTheRecordsAndReturnsToIdle)
 
     f.EEPROM1->trigger();
     ASSERT_TRUE(fx.RunDownload());
+    fx.ShowPostedBoxes();
     EXPECT_EQ(fx.LogFile(), c.file);
     const int requests =
         fx.Count(Message::LogStart) + fx.Count(Message::LogNext) + fx.Count(Message::LogRepeat);
@@ -267,6 +268,7 @@ TEST_P(EepromLink, ALogFileThatCannotBeStartedLeavesTheWindowIdle)
     TMainForm& f = fx.ConnectIdle();
     QDir().mkpath(fx.dir.File(QStringLiteral("EEPROM.txt"))); // a folder in its place
     f.EEPROM1->trigger();
+    fx.ShowPostedBoxes();
     EXPECT_EQ(fx.Count(Message::LogStart), 0);
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
@@ -350,6 +352,7 @@ TEST(Eeprom, AWriteThatFailsLateIsReportedAndEndsTheRequests)
     ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Count(Message::LogNext) == 2; }, 2000));
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
     writer.Flush();
+    fx.ShowPostedBoxes();
     ASSERT_EQ(fx.boxes.boxes.size(), 1);
     EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::General);
     EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QStringLiteral("EEPROM.txt")));

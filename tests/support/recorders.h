@@ -23,15 +23,32 @@ public:
     void Show(TBoxKind kind, const QString& caption, const QString& text) override
     {
         boxes.append({kind, caption, text, {}});
+        WhileOpen();
     }
     bool Ask(const QString& caption, const QString& text, const QString& yes, const QString& no,
              TDefaultAnswer preset) override
     {
         boxes.append({TBoxKind::Plain, caption, text, {yes, no}, preset});
+        WhileOpen();
         return answer;
     }
     QList<TRecordedBox> boxes;
     bool answer = true;
+    // Runs while a box is open, as the user reads it (time may go on meanwhile, as it does behind
+    // a modal box); mostOpen counts the boxes that were open at once.
+    std::function<void()> whileOpen;
+    int mostOpen = 0;
+
+private:
+    void WhileOpen()
+    {
+        ++open_;
+        mostOpen = std::max(mostOpen, open_);
+        if (whileOpen)
+            whileOpen();
+        --open_;
+    }
+    int open_ = 0;
 };
 
 // An adapter that is never there, counting how often the program looked for it.

@@ -51,6 +51,8 @@ struct TWindowRig {
         return *form;
     }
     TConnectionCycle& Cycle() { return form->Cycle(); }
+    // A box the cycle asks for shows once its handling has returned: a tick of time later.
+    void ShowPostedBoxes() { clock.Advance(1); }
     ProtocolState& State() { return form->Cycle().State(); }
     bool Connected() const
     {
