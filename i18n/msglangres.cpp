@@ -95,8 +95,8 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         // holds one line per text.
         QStringLiteral("Str150=Použití: korvalinex-cli COMMAND [OPTIONS]\\nPříkazy: ports, "
                        "identify, read, write FILE.zeq, default, log -o FILE, restore BACKUP, diff "
-                       "FILE [FILE2], doctor\\nkorvalinex-cli COMMAND --help popíše jeden příkaz; "
-                       "korvalinex-cli --version vypíše verzi."),
+                       "FILE [FILE2], doctor, sheet [FILE] -o OUT\\nkorvalinex-cli COMMAND --help "
+                       "popíše jeden příkaz; korvalinex-cli --version vypíše verzi."),
         QStringLiteral(
             "Str151=Použití: korvalinex-cli ports [--json]\\nVypíše sériové porty, jejich stálá "
             "jména z /dev/serial/by-id se zařízením, na které vedou, a připojené USB adaptéry FTDI "
@@ -110,12 +110,20 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
                        "nastavení, -o - tento soubor vypíše."),
         QStringLiteral(
             "Str154=Použití: korvalinex-cli write FILE.zeq [LINK...] [--throttle-min MS] "
-            "[--throttle-max MS] [--dry-run] [--if-different] [--force] [--json]\\nNačte "
-            "regulátor, použije soubor nastavení stejně jako okno programu, zapíše, načte zpět a "
-            "zkontroluje. Předtím uloží zálohu. --dry-run ukáže, co by se změnilo (jako diff), a "
-            "nic neodešle; --if-different nic nezapíše a vypíše \"unchanged\", když by se nic "
-            "nezměnilo. Soubor, který k regulátoru nepasuje, odmítne dřív, než cokoli zálohuje "
-            "nebo zapíše (návratový kód 11); --force zapíše, co pasuje."),
+            "[--throttle-max MS] [--only GROUP,...] [--dry-run] [--if-different] [--force] [--each "
+            "[--record FILE.csv]] [--json]\\nNačte regulátor, použije soubor nastavení stejně jako "
+            "okno programu, zapíše, načte zpět a zkontroluje. Předtím uloží zálohu. --dry-run "
+            "ukáže, "
+            "co by se změnilo (jako diff), a nic neodešle; --if-different nic nezapíše a vypíše "
+            "\"unchanged\", když by se nic nezměnilo. Soubor, který k regulátoru nepasuje, odmítne "
+            "dřív, než cokoli zálohuje nebo zapíše (návratový kód 11); --force zapíše, co pasuje. "
+            "--only vezme ze souboru jen vyjmenované skupiny voleb (názvy jako v definičním "
+            "souboru "
+            "regulátoru, nebo čísla od 1), ostatní nastavení zůstanou, jak je regulátor má. --each "
+            "je "
+            "výrobní linka na jednom spojení: čeká na regulátor, obslouží ho, vypíše pro něj jeden "
+            "řádek, počká, až zmizí, a obslouží další; Ctrl-C ji ukončí se součtem; --record přidá "
+            "pro každý regulátor řádek do souboru CSV."),
         QStringLiteral("Str155=Použití: korvalinex-cli default [LINK...] [--json]\\nObnoví tovární "
                        "nastavení a pak nastavení načte. Předtím uloží zálohu."),
         QStringLiteral("Str156=Použití: korvalinex-cli log -o FILE|- [LINK]\\nStáhne záznamy z "
@@ -393,6 +401,36 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str362=Průběh čtení"),
         QStringLiteral("Str363=Průběh zápisu"),
         QStringLiteral("Str364=Panel parametrů"),
+        // The settings sheet: its headings and marks, the PDF filter, the tool's sheet and
+        // write --only.
+        QStringLiteral("Str320=List nastavení"),
+        QStringLiteral("Str321=vytvořeno %1"),
+        QStringLiteral("Str322=Regulátor"),
+        QStringLiteral("Str324=Poslední záloha"),
+        QStringLiteral("Str325=žádná"),
+        QStringLiteral("Str326=Ze souboru"),
+        QStringLiteral("Str327=Plyn a motor"),
+        QStringLiteral("Str328=Hodnoty hlášené regulátorem"),
+        QStringLiteral("Str329=Skupiny voleb"),
+        QStringLiteral("Str330=Nastavení označená „%1“ se liší od toho, co regulátor drží: dosud "
+                       "nebyla zapsána."),
+        QStringLiteral("Str331=nezapsáno"),
+        QStringLiteral("Str332=Dokumenty PDF [*.pdf]|*.pdf"),
+        QStringLiteral(
+            "Str333=Použití: korvalinex-cli sheet [FILE.zeq|BACKUP] [LINK...] -o OUT [--model "
+            "NAME] [--poles N] [--ratio X]\\nZapíše list nastavení, jaký tiskne okno programu: "
+            "regulátor, jeho spojení, skupiny voleb, meze plynu, motor, hlášené hodnoty, nezapsané "
+            "změny a poslední zálohu. OUT končící .txt nebo - (stdout) je prostý text, .html nebo "
+            ".htm HTML, jinak PDF. Bez souboru se načte regulátor; soubor se spojením se načte do "
+            "regulátoru jako v okně (co se liší, je označeno jako nezapsané); soubor bez spojení "
+            "se popíše sám: záloha (.txt) zná svůj regulátor, soubor nastavení potřebuje --model."),
+        QStringLiteral("Str334=--only: „%1“ není skupina voleb regulátoru %2; jeho skupiny: %3"),
+        QStringLiteral("Str335=List nastavení je v %1"),
+        // write --each: a line per regulator, the count at the end, what to do next.
+        QStringLiteral("Str336=%1. %2 %3: %4; záloha: %5"),
+        QStringLiteral("Str337=Hotovo: %1, selhalo: %2, nejisté: %3"),
+        QStringLiteral("Str338=Čekám na regulátor (Ctrl-C linku ukončí) ..."),
+        QStringLiteral("Str339=Odpojte regulátor; další se obslouží, až bude připojen."),
     };
 }
 

@@ -111,6 +111,7 @@ public:
     // The link the regulator is on, kept in each record: with several regulators set up at once,
     // it tells which backup is whose.
     void SetLink(QString link) { link_ = std::move(link); }
+    const QString& Link() const { return link_; }
 
     // Writes the pair and prunes the folder; the path of the text file, or nothing with *reason.
     std::optional<QString> Save(const TOverwriteContext& context, QString* reason);

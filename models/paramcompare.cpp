@@ -123,3 +123,47 @@ int CountDifferences(const QList<TCompareRow>& rows)
     return int(std::count_if(rows.begin(), rows.end(),
                              [](const TCompareRow& row) { return row.differs; }));
 }
+
+QStringList TakeGroups(const TPanelModel& panel, const QStringList& fileLines,
+                       const QList<int>& groups)
+{
+    QStringList lines = ParameterFileLines(panel);
+    const TParameterFileParts parts = SplitParameterFile(fileLines);
+    const int first = panel.DisplayCount() + 1;
+    for (const int g : groups)
+        if (g >= 0 && g < panel.GroupCount() && g < parts.groups.size())
+            lines[first + g] = parts.groups[g];
+    return lines;
+}
+
+QStringList GroupCaptions(const TPanelModel& panel)
+{
+    QStringList captions;
+    for (int g = 0; g < panel.GroupCount(); ++g)
+        captions.append(GroupTitle(panel, g));
+    return captions;
+}
+
+std::optional<QList<int>> FindGroups(const TPanelModel& panel, const QStringList& names,
+                                     QString* unknown)
+{
+    QList<int> groups;
+    for (const QString& name : names) {
+        int found = -1;
+        const QStringList captions = GroupCaptions(panel);
+        for (int g = 0; g < captions.size() && found < 0; ++g)
+            if (captions[g].compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                found = g;
+        bool number = false;
+        const int n = name.trimmed().toInt(&number);
+        if (found < 0 && number && n >= 1 && n <= panel.GroupCount())
+            found = n - 1;
+        if (found < 0) {
+            *unknown = name;
+            return std::nullopt;
+        }
+        if (!groups.contains(found))
+            groups.append(found);
+    }
+    return groups;
+}

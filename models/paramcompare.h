@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class TPanelModel;
 class TsmlMsgLangRes;
@@ -52,3 +53,16 @@ QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& 
 int CountDifferences(const QList<TCompareRow>& rows);
 // The rows that are settings (option groups).
 int CountSettings(const QList<TCompareRow>& rows);
+
+// Taking only some settings from a file: the panel's own file with the lines of the groups given
+// (from 0) taken from the file, to be loaded as any file is. The values and the other groups stay
+// as the panel has them, and so does a group the file lacks.
+QStringList TakeGroups(const TPanelModel& panel, const QStringList& fileLines,
+                       const QList<int>& groups);
+// The groups that names pick, each a caption as the model definition has it (case and the blanks
+// around it aside) or a group's number from 1, as the fit check counts them; nothing, with
+// *unknown the first name that is neither.
+// The option groups' captions, in order, as FindGroups matches them.
+QStringList GroupCaptions(const TPanelModel& panel);
+std::optional<QList<int>> FindGroups(const TPanelModel& panel, const QStringList& names,
+                                     QString* unknown);

@@ -137,3 +137,22 @@ rm -rf "$folder"
 run_demo
 [ -e "$folder/setup.ini" ] && fail "the demo created $folder/setup.ini"
 echo "check-package: the demo found and read its regulator in $folder/Demo, the user's setup.ini untouched"
+
+# --- the settings sheet from the unpacked tool, as the user and without a display: a PDF of a
+# parameter file on the shipped model's definition, read back as text; and the libraries that the
+# window's print dialog and PDF writer need are the package's dependencies.
+depends="$(dpkg-deb -f "$deb" Depends)"
+for lib in libqt6gui6 libqt6printsupport6; do
+  grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib: $depends"
+done
+printf '11.8\r\n21\r\n20 C\r\nData\r\n1\r\n3\r\n2\r\n0\r\n3\r\n1\r\n' >"$tmp/master.zeq"
+chmod 644 "$tmp/master.zeq"
+sheet="$home/sheet.pdf"
+setpriv --reuid="$user" --regid="$user" --init-groups \
+  env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 "$tmp/root/usr/bin/korvalinex-cli" \
+  sheet "$tmp/master.zeq" --model "KVX-40 OPTO" --lang EN -o "$sheet" >"$tmp/out.log" 2>&1 ||
+  { cat "$tmp/out.log"; fail "korvalinex-cli sheet failed"; }
+pdftotext -layout "$sheet" - | grep -qE '^ *Brake +Hard *$' ||
+  { pdftotext -layout "$sheet" - ; fail "the sheet's PDF does not show the brake"; }
+rm -f "$sheet"
+echo "check-package: korvalinex-cli sheet wrote a PDF without a display, as $user"

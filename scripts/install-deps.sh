@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-translations-l10n fonts-dejavu-core
           libgtest-dev libgmock-dev
           libbenchmark-dev ccache libftdi1-dev libusb-1.0-0-dev
-          dpkg-dev lintian desktop-file-utils
+          dpkg-dev lintian desktop-file-utils poppler-utils
           xvfb dbus at-spi2-core python3-pyatspi)
 missing=()
 for p in "${packages[@]}"; do

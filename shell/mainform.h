@@ -32,6 +32,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QMenuBar;
+class QPrinter;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
@@ -52,6 +53,7 @@ class TUsbLink;
 class TTappedSerialPort;
 class TTappedUsbLink;
 class IFtErrorBox;
+struct TSettingsSheet;
 
 // What the window is given from outside. Tests replace the clock, the message boxes and the links.
 struct TMainFormEnv {
@@ -77,6 +79,9 @@ struct TMainFormEnv {
     std::function<bool(QString* reason)> startDemo = {};
     // Shows the connection check's window; default: TKontrola, modal.
     std::function<void(const QList<TFinding>& findings)> showCheck = {};
+    // Lets the user choose and set up the printer of "Tisk ..."; false when he cancels. Default:
+    // the system's print dialog.
+    std::function<bool(QPrinter&)> choosePrinter = {};
 };
 
 // The overwrite question's texts: a component of the window, translated like every other caption
@@ -137,6 +142,10 @@ public:
     // (mainform_compare.cpp).
     void PorovnatClick();
     void ZalohyClick();
+    // The settings sheet of the panel as it stands, printed or saved as PDF (mainform_sheet.cpp).
+    void TiskClick();
+    void UlozitPdfClick();
+    TSettingsSheet MakeSheet() const;
 
     // Left column handlers.
     void UpAClick();
@@ -307,7 +316,8 @@ public:
     QMenu* Npovda1 = nullptr;
     QAction *Open = nullptr, *Saveas = nullptr, *N2 = nullptr, *EEPROM1 = nullptr, *Setup = nullptr,
             *N1 = nullptr, *Konec = nullptr, *Help = nullptr, *AboutSW = nullptr;
-    QAction *Porovnat = nullptr, *Zalohy = nullptr, *Kontrola = nullptr;
+    QAction *Porovnat = nullptr, *Zalohy = nullptr, *Tisk = nullptr, *UlozitPdf = nullptr,
+            *Kontrola = nullptr;
     QFrame* Panel1 = nullptr;
     QScrollArea* Body = nullptr; // everything between the menu bar and the status bar
     QScrollArea* Panel = nullptr;

@@ -402,10 +402,14 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     Porovnat = add(Soubor1, "Porovnat", QStringLiteral("Porovnat se souborem ..."),
                    Pictures::MenuIcon::Compare);
     Zalohy = add(Soubor1, "Zalohy", QStringLiteral("Zálohy ..."), Pictures::MenuIcon::Backups);
+    Tisk = add(Soubor1, "Tisk", QStringLiteral("Tisk ..."), Pictures::MenuIcon::Print);
+    Tisk->setShortcut(QKeySequence::Print);
+    UlozitPdf =
+        add(Soubor1, "UlozitPdf", QStringLiteral("Uložit jako PDF ..."), Pictures::MenuIcon::Pdf);
     N2 = separator(Soubor1, "N2");
     EEPROM1 = add(Soubor1, "EEPROM1", QStringLiteral("Načíst EEPROM"), Pictures::MenuIcon::Eeprom);
     Setup = add(Soubor1, "Setup", QStringLiteral("Nastavení"), Pictures::MenuIcon::Setup);
-    Kontrola = add(Soubor1, "Kontrola", QStringLiteral("Kon&trola připojení ..."),
+    Kontrola = add(Soubor1, "Kontrola", QStringLiteral("Kont&rola připojení ..."),
                    Pictures::MenuIcon::Check);
     N1 = separator(Soubor1, "N1");
     Konec = add(Soubor1, "Konec", QStringLiteral("Konec"), Pictures::MenuIcon::Exit);
@@ -413,6 +417,8 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     Saveas->setEnabled(false);
     Porovnat->setEnabled(false);
     Zalohy->setEnabled(false);
+    Tisk->setEnabled(false);
+    UlozitPdf->setEnabled(false);
     EEPROM1->setVisible(false);
 
     Npovda1 = bar->addMenu(QStringLiteral("Nápověda"));
@@ -432,6 +438,8 @@ void TMainForm::BuildMenus(QMenuBar* bar)
     connect(Saveas, &QAction::triggered, this, WhenIdleGuarded([this] { SaveasClick(); }));
     connect(Porovnat, &QAction::triggered, this, WhenIdleGuarded([this] { PorovnatClick(); }));
     connect(Zalohy, &QAction::triggered, this, WhenIdleGuarded([this] { ZalohyClick(); }));
+    connect(Tisk, &QAction::triggered, this, WhenIdleGuarded([this] { TiskClick(); }));
+    connect(UlozitPdf, &QAction::triggered, this, WhenIdleGuarded([this] { UlozitPdfClick(); }));
     connect(EEPROM1, &QAction::triggered, this, WhenIdleGuarded([this] { EEPROM1Click(); }));
     connect(Setup, &QAction::triggered, this, [this] { RunGuarded([this] { SetupClick(); }); });
     connect(Kontrola, &QAction::triggered, this,

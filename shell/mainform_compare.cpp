@@ -3,6 +3,7 @@
 
 #include "shell/mainform.h"
 
+#include "models/paramfile.h"
 #include "models/parampanel.h"
 #include "shell/filedialogs.h"
 #include "shell/porovnani.h"
@@ -17,6 +18,9 @@ TCompareHost TMainForm::CompareHost()
     host.panel = &panel_->Model();
     host.messages = &smlMsgLangRes1_;
     host.loadParameterFile = [this](const QString& fileName) { LoadParameterFile(fileName); };
+    host.loadParameterLines = [this](const QStringList& lines) {
+        paramFiles_->LoadParameterLines(lines);
+    };
     host.showError = [this](const QString& text) { ErrorBox(text); };
     return host;
 }

@@ -104,8 +104,11 @@ void TMainForm::SetRegulatorControlsEnabled(bool on)
     Open->setEnabled(on);
     Saveas->setEnabled(on);
     Porovnat->setEnabled(on);
-    // The backups are those of the model whose panel stands.
-    Zalohy->setEnabled(on && ParameterPanelExists(*panel_));
+    // The backups are those of the model whose panel stands, and the sheet is that panel's.
+    const bool panel = on && ParameterPanelExists(*panel_);
+    Zalohy->setEnabled(panel);
+    Tisk->setEnabled(panel);
+    UlozitPdf->setEnabled(panel);
 }
 
 // ---- what the cycle tells -------------------------------------------------------------------

@@ -230,6 +230,27 @@ QPixmap Menu(MenuIcon which)
         p.drawLine(QPointF(6.5, 9.5), QPointF(6.5, 6));
         p.drawLine(QPointF(6.5, 9.5), QPointF(9, 9.5));
         break;
+    case MenuIcon::Print:
+        // A printer with a sheet coming out of it.
+        p.setPen(QColor(60, 60, 60));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4.5, 0.5, 7, 5));
+        p.setBrush(QColor(150, 150, 150));
+        p.drawRect(QRectF(0.5, 5.5, 15, 6));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(3.5, 9.5, 9, 6));
+        break;
+    case MenuIcon::Pdf:
+        // A sheet with the lines of a table and a red band.
+        p.setPen(QColor(90, 90, 90));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(2.5, 0.5, 11, 15));
+        for (const qreal y : {4.0, 7.0, 10.0})
+            p.drawLine(QPointF(4.5, y), QPointF(11.5, y));
+        p.setPen(Qt::NoPen);
+        p.setBrush(kAccent);
+        p.drawRect(QRectF(2.5, 11.5, 11, 4));
+        break;
     case MenuIcon::Eeprom:
         p.setPen(QColor(40, 40, 40));
         p.setBrush(QColor(60, 60, 60));

@@ -15,7 +15,20 @@ QPixmap Logo();          // 92 x 46, left column
 QPixmap AboutLogo();     // 229 x 97
 QPixmap ReadIcon();      // 16 x 16: data from the regulator
 QPixmap WriteIcon();     // 16 x 16: data to the regulator
-enum class MenuIcon { Open, Save, Compare, Backups, Eeprom, Setup, Check, Exit, Help, About };
+enum class MenuIcon {
+    Open,
+    Save,
+    Compare,
+    Backups,
+    Print,
+    Pdf,
+    Eeprom,
+    Setup,
+    Check,
+    Exit,
+    Help,
+    About
+};
 QPixmap Menu(MenuIcon which); // 16 x 16
 // The same picture as an icon that is drawn the first time a menu shows it: a menu nobody opened
 // costs the start-up nothing (two of them draw text in a bold face of their own).

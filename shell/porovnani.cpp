@@ -122,7 +122,8 @@ void FitTable(QDialog* dlg, QTreeWidget* t)
 // -------------------------------------------------------------------------------------
 
 TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLines, QWidget* parent)
-    : QDialog(parent), host_(std::move(host)), fileName_(std::move(fileName))
+    : QDialog(parent), host_(std::move(host)), fileName_(std::move(fileName)),
+      fileLines_(std::move(fileLines))
 {
     Dress(this, "Porovnani", QStringLiteral("Porovnání se souborem"), kCompareSize);
     auto* layout = new QVBoxLayout(this);
@@ -144,22 +145,29 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
+    Button3 = AddButton(this, "Button3", QStringLiteral("Načíst vybrané"), buttons);
     Button1 = AddButton(this, "Button1", QStringLiteral("Načíst do okna"), buttons);
     Button2 = AddButton(this, "Button2", QStringLiteral("Zavřít"), buttons);
     layout->addLayout(buttons);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    Button3->setEnabled(false);
 
     LV->setAccessibleName(LSoubor->text());
-    const TParameterFit fit = CheckParameterFit(*host_.panel, fileLines, *host_.messages);
+    const TParameterFit fit = CheckParameterFit(*host_.panel, fileLines_, *host_.messages);
     LNepasuje->setText(host_.messages->Msg("str277").arg(fit.Summary()));
     LNepasuje->setVisible(!fit.Fits());
 
-    rows_ = CompareWithFile(*host_.panel, fileLines);
+    rows_ = CompareWithFile(*host_.panel, fileLines_);
     for (const TCompareRow& row : rows_) {
         auto* item = new QTreeWidgetItem(LV, {row.caption, row.panelText, row.fileText});
-        if (!row.differs)
+        if (!row.differs) {
+            item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
             continue;
+        }
+        // A setting that differs can be taken alone: its box, unchecked, beside its caption.
+        item->setCheckState(0, Qt::Unchecked);
         for (int c = 0; c < LV->columnCount(); ++c) {
             QFont f = item->font(c);
             f.setBold(true);
@@ -173,10 +181,46 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
                         ? host_.messages->Msg("str276")
                         : host_.messages->Msg("str275").arg(differ).arg(CountSettings(rows_)));
     FitTable(this, LV);
+    // The boxes are reached with the arrows and ticked with Space, from the first of them.
+    for (int r = 0; r < rows_.size() && LV->focusPolicy() == Qt::NoFocus; ++r) {
+        if (QTreeWidgetItem* item = Checkable(r)) {
+            LV->setFocusPolicy(Qt::StrongFocus);
+            LV->setCurrentItem(item);
+        }
+    }
+    connect(LV, &QTreeWidget::itemChanged, this,
+            [this] { Button3->setEnabled(!CheckedGroups().isEmpty()); });
 
     FollowLanguage(
         this, host_,
         {QStringLiteral("LSoubor"), QStringLiteral("LNepasuje"), QStringLiteral("LPocet")});
+}
+
+QTreeWidgetItem* TPorovnani::Checkable(int row) const
+{
+    QTreeWidgetItem* item = LV->topLevelItem(row);
+    return item && item->data(0, Qt::CheckStateRole).isValid() ? item : nullptr;
+}
+
+QList<int> TPorovnani::CheckedGroups() const
+{
+    QList<int> groups;
+    for (int r = 0; r < rows_.size(); ++r) {
+        const QTreeWidgetItem* item = Checkable(r);
+        if (item && item->checkState(0) == Qt::Checked && rows_[r].kind == TCompareRow::Kind::Group)
+            groups.append(rows_[r].index);
+    }
+    return groups;
+}
+
+void TPorovnani::Button3Click()
+{
+    const QList<int> groups = CheckedGroups();
+    if (groups.isEmpty())
+        return;
+    const QStringList lines = TakeGroups(*host_.panel, fileLines_, groups);
+    accept();
+    host_.loadParameterLines(lines);
 }
 
 void TPorovnani::Button1Click()

@@ -26,6 +26,8 @@ struct TCompareHost {
     const TPanelModel* panel = nullptr;
     const TsmlMsgLangRes* messages = nullptr;
     std::function<void(const QString& fileName)> loadParameterFile;
+    // Lines that fit the panel (some settings taken from a file), loaded as a file's are.
+    std::function<void(const QStringList& lines)> loadParameterLines;
     std::function<void(const QString& text)> showError; // the box with the "str2" caption
 };
 
@@ -37,18 +39,27 @@ public:
 
     // Loads the file into the panel and closes the window.
     void Button1Click();
+    // Loads only the settings whose rows are checked and closes the window.
+    void Button3Click();
 
     const QList<TCompareRow>& Rows() const { return rows_; }
+    // The row of each setting that differs, checked to be taken by "Načíst vybrané"; nullptr for
+    // the others.
+    QTreeWidgetItem* Checkable(int row) const;
 
     QLabel* LSoubor = nullptr;   // which file
     QLabel* LNepasuje = nullptr; // what does not fit; hidden when the file fits
     QTreeWidget* LV = nullptr;
     QLabel* LPocet = nullptr; // how many settings differ
-    QPushButton *Button1 = nullptr, *Button2 = nullptr;
+    // Button3 "Načíst vybrané", usable while a row is checked.
+    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
 
 private:
+    QList<int> CheckedGroups() const;
+
     TCompareHost host_;
     QString fileName_;
+    QStringList fileLines_;
     QList<TCompareRow> rows_;
 };
 

@@ -104,12 +104,22 @@ struct TCliFixture {
     // Runs one command line to its end on virtual time; the exit status, or -1 if it never ended.
     int RunCli(const QStringList& args)
     {
+        if (!StartCli(args))
+            return kExitUsage;
+        clock.AdvanceUntil([this] { return session->Finished(); }, kPatienceMs);
+        return EndCli();
+    }
+
+    // The two halves of RunCli, for a run that the test drives on virtual time itself. False for
+    // a command line that does not parse.
+    bool StartCli(const QStringList& args)
+    {
         out.clear();
         err.clear();
         outBytes.clear();
         const TParsedCommandLine parsed = ParseCliCommandLine(args);
         if (!parsed.error.Empty())
-            return kExitUsage;
+            return false;
         TCliOptions o = parsed.options;
         if (o.language.isEmpty())
             o.language = "CZ";
@@ -140,16 +150,22 @@ struct TCliFixture {
                     [this](const QByteArray& b) { outBytes += b; }};
         session = std::make_unique<TCliSession>(env, o, language ? *language : messages);
         session->Start([](int) {});
-        clock.AdvanceUntil([this] { return session->Finished(); }, kPatienceMs);
+        usbRun_ = o.usb;
+        return true;
+    }
+    int EndCli()
+    {
         port.deliver = nullptr;
         port.DropPending();
-        if (o.usb && usb->UsbOpen())
+        if (usbRun_ && usb->UsbOpen())
             usb->UsbClose();
         // Later commands meet the regulator afresh, as a new run of the program would.
         sim.LineIdle();
         const int status = session->Status();
         return status;
     }
+
+    bool usbRun_ = false;
 
     QString Out() const { return out.join('\n'); }
     QString Err() const { return err.join('\n'); }

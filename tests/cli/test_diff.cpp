@@ -134,6 +134,18 @@ TEST_P(CliDiff, WriteDryRunAndIfDifferent)
     };
     const Row rows[] = {
         {"dry run", {changed, "--dry-run"}, kChangedRows, false},
+        {"dry run of one group by its caption",
+         {changed, "--dry-run", "--only", " brake"},
+         "[Brake] Off -> Hard",
+         false},
+        {"dry run of groups by number",
+         {changed, "--dry-run", "--only", "6,2"},
+         kChangedRows,
+         false},
+        {"only a group that is the same",
+         {changed, "--dry-run", "--only", "Cell count"},
+         "unchanged",
+         false},
         {"dry run of a limit",
          {same, "--dry-run", "--throttle-max", "2.10"},
          "throttle-max: 2.00 ms -> 2.10 ms",
@@ -148,7 +160,15 @@ TEST_P(CliDiff, WriteDryRunAndIfDifferent)
          {same, "--if-different", "--throttle-max", "2.10"},
          "unchanged",
          false},
-        {"if different: groups differ", {changed, "--if-different"}, "[Brake] Hard", true},
+        {"only the brake: the direction stays",
+         {changed, "--only", "Brake"},
+         "[Brake] Hard\n[Cell count] 3S\n[Timing] Automatic\n[Start-up] Very fast\n"
+         "[Motor direction] Reversed",
+         true},
+        {"if different: groups differ",
+         {changed, "--if-different"},
+         "[Motor direction] Normal",
+         true},
         {"if different: now the same", {changed, "--if-different"}, "unchanged", false},
     };
     for (const Row& row : rows) {
@@ -166,6 +186,13 @@ TEST_P(CliDiff, WriteDryRunAndIfDifferent)
             EXPECT_EQ(Out(), row.out);
     }
     EXPECT_EQ(sim.Block().throttleMax, 2100);
+
+    const int written = sim.Count(Message::Write);
+    EXPECT_EQ(RunCli({"write", same, "--only", "Brakes", "--lang", "EN"}), kExitUsage);
+    EXPECT_TRUE(Err().contains(messages.LookupMessage("str334").arg(
+        "Brakes", kModel, "Settings range, Brake, Cell count, Timing, Start-up, Motor direction")))
+        << Err().toStdString();
+    EXPECT_EQ(sim.Count(Message::Write), written);
 
     ASSERT_EQ(RunCli({"write", same, "--dry-run", "--json", "--lang", "EN"}), kExitOk);
     const QJsonObject o = QJsonDocument::fromJson(Out().toUtf8()).object();
@@ -273,6 +300,68 @@ TEST_P(CliDiff, FilesAtAndOverTheirLimits)
     EXPECT_EQ(sim.Block().options, regsim::Bytes({2, 1, 3, 1, 4, 2})) << "the demo block again";
 }
 
+// The settings sheet of the regulator, with a file or a backup loaded over it as the window loads
+// one: each setting with its value, the ones the regulator does not hold marked.
+TEST_P(CliDiff, SheetOfTheRegulatorWithAFileOverIt)
+{
+    const QString changed = Zeq("changed.zeq", "1\r\n3\r\n2\r\n0\r\n3\r\n0\r\n");
+    const QString unfit = Zeq("unfit.zeq", "1\r\n3\r\n");
+    // The backup that the factory reset before the third row makes.
+    const QString record = BackupDir() + "/2025-03-14_09-26-53.txt";
+    const QString mark = "[" + messages.LookupMessage("str331") + "]";
+    struct Row {
+        const char* name;
+        bool resetFirst;
+        QStringList args;
+        int status;
+        QStringList lines; // each the end of a line of the sheet, blanks aside
+    };
+    const Row rows[] = {
+        {"the regulator",
+         false,
+         {},
+         kExitOk,
+         {QString::fromUtf8("Název regulátoru KVX-40 OPTO"), "Plyn max. [ms] 2.00",
+          "Voltage [V] 11.8", "Brake Off", "Motor direction Reversed"}},
+        {"a file over it",
+         false,
+         {changed},
+         kExitOk,
+         {"Ze souboru " + changed, "Brake Hard " + mark, "Cell count 3S",
+          "Motor direction Normal " + mark, messages.LookupMessage("str260").arg(2)}},
+        {"a backup over the factory settings: its limits too",
+         true,
+         {record},
+         kExitOk,
+         {"Plyn min. [ms] 1.10 " + mark, "Plyn max. [ms] 2.00 " + mark,
+          QString::fromUtf8("Poslední záloha 2025-03-14_09-26-53"),
+          "Settings range Extended " + mark, "Brake Off"}},
+        {"a file that does not fit", false, {unfit}, kExitDoesNotFit, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.resetFirst) {
+            ASSERT_EQ(RunCli({"default"}), kExitOk);
+        }
+        const int writes = sim.Count(Message::Write);
+        EXPECT_EQ(RunCli(QStringList{"sheet", "--lang", "EN", "-o", "-"} + row.args), row.status)
+            << Err().toStdString();
+        QStringList lines;
+        for (const QString& line : QString::fromUtf8(outBytes).split('\n'))
+            lines << line.simplified();
+        for (const QString& line : row.lines)
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const QString& l) { return l.endsWith(line); }))
+                << line.toStdString() << " in\n"
+                << lines.join('\n').toStdString();
+        EXPECT_EQ(sim.Count(Message::Write), writes) << "a sheet writes nothing";
+    }
+    ASSERT_EQ(RunCli({"sheet", "--lang", "EN", "-o", dir.File("sheet.html")}), kExitOk);
+    const QString html = QString::fromUtf8(ReadBytes(dir.File("sheet.html")));
+    EXPECT_TRUE(html.contains("<td width=\"40%\">Brake</td><td width=\"60%\"><b>Off</b>"))
+        << html.toStdString();
+}
+
 // Two files on the panel of a model: no link, the model from --model or a backup's record.
 TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
 {
@@ -347,7 +436,7 @@ TEST(CliDiffFiles, TwoFilesOnAModelsPanel)
     EXPECT_EQ(f.sim.Count(Message::WakeUp), wakeUps);
 }
 
-// What a command line of diff and write may hold.
+// What a command line of diff, write (--only, --each) and sheet may hold.
 TEST(CliDiffFiles, CommandLines)
 {
     const struct {
@@ -365,6 +454,19 @@ TEST(CliDiffFiles, CommandLines)
         {{"diff", "a.zeq", "--force"}, false},
         {{"write", "a.zeq", "--dry-run", "--if-different", "--force"}, true},
         {{"write", "a.zeq", "--model", "M"}, false},
+        {{"write", "a.zeq", "--only", "Brake,2"}, true},
+        {{"write", "a.zeq", "--only", ", "}, false},
+        {{"diff", "a.zeq", "--only", "Brake"}, false},
+        {{"sheet"}, false},
+        {{"sheet", "-o", "-"}, true},
+        {{"sheet", "a.zeq", "-o", "a.pdf", "--model", "M"}, true},
+        {{"sheet", "a.zeq", "--port", "COM1", "-o", "-", "--model", "M"}, false},
+        {{"sheet", "-o", "-", "--model", "M"}, false},
+        {{"sheet", "a.zeq", "b.zeq", "-o", "-"}, false},
+        {{"write", "a.zeq", "--each", "--record", "line.csv"}, true},
+        {{"write", "a.zeq", "--record", "line.csv"}, false},
+        {{"write", "a.zeq", "--each", "--port", "A", "--port", "B"}, false},
+        {{"read", "--each"}, false},
     };
     for (const auto& row : rows)
         EXPECT_EQ(ParseCliCommandLine(row.args).error.Empty(), row.ok)

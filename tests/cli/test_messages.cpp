@@ -34,7 +34,7 @@ std::set<QString> ToolMessageKeys()
             keys.insert(it.next().captured(1));
     }
     // The usage texts and the complaints about a command line are asked for by number.
-    for (int n : {146, 147, 148, 149, 159, 160, 161, 162, 245, 521})
+    for (int n : {146, 147, 148, 149, 159, 160, 161, 162, 245, 521, 333})
         keys.insert(QStringLiteral("str%1").arg(n));
     for (int n = 150; n <= 158; ++n)
         keys.insert(QStringLiteral("str%1").arg(n));

@@ -139,6 +139,44 @@ TEST_F(Program, ScriptsCanRelyOnStatusAndOutput)
     EXPECT_TRUE(doubt.err.contains("restore")) << doubt.err.toStdString();
 }
 
+// The settings sheet as a PDF, which the program makes on Qt's screenless platform whatever the
+// display: of the regulator, and of the backup a write left, alone. Read back as pdftotext reads
+// the page.
+TEST_F(Program, SheetAsPdfOfTheRegulatorAndOfItsBackupAlone)
+{
+    StartRegulator();
+    const auto pdfLines = [](const QString& pdf) {
+        QStringList lines;
+        for (const QString& line : RunProgram("pdftotext", {"-layout", pdf, "-"}).out.split('\n'))
+            lines << line.simplified();
+        return lines;
+    };
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    noDisplay.remove("DISPLAY");
+    noDisplay.insert("QT_QPA_PLATFORM", "xcb");
+    const QString sheet = dir.File("sheet.pdf");
+    const Result read = RunProgram(KX_CLI_PROGRAM, On({"sheet", "-o", sheet}), noDisplay);
+    ASSERT_EQ(read.status, kExitOk) << read.err.toStdString();
+    EXPECT_TRUE(pdfLines(sheet).contains(QString::fromUtf8("Brzda Vypnuta")))
+        << pdfLines(sheet).join('\n').toStdString();
+
+    const QString zeq = dir.File("master.zeq");
+    ASSERT_EQ(Cli(On({"read", "-o", zeq})).status, kExitOk);
+    ASSERT_EQ(Cli(On({"write", zeq, "--throttle-max", "2.10"})).status, kExitOk);
+    const QStringList backups =
+        QDir(dir.File("Data/KVX-40 OPTO/Backup")).entryList({"*.txt"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    const QString record = dir.File("Data/KVX-40 OPTO/Backup/" + backups[0]);
+    const Result alone = Cli({"sheet", record, "-o", sheet, "--data", dir.Path()});
+    ASSERT_EQ(alone.status, kExitOk) << alone.err.toStdString();
+    const QStringList lines = pdfLines(sheet);
+    for (const QString& line :
+         {QString("Plyn max. [ms] 2.00"), QString::fromUtf8("Spojení ") + link,
+          QString::fromUtf8("Poslední záloha ") + backups[0].chopped(4)})
+        EXPECT_TRUE(lines.contains(line)) << line.toStdString() << " in\n"
+                                          << lines.join('\n').toStdString();
+}
+
 // Ctrl-C before anything was sent ends the run cleanly with a status of its own.
 TEST_F(Program, InterruptedWhileWaitingForTheRegulator)
 {

@@ -7,6 +7,7 @@
 #include "tests/support/readonly.h"
 
 #include "models/backup.h"
+#include "models/paramfile.h"
 #include "tools/cli/report.h"
 
 #include <QJsonArray>
@@ -606,6 +607,61 @@ TEST(CliLog, ARegulatorThatKeepsNoLogIsToldSo)
     EXPECT_EQ(f.Err(), f.messages.LookupMessage("Str527").arg(TCliFixture::kModel));
     EXPECT_TRUE(f.outBytes.isEmpty());
     EXPECT_EQ(f.sim.Count(Message::LogStart), 0);
+}
+
+} // namespace
+
+namespace {
+
+// write --each: five regulators come and go on one link, the third keeps its old settings; each
+// gets its line, its backup and its record row, none is served twice while it stays, and Ctrl-C
+// ends the line with the count.
+TEST_P(Cli, EachServesRegulatorsInTurnUntilInterrupted)
+{
+    const QString zeq = dir.File("master.zeq");
+    ASSERT_EQ(RunCli({"read", "-o", zeq}), kExitOk);
+    QStringList lines = DecodeParameterFile(ReadBytes(zeq));
+    lines[4 + 1] = "3"; // a hard brake
+    WriteBytes(zeq, EncodeParameterFile(lines));
+    const QString record = dir.File("line.csv");
+    auto waiting = [this] { return int(err.count(messages.Msg("str338"))); };
+
+    sim.faults().silent = true; // nothing on the line yet
+    ASSERT_TRUE(StartCli({"write", zeq, "--each", "--record", record}));
+    const int results[] = {kExitOk, kExitOk, kExitCheckFailed, kExitOk, kExitOk};
+    for (int n = 0; n < 5; ++n) {
+        SCOPED_TRACE(n + 1);
+        clock.Advance(20'000);
+        EXPECT_EQ(out.size(), n) << "no result without a regulator";
+        now = now.addSecs(60);
+        // Another one comes, as the demo regulator left the factory.
+        sim = regsim::Regulator(regsim::ParseRegulatorText(regsim::DemoRegulatorText(), "demo"));
+        sim.faults().ignoreWrites = results[n] == kExitCheckFailed;
+        ASSERT_TRUE(clock.AdvanceUntil([&] { return out.size() > n; }, kPatienceMs));
+        EXPECT_TRUE(
+            out[n].startsWith(QStringLiteral("%1. KVX-40 OPTO V.03a: %2;")
+                                  .arg(n + 1)
+                                  .arg(results[n] == kExitOk ? QStringLiteral("ok")
+                                                             : QStringLiteral("checkFailed (6)"))))
+            << out[n].toStdString();
+        clock.Advance(30'000);
+        EXPECT_EQ(out.size(), n + 1) << "served once while it stays";
+        EXPECT_EQ(sim.Count(Message::Write), 1);
+        EXPECT_EQ(waiting(), n + 1);
+        sim.faults().silent = true; // it goes
+        ASSERT_TRUE(clock.AdvanceUntil([&] { return waiting() == n + 2; }, kPatienceMs));
+    }
+    session->Interrupt();
+    EXPECT_TRUE(session->Finished());
+    EXPECT_EQ(session->Status(), kExitSomeFailed);
+    EXPECT_EQ(out.last(), messages.Msg("str337").arg(4).arg(1).arg(0));
+    EndCli();
+    EXPECT_EQ(Backups().size(), 5);
+    const QStringList rows = QString::fromUtf8(ReadBytes(record)).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 6) << rows.join('\n').toStdString();
+    EXPECT_TRUE(rows[0].startsWith("time,link,name"));
+    EXPECT_TRUE(rows[3].contains(",checkFailed,6,")) << rows[3].toStdString();
+    EXPECT_TRUE(rows[5].endsWith(BackupDir() + "/" + Backups().last())) << rows[5].toStdString();
 }
 
 } // namespace

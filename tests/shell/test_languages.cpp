@@ -185,7 +185,7 @@ TEST(ShippedLanguageFiles, CoverEveryTextOfEveryWindowAndMessage)
     TAbout about("EN", fx.dir.Path(), &f);
     // The comparison and the backups list are the window's children: their components are found
     // with the window's own.
-    const TCompareHost host{fx.dir.Path(), "CZ", &f.ParamPanel().Model(), &f.Messages(), {}, {}};
+    const TCompareHost host{fx.dir.Path(), "CZ", &f.ParamPanel().Model(), &f.Messages(), {}, {}, {}};
     TPorovnani compare(host, QString(), {}, &f);
     TZalohy backups(host, "KVX-40 OPTO", &f);
     TKontrola check({fx.dir.Path(), "CZ", &f.Messages(), {}, [](const QString&) {}}, &f);
@@ -291,7 +291,10 @@ TEST(ShippedHelpPages, OneForEveryLanguageInItsLanguage)
                                "-vv",
                                "--version",
                                "man korvalinex-cli",
-                               "korvalinex-cli doctor"};
+                               "korvalinex-cli doctor",
+                               "korvalinex-cli sheet",
+                               "--only",
+                               "--each"};
     ASSERT_TRUE(QFileInfo::exists(QStringLiteral(KX_SOURCE_DIR "/data/60-korvalinex-ftdi.rules")));
     for (int i = 0; i < kLanguageCount; ++i) {
         const QString page =

@@ -133,9 +133,9 @@ TEST(MainWindow, MenusHoldTheirItemsInOrder)
     EXPECT_EQ(file, QStringList(
                         {QString::fromUtf8("&Otevřít ..."), QString::fromUtf8("&Uložit jako ..."),
                          QString::fromUtf8("&Porovnat se souborem ..."),
-                         QString::fromUtf8("&Zálohy ..."), "-", QString::fromUtf8("&Načíst EEPROM"),
+                         QString::fromUtf8("&Zálohy ..."), "&Tisk ...", QString::fromUtf8("U&ložit jako PDF ..."), "-", QString::fromUtf8("&Načíst EEPROM"),
                          QString::fromUtf8("N&astavení"),
-                         QString::fromUtf8("Kon&trola připojení ..."), "-", "&Konec"}));
+                         QString::fromUtf8("Kont&rola připojení ..."), "-", "&Konec"}));
     EXPECT_EQ(help,
               QStringList({QString::fromUtf8("&Nápověda Korvalinex"), "&Informace o programu"}));
     for (QAction* a : f.Soubor1->actions()) {

@@ -149,6 +149,67 @@ TEST_P(Compare, MarksTheRowsThatDifferCountsThemAndLoads)
 INSTANTIATE_TEST_SUITE_P(Porovnani, Compare, testing::ValuesIn(kCompareCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// "Načíst vybrané": the rows that differ have boxes; only the checked settings come into the
+// window, each then marked as not written unless the regulator holds it; the others stay as they
+// were. The file differs in groups 1, 2 and 5 (rows 4, 5 and 8).
+TEST(Porovnani, LoadSelectedTakesOnlyTheCheckedSettings)
+{
+    const struct {
+        const char* name;
+        int windowBrake;    // the item the user chose in group 1 before comparing; -1 as read
+        int fileBrake;      // group 1's item in the file; -1 as read
+        QList<int> checked; // rows
+        QList<int> taken;   // groups that now hold the file's item
+        QList<int> marked;  // groups marked as not written afterwards
+    } rows[] = {
+        {"nothing checked: the button does nothing", -1, 3, {}, {}, {}},
+        {"one of three", -1, 3, {4}, {1}, {1}},
+        {"two of three", -1, 3, {5, 8}, {2, 5}, {2, 5}},
+        {"back to what the regulator holds", 2, -1, {4}, {1}, {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TCompareFixture fx;
+        TMainForm& f = fx.ConnectAt();
+        ASSERT_TRUE(fx.RunUntilIdle());
+        QStringList lines = fx.PanelLines();
+        const QStringList read = lines;
+        if (r.fileBrake >= 0)
+            lines[4 + 1] = QString::number(r.fileBrake);
+        lines[4 + 2] = QString::number((read[4 + 2].toInt() + 1) % 3);
+        lines[4 + 5] = QString::number(1 - read[4 + 5].toInt());
+        if (r.windowBrake >= 0)
+            fx.Panel().SetItemIndex(1, r.windowBrake);
+        const QStringList before = fx.PanelLines();
+        const QString path = fx.Folder() + "/friend.zeq";
+        WriteBytes(path, EncodeParameterFile(lines));
+        fx.dialogs.answers = {path};
+        WhenShown<TPorovnani>([&](TPorovnani& w) {
+            QList<int> checkable;
+            for (int row = 0; row < w.LV->topLevelItemCount(); ++row)
+                if (w.Checkable(row))
+                    checkable << row;
+            EXPECT_EQ(checkable, QList<int>({4, 5, 8}));
+            EXPECT_FALSE(w.Button3->isEnabled());
+            for (const int row : r.checked)
+                w.Checkable(row)->setCheckState(0, Qt::Checked);
+            EXPECT_EQ(w.Button3->isEnabled(), !r.checked.isEmpty());
+            w.Button3->click();
+            EXPECT_EQ(w.isVisible(), r.checked.isEmpty());
+        });
+        f.Porovnat->trigger();
+        QList<int> marked;
+        for (int g = 0; g < fx.Panel().GroupCount(); ++g) {
+            EXPECT_EQ(fx.PanelLines()[4 + g], r.taken.contains(g) ? lines[4 + g] : before[4 + g])
+                << "group " << g;
+            if (fx.Panel().Model().GroupUnwritten(g))
+                marked << g;
+        }
+        EXPECT_EQ(marked, r.marked);
+        EXPECT_EQ(fx.Count(regsim::Message::Write), 0) << "loading sends nothing";
+    }
+}
+
 TEST(Porovnani, ClosingLeavesThePanelAndAnUnreadableFileGetsTheErrorBoxOnly)
 {
     TCompareFixture fx;
@@ -266,12 +327,25 @@ TEST(Zalohy, ListsNewestFirstComparesAndLoadsFromARow)
     });
     f.Zalohy->trigger();
     EXPECT_EQ(fx.Panel().ItemIndex(1), 3);
+
+    // From the comparison of the newest, the factory block, only group 2: the rest stays.
+    WhenShown<TZalohy>([](TZalohy& w) {
+        WhenShown<TPorovnani>([](TPorovnani& c) {
+            c.Checkable(5)->setCheckState(0, Qt::Checked);
+            c.Button3->click();
+        });
+        w.Button1->click();
+        EXPECT_FALSE(w.isVisible());
+    });
+    f.Zalohy->trigger();
+    EXPECT_EQ(fx.Panel().ItemIndex(2), factoryFile[4 + 2].toInt());
+    EXPECT_EQ(fx.Panel().ItemIndex(1), 3);
     EXPECT_EQ(fx.Count(regsim::Message::Write), written) << "loading sends nothing";
     EXPECT_TRUE(fx.boxes.boxes.isEmpty());
 }
 
-// Both items with "Otevřít ...": together with it while a regulator is identified; the backups
-// only while its panel stands.
+// Both items with "Otevřít ...": together with it while a regulator is identified; the backups and
+// the settings sheet only while its panel stands.
 TEST(Porovnani, MenuItemsFollowTheIdentifiedRegulatorAndItsPanel)
 {
     struct Row {
@@ -298,6 +372,8 @@ TEST(Porovnani, MenuItemsFollowTheIdentifiedRegulatorAndItsPanel)
         EXPECT_EQ(f.Open->isEnabled(), r.open);
         EXPECT_EQ(f.Porovnat->isEnabled(), r.open);
         EXPECT_EQ(f.Zalohy->isEnabled(), r.zalohy);
+        EXPECT_EQ(f.Tisk->isEnabled(), r.zalohy);
+        EXPECT_EQ(f.UlozitPdf->isEnabled(), r.zalohy);
     }
 }
 

@@ -206,15 +206,12 @@ int DiffFilesCommand(const TCliOptions& options, const QString& dataDir,
         return kExitUsage;
     }
 
-    QString missingText;
     TPanelModel panel(
-        messages, [&](const QString& text) { missingText = text; },
-        [&](const QString& text) { err(text); });
-    panel.BuildParameterPanel({dataDir, options.language, model, alternateScale});
-    if (panel.ModelFileMissing()) {
-        err(messages.Msg("str135").arg(ModelFilePath(dataDir, options.language, model)));
-        return kExitModelMissing;
-    }
+        messages, [](const QString&) {}, err);
+    if (const int status =
+            BuildFilePanel(panel, dataDir, options.language, model, alternateScale, messages, err);
+        status != kExitOk)
+        return status;
 
     // The first file fills the panel as the window would: a record as a restore, a parameter
     // file as "Otevřít ..." loads it.
@@ -240,6 +237,17 @@ int DiffFilesCommand(const TCliOptions& options, const QString& dataDir,
                         messages.Msg("str247").arg(file->path, model), err);
     const QList<TDiffRow> rows = DiffSettings(panel, firstSide, SideOf(*files[1], panel));
     return PrintDiff(rows, options.json, first.path, files[1]->path, out);
+}
+
+int BuildFilePanel(TPanelModel& panel, const QString& dataDir, const QString& languageCode,
+                   const QString& model, bool alternateScale, const TsmlMsgLangRes& messages,
+                   const std::function<void(const QString&)>& err)
+{
+    panel.BuildParameterPanel({dataDir, languageCode, model, alternateScale});
+    if (!panel.ModelFileMissing())
+        return kExitOk;
+    err(messages.Msg("str135").arg(ModelFilePath(dataDir, languageCode, model)));
+    return kExitModelMissing;
 }
 
 bool ReportUnfit(const TParameterFit& fit, const QString& heading,

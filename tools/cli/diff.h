@@ -79,6 +79,12 @@ int PrintDiff(const QList<TDiffRow>& rows, bool json, const QString& oldName,
 bool ReportUnfit(const TParameterFit& fit, const QString& heading,
                  const std::function<void(const QString&)>& err);
 
+// The panel of a model's definition for files without a regulator: kExitOk, or kExitModelMissing
+// with the file that is missing said on err.
+int BuildFilePanel(TPanelModel& panel, const QString& dataDir, const QString& languageCode,
+                   const QString& model, bool alternateScale, const TsmlMsgLangRes& messages,
+                   const std::function<void(const QString&)>& err);
+
 // diff FILE FILE2: no link; the exit status.
 int DiffFilesCommand(const TCliOptions& options, const QString& dataDir,
                      const TsmlMsgLangRes& messages, const std::function<void(const QString&)>& out,

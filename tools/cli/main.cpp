@@ -16,15 +16,19 @@
 #include "tools/cli/ports.h"
 #include "tools/cli/report.h"
 #include "tools/cli/runner.h"
+#include "tools/cli/sheet.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QGuiApplication>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -149,11 +153,28 @@ void CatchSignals()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+// A sheet's PDF needs fonts, and so an application with a GUI: on Qt's screenless platform, for the
+// tool shows no window and runs where there is no display.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const TCliOptions o = ParseCliCommandLine(args).options;
+    if (o.command == QLatin1String("sheet") && !o.output.isEmpty() &&
+        SheetFormatFor(o.output) == TSheetFormat::Pdf) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return std::make_unique<QGuiApplication>(argc, argv);
+    }
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> application = MakeApplication(argc, argv);
+    QCoreApplication& app = *application;
     // The window's program folder: beside a portable copy's executable, or for an installed one
     // the user's own folder, filled from the package's data as the window fills it. Both programs
     // then share setup.ini, the model files and the backups.
@@ -184,8 +205,15 @@ int main(int argc, char** argv)
         status = kExitUsage;
     } else {
         const bool linkFromSetup = options.links.isEmpty();
+        // A sheet of a file without a link on the command line is that of the file alone.
+        const bool fileAlone = options.command == QLatin1String("sheet") &&
+                               !options.argument.isEmpty() && options.links.isEmpty();
         ChooseMotorAndLink(options, setup);
-        if (options.command == QLatin1String("ports")) {
+        if (fileAlone) {
+            status = SheetFileCommand(
+                options, dataDir, messages, QDateTime::currentDateTime(),
+                {err, [](const QByteArray& b) { PrintBytes(stdout, b); }, options.verbosity});
+        } else if (options.command == QLatin1String("ports")) {
             status = ListPortsCommand(options, messages, out);
         } else if (options.command == QLatin1String("doctor")) {
             status = DoctorCommand(options, CheckedLinks(options, setup, linkFromSetup), TMachine(),

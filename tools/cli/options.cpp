@@ -31,7 +31,7 @@ TCliError Fail(const char* key, const QStringList& args = {})
 }
 
 // The commands that talk to a regulator, and so take a link.
-const char kLinkCommands[] = "identify read write default log restore diff doctor";
+const char kLinkCommands[] = "identify read write default log restore diff doctor sheet";
 
 enum class TValue { None, Required, Optional };
 
@@ -73,7 +73,7 @@ const TOptionRow kOptions[] = {
          return TCliError{};
      }},
     {"--lang", nullptr, TValue::Required,
-     "ports identify read write default log restore diff doctor",
+     "ports identify read write default log restore diff doctor sheet",
      [](const QString& a, const QString& v, TCliOptions& o) {
          if (!kLanguageCodes.contains(v))
              return Fail("str159", {a, v});
@@ -98,7 +98,7 @@ const TOptionRow kOptions[] = {
          o.json = true;
          return TCliError{};
      }},
-    {"--poles", nullptr, TValue::Required, "identify read write default restore",
+    {"--poles", nullptr, TValue::Required, "identify read write default restore sheet",
      [](const QString& a, const QString& v, TCliOptions& o) {
          int poles = 0;
          const TCliError e = TakeInt(a, v, 1, INT_MAX, poles);
@@ -106,7 +106,7 @@ const TOptionRow kOptions[] = {
              o.poles = v;
          return e;
      }},
-    {"--ratio", nullptr, TValue::Required, "identify read write default restore",
+    {"--ratio", nullptr, TValue::Required, "identify read write default restore sheet",
      [](const QString& a, const QString& v, TCliOptions& o) {
          const std::optional<double> x = Number(v);
          if (!x || *x <= 0)
@@ -114,7 +114,7 @@ const TOptionRow kOptions[] = {
          o.ratio = v;
          return TCliError{};
      }},
-    {"--output", "-o", TValue::Required, "read log",
+    {"--output", "-o", TValue::Required, "read log sheet",
      [](const QString&, const QString& v, TCliOptions& o) {
          o.output = v;
          return TCliError{};
@@ -137,12 +137,29 @@ const TOptionRow kOptions[] = {
          o.ifDifferent = true;
          return TCliError{};
      }},
+    {"--only", nullptr, TValue::Required, "write",
+     [](const QString& a, const QString& v, TCliOptions& o) {
+         for (const QString& name : v.split(QLatin1Char(','), Qt::SkipEmptyParts))
+             if (!name.trimmed().isEmpty())
+                 o.only.append(name.trimmed());
+         return o.only.isEmpty() ? Fail("str159", {a, v}) : TCliError{};
+     }},
+    {"--each", nullptr, TValue::None, "write",
+     [](const QString&, const QString&, TCliOptions& o) {
+         o.each = true;
+         return TCliError{};
+     }},
+    {"--record", nullptr, TValue::Required, "write",
+     [](const QString&, const QString& v, TCliOptions& o) {
+         o.record = v;
+         return TCliError{};
+     }},
     {"--force", nullptr, TValue::None, "write",
      [](const QString&, const QString&, TCliOptions& o) {
          o.force = true;
          return TCliError{};
      }},
-    {"--model", nullptr, TValue::Required, "diff",
+    {"--model", nullptr, TValue::Required, "diff sheet",
      [](const QString&, const QString& v, TCliOptions& o) {
          o.model = v;
          return TCliError{};
@@ -186,10 +203,15 @@ bool LooksLikeOption(const QString& word)
     return word.size() > 1 && word.startsWith(QLatin1Char('-')) && !Number(word);
 }
 
-bool TakesFile(const QString& command)
+bool NeedsFile(const QString& command)
 {
     return command == QLatin1String("write") || command == QLatin1String("restore") ||
            command == QLatin1String("diff");
+}
+
+bool TakesFile(const QString& command)
+{
+    return NeedsFile(command) || command == QLatin1String("sheet");
 }
 
 // A word that is no option: the command, then the file of write and restore, the files of diff.
@@ -213,20 +235,26 @@ TCliError TakeWord(const QString& word, TCliOptions& o)
 TCliError CheckComplete(TCliOptions& o)
 {
     // "write --usb FILE" names the file, as it did before --usb took a serial number.
-    if (TakesFile(o.command) && o.argument.isEmpty() && !o.links.isEmpty() && o.links.last().usb &&
+    if (NeedsFile(o.command) && o.argument.isEmpty() && !o.links.isEmpty() && o.links.last().usb &&
         !o.links.last().name.isEmpty())
         std::swap(o.argument, o.links.last().name);
     if (o.command.isEmpty())
         return Fail("str160");
-    if (TakesFile(o.command) && o.argument.isEmpty())
+    if (NeedsFile(o.command) && o.argument.isEmpty())
         return Fail("str161",
                     {o.command, o.command == QLatin1String("write") ? QStringLiteral("FILE.zeq")
                                                                     : QStringLiteral("BACKUP")});
-    if (o.command == QLatin1String("log") && o.output.isEmpty())
+    if ((o.command == QLatin1String("log") || o.command == QLatin1String("sheet")) &&
+        o.output.isEmpty())
         return Fail("str161", {o.command, QStringLiteral("-o FILE")});
     // Several links with one output file would write it over and over.
     if (o.links.size() > 1 && !o.output.isEmpty() && o.output != QLatin1String("-"))
         return Fail("str230", {QStringLiteral("-o")});
+    // The line serves one link; its record is a line's.
+    if (o.each && o.links.size() > 1)
+        return Fail("str230", {QStringLiteral("--each")});
+    if (!o.record.isEmpty() && !o.each)
+        return Fail("str161", {QStringLiteral("--record"), QStringLiteral("--each")});
     if (o.links.size() == 1) {
         o.usb = o.links[0].usb;
         (o.usb ? o.usbSerial : o.port) = o.links[0].name;
@@ -237,8 +265,12 @@ TCliError CheckComplete(TCliOptions& o)
     if (!o.argument2.isEmpty() && !o.links.isEmpty())
         return Fail("str148", {twoFiles, o.links[0].usb ? QStringLiteral("--usb")
                                                         : QStringLiteral("--port")});
-    if (o.argument2.isEmpty() && !o.model.isEmpty())
+    // The model of a file alone: a regulator names its own.
+    if (o.command == QLatin1String("diff") && o.argument2.isEmpty() && !o.model.isEmpty())
         return Fail("str148", {QStringLiteral("diff FILE"), QStringLiteral("--model")});
+    if (o.command == QLatin1String("sheet") && !o.model.isEmpty() &&
+        (o.argument.isEmpty() || !o.links.isEmpty()))
+        return Fail("str148", {QStringLiteral("sheet LINK"), QStringLiteral("--model")});
     return {};
 }
 
@@ -417,8 +449,8 @@ bool TCliMessages::HasAll(const QStringList& keys) const
 QString CliUsage(const QString& command, const TCliMessages& language)
 {
     // Str150 is the tool's overview; Str151 to Str157 follow the order of kCliCommands, diff's
-    // and doctor's came later.
-    static const int kUsageKeys[] = {151, 152, 153, 154, 155, 156, 157, 245, 521};
+    // and doctor's and sheet's came later.
+    static const int kUsageKeys[] = {151, 152, 153, 154, 155, 156, 157, 245, 521, 333};
     const qsizetype i = kCliCommands.indexOf(command);
     const QStringList keys = {QStringLiteral("str%1").arg(i < 0 ? 150 : kUsageKeys[i]),
                               QStringLiteral("str158")};

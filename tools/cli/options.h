@@ -50,10 +50,15 @@ struct TLinkSpec {
 };
 
 struct TCliOptions {
-    QString command;   // ports, identify, read, write, default, log, restore, diff, doctor
-    QString argument;  // the file of write, restore and diff
+    QString command;   // ports, identify, read, write, default, log, restore, diff, doctor, sheet
+    QString argument;  // the file of write, restore and diff; sheet's, if any
     QString argument2; // diff's second file: the two files are compared, no link is opened
-    QString model;     // --model: the regulator definition of a diff of two files
+    QString model;    // --model: the regulator definition of a diff of two files, of a sheet's file
+    QStringList only; // write --only: the option groups taken from the file, captions or numbers
+    // write --each: a production line on one link, regulator after regulator until Ctrl-C, each
+    // with a row appended to the --record file.
+    bool each = false;
+    QString record;
     bool dryRun = false, ifDifferent = false,
          force = false; // write's --dry-run, --if-different, --force
     bool help = false;
@@ -99,7 +104,8 @@ struct TParsedCommandLine {
 inline const QStringList kCliCommands = {
     QStringLiteral("ports"),   QStringLiteral("identify"), QStringLiteral("read"),
     QStringLiteral("write"),   QStringLiteral("default"),  QStringLiteral("log"),
-    QStringLiteral("restore"), QStringLiteral("diff"),     QStringLiteral("doctor")};
+    QStringLiteral("restore"), QStringLiteral("diff"),     QStringLiteral("doctor"),
+    QStringLiteral("sheet")};
 
 TParsedCommandLine ParseCliCommandLine(const QStringList& args);
 

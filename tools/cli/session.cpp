@@ -10,6 +10,7 @@
 #include "protocol/frames.h"
 #include "protocol/paramblock.h"
 #include "tools/cli/report.h"
+#include "tools/cli/sheet.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -171,6 +172,8 @@ void TCliSession::Interrupt()
 {
     if (status_)
         return;
+    if (options_.each)
+        return EndLine();
     if (Sent())
         return InDoubt();
     Error(messages_.Msg("str232"));
@@ -181,6 +184,8 @@ void TCliSession::Finish(int status, bool diffResult)
 {
     if (status_)
         return;
+    if (ServingLine())
+        return RegulatorServed(status);
     if (options_.command == QLatin1String("diff") && !diffResult && status == kExitFailure)
         status = kExitDiffTrouble;
     status_ = status;
@@ -251,7 +256,17 @@ void TCliSession::Start(std::function<void(int)> done)
             return Finish(kExitLinkError);
         }
     }
-    // The time-out bounds the whole run, not only the search for the regulator.
+    // The time-out bounds the whole run, not only the search for the regulator; a line waits for
+    // each regulator as long as it takes.
+    if (options_.each)
+        Gone();
+    else
+        ArmDeadline();
+    cycle_->StartConnecting();
+}
+
+void TCliSession::ArmDeadline()
+{
     deadline_ = env_.clock->After(options_.TimeoutSeconds() * kMillisPerSecond, [this] {
         if (Sent())
             return InDoubt();
@@ -260,13 +275,20 @@ void TCliSession::Start(std::function<void(int)> done)
         Error(messages_.Msg("str242").arg(options_.TimeoutSeconds()));
         Finish(kExitNoRegulator);
     });
-    cycle_->StartConnecting();
 }
 
 // ---- what the cycle tells ------------------------------------------------------------------
 
 void TCliSession::Identified(const TIdentifiedEvent& event)
 {
+    if (options_.each) {
+        // The one served is still there; otherwise the next one's service begins.
+        quiet_.reset();
+        if (waitingGone_)
+            return;
+        serving_ = true;
+        ArmDeadline();
+    }
     identified_ = true;
     // Now that the adapter is open, its serial number is known.
     backups_->SetLink(LinkName());
@@ -313,6 +335,8 @@ void TCliSession::BusyChanged(bool busy)
 
 void TCliSession::LinkError(const TLinkErrorEvent&)
 {
+    if (options_.each && !serving_)
+        return LineReset();
     Error(messages_.Msg("str134").arg(messages_.Msg("str53")) +
           QStringLiteral(" (%1)").arg(LinkName()));
     if (Sent())
@@ -353,11 +377,15 @@ void TCliSession::Lost()
     // Whatever settles after a reset is no transaction that ended.
     settle_.reset();
     transactionDone_ = false;
+    if (options_.each && !serving_)
+        return LineReset();
     // Before the identification a reset is the cycle trying again; after it, the regulator is
     // gone.
     if (!identified_ || status_)
         return;
     NoAnswer();
+    if (options_.each)
+        LineReset();
 }
 
 void TCliSession::NoAnswer()
@@ -384,7 +412,7 @@ bool TCliSession::Idle() const
 
 void TCliSession::Settled()
 {
-    if (status_ || !Idle() || !transactionDone_)
+    if (status_ || !Idle() || !transactionDone_ || (options_.each && !serving_))
         return;
     transactionDone_ = false;
     switch (phase_) {
@@ -464,9 +492,7 @@ void TCliSession::Connected()
         }
         const std::optional<TBlockImage> image =
             ImageFromReadPayload(record->readPayload, record->layout);
-        view_->SetThrottle(image->throttleMinUs / kMicrosPerMilli,
-                           image->throttleMaxUs / kMicrosPerMilli);
-        ApplyBlockImage(panel_, *image);
+        PutBlockImage(*image);
         if (BuildWritePayload(view_->Block(), panel_) != record->writePayload) {
             Error(messages_.Msg("str143").arg(cycle_->Identity().name));
             return Finish(kExitFailure);
@@ -483,7 +509,36 @@ void TCliSession::Connected()
         }
         return StartLog();
     }
+    if (command == QLatin1String("sheet"))
+        return Sheet();
     Finish(kExitOk);
+}
+
+void TCliSession::PutBlockImage(const TBlockImage& image)
+{
+    view_->SetThrottle(image.throttleMinUs / kMicrosPerMilli,
+                       image.throttleMaxUs / kMicrosPerMilli);
+    ApplyBlockImage(panel_, image);
+}
+
+void TCliSession::Sheet()
+{
+    if (diffFile_ && diffFile_->image)
+        PutBlockImage(*diffFile_->image);
+    else if (diffFile_ && !LoadLines(diffFile_->lines))
+        return Finish(kExitFailure);
+    // The limits as the window's fields would show them now, beside what the regulator holds.
+    panel_.SetThrottleShown(view_->Block().throttleMin, view_->Block().throttleMax);
+    TSheetSource source = CliSheetSource(messages_, options_.language, &view_->Block(), panel_);
+    source.made = env_.now();
+    source.name.value = cycle_->Identity().name;
+    source.version.value = cycle_->Identity().version;
+    source.date.value = cycle_->Identity().date;
+    source.link = LinkName();
+    source.file = diffFile_ ? diffFile_->path : QString();
+    source.latestBackup = LatestBackupName(env_.programDir, cycle_->Identity().name);
+    Finish(WriteSheet(BuildSettingsSheet(source, messages_), options_.output, messages_,
+                      {env_.err, env_.outBytes, options_.verbosity}));
 }
 
 void TCliSession::StartWrite(const QByteArray& expected)
@@ -513,7 +568,9 @@ void TCliSession::CheckReadBack()
 {
     const QByteArray held = HeldPayload();
     const TReadReport report = view_->Report(panel_);
-    env_.out(options_.json ? ReadJson(report) : ReadText(report));
+    // A line says one line for each regulator, its result.
+    if (!options_.each)
+        env_.out(options_.json ? ReadJson(report) : ReadText(report));
     if (held != expected_) {
         Error(messages_.Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
                                           QString::fromLatin1(held.toHex(' ').toUpper())));
@@ -545,12 +602,13 @@ void TCliSession::StartLog()
 bool TCliSession::ReadFiles()
 {
     QString error;
-    if (options_.command == QLatin1String("diff")) {
+    const bool diff = options_.command == QLatin1String("diff");
+    if (diff || (options_.command == QLatin1String("sheet") && !options_.argument.isEmpty())) {
         diffFile_ = ReadDiffFile(options_.argument, messages_, &error);
         if (diffFile_)
             return true;
         env_.err(error);
-        Finish(kExitDiffTrouble, true);
+        Finish(diff ? kExitDiffTrouble : kExitFailure, true);
         return false;
     }
     if (options_.command != QLatin1String("write"))
@@ -579,7 +637,16 @@ bool TCliSession::FileFitsRegulator()
     const QString& name = cycle_->Identity().name;
     if (diffFile_ && diffFile_->record && diffFile_->record->identity.name != name) {
         env_.err(messages_.Msg("str139").arg(diffFile_->record->identity.name, name));
-        Finish(kExitDiffTrouble, true);
+        Finish(options_.command == QLatin1String("diff") ? kExitDiffTrouble : kExitDoesNotFit,
+               true);
+        return false;
+    }
+    // A sheet shows a file as the window loads it: one that does not fit is refused, as a write
+    // refuses it.
+    if (diffFile_ && !diffFile_->record && options_.command == QLatin1String("sheet") &&
+        ReportUnfit(CheckParameterFit(panel_, diffFile_->lines, messages_),
+                    messages_.Msg("str247").arg(diffFile_->path, name), env_.err)) {
+        Finish(kExitDoesNotFit);
         return false;
     }
     // Nothing is backed up or written for a file that does not fit, unless --force says to write
@@ -614,10 +681,8 @@ void TCliSession::Diff()
     Finish(PrintDiff(rows, options_.json, kRegulatorSide, diffFile_->path, env_.out), true);
 }
 
-void TCliSession::Write()
+bool TCliSession::LoadLines(const QStringList& lines)
 {
-    // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
-    const TSettingsSide before = RegulatorSide();
     bool loadFailed = false;
     // One line that names the file and says what is wrong with it, as a terminal shows it.
     TParameterFiles files(panel_, messages_, [&](const QString& text) {
@@ -628,9 +693,28 @@ void TCliSession::Write()
         Error(
             messages_.Msg("str236").arg(options_.argument, parts.join(QLatin1Char(' ')).trimmed()));
     });
-    // The lines the fit check saw, read once before the link was opened.
-    files.LoadParameterLines(writeLines_);
-    if (loadFailed)
+    files.LoadParameterLines(lines);
+    return !loadFailed;
+}
+
+void TCliSession::Write()
+{
+    // As the window's "Otevřít ...": the file fills the panel, the throttle limits stay.
+    const TSettingsSide before = RegulatorSide();
+    // The lines the fit check saw, read once before the link was opened; with --only the
+    // regulator's own file with just those groups taken from it.
+    QStringList lines = writeLines_;
+    if (!options_.only.isEmpty()) {
+        QString unknown;
+        const std::optional<QList<int>> groups = FindGroups(panel_, options_.only, &unknown);
+        if (!groups) {
+            Error(messages_.Msg("str334").arg(unknown, cycle_->Identity().name,
+                                              GroupCaptions(panel_).join(QStringLiteral(", "))));
+            return Finish(kExitUsage);
+        }
+        lines = TakeGroups(panel_, writeLines_, *groups);
+    }
+    if (!LoadLines(lines))
         return Finish(kExitFailure);
     view_->SetThrottle(options_.throttleMin.value_or(view_->Block().throttleMin),
                        options_.throttleMax.value_or(view_->Block().throttleMax));

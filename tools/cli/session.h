@@ -90,6 +90,13 @@ private:
     bool FileFitsRegulator();
     void Diff();
     void Write();
+    // The settings sheet of the regulator as read, a file loaded over it as the window loads one.
+    void Sheet();
+    // What a backup's block puts back: its throttle limits and options.
+    void PutBlockImage(const TBlockImage& image);
+    // A parameter file's lines into the panel, as "Otevřít ..." loads them; false when a line
+    // cannot be used (said on stderr).
+    bool LoadLines(const QStringList& lines);
     // The regulator's settings as read, beside its panel.
     TSettingsSide RegulatorSide() const;
     // The write payload that the block as last read holds.
@@ -102,6 +109,19 @@ private:
     void InDoubt();
     bool Sent() const;
     void Verbose(const QString& text) const;
+    // The time-out of one run, or with --each of one regulator's service.
+    void ArmDeadline();
+
+    // write --each (line.cpp). A result that would end a run ends one regulator's service: its
+    // line and record row, then the wait until it is gone; Ctrl-C ends the line with a summary.
+    bool ServingLine() const { return options_.each && serving_; }
+    void RegulatorServed(int status);
+    // A reset of the cycle (lost, time-out, link error) while the line waits for the regulator
+    // served to go.
+    void LineReset();
+    void Gone();
+    void EndLine();
+    void AppendRecord(int status);
 
     TCliEnv env_;
     TCliOptions options_;
@@ -128,4 +148,16 @@ private:
     QString backupPath_;                     // the backup made before it
     std::unique_ptr<QTemporaryDir> logTemp_; // the log on its way to stdout
     IClock::Token deadline_, settle_, identifiedCheck_;
+
+    // write --each
+    struct TLineCounts {
+        int served = 0, done = 0, failed = 0, inDoubt = 0;
+    };
+    TLineCounts line_;
+    bool serving_ = false;     // a regulator is being served
+    bool waitingGone_ = false; // the one served is still there
+    // Its model definition file was missing: the cycle resets by itself while it is there, so
+    // only a quiet spell without its identification says it is gone.
+    bool goneWhenQuiet_ = false;
+    IClock::Token quiet_;
 };
