@@ -5,10 +5,13 @@
 #include "i18n/formlangres.h"
 #include "i18n/formlanguage.h"
 #include "i18n/msglangres.h"
+#include "look/contrast.h"
+#include "look/windowlook.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -26,34 +29,35 @@ constexpr int kMargin = 8;
 // Within a 1366 x 768 screen with room for the desktop's panels and the title bar.
 constexpr QSize kSize(640, 480);
 
-// The verdict's mark and colour: dark enough on the light page the findings are shown on.
+// The verdict's mark and colour, the colour made as light or dark as the page needs.
 struct TMark {
     const char* symbol;
-    const char* colour;
+    QColor colour;
     const char* key;
 };
 TMark Mark(TVerdict v)
 {
     switch (v) {
     case TVerdict::Problem:
-        return {"\u2716", "#b00000", "Str401"};
+        return {"\u2716", QColor(0xB0, 0x00, 0x00), "Str401"};
     case TVerdict::CannotTell:
-        return {"?", "#8a4b00", "Str402"};
+        return {"?", QColor(0x8A, 0x4B, 0x00), "Str402"};
     case TVerdict::Fine:
         break;
     }
-    return {"\u2714", "#1b6e1b", "Str400"};
+    return {"\u2714", QColor(0x1B, 0x6E, 0x1B), "Str400"};
 }
 
 } // namespace
 
-QString FindingsHtml(const QList<TFinding>& findings, const TsmlMsgLangRes& messages)
+QString FindingsHtml(const QList<TFinding>& findings, const TsmlMsgLangRes& messages,
+                     const QColor& page)
 {
     QString html;
     for (const TFinding& f : ProblemsFirst(findings)) {
         const TMark mark = Mark(f.verdict);
         html += QStringLiteral("<p><span style=\"color:%1\"><b>%2 %3</b></span> %4")
-                    .arg(QLatin1String(mark.colour), QString::fromUtf8(mark.symbol),
+                    .arg(Readable(mark.colour, page).name(), QString::fromUtf8(mark.symbol),
                          messages.LookupMessage(QLatin1String(mark.key)).toHtmlEscaped(),
                          f.seen.toHtmlEscaped());
         if (!f.todo.isEmpty())
@@ -70,12 +74,9 @@ TKontrola::TKontrola(TKontrolaHost host, QWidget* parent) : QDialog(parent), hos
     setObjectName(QStringLiteral("Kontrola"));
     setWindowTitle(QStringLiteral("Kontrola připojení"));
     setFont(PixelFont(kDefaultFontPixels, false));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kBackground);
-    setPalette(pal);
-    setAutoFillBackground(true);
     setModal(true);
     resize(kSize);
+    DressWindow(this, {kBackground, {}, TWindowLook::Place::CentreOnParent});
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
@@ -93,11 +94,6 @@ TKontrola::TKontrola(TKontrolaHost host, QWidget* parent) : QDialog(parent), hos
     Nalezy->setObjectName(QStringLiteral("Nalezy"));
     Nalezy->setFont(PixelFont(kFindingsFontPixels, false));
     Nalezy->setOpenLinks(false);
-    // A light page whatever the desktop's colours, so that the verdicts' colours read.
-    QPalette page = Nalezy->palette();
-    page.setColor(QPalette::Base, Qt::white);
-    page.setColor(QPalette::Text, Qt::black);
-    Nalezy->setPalette(page);
     layout->addWidget(Nalezy, 1);
     LSchranka = new QLabel(this);
     LSchranka->setObjectName(QStringLiteral("LSchranka"));
@@ -133,11 +129,6 @@ TKontrola::TKontrola(TKontrolaHost host, QWidget* parent) : QDialog(parent), hos
     Button1Click();
 }
 
-QString TKontrola::Msg(const char* key) const
-{
-    return host_.messages->LookupMessage(QString::fromLatin1(key));
-}
-
 void TKontrola::Button1Click()
 {
     findings_ = host_.check ? host_.check() : QList<TFinding>();
@@ -149,8 +140,10 @@ void TKontrola::Button1Click()
 void TKontrola::Show()
 {
     const int problems = ProblemCount(findings_);
-    LSouhrn->setText(problems > 0 ? Msg("Str405").arg(problems) : Msg("Str406"));
-    Nalezy->setHtml(FindingsHtml(findings_, *host_.messages));
+    LSouhrn->setText(problems > 0 ? host_.messages->Msg("Str405").arg(problems)
+                                  : host_.messages->Msg("Str406"));
+    Nalezy->setHtml(
+        FindingsHtml(findings_, *host_.messages, Nalezy->palette().color(QPalette::Base)));
 }
 
 QString TKontrola::ReportText() const
@@ -159,8 +152,18 @@ QString TKontrola::ReportText() const
     return FillMessage(*host_.messages, QStringLiteral("Str404"),
                        {QStringLiteral(KX_VERSION), checkedAt_}) +
            QStringLiteral("\n\n") + FindingsText(findings_, *host_.messages) +
-           QStringLiteral("\n\n") + (problems > 0 ? Msg("Str405").arg(problems) : Msg("Str406")) +
+           QStringLiteral("\n\n") +
+           (problems > 0 ? host_.messages->Msg("Str405").arg(problems)
+                         : host_.messages->Msg("Str406")) +
            QLatin1Char('\n');
+}
+
+void TKontrola::changeEvent(QEvent* e)
+{
+    QDialog::changeEvent(e);
+    // The verdicts' colours follow the page when the desktop's colours change.
+    if (e->type() == QEvent::PaletteChange && Nalezy)
+        Show();
 }
 
 void TKontrola::Button2Click()
@@ -170,6 +173,6 @@ void TKontrola::Button2Click()
         host_.copy(text);
     else
         QApplication::clipboard()->setText(text);
-    LSchranka->setText(Msg("Str526"));
+    LSchranka->setText(host_.messages->Msg("Str526"));
     LSchranka->show();
 }

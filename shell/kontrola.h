@@ -46,8 +46,10 @@ public:
     QLabel* LSchranka = nullptr;    // the report is on the clipboard
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
 
+protected:
+    void changeEvent(QEvent* e) override;
+
 private:
-    QString Msg(const char* key) const;
     void Show();
 
     TKontrolaHost host_;
@@ -55,5 +57,7 @@ private:
     QString checkedAt_;
 };
 
-// The findings as the window lists them: one paragraph each, the verdict first.
-QString FindingsHtml(const QList<TFinding>& findings, const TsmlMsgLangRes& messages);
+// The findings as the window lists them: one paragraph each, the verdict first, its colour
+// readable on the page.
+QString FindingsHtml(const QList<TFinding>& findings, const TsmlMsgLangRes& messages,
+                     const QColor& page);

@@ -11,6 +11,7 @@
 #include "models/paramcompare.h"
 #include "models/paramfile.h"
 #include "shell/about.h"
+#include "shell/kontrola.h"
 #include "shell/messageboxes.h"
 #include "shell/nastaveni.h"
 #include "shell/porovnani.h"
@@ -349,11 +350,23 @@ TEST(Screens, EveryWindowFitsReadsAndIsNamed)
                            &f);
         TZalohy backups(host, QStringLiteral("KVX-40 OPTO"), &f);
         TAbout about(QLatin1String(code), w.dir.Path(), &f);
+        // The connection check with a finding of each verdict.
+        TKontrolaHost check{w.dir.Path(),
+                            QLatin1String(code),
+                            &f.Messages(),
+                            [] {
+                                return QList<TFinding>{
+                                    {"a", TVerdict::Fine, {}, {}, "ok", {}},
+                                    {"b", TVerdict::Problem, {}, {}, "no", "fix"},
+                                    {"c", TVerdict::CannotTell, {}, {}, "?", {}}};
+                            },
+                            {}};
+        TKontrola kontrola(check, &f);
         for (const bool isDark : {false, true, false}) {
             SCOPED_TRACE(isDark ? "dark" : "light");
             QApplication::setPalette(isDark ? dark : restore.light);
-            for (QWidget* window :
-                 std::initializer_list<QWidget*>{&f, f.Nastaveni(), &compare, &backups, &about}) {
+            for (QWidget* window : std::initializer_list<QWidget*>{&f, f.Nastaveni(), &compare,
+                                                                   &backups, &about, &kontrola}) {
                 window->show();
                 QApplication::setActiveWindow(window);
                 window->grab(); // painted as the desktop shows it
@@ -362,7 +375,7 @@ TEST(Screens, EveryWindowFitsReadsAndIsNamed)
             }
         }
         for (QWidget* d :
-             std::initializer_list<QWidget*>{f.Nastaveni(), &compare, &backups, &about})
+             std::initializer_list<QWidget*>{f.Nastaveni(), &compare, &backups, &about, &kontrola})
             d->hide();
 
         // The question before a file that does not fit is loaded, as the window asks it.
