@@ -83,29 +83,30 @@ TSheetFormat SheetFormatFor(const QString& output)
 
 TSettingsSheet BuildSettingsSheet(const TSheetSource& source, const TsmlMsgLangRes& messages)
 {
-    auto msg = [&](const char* key) { return messages.LookupMessage(QString::fromLatin1(key)); };
     const TPanelModel& panel = *source.panel;
     TSettingsSheet sheet;
     const QString name = source.name.value.trimmed();
-    sheet.title = name.isEmpty() ? msg("str320") : msg("str320") + QStringLiteral(" – ") + name;
+    sheet.title = name.isEmpty() ? messages.Msg("str320")
+                                 : messages.Msg("str320") + QStringLiteral(" – ") + name;
     sheet.subtitle = source.program + QStringLiteral(" · ") +
-                     msg("str321").arg(source.made.toString(kMadeFormat));
+                     messages.Msg("str321").arg(source.made.toString(kMadeFormat));
     sheet.htmlLanguage = HtmlLanguage(source.languageCode);
-    sheet.unwrittenMark = msg("str331");
+    sheet.unwrittenMark = messages.Msg("str331");
 
     // In the window's order: the left column from the top, then the option groups.
-    TSheetSection regulator{msg("str322"), {}};
+    TSheetSection regulator{messages.Msg("str322"), {}};
     AddField(regulator, source.name);
     AddField(regulator, source.version);
     AddField(regulator, source.date);
-    AddField(regulator, {msg("str285"), source.link});
-    AddField(regulator, {msg("str326"), source.file});
+    AddField(regulator, {messages.Msg("str285"), source.link});
+    AddField(regulator, {messages.Msg("str326"), source.file});
     if (!name.isEmpty())
-        AddField(regulator, {msg("str324"),
-                             source.latestBackup.isEmpty() ? msg("str325") : source.latestBackup});
+        AddField(regulator,
+                 {messages.Msg("str324"),
+                  source.latestBackup.isEmpty() ? messages.Msg("str325") : source.latestBackup});
     sheet.sections.append(regulator);
 
-    TSheetSection motor{msg("str327"), {}};
+    TSheetSection motor{messages.Msg("str327"), {}};
     AddField(motor, source.throttleMin, panel.ThrottleMinUnwritten());
     AddField(motor, source.throttleMax, panel.ThrottleMaxUnwritten());
     AddField(motor, source.poles);
@@ -114,13 +115,13 @@ TSettingsSheet BuildSettingsSheet(const TSheetSource& source, const TsmlMsgLangR
     if (!motor.lines.isEmpty())
         sheet.sections.append(motor);
 
-    TSheetSection values{msg("str328"), {}};
+    TSheetSection values{messages.Msg("str328"), {}};
     for (int k = 0; k < panel.DisplayCount(); ++k)
         values.lines.append({SheetCaption(panel.Caption(k)), panel.DisplayText(k), false});
     if (!values.lines.isEmpty())
         sheet.sections.append(values);
 
-    TSheetSection groups{msg("str329"), {}};
+    TSheetSection groups{messages.Msg("str329"), {}};
     for (int g = 0; g < panel.GroupCount(); ++g) {
         const TPanelGroup* group = panel.Group(g);
         const int item = group->itemIndex;
@@ -133,8 +134,8 @@ TSettingsSheet BuildSettingsSheet(const TSheetSource& source, const TsmlMsgLangR
         sheet.sections.append(groups);
 
     if (const int unwritten = panel.UnwrittenCount(); unwritten > 0)
-        sheet.unwrittenNote = msg("str330").arg(sheet.unwrittenMark) + QStringLiteral(" ") +
-                              msg("str260").arg(unwritten);
+        sheet.unwrittenNote = messages.Msg("str330").arg(sheet.unwrittenMark) +
+                              QStringLiteral(" ") + messages.Msg("str260").arg(unwritten);
     return sheet;
 }
 

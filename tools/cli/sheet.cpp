@@ -15,11 +15,6 @@ namespace {
 
 const QString kCliSheetProgram = QStringLiteral("Korvalinex " KX_VERSION);
 
-QString Msg(const TsmlMsgLangRes& messages, const char* key)
-{
-    return messages.LookupMessage(QString::fromLatin1(key));
-}
-
 // As the window's throttle fields show a limit: two decimals in the user's locale.
 QString Ms(double ms)
 {
@@ -76,7 +71,7 @@ int WriteSheet(const TSettingsSheet& sheet, const QString& output, const TsmlMsg
         // Pages need fonts, which a QCoreApplication does not load: main makes the application
         // one with a (screenless) GUI for a PDF.
         if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-            outputs.err(Msg(messages, "str140").arg(output, QStringLiteral("no QGuiApplication")));
+            outputs.err(messages.Msg("str140").arg(output, QStringLiteral("no QGuiApplication")));
             return kExitFailure;
         }
         bytes = SheetPdf(sheet, kCliSheetProgram);
@@ -84,11 +79,11 @@ int WriteSheet(const TSettingsSheet& sheet, const QString& output, const TsmlMsg
     }
     QString reason;
     if (!WriteFileAtomically(output, bytes, &reason)) {
-        outputs.err(Msg(messages, "str140").arg(output, reason));
+        outputs.err(messages.Msg("str140").arg(output, reason));
         return kExitFailure;
     }
     if (outputs.verbosity >= kNormal)
-        outputs.err(Msg(messages, "str335").arg(output));
+        outputs.err(messages.Msg("str335").arg(output));
     return kExitOk;
 }
 
@@ -105,10 +100,8 @@ int SheetFileCommand(const TCliOptions& options, const QString& dataDir,
     const TBackupRecord* record = file->record ? &*file->record : nullptr;
     const QString model = record ? record->identity.name : options.model;
     if (model.isEmpty()) {
-        outputs.err(
-            Msg(messages, "str137")
-                .arg(Msg(messages, "str161")
-                         .arg(QStringLiteral("sheet FILE.zeq"), QStringLiteral("--model NAME"))));
+        outputs.err(messages.Msg("str137").arg(messages.Msg("str161").arg(
+            QStringLiteral("sheet FILE.zeq"), QStringLiteral("--model NAME"))));
         return kExitUsage;
     }
     TPanelModel panel(
@@ -138,7 +131,7 @@ int SheetFileCommand(const TCliOptions& options, const QString& dataDir,
             outputs.err(text.simplified());
         });
         ReportUnfit(CheckParameterFit(panel, file->lines, messages),
-                    Msg(messages, "str247").arg(file->path, model), outputs.err);
+                    messages.Msg("str247").arg(file->path, model), outputs.err);
         loader.LoadParameterLines(file->lines);
         if (failed)
             return kExitFailure;
