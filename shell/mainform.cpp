@@ -382,7 +382,8 @@ void TMainForm::SelectLanguage(int index)
     AssignMnemonics(MainMenu);
     ShowUsbProblem(usbProblem_);
     ShowUnwritten();
-    ShowNotConnectedHelp();
+    // The connection state in the new language, so that the window speaks one language.
+    ShowConnected(connected_);
     for (QLabel* flag : {Image2, Image3, Image4, Image5}) {
         QAccessible::State checked;
         checked.checked = true;

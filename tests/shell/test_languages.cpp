@@ -114,8 +114,8 @@ TEST(LanguageSwitch, AppliesTheThreeComponentsAndSkipsTheWindowsOwnCaption)
     EXPECT_EQ(f.EPocPolu->text(), "14");
     EXPECT_EQ(f.Settings().poles, "14");
     EXPECT_EQ(f.Settings().ratio, "3.5");
-    // The status panel keeps the language it was set in until the cycle sets it again.
-    EXPECT_EQ(f.StatusPanel1->text(), QString::fromUtf8(" Regulátor NEPRIPOJEN "));
+    // The connection state speaks the new language too.
+    EXPECT_EQ(f.StatusPanel1->text(), " Getrennt ");
 
     // The same flag again reads the file afresh.
     fx.dir.Write("Languages/GE.ini", "[MainForm]\r\nButton1_Caption=Daten lesen\r\n");
