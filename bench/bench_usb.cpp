@@ -36,6 +36,10 @@ struct TQuietBoxes final : IMessageBoxes {
     {
         return true;
     }
+    int Choose(const QString&, const QString&, const QStringList&, int preset) override
+    {
+        return preset;
+    }
 };
 
 // The receive on the window's own thread, as the adapter's library is used traditionally.

@@ -264,6 +264,10 @@ struct QuietBoxes final : IMessageBoxes {
     {
         return true;
     }
+    int Choose(const QString&, const QString&, const QStringList&, int preset) override
+    {
+        return preset;
+    }
 };
 
 QByteArray SourceFile(const char* rel)

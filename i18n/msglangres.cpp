@@ -394,6 +394,35 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral(
             "Str526=Zpráva je ve schránce; vložte ji do příspěvku na fóru nebo do e-mailu."),
         QStringLiteral("Str527=Regulátor %1 neuchovává záznam EEPROM: není co stáhnout."),
+        QStringLiteral(
+            "Str560=Zapsáno a ověřeno: regulátor drží odeslané nastavení. Záloha předchozího: %1"),
+        QStringLiteral("Str561=%1: odesláno %2, přečteno zpět %3"),
+        QStringLiteral("Str562=Bajty bez skupiny"),
+        QStringLiteral("Str563=Regulátor neodpovídá, čekám (%1 z %2)"),
+        QStringLiteral("Str564=Zápis se neshoduje"),
+        QStringLiteral("Str565=Regulátor po zápisu drží jiné nastavení, než bylo odesláno:"),
+        QStringLiteral("Str566=Zápis nejistý"),
+        QStringLiteral(
+            "Str567=Potvrzení zápisu nepřišlo: regulátor nové nastavení možná přijal, možná ne."),
+        QStringLiteral("Str568=Nastavení z doby před zápisem je v záloze: %1"),
+        QStringLiteral(
+            "Str569=Regulátor zápis potvrdil, ale spojení se přerušilo dřív, než ho šlo ověřit."),
+        QStringLiteral("Str570=Nezapsané změny (%1) jsou po novém načtení zpět v okně."),
+        QStringLiteral("Str571=&Zapsat"),
+        QStringLiteral("Str572=Za&hodit"),
+        QStringLiteral("Str573=Zrušit"),
+        QStringLiteral("Str574=Načtení dat z regulátoru nahradí nezapsané změny v okně (%1). "
+                       "Zapsat je nejdřív do regulátoru?"),
+        QStringLiteral("Str575=Obnovit tovární nastavení regulátoru %1? Všechna jeho nastavení se "
+                       "nahradí továrními; současná se předtím uloží do zálohy."),
+        QStringLiteral("Str576=Nezapsané změny v okně (%1) se ztratí."),
+        QStringLiteral("Str577=Nezapsané změny (%1) čekají na návrat regulátoru; zavřením okna se "
+                       "ztratí. Zavřít přesto?"),
+        QStringLiteral(
+            "Str578=V okně jsou nezapsané změny (%1). Zapsat je do regulátoru před zavřením?"),
+        QStringLiteral("Str579=Regulátor je právě zaneprázdněn; zkuste to za chvíli znovu."),
+        QStringLiteral("Str580=Záloha %1 nemá soubor parametrů."),
+        QStringLiteral("Str581=Načíst zálohu do okna, až bude regulátor zpět?"),
         // What a screen reader says of a change not yet written and of the item the last read
         // chose (shown in blue), and what it calls the progress bars and the panel.
         QStringLiteral("Str360=nezapsáno"),

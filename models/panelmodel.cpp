@@ -312,3 +312,23 @@ int TPanelModel::UnwrittenCount() const
         n += int(GroupUnwritten(g));
     return n;
 }
+
+TUnwrittenEdits TPanelModel::UnwrittenEdits() const
+{
+    TUnwrittenEdits edits;
+    for (int g = 0; g < GroupCount(); ++g)
+        if (GroupUnwritten(g))
+            edits.items.append({g, groups_[g].itemIndex});
+    if (ThrottleMinUnwritten())
+        edits.throttleMinUs = throttleMinShownUs_;
+    if (ThrottleMaxUnwritten())
+        edits.throttleMaxUs = throttleMaxShownUs_;
+    return edits;
+}
+
+void TPanelModel::RestoreItems(const TUnwrittenEdits& edits)
+{
+    for (const auto& [g, item] : edits.items)
+        if (Group(g) && item < ItemCount(g))
+            SetItemIndex(g, item);
+}

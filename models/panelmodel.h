@@ -9,6 +9,7 @@
 #include "protocol/panel.h"
 
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -41,6 +42,17 @@ struct TPanelGroup {
     int blueItem = -1;     // the item the last read chose; -1 none
     bool coloured = false; // the item colours have been set at least once
     bool enabled = true;
+};
+
+// The changes not yet written, to be put back over a fresh read of the same regulator: the chosen
+// item of each changed group and the changed throttle limits, in microseconds.
+struct TUnwrittenEdits {
+    QList<QPair<int, int>> items; // group, item
+    std::optional<int> throttleMinUs, throttleMaxUs;
+    int Count() const
+    {
+        return int(items.size()) + int(throttleMinUs.has_value()) + int(throttleMaxUs.has_value());
+    }
 };
 
 class TPanelModel final : public IParameterPanel {
@@ -89,6 +101,9 @@ public:
     bool ThrottleMinUnwritten() const;
     bool ThrottleMaxUnwritten() const;
     int UnwrittenCount() const;
+    TUnwrittenEdits UnwrittenEdits() const;
+    // The edits' items chosen again, in group order; the throttle limits are the caller's fields.
+    void RestoreItems(const TUnwrittenEdits& edits);
 
     // The enabling rule of group 0: groups from 2 on are disabled; unless the first item of group 0
     // is chosen, groups 0 to a-1 are enabled again (a = active option count). Runs whenever group 0

@@ -9,6 +9,8 @@
 #include "protocol/frames.h"
 #include "protocol/replyend.h"
 
+#include <utility>
+
 namespace {
 
 // Line settings of the adapter around the wake-up pattern (FT_STOP_BITS codes).
@@ -139,7 +141,24 @@ void TConnectionCycle::LinkFailed(TLinkErrorEvent::Where where, const QString& d
         linkLost_ = true;
         portWatch_->Start();
     }
+    // Without a line nothing is connected and no transaction gets on: the window says so at once
+    // rather than when the watchdog gives up.
+    ShowSilence();
     ShowLinkError(where, detail);
+}
+
+void TConnectionCycle::ShowSilence()
+{
+    silenceShown_ = true;
+    view_.ShowConnected(false);
+    view_.SetProgress(1, 0);
+    view_.SetProgress(2, 0);
+}
+
+void TConnectionCycle::AnsweredAgain()
+{
+    if (std::exchange(silenceShown_, false))
+        view_.ShowConnected(true);
 }
 
 void TConnectionCycle::PortWatchTimer()
@@ -424,6 +443,7 @@ void TConnectionCycle::PresenceAcknowledged()
 {
     // The parser has cleared the busy flag.
     NoteBusy();
+    silenceShown_ = false;
     view_.ShowConnected(true);
 }
 
@@ -451,8 +471,14 @@ void TConnectionCycle::OnWatchdogTick()
         state_.watchdogCount = 0;
         presenceTimer_->Stop();
         timeoutTimer_->Start();
+        // The regulator has stopped answering: what the window shows says so until the reset.
+        ShowSilence();
         return;
     }
+    // A read or a write that went unanswered is sent again, a few times at most.
+    if (state_.readPending || state_.writePending)
+        view_.ShowProgressHint(
+            messages_.Msg("Str563").arg(state_.watchdogCount + 1).arg(kWatchdogLimit + 1));
     if (state_.readPending) {
         ++state_.watchdogCount;
         presenceTimer_->Stop();
@@ -506,10 +532,12 @@ void TConnectionCycle::ResetCommon(bool clearPanel)
         usb_.UsbDiscardInput();
     lastRead_.clear();
     identityPayload_.clear();
+    silenceShown_ = false;
 }
 
 void TConnectionCycle::LostRegulatorReset()
 {
+    Emit([](ICycleEvents& l) { l.ConnectionResetting(); });
     ResetCommon(!panel_.ModelFileMissing());
     state_.presenceMissCount = 0;
     wakeUpTimer_->Start();
@@ -520,6 +548,7 @@ void TConnectionCycle::LostRegulatorReset()
 
 void TConnectionCycle::TimeoutReset()
 {
+    Emit([](ICycleEvents& l) { l.ConnectionResetting(); });
     ResetCommon(!panel_.ModelFileMissing() && !state_.identificationPending);
     if (state_.logPending)
         LogEnded(TLogEnding::Silence);

@@ -233,6 +233,10 @@ private:
     // the port or adapter to come back.
     void LinkFailed(TLinkErrorEvent::Where where, const QString& detail);
     void PortWatchTimer();
+    // The line is gone or the regulator has stopped answering a transaction: not connected, and
+    // no progress, until a reset or a late answer (AnsweredAgain).
+    void ShowSilence();
+    void AnsweredAgain();
     void ShowNotices(const QList<DecodeNotice>& notices);
     // A read reply into the window: its fixed fields, the display values with their error boxes,
     // then the options.
@@ -254,6 +258,7 @@ private:
     bool alternateScale_ = false;
     std::unique_ptr<ITimer> wakeUpTimer_, presenceTimer_, timeoutTimer_, watchdogTimer_, portWatch_;
     bool linkLost_ = false;
+    bool silenceShown_ = false; // ShowSilence said so; an answer says connected again
     std::shared_ptr<void> pause_; // a pending pause continuation; dropped by a reset
     QSet<QString> noticesShown_;  // data problems already reported during this connection
     IOverwriteGuard* guard_ = nullptr;

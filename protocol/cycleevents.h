@@ -59,6 +59,9 @@ public:
     virtual void Identified(const TIdentifiedEvent&) {}
     // A read reply was decoded whole: the window shows the block the regulator holds.
     virtual void BlockRead(const TBlockReadEvent&) {}
+    // A write frame went out (or its send failed part way): until its acknowledgement the
+    // regulator may or may not hold it.
+    virtual void WriteSent(const TWriteTakenEvent&) {}
     // The regulator took a write: the acknowledgement, or the end byte.
     virtual void WriteAcknowledged(const TWriteTakenEvent&) {}
     virtual void WriteEnded(const TWriteTakenEvent&) {}
@@ -67,6 +70,8 @@ public:
     // The disk took one more record of the log; then the download's end, once.
     virtual void LogRecordStored(const TLogEvent&) {}
     virtual void LogEnded(const TLogEvent&) {}
+    // A reset is about to forget the regulator: the panel still shows what it showed.
+    virtual void ConnectionResetting() {}
     // Two presence queries went unanswered: back to not connected.
     virtual void RegulatorLost() {}
     // A transaction stopped answering, or the line came back: back to not connected.

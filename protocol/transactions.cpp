@@ -78,6 +78,7 @@ void TConnectionCycle::ReadReply()
         return;
     }
     view_.SetProgress(1, 50);
+    AnsweredAgain();
     const DecodeOutcome outcome = DecodeIntoView(state_.replyPayload);
     if (!outcome.complete) {
         // The block could not be placed, so no write may be offered for it: the read stays
@@ -193,6 +194,7 @@ void TConnectionCycle::ContinueWrite()
         return;
     }
     view_.SetProgress(2, 40);
+    Emit([&](ICycleEvents& l) { l.WriteSent(TWriteTakenEvent{written_}); });
     try {
         SendRequest(frame, false);
     } catch (const std::exception& e) {
@@ -239,6 +241,7 @@ void TConnectionCycle::WriteAcknowledged()
     watchdogTimer_->Stop();
     timeoutTimer_->Stop();
     view_.SetProgress(2, 100);
+    AnsweredAgain();
     Emit([&](ICycleEvents& l) { l.WriteAcknowledged(TWriteTakenEvent{written_}); });
     pause_ = clock_.After(kProgressPause, [this] {
         Guarded([this] {

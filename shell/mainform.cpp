@@ -134,6 +134,7 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
         env_.programDir, smlMsgLangRes1_, std::move(now),
         [this](const QString& text) { ErrorBox(text); },
         [this](const QString& path) {
+            lastBackup_ = path;
             SetApplicationHint(QLatin1Char('|') +
                                smlMsgLangRes1_.Msg("str132").arg(QDir::toNativeSeparators(path)));
             // Stays while the mouse moves over controls without a hint of their own.
@@ -348,6 +349,12 @@ void TMainForm::FormClose()
 
 void TMainForm::closeEvent(QCloseEvent* e)
 {
+    bool close = true;
+    RunGuarded([&] { close = MayClose(); });
+    if (!close) {
+        e->ignore();
+        return;
+    }
     RunGuarded([this] { FormClose(); });
     qApp->removeEventFilter(this);
     e->accept();

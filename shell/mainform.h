@@ -4,6 +4,7 @@
 // its timers, the parameter panel and the message component, and runs the start-up and closing
 // sequences. It draws what the cycle shows it and listens to what the cycle tells.
 
+#include "common/clock.h"
 #include "common/settings.h"
 #include "diagnose/findings.h"
 #include "diagnose/linkwatch.h"
@@ -11,11 +12,13 @@
 #include "link/usbdevices.h"
 #include "link/usblink.h"
 #include "models/backup.h"
+#include "models/panelmodel.h"
 #include "protocol/cycle.h"
 
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class IClock;
 class IFileDialogs;
@@ -188,6 +191,8 @@ public:
     // The locale of Qt's own texts (standard buttons, file dialogs); empty for Qt's English.
     QString QtTextsLocale() const;
     QString HintText() const { return hint_; }
+    // A write has gone out and is neither read back and checked nor known to be in doubt.
+    bool WriteUnchecked() const { return write_.has_value(); }
     TMessageDlg& MessageDlg() { return messageDlg_; }
     bool SettingsRead() const { return settingsRead_; }
 
@@ -221,6 +226,30 @@ private:
     void Identified(const TIdentifiedEvent& event) override;
     void LinkError(const TLinkErrorEvent& event) override;
     void LogEnded(const TLogEvent& event) override;
+    // ICycleEvents: the write's check and the changes kept over a reset (mainform_safety.cpp)
+    void WriteSent(const TWriteTakenEvent& event) override;
+    void WriteAcknowledged(const TWriteTakenEvent& event) override;
+    void WriteEnded(const TWriteTakenEvent& event) override;
+    void BlockRead(const TBlockReadEvent& event) override;
+    void BusyChanged(bool busy) override;
+    void ConnectionResetting() override;
+
+    // Every write is read back and checked (mainform_safety.cpp).
+    void ReadBackWhenIdle();
+    void WriteChecked(const QByteArray& readPayload);
+    // The write's acknowledgement did not come: the one box that says so, with the backup.
+    void WriteInDoubt(const QString& cause);
+    // After a read of the regulator the edits kept over a reset go back, or the backup chosen
+    // from the doubt box is loaded.
+    void AfterFreshRead(bool sayKept);
+    // Loads a backup's settings into the window, the throttle limits with the option groups.
+    void LoadBackupIntoWindow(const QString& recordPath);
+    // Unwritten changes before something replaces or drops them: 0 write them, 1 drop them, 2
+    // cancel.
+    enum class TUnwrittenAnswer { Write, Discard, Cancel };
+    TUnwrittenAnswer AskUnwritten(const char* key);
+    // Whether the window may close now, unwritten changes asked about.
+    bool MayClose();
 
     // Building the controls (mainform_build.cpp).
     void BuildWindow();
@@ -300,6 +329,26 @@ private:
     // Why the configured serial port did not open at start-up: said once the window is shown.
     QString startPortError_;
     TMessageDlg messageDlg_;
+
+    // The write under way from its frame to its check, the backup taken before it, and what the
+    // window does once it is confirmed.
+    struct TWriteWatch {
+        QByteArray sent;
+        QString backup;
+        bool acknowledged = false;
+        bool readingBack = false;
+        bool doubtSaid = false;
+    };
+    std::optional<TWriteWatch> write_;
+    QString lastBackup_; // the record of the latest backup
+    bool closeAfterWrite_ = false;
+    // Changes not yet written when the regulator went away, for its return (same name and
+    // version); and a backup to load on its return instead.
+    std::optional<TUnwrittenEdits> keptEdits_;
+    TRegulatorIdentity keptFor_;
+    QString backupOnReturn_;
+    TRegulatorIdentity backupFor_;
+    IClock::Token readBackPost_;
 
     std::unique_ptr<TComm> comm1_;
     std::unique_ptr<TParameterPanel> panel_;

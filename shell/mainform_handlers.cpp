@@ -35,16 +35,8 @@ bool TMainForm::AskOverwrite()
                        messageDlg_.button2Caption, TDefaultAnswer::Yes);
 }
 
-void TMainForm::Button1Click() { cycle_->StartRead(); }
 void TMainForm::Button2Click() { cycle_->StartWrite(); }
-void TMainForm::Button3Click() { cycle_->StartFactoryReset(); }
 void TMainForm::EEPROM1Click() { cycle_->StartLogDownload(); }
-
-void TMainForm::KonecClick()
-{
-    close();
-    QApplication::quit();
-}
 
 void TMainForm::SetupClick() { Nastaveni()->exec(); }
 

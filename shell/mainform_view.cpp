@@ -124,7 +124,14 @@ void TMainForm::Identified(const TIdentifiedEvent&)
     }
 }
 
-void TMainForm::LinkError(const TLinkErrorEvent&) { ShowError(smlMsgLangRes1_.Msg("str53")); }
+void TMainForm::LinkError(const TLinkErrorEvent&)
+{
+    // During a write the one box says what the lost line means for the settings.
+    if (write_ && !write_->acknowledged)
+        WriteInDoubt(smlMsgLangRes1_.Msg("str53"));
+    else
+        ShowError(smlMsgLangRes1_.Msg("str53"));
+}
 
 void TMainForm::LogEnded(const TLogEvent& event)
 {

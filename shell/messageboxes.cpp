@@ -50,6 +50,30 @@ bool TQtMessageBoxes::Ask(const QString& caption, const QString& text, const QSt
     return box.clickedButton() == yesButton;
 }
 
+int TQtMessageBoxes::Choose(const QString& caption, const QString& text, const QStringList& buttons,
+                            int preset)
+{
+    QMessageBox box(parent_);
+    DressWindow(&box, {});
+    box.setWindowTitle(caption);
+    box.setText(ShownText(text));
+    box.setIcon(QMessageBox::Warning);
+    QList<QPushButton*> added;
+    for (int i = 0; i < buttons.size(); ++i) {
+        const QMessageBox::ButtonRole role = i == 0                   ? QMessageBox::AcceptRole
+                                             : i + 1 < buttons.size() ? QMessageBox::DestructiveRole
+                                                                      : QMessageBox::RejectRole;
+        added.append(box.addButton(buttons[i], role));
+    }
+    if (added.isEmpty())
+        return -1;
+    box.setDefaultButton(added.value(preset, added.back()));
+    box.setEscapeButton(added.back());
+    box.exec();
+    const qsizetype chosen = added.indexOf(static_cast<QPushButton*>(box.clickedButton()));
+    return chosen < 0 ? int(added.size()) - 1 : int(chosen);
+}
+
 bool TBoxGate::Wait(const TBox& box)
 {
     if (open_ == box || std::find(waiting_.begin(), waiting_.end(), box) != waiting_.end())
@@ -77,14 +101,20 @@ void TBoxGate::ShowNextLater()
 void TBoxGate::Open(const TBox& box)
 {
     open_ = box;
-    boxes_.Show(box.kind, box.caption, box.text);
+    if (box.buttons.isEmpty()) {
+        boxes_.Show(box.kind, box.caption, box.text);
+    } else {
+        const int answer = boxes_.Choose(box.caption, box.text, box.buttons, box.preset);
+        if (box.answered)
+            box.answered(answer);
+    }
     open_.reset();
     ShowNextLater();
 }
 
 void TBoxGate::Show(TBoxKind kind, const QString& caption, const QString& text)
 {
-    const TBox box{kind, caption, text};
+    const TBox box{kind, caption, text, {}, 0, {}};
     if (open_ || asking_)
         Wait(box);
     else
@@ -103,7 +133,24 @@ bool TBoxGate::Ask(const QString& caption, const QString& text, const QString& y
     return answer;
 }
 
+int TBoxGate::Choose(const QString& caption, const QString& text, const QStringList& buttons,
+                     int preset)
+{
+    const bool before = asking_;
+    asking_ = true;
+    const int answer = boxes_.Choose(caption, text, buttons, preset);
+    asking_ = before;
+    ShowNextLater();
+    return answer;
+}
+
+void TBoxGate::PostQuestion(const QString& caption, const QString& text, const QStringList& buttons,
+                            int preset, std::function<void(int)> answered)
+{
+    Wait(TBox{TBoxKind::Plain, caption, text, buttons, preset, std::move(answered)});
+}
+
 void TBoxGate::Post(TBoxKind kind, const QString& caption, const QString& text)
 {
-    Wait(TBox{kind, caption, text});
+    Wait(TBox{kind, caption, text, {}, 0, {}});
 }

@@ -5,8 +5,10 @@
 #include "common/clock.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <deque>
+#include <functional>
 #include <optional>
 
 enum class TBoxKind {
@@ -28,6 +30,10 @@ public:
     // A question with an information icon: true for the first button ("Ano").
     virtual bool Ask(const QString& caption, const QString& text, const QString& yes,
                      const QString& no, TDefaultAnswer preset) = 0;
+    // A question with a warning icon and two or three answers: the number of the button chosen.
+    // Enter gives preset; Escape and closing the box give the last button.
+    virtual int Choose(const QString& caption, const QString& text, const QStringList& buttons,
+                       int preset) = 0;
 };
 
 class TQtMessageBoxes final : public IMessageBoxes {
@@ -36,6 +42,8 @@ public:
     void Show(TBoxKind kind, const QString& caption, const QString& text) override;
     bool Ask(const QString& caption, const QString& text, const QString& yes, const QString& no,
              TDefaultAnswer preset) override;
+    int Choose(const QString& caption, const QString& text, const QStringList& buttons,
+               int preset) override;
 
 private:
     QWidget* parent_;
@@ -52,13 +60,24 @@ public:
     void Show(TBoxKind kind, const QString& caption, const QString& text) override;
     bool Ask(const QString& caption, const QString& text, const QString& yes, const QString& no,
              TDefaultAnswer preset) override;
+    int Choose(const QString& caption, const QString& text, const QStringList& buttons,
+               int preset) override;
     void Post(TBoxKind kind, const QString& caption, const QString& text);
+    // A question the cycle's news asks: shown as a posted box is, its answer handed to answered.
+    void PostQuestion(const QString& caption, const QString& text, const QStringList& buttons,
+                      int preset, std::function<void(int)> answered);
 
 private:
     struct TBox {
         TBoxKind kind;
         QString caption, text;
-        bool operator==(const TBox&) const = default;
+        QStringList buttons; // a question's
+        int preset = 0;
+        std::function<void(int)> answered;
+        bool operator==(const TBox& o) const
+        {
+            return kind == o.kind && caption == o.caption && text == o.text && buttons == o.buttons;
+        }
     };
     // False when the box is open or waiting already.
     bool Wait(const TBox& box);

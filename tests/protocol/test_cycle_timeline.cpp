@@ -291,6 +291,13 @@ struct Step {
     Lines expected;
 };
 
+// The hint while a read or a write goes unanswered, at each tick of its watchdog.
+std::string NoAnswer(int at, int tick)
+{
+    return "+" + std::to_string(at) + " hint Regulátor neodpovídá, čekám (" + std::to_string(tick) +
+           " z 3)";
+}
+
 Step Wait(int ms, Lines expected)
 {
     return {"wait " + std::to_string(ms), [ms](Rig& r) { r.virtualClock.Advance(ms); },
@@ -445,8 +452,9 @@ TEST(Timeline, WakeUpSendErrorThenThePortComesBack)
          {
              Do("start", [](Rig& r) { r.cycle.StartConnecting(); },
                 {"+0 Timer1 on", "= miss=0 dog=0"}),
-             Wait(1, {"+1 " + kWakeUp + " fails", "+1 Timer1 off", "+1 PortWatch on",
-                      "+1 box str53", "= busy miss=0 dog=0"}),
+             Wait(1,
+                  {"+1 " + kWakeUp + " fails", "+1 Timer1 off", "+1 PortWatch on", "+1 status str4",
+                   "+1 PB1 0", "+1 PB2 0", "+1 box str53", "= busy miss=0 dog=0"}),
              Wait(2000, {"+1000 port still away", "+2000 port still away", "= busy miss=0 dog=0"}),
              Do("plugged in", [](Rig& r) { r.port.present = true; }, {"= busy miss=0 dog=0"}),
              Wait(1000, Join({"+1000 port reopened", "+1000 PortWatch off"},
@@ -467,9 +475,11 @@ TEST(Timeline, ReadAndItsWatchdog)
                   Do("Button1 again while busy", [](Rig& r) { r.cycle.StartRead(); },
                      {"= busy read miss=0 dog=0"}),
                   // Silent regulator: four watchdog ticks, the retries refused while busy.
-                  Wait(4000, {"+4000 Timer2 off", "= busy read miss=0 dog=1"}),
-                  Wait(8000, {"+4000 Timer2 off", "+8000 Timer2 off", "= busy read miss=0 dog=3"}),
-                  Wait(4000, {"+4000 Timer2 off", "+4000 Timer3 on", "= busy read miss=0 dog=0"}),
+                  Wait(4000, {NoAnswer(4000, 1), "+4000 Timer2 off", "= busy read miss=0 dog=1"}),
+                  Wait(8000, {NoAnswer(4000, 2), "+4000 Timer2 off", NoAnswer(8000, 3),
+                              "+8000 Timer2 off", "= busy read miss=0 dog=3"}),
+                  Wait(4000, {"+4000 Timer2 off", "+4000 Timer3 on", "+4000 status str4",
+                              "+4000 PB1 0", "+4000 PB2 0", "= busy read miss=0 dog=0"}),
                   Wait(2000, Join(ResetLines(2000, true, true), {"= miss=0 dog=0"})),
               });
 
@@ -482,12 +492,13 @@ TEST(Timeline, ReadAndItsWatchdog)
              Do(
                  "Button1", [](Rig& r) { r.cycle.StartRead(); },
                  At(0, kReadStart, {"= busy read miss=0 dog=3"})),
-             Wait(4000, {"+4000 Timer2 off", "+4000 Timer3 on", "= busy read miss=0 dog=0"}),
+             Wait(4000, {"+4000 Timer2 off", "+4000 Timer3 on", "+4000 status str4", "+4000 PB1 0",
+                         "+4000 PB2 0", "= busy read miss=0 dog=0"}),
              Rx("late read reply", kReadReply,
                 At(0,
-                   {"Timer1 off", "PB1 50", "LKorekceA 1.10", "LKorekceB 2.00", "Lm LmH on",
-                    "LmH 15625", "Lab20 11.8", "Lab21 21", "Lab22 3", "PB1 100", "Timer4 off",
-                    "Timer3 off", "pause 100"},
+                   {"Timer1 off", "PB1 50", "status str60", "LKorekceA 1.10", "LKorekceB 2.00",
+                    "Lm LmH on", "LmH 15625", "Lab20 11.8", "Lab21 21", "Lab22 3", "PB1 100",
+                    "Timer4 off", "Timer3 off", "pause 100"},
                    {"= busy miss=0 dog=0"})),
              Wait(2100, {"+100 PB1 0", "+100 Timer2 on", "+100 buttons on", "= miss=0 dog=0"}),
          });
@@ -541,8 +552,10 @@ TEST(Timeline, OnlyTheAnswerToTheRequestPendingIsTaken)
              Do(
                  "Button1", [](Rig& r) { r.cycle.StartRead(); },
                  At(0, kReadStart, {"= busy read miss=0 dog=0"})),
-             Wait(16000, {"+4000 Timer2 off", "+8000 Timer2 off", "+12000 Timer2 off",
-                          "+16000 Timer2 off", "+16000 Timer3 on", "= busy read miss=0 dog=0"}),
+             Wait(16000, {NoAnswer(4000, 1), "+4000 Timer2 off", NoAnswer(8000, 2),
+                          "+8000 Timer2 off", NoAnswer(12000, 3), "+12000 Timer2 off",
+                          "+16000 Timer2 off", "+16000 Timer3 on", "+16000 status str4",
+                          "+16000 PB1 0", "+16000 PB2 0", "= busy read miss=0 dog=0"}),
              Wait(2000, Join(ResetLines(2000, true, true), {"= miss=0 dog=0"})),
              Wait(1,
                   {"+1 " + kWakeUp, "+1 Timer3 on", "+1 Timer1 off", "= busy ident miss=0 dog=0"}),
@@ -622,11 +635,12 @@ TEST(Timeline, WriteEndedByFbOrFc)
         SCOPED_TRACE("silent: the watchdog's write branch");
         Rig rig;
         Connect(rig);
-        Play(rig, {
-                      click,
-                      Wait(100, At(100, writeOut, {"= busy write miss=0 dog=0"})),
-                      Wait(4000, {"+4000 Timer2 off", "= busy write miss=0 dog=1"}),
-                  });
+        Play(rig,
+             {
+                 click,
+                 Wait(100, At(100, writeOut, {"= busy write miss=0 dog=0"})),
+                 Wait(4000, {NoAnswer(4000, 1), "+4000 Timer2 off", "= busy write miss=0 dog=1"}),
+             });
     }
     {
         SCOPED_TRACE("a frame that cannot be built ends the write at once");
@@ -676,7 +690,8 @@ TEST(Timeline, PresenceAndTheLostRegulatorReset)
     gone.port.fail = true;
     Play(gone,
          {
-             Wait(2500, {"+2500 send FC 01 03 fails", "+2500 PortWatch on", "+2500 box str53",
+             Wait(2500, {"+2500 send FC 01 03 fails", "+2500 PortWatch on", "+2500 status str4",
+                         "+2500 PB1 0", "+2500 PB2 0", "+2500 box str53",
                          "= busy presence miss=1 dog=0"}),
              Wait(1000,
                   {"+1000 port reopened", "+1000 PortWatch off", "+1000 PB1 0", "+1000 PB2 0",
@@ -764,7 +779,8 @@ TEST(Timeline, UsbReadErrorThenTheAdapterAnswersAgain)
                     r.usb.ready = false;
                     r.usb.Complete({}, true);
                 },
-                {"+0 PortWatch on", "+0 box str53", "= busy ident miss=0 dog=0"}),
+                {"+0 PortWatch on", "+0 status str4", "+0 PB1 0", "+0 PB2 0", "+0 box str53",
+                 "= busy ident miss=0 dog=0"}),
              Wait(1500, {"= busy ident miss=0 dog=0"}),
              // The time-out reset restarts Timer1, whose tick leaves the search to the watch.
              Wait(600, Join(ResetLines(500, false, true), {"+501 Timer1 off", "= miss=0 dog=0"})),
@@ -773,6 +789,7 @@ TEST(Timeline, UsbReadErrorThenTheAdapterAnswersAgain)
                              {"+901 stop bits 1", "+901 " + kUsbWakeUp, "+901 Timer3 on",
                               "+901 Timer1 off", "+901 usb receive", "= busy ident miss=0 dog=0"})),
              Do("a second failure tells the user again", [](Rig& r) { r.usb.Complete({}, true); },
-                {"+0 PortWatch on", "+0 box str53", "+0 stop bits 2", "= busy ident miss=0 dog=0"}),
+                {"+0 PortWatch on", "+0 status str4", "+0 PB1 0", "+0 PB2 0", "+0 box str53",
+                 "+0 stop bits 2", "= busy ident miss=0 dog=0"}),
          });
 }

@@ -58,7 +58,8 @@ TEST_F(Backups, OneBeforeEachWriteAndReset)
     ASSERT_TRUE(record) << error.toStdString();
     EXPECT_EQ(record->kind, TOverwriteContext::Kind::FactoryReset);
     EXPECT_EQ(record->writePayload.toHex(' '), "07 d0 04 4c 02 04 03 01 04 02");
-    EXPECT_TRUE(boxes.boxes.isEmpty());
+    ASSERT_EQ(boxes.boxes.size(), 1) << "the factory settings are asked for";
+    EXPECT_EQ(boxes.boxes[0].preset, TDefaultAnswer::No);
 }
 
 TEST_F(Backups, UnwritableFolderStopsTheWriteAndSaysWhy)
@@ -72,7 +73,7 @@ TEST_F(Backups, UnwritableFolderStopsTheWriteAndSaysWhy)
     clock.Advance(5000);
     EXPECT_EQ(sim.Count(regsim::Message::Write), 0);
     EXPECT_EQ(sim.Count(regsim::Message::Default), 0);
-    ASSERT_EQ(boxes.boxes.size(), 2);
+    ASSERT_EQ(boxes.boxes.size(), 3); // the write's refusal, the question, the reset's refusal
     EXPECT_EQ(boxes.boxes[0].kind, TBoxKind::Error);
     EXPECT_TRUE(boxes.boxes[0].text.startsWith(f.Messages().LookupMessage("str130").left(30)))
         << boxes.boxes[0].text.toStdString();
@@ -118,13 +119,14 @@ TEST_P(SlowDisk, NothingGoesOutBeforeTheBackupIsWritten)
         EXPECT_TRUE(Idle()) << "back at once, nothing half-done";
         clock.Advance(3000);
         EXPECT_EQ(sim.Count(overwrite), 0);
-        ASSERT_EQ(boxes.boxes.size(), 1);
-        EXPECT_TRUE(boxes.boxes[0].text.contains(Folder())) << boxes.boxes[0].text.toStdString();
+        ASSERT_EQ(boxes.boxes.size(), c.factory ? 2 : 1); // the factory settings' question
+        EXPECT_TRUE(boxes.boxes.back().text.contains(Folder()))
+            << boxes.boxes.back().text.toStdString();
     } else {
         ASSERT_TRUE(RunUntilIdle());
         EXPECT_EQ(sim.Count(overwrite), 1);
         EXPECT_EQ(Files().size(), 2);
-        EXPECT_TRUE(boxes.boxes.isEmpty());
+        EXPECT_EQ(boxes.boxes.size(), c.factory ? 1 : 0);
     }
     EXPECT_FALSE(gate.TimedOut());
     form.reset(); // before the writer it uses

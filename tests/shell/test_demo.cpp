@@ -74,9 +74,9 @@ TEST(StartHelp, NamesEveryOption)
 TEST(DemoModule, IsLookedForBesideTheExecutableThenInTheInstalledLibraryFolder)
 {
     // The installed folder is the package's (lib/<architecture>/korvalinex on Debian).
-    EXPECT_EQ(DemoModuleCandidates("/usr/bin"),
-              (QStringList{"/usr/bin/korvalinex-demo.so",
-                           "/usr/" KX_MODULE_DIR "/korvalinex-demo.so"}));
+    EXPECT_EQ(
+        DemoModuleCandidates("/usr/bin"),
+        (QStringList{"/usr/bin/korvalinex-demo.so", "/usr/" KX_MODULE_DIR "/korvalinex-demo.so"}));
     EXPECT_EQ(DemoModuleCandidates("/media/stick/dist/"),
               (QStringList{"/media/stick/dist/korvalinex-demo.so",
                            "/media/stick/" KX_MODULE_DIR "/korvalinex-demo.so"}));

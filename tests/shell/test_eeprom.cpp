@@ -232,9 +232,11 @@ TEST_P(EepromLink, SilenceMidDownloadKeepsTheRecordsAndEndsNotConnected)
     EXPECT_FALSE(f.EEPROM1->isEnabled());
     EXPECT_FALSE(f.Button1->isEnabled());
     EXPECT_EQ(f.StatusPanel2->text(), QString::fromUtf8(" Nacítám EEPROM, uloženo záznamu: 2"));
+    // The status says so once the watchdog gives up, the reset follows.
     ASSERT_TRUE(fx.clock.AdvanceUntil(
         [&] { return f.StatusPanel1->text() == QString::fromUtf8(" Regulátor NEPRIPOJEN "); },
         30000));
+    ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return f.LnH->text() == kNamePlaceholder; }, 3000));
     // Four watchdog ticks of 4 s after the last record, then the 2 s of the time-out reset.
     EXPECT_NEAR(double(fx.clock.Now() - start), 18000, 1000);
     EXPECT_FALSE(fx.State().logPending);

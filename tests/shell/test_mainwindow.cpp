@@ -130,12 +130,13 @@ TEST(MainWindow, MenusHoldTheirItemsInOrder)
     // Each with its Alt letter, the first one its neighbours left free.
     EXPECT_EQ(f.Soubor1->title(), "&Soubor");
     EXPECT_EQ(f.Npovda1->title(), QString::fromUtf8("&Nápověda"));
-    EXPECT_EQ(file, QStringList(
-                        {QString::fromUtf8("&Otevřít ..."), QString::fromUtf8("&Uložit jako ..."),
-                         QString::fromUtf8("&Porovnat se souborem ..."),
-                         QString::fromUtf8("&Zálohy ..."), "&Tisk ...", QString::fromUtf8("U&ložit jako PDF ..."), "-", QString::fromUtf8("&Načíst EEPROM"),
-                         QString::fromUtf8("N&astavení"),
-                         QString::fromUtf8("Kont&rola připojení ..."), "-", "&Konec"}));
+    EXPECT_EQ(file,
+              QStringList({QString::fromUtf8("&Otevřít ..."), QString::fromUtf8("&Uložit jako ..."),
+                           QString::fromUtf8("&Porovnat se souborem ..."),
+                           QString::fromUtf8("&Zálohy ..."), "&Tisk ...",
+                           QString::fromUtf8("U&ložit jako PDF ..."), "-",
+                           QString::fromUtf8("&Načíst EEPROM"), QString::fromUtf8("N&astavení"),
+                           QString::fromUtf8("Kont&rola připojení ..."), "-", "&Konec"}));
     EXPECT_EQ(help,
               QStringList({QString::fromUtf8("&Nápověda Korvalinex"), "&Informace o programu"}));
     for (QAction* a : f.Soubor1->actions()) {

@@ -28,12 +28,16 @@ struct TUnwrittenWindow : TCycleFixture {
     void Click(int g, int item) { Panel().ItemButton(g, item)->click(); }
 };
 
+// What the hint panel says after a step: as before it, where the newest backup went, that the
+// write was read back and verified (naming that backup), or that changes came back after a read.
+enum class THint { Same, Backup, Verified, Kept };
+
 struct TStep {
     const char* name;
     std::function<void(TUnwrittenWindow&)> act;
     QList<int> markedGroups;
     bool minMarked, maxMarked;
-    bool backupHint; // the hint panel names the newest backup
+    THint hint;
 };
 
 // Each step, then the marks, the count in the status bar and the hint panel.
@@ -62,9 +66,11 @@ template <size_t N> void Play(TUnwrittenWindow& fx, const TStep (&steps)[N])
             EXPECT_EQ(f.StatusUnwritten->text(),
                       QString::fromUtf8(" Nezapsané změny: %1 ").arg(count));
         }
-        EXPECT_EQ(f.HintText(), step.backupHint
-                                    ? QString::fromUtf8("|Záloha uložena: ") + fx.NewestBackup()
-                                    : hintBefore);
+        const TsmlMsgLangRes& m = f.Messages();
+        const QString hints[] = {hintBefore, "|" + m.Msg("str132").arg(fx.NewestBackup()),
+                                 "|" + m.Msg("Str560").arg(fx.NewestBackup()),
+                                 "|" + m.Msg("Str570").arg(count)};
+        EXPECT_EQ(f.HintText(), hints[int(step.hint)]);
     }
 }
 
@@ -80,15 +86,25 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          {},
          false,
          false,
-         false},
-        {"brake chosen", [](TUnwrittenWindow& w) { w.Click(1, 3); }, {1}, false, false, false},
+         THint::Same},
+        {"brake chosen",
+         [](TUnwrittenWindow& w) { w.Click(1, 3); },
+         {1},
+         false,
+         false,
+         THint::Same},
         {"lower limit up",
          [](TUnwrittenWindow& w) { w.form->UpAClick(); },
          {1},
          true,
          false,
-         false},
-        {"brake back as read", [](TUnwrittenWindow& w) { w.Click(1, 0); }, {}, true, false, false},
+         THint::Same},
+        {"brake back as read",
+         [](TUnwrittenWindow& w) { w.Click(1, 0); },
+         {},
+         true,
+         false,
+         THint::Same},
         {"file loaded",
          [](TUnwrittenWindow& w) {
              WriteBytes(w.ModelFolder() + QStringLiteral("/two.zeq"),
@@ -99,7 +115,7 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          {2, 5},
          true,
          false,
-         false},
+         THint::Same},
         {"written",
          [](TUnwrittenWindow& w) {
              w.form->Button2->click();
@@ -112,7 +128,7 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          {},
          false,
          false,
-         true},
+         THint::Verified},
         {"changed after the write",
          [](TUnwrittenWindow& w) {
              w.Click(4, 0);
@@ -121,9 +137,10 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          {4},
          false,
          true,
-         false},
-        {"read again",
+         THint::Same},
+        {"read again, the changes dropped",
          [](TUnwrittenWindow& w) {
+             w.boxes.choices = {1};
              w.form->Button1->click();
              ASSERT_TRUE(w.RunUntilIdle());
              EXPECT_EQ(w.Panel().ItemIndex(4), 3) << "the regulator's item is back";
@@ -131,7 +148,7 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          {},
          false,
          false,
-         false},
+         THint::Same},
         {"changed, then factory settings",
          [](TUnwrittenWindow& w) {
              w.Click(3, 2);
@@ -141,10 +158,10 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          {},
          false,
          false,
-         true},
+         THint::Backup},
         {"changed, then the regulator lost",
          [](TUnwrittenWindow& w) {
-             w.Click(3, 2);
+             w.Click(1, w.Panel().ItemIndex(1) == 0 ? 1 : 0);
              w.form->UpBClick();
              w.sim.faults().silent = true;
              ASSERT_TRUE(w.clock.AdvanceUntil([&] { return !w.Connected(); }, 20000));
@@ -152,21 +169,29 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
          {},
          false,
          false,
-         false},
-        {"found again",
+         THint::Same},
+        {"found again: the changes back over the fresh read",
          [](TUnwrittenWindow& w) {
              w.sim.faults().silent = false;
              ASSERT_TRUE(w.RunUntilIdle(30000));
          },
-         {},
+         {1},
          false,
-         false,
-         false},
+         true,
+         THint::Kept},
     };
     Play(fx, steps);
     if (testing::Test::HasFatalFailure())
         return;
-    EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+    // Asked before the read and the factory settings replaced a change; Enter keeps it.
+    ASSERT_EQ(fx.boxes.boxes.size(), 2);
+    const TsmlMsgLangRes& m = fx.form->Messages();
+    EXPECT_EQ(fx.boxes.boxes[0].text, m.Msg("Str574").arg(2));
+    EXPECT_EQ(fx.boxes.boxes[0].buttons.size(), 3);
+    EXPECT_EQ(fx.boxes.boxes[0].presetButton, 2);
+    EXPECT_EQ(fx.boxes.boxes[1].text,
+              m.Msg("Str575").arg("KVX-40 OPTO") + "\r" + m.Msg("Str576").arg(1));
+    EXPECT_EQ(fx.boxes.boxes[1].preset, TDefaultAnswer::No);
 
     // The language switch relabels the panel: the mark stays, and the count follows the language.
     fx.dir.Write("Regulators/EN/KVX-40 OPTO.ini", SourceFile("data/Regulators/EN/KVX-40 OPTO.ini"));
@@ -174,7 +199,8 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
     fx.Click(1, (fx.Panel().ItemIndex(1) + 1) % 4);
     fx.form->Image2Click(fx.form->Image3);
     EXPECT_TRUE(fx.Panel().Group(1)->title().startsWith(QStringLiteral("\u2022 ")));
-    EXPECT_EQ(fx.form->StatusUnwritten->text(), QStringLiteral(" Changes not written: 1 "));
+    EXPECT_EQ(fx.form->StatusUnwritten->text(),
+              QStringLiteral(" Changes not written: %1 ").arg(fx.Panel().Model().UnwrittenCount()));
 }
 
 // A regulator whose last option byte is 0: the write carries the groups before it only, so their
@@ -193,7 +219,7 @@ TEST(Unwritten, AWriteOfFewerGroupsClearsTheirMarksOnly)
          {},
          false,
          false,
-         false},
+         THint::Same},
         // The last group is not in use (no choice, disabled): only a file gives it an item.
         {"a file with another brake and a direction",
          [](TUnwrittenWindow& w) {
@@ -205,7 +231,7 @@ TEST(Unwritten, AWriteOfFewerGroupsClearsTheirMarksOnly)
          {1, 5},
          false,
          false,
-         false},
+         THint::Same},
         {"written",
          [](TUnwrittenWindow& w) {
              w.form->Button2->click();
@@ -215,7 +241,7 @@ TEST(Unwritten, AWriteOfFewerGroupsClearsTheirMarksOnly)
          {5},
          false,
          false,
-         true},
+         THint::Verified},
     };
     Play(fx, steps);
 }

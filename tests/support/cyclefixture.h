@@ -33,7 +33,7 @@ struct TCycleFixture : TShellFixture {
     bool Idle()
     {
         return Connected() && !State().busy && form->Button1->isEnabled() &&
-               Cycle().PresenceTimer().Enabled();
+               Cycle().PresenceTimer().Enabled() && !form->WriteUnchecked();
     }
     // Runs virtual time until the window is connected and idle.
     bool RunUntilIdle(int64_t limitMs = 10000)

@@ -16,6 +16,7 @@ struct TRecordedBox {
     QString text;
     QStringList buttons; // of a question
     TDefaultAnswer preset = TDefaultAnswer::Yes;
+    int presetButton = -1; // of a question with a choice of answers
 };
 
 class TRecordingBoxes final : public IMessageBoxes {
@@ -32,8 +33,18 @@ public:
         WhileOpen();
         return answer;
     }
+    int Choose(const QString& caption, const QString& text, const QStringList& buttons,
+               int preset) override
+    {
+        boxes.append({TBoxKind::Plain, caption, text, buttons, TDefaultAnswer::Yes, preset});
+        WhileOpen();
+        const int chosen = choices.isEmpty() ? preset : choices.takeFirst();
+        return chosen;
+    }
     QList<TRecordedBox> boxes;
     bool answer = true;
+    // The buttons chosen, in turn, in questions with a choice; Enter (the preset) once used up.
+    QList<int> choices;
     // Runs while a box is open, as the user reads it (time may go on meanwhile, as it does behind
     // a modal box); mostOpen counts the boxes that were open at once.
     std::function<void()> whileOpen;

@@ -162,7 +162,8 @@ struct TUsbFixture : TWindowRig {
     bool Idle()
     {
         return Connected() && !State().busy && form->Button1->isEnabled() &&
-               Cycle().PresenceTimer().Enabled() && !Cycle().UsbExchangeActive();
+               Cycle().PresenceTimer().Enabled() && !form->WriteUnchecked() &&
+               !Cycle().UsbExchangeActive();
     }
     bool RunUntilIdle(int64_t limitMs = 10000)
     {

@@ -6,6 +6,7 @@
 #include "i18n/msglangres.h"
 #include "link/commconnect.h"
 #include "models/paramfile.h"
+#include "models/writecheck.h"
 #include "protocol/eepromlog.h"
 #include "protocol/frames.h"
 #include "protocol/paramblock.h"
@@ -556,24 +557,20 @@ void TCliSession::StartWrite(const QByteArray& expected)
 
 QByteArray TCliSession::HeldPayload() const
 {
-    TBlockLayout layout{cycle_->Identity().version, panel_.DisplayCount(), {}};
-    for (int g = 0; g < panel_.GroupCount(); ++g)
-        layout.itemCounts.append(panel_.ItemCount(g));
-    const std::optional<TBlockImage> image =
-        ImageFromReadPayload(cycle_->LastReadPayload(), layout);
-    return image ? image->WritePayload() : QByteArray();
+    return HeldWritePayload(cycle_->LastReadPayload(), cycle_->Identity().version, panel_);
 }
 
 void TCliSession::CheckReadBack()
 {
-    const QByteArray held = HeldPayload();
+    const TWriteCheck check =
+        CheckWrite(expected_, cycle_->LastReadPayload(), cycle_->Identity().version, panel_);
     const TReadReport report = view_->Report(panel_);
     // A line says one line for each regulator, its result.
     if (!options_.each)
         env_.out(options_.json ? ReadJson(report) : ReadText(report));
-    if (held != expected_) {
-        Error(messages_.Msg("str136").arg(QString::fromLatin1(expected_.toHex(' ').toUpper()),
-                                          QString::fromLatin1(held.toHex(' ').toUpper())));
+    if (!check.Confirmed()) {
+        Error(messages_.Msg("str136").arg(QString::fromLatin1(check.sent.toHex(' ').toUpper()),
+                                          QString::fromLatin1(check.held.toHex(' ').toUpper())));
         return Finish(kExitCheckFailed);
     }
     Finish(kExitOk);
