@@ -1,5 +1,6 @@
 #include "common/atomicfile.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -342,4 +343,27 @@ bool AppendToFile(const QString& path, const QByteArray& bytes, QString* error)
     if (error)
         error->clear();
     return true;
+}
+
+QString DatedStem(const QDateTime& when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+}
+
+std::optional<QString> CreateNumbered(const QString& stem, const TMakeNamed& make, QString* error)
+{
+    constexpr int kMostNumbered = 999;
+    QString name = stem;
+    for (int n = 2;; ++n) {
+        bool taken = false;
+        if (make(name, &taken, error))
+            return name;
+        if (!taken)
+            return std::nullopt;
+        if (n > kMostNumbered) {
+            *error = stem;
+            return std::nullopt;
+        }
+        name = stem + QStringLiteral("_%1").arg(n, 3, 10, QLatin1Char('0'));
+    }
 }

@@ -6,6 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
+class QDateTime;
+
 // The rename is made durable by syncing the folder. Files written together into one folder need
 // that only once: all but the last may leave it to the last (Later).
 enum class FolderSync { Now, Later };
@@ -26,3 +31,14 @@ bool CreateFileAtomically(const QString& path, const QByteArray& content, bool* 
 // back, so the file never ends in half a record. The file is not created: a log file that vanished
 // under the program is reported, not silently started anew without its beginning.
 bool AppendToFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+// "2025-03-14_09-26-53": the stem of a file named by the moment it was made (backups, earlier
+// logs). Names of this form sort by date and time.
+QString DatedStem(const QDateTime& when);
+
+// A new name from a stem: the stem itself, then stem_002, stem_003 … up to stem_999, each tried
+// with make (which creates whatever the name stands for, and says through *taken whether the name
+// was the reason it could not). The stem used, or nothing with *error when make failed for another
+// reason or every name was taken.
+using TMakeNamed = std::function<bool(const QString& stem, bool* taken, QString* error)>;
+std::optional<QString> CreateNumbered(const QString& stem, const TMakeNamed& make, QString* error);

@@ -3,6 +3,8 @@
 // interfaces: the program uses Qt timers, tests drive a virtual clock so that a 16 s watchdog path
 // runs in microseconds and no test sleeps.
 
+#include <QDateTime>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,6 +24,9 @@ public:
     void Start() { SetEnabled(true); }
     void Stop() { SetEnabled(false); }
 };
+
+// The wall clock, handed in from outside so that the core never reads it and tests fix the time.
+using TimeSource = std::function<QDateTime()>;
 
 class IClock {
 public:

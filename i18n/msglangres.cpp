@@ -423,6 +423,12 @@ QStringList TsmlMsgLangRes::BuiltInMessages()
         QStringLiteral("Str579=Regulátor je právě zaneprázdněn; zkuste to za chvíli znovu."),
         QStringLiteral("Str580=Záloha %1 nemá soubor parametrů."),
         QStringLiteral("Str581=Načíst zálohu do okna, až bude regulátor zpět?"),
+        // A value loaded from a file; the log download's hint when it kept the previous log, and
+        // its error when it could not.
+        QStringLiteral("Str530=Hodnota ze souboru %1, ne z regulátoru; platí do příštího čtení."),
+        QStringLiteral("Str531=%1, soubor %2, předchozí záznam uschován jako %3"),
+        QStringLiteral("Str532=Předchozí záznam EEPROM %1 nelze uschovat: %2. Nic nebylo "
+                       "přepsáno ani staženo."),
         // What a screen reader says of a change not yet written and of the item the last read
         // chose (shown in blue), and what it calls the progress bars and the panel.
         QStringLiteral("Str360=nezapsáno"),

@@ -300,6 +300,15 @@ void SetTextColour(QWidget* w, const QColor& wanted)
     ApplyText(w);
 }
 
+void ClearTextColour(QWidget* w)
+{
+    if (!w->property(kTextColourProperty).isValid())
+        return;
+    w->setProperty(kTextColourProperty, QVariant());
+    // A palette that sets nothing: the widget follows its parent's again, changes included.
+    w->setPalette(QPalette());
+}
+
 void SetFillColour(QWidget* w, const QColor& wanted)
 {
     w->setProperty(kFillColourProperty, wanted);

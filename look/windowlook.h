@@ -37,6 +37,8 @@ void DressWindow(QWidget* window, const TWindowLook& look);
 
 // The colour a text is meant to have; it gets the nearest one that reads on its background.
 void SetTextColour(QWidget* w, const QColor& wanted);
+// The desktop's own text colour again, in place of one set with SetTextColour.
+void ClearTextColour(QWidget* w);
 // The same for a widget filled with a colour (a bar that marks something): against the
 // background of its parent, at the contrast that marks need.
 void SetFillColour(QWidget* w, const QColor& wanted);

@@ -27,9 +27,7 @@ constexpr int kThrottleBytes = 4;
 constexpr int kSpeedBytes = 2;
 constexpr int kFirstVersionWithSpeed = 3;
 constexpr mode_t kFolderMode = 0777;
-constexpr int kMaxSameSecond = 999;
 
-const QString kStemFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss");
 const QString kTakenFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 // Only files of this shape are ever pruned: whatever else the user keeps there stays.
 const QRegularExpression
@@ -148,6 +146,38 @@ std::optional<TBlockImage> ImageFromReadPayload(const QByteArray& p, const TBloc
     return image;
 }
 
+bool LayoutMatches(const TBlockLayout& layout, const IParameterPanel& panel)
+{
+    if (layout.displayCount != panel.DisplayCount() ||
+        layout.itemCounts.size() != panel.GroupCount())
+        return false;
+    for (int g = 0; g < panel.GroupCount(); ++g)
+        if (layout.itemCounts[g] != panel.ItemCount(g))
+            return false;
+    return true;
+}
+
+void ApplyBlockImage(IParameterPanel& panel, const TBlockImage& image)
+{
+    panel.SetActiveOptionCount(int(image.itemIndexes.size()));
+    panel.SetUnassignedBytes(image.unassigned);
+    for (int k = 0; k < image.itemIndexes.size(); ++k)
+        panel.SetItemIndex(k, image.itemIndexes[k]);
+}
+
+void PutThrottleLimits(const TThrottleLimits& limits, TBlockFields& fields)
+{
+    constexpr double kMicrosPerMilli = 1000.0;
+    fields.throttleMin = limits.minUs / kMicrosPerMilli;
+    fields.throttleMax = limits.maxUs / kMicrosPerMilli;
+}
+
+void PutBlockImage(const TBlockImage& image, TBlockFields& fields, IParameterPanel& panel)
+{
+    PutThrottleLimits({image.throttleMinUs, image.throttleMaxUs}, fields);
+    ApplyBlockImage(panel, image);
+}
+
 // ---- the text file
 // -----------------------------------------------------------------------------------
 
@@ -248,7 +278,7 @@ QString BackupFolder(const QString& programDir, const QString& modelName)
     return ParameterFolder(programDir, modelName) + QLatin1Char('/') + kBackupFolderName;
 }
 
-QString BackupStem(const QDateTime& when) { return when.toString(kStemFormat); }
+QString BackupStem(const QDateTime& when) { return DatedStem(when); }
 
 QList<TBackupEntry> ListBackups(const QString& programDir, const QString& modelName,
                                 QStringList* unreadable)
@@ -427,25 +457,23 @@ std::optional<QString> TBackupStore::WritePair(const TPending& p, QString* reaso
     // Two backups within one second get a counter rather than replacing each other. Each name is
     // claimed by creating its file only if it does not exist, so that writers running at the same
     // time (two tools on two ports, the window beside a tool) never take the same one.
-    QString base = p.stem, txt;
-    for (int n = 2;; ++n) {
-        const QString zeq = base + QStringLiteral(".zeq");
-        txt = base + QLatin1Char('.') + kBackupRecordExtension;
-        bool taken = false;
-        // One sync of the folder, after the second file, makes both names durable.
-        if (CreateFileAtomically(zeq, p.parameterFile, &taken, reason, FolderSync::Later)) {
-            if (CreateFileAtomically(txt, p.record, &taken, reason))
-                break;
+    const std::optional<QString> base = CreateNumbered(
+        p.stem,
+        [&p](const QString& stem, bool* taken, QString* why) {
+            const QString zeq = stem + QStringLiteral(".zeq");
+            // One sync of the folder, after the second file, makes both names durable.
+            if (!CreateFileAtomically(zeq, p.parameterFile, taken, why, FolderSync::Later))
+                return false;
+            if (CreateFileAtomically(stem + QLatin1Char('.') + kBackupRecordExtension, p.record,
+                                     taken, why))
+                return true;
             QFile::remove(zeq); // half a backup is no backup
-        }
-        if (!taken)
-            return std::nullopt;
-        if (n > kMaxSameSecond) {
-            *reason = p.stem;
-            return std::nullopt;
-        }
-        base = p.stem + QStringLiteral("_%1").arg(n, 3, 10, QLatin1Char('0'));
-    }
+            return false;
+        },
+        reason);
+    if (!base)
+        return std::nullopt;
+    const QString txt = *base + QLatin1Char('.') + kBackupRecordExtension;
     if (prune)
         Prune(p.folder);
     return txt;

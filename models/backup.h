@@ -6,6 +6,8 @@
 // write payload can be rebuilt. The newest kBackupsKept pairs of a model are kept. A backup that
 // cannot be written stops the transaction: settings are never replaced without a copy.
 
+#include "common/clock.h"
+#include "models/panelmodel.h"
 #include "protocol/cycle.h"
 
 #include <QByteArray>
@@ -18,9 +20,6 @@
 
 class IFileWriter;
 class TsmlMsgLangRes;
-
-// The wall clock, handed in from outside so that the core never reads it and tests fix the time.
-using TimeSource = std::function<QDateTime()>;
 
 inline constexpr int kBackupsKept = 100;
 inline const QString kBackupFolderName = QStringLiteral("Backup");
@@ -54,6 +53,19 @@ struct TBlockImage {
 // is too short to hold the throttle limits.
 std::optional<TBlockImage> ImageFromReadPayload(const QByteArray& payload,
                                                 const TBlockLayout& layout);
+
+// Does the panel stand as the one a block was read into: as many display entries, and as many
+// option groups with as many items each. Only then does a restore put back exactly that block.
+bool LayoutMatches(const TBlockLayout& layout, const IParameterPanel& panel);
+
+// What a block puts back, as a restore does: the chosen items of its groups, the active option
+// count and the unassigned bytes into the panel (ApplyBlockImage), and with PutBlockImage its
+// throttle limits into the fields too. On a panel whose layout matches, a write right after sends
+// the image's write payload.
+void ApplyBlockImage(IParameterPanel& panel, const TBlockImage& image);
+void PutBlockImage(const TBlockImage& image, TBlockFields& fields, IParameterPanel& panel);
+// Limits in microseconds into the fields, which hold milliseconds.
+void PutThrottleLimits(const TThrottleLimits& limits, TBlockFields& fields);
 
 // The text file of one backup.
 struct TBackupRecord {

@@ -143,6 +143,7 @@ void TPanelModel::ClearParameterPanel()
     // Whatever exists goes, also the remains of a build that stopped half-way.
     captions_.clear();
     values_.clear();
+    valuesFile_.clear();
     groups_.clear();
     definition_ = TModelDefinition();
     multipliers_.Clear();
@@ -165,6 +166,17 @@ void TPanelModel::SetDisplayText(int i, const QString& text)
     values_[i] = text;
     if (observer_)
         observer_->DisplayTextChanged(i);
+    // A value set again is the regulator's (a read), however the others came.
+    ValuesFromFile(QString());
+}
+
+void TPanelModel::ValuesFromFile(const QString& fileName)
+{
+    if (valuesFile_ == fileName)
+        return;
+    valuesFile_ = fileName;
+    if (observer_)
+        observer_->ValuesSourceChanged();
 }
 
 const TPanelGroup* TPanelModel::Group(int g) const

@@ -33,6 +33,14 @@ public:
     virtual void GroupEnabledChanged(int g) = 0;
     // Which settings differ from what the regulator holds may have changed.
     virtual void UnwrittenChanged() {}
+    // The display values came from a file, or are the regulator's again.
+    virtual void ValuesSourceChanged() {}
+};
+
+// The throttle limits, in microseconds as a write sends them.
+struct TThrottleLimits {
+    int minUs = 0;
+    int maxUs = 0;
 };
 
 struct TPanelGroup {
@@ -76,6 +84,9 @@ public:
     int DisplayCount() const override { return int(values_.size()); }
     QString DisplayText(int i) const override;
     void SetDisplayText(int i, const QString& text) override;
+    void ValuesFromFile(const QString& fileName) override;
+    // The file the display values came from; empty while they are the regulator's (or none).
+    const QString& ValuesFile() const { return valuesFile_; }
 
     int GroupCount() const override { return int(groups_.size()); }
     int ItemCount(int g) const override;
@@ -97,6 +108,7 @@ public:
     void ForgetStoredSettings() override;
     // The throttle fields as the window shows them, in ms.
     void SetThrottleShown(double minMs, double maxMs);
+    TThrottleLimits ThrottleShown() const { return {throttleMinShownUs_, throttleMaxShownUs_}; }
     bool GroupUnwritten(int g) const;
     bool ThrottleMinUnwritten() const;
     bool ThrottleMaxUnwritten() const;
@@ -138,6 +150,7 @@ private:
 
     QStringList captions_; // "Lab1" + k
     QStringList values_;   // "Lab2" + k
+    QString valuesFile_;
     QList<TPanelGroup> groups_;
 
     std::optional<TStoredSettings> stored_;

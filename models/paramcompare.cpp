@@ -3,6 +3,9 @@
 #include "i18n/msglangres.h"
 #include "models/panelmodel.h"
 #include "models/paramfile.h"
+#include "models/settingssheet.h"
+
+#include <QLocale>
 
 namespace {
 
@@ -24,7 +27,25 @@ QString ItemText(const TPanelModel& panel, int g, const QString& line)
     return v >= 0 && v < group->items.size() ? group->items[v] : line;
 }
 
+// A caption of the window's left column as a table's column has it: without the colon.
+QString ColumnCaption(const QString& languageFile, const char* component)
+{
+    QString caption = LeftColumnCaption(languageFile, component).trimmed();
+    if (caption.endsWith(QLatin1Char(':')))
+        caption.chop(1);
+    return caption.trimmed();
+}
+
 } // namespace
+
+QString ThrottleText(int us)
+{
+    constexpr double kMicrosPerMilli = 1000.0;
+    // Never grouped, as the field shows it.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(us / kMicrosPerMilli, 'f', 2);
+}
 
 TParameterFileParts SplitParameterFile(const QStringList& lines)
 {
@@ -111,10 +132,35 @@ QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& 
     return rows;
 }
 
+QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const TFileSettings& file,
+                                   const QString& languageFile)
+{
+    QList<TCompareRow> rows = CompareWithFile(panel, file.lines);
+    if (!file.throttle)
+        return rows;
+    const TThrottleLimits mine = panel.ThrottleShown();
+    const struct {
+        const char* caption;
+        int mine, theirs;
+    } limits[] = {{"Lkorekcemin", mine.minUs, file.throttle->minUs},
+                  {"Lkorekcemax", mine.maxUs, file.throttle->maxUs}};
+    for (int i = 0; i < 2; ++i) {
+        TCompareRow row;
+        row.kind = TCompareRow::Kind::Throttle;
+        row.index = i;
+        row.caption = ColumnCaption(languageFile, limits[i].caption);
+        row.panelText = ThrottleText(limits[i].mine);
+        row.fileText = ThrottleText(limits[i].theirs);
+        row.differs = limits[i].mine != limits[i].theirs;
+        rows.append(row);
+    }
+    return rows;
+}
+
 int CountSettings(const QList<TCompareRow>& rows)
 {
     return int(std::count_if(rows.begin(), rows.end(), [](const TCompareRow& row) {
-        return row.kind == TCompareRow::Kind::Group;
+        return row.kind != TCompareRow::Kind::Value;
     }));
 }
 
@@ -134,6 +180,25 @@ QStringList TakeGroups(const TPanelModel& panel, const QStringList& fileLines,
         if (g >= 0 && g < panel.GroupCount() && g < parts.groups.size())
             lines[first + g] = parts.groups[g];
     return lines;
+}
+
+TFileSettings TakeSettings(const TPanelModel& panel, const TFileSettings& file,
+                           const QList<TCompareRow>& taken)
+{
+    QList<int> groups;
+    TFileSettings out;
+    for (const TCompareRow& row : taken) {
+        if (row.kind == TCompareRow::Kind::Group)
+            groups.append(row.index);
+        if (row.kind != TCompareRow::Kind::Throttle || !file.throttle)
+            continue;
+        if (!out.throttle)
+            out.throttle = panel.ThrottleShown();
+        (row.index == 0 ? out.throttle->minUs : out.throttle->maxUs) =
+            row.index == 0 ? file.throttle->minUs : file.throttle->maxUs;
+    }
+    out.lines = TakeGroups(panel, file.lines, groups);
+    return out;
 }
 
 QStringList GroupCaptions(const TPanelModel& panel)

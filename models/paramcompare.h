@@ -5,12 +5,13 @@
 // before loading a file that does not fit and shows a comparison, and by the command-line tool.
 // Widget-free; captions come from the panel's model.
 
+#include "models/panelmodel.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-class TPanelModel;
 class TsmlMsgLangRes;
 
 // The parts of a parameter file: the value texts before the last "Data" line and the group lines
@@ -32,12 +33,23 @@ struct TParameterFit {
 TParameterFit CheckParameterFit(const TPanelModel& panel, const QStringList& fileLines,
                                 const TsmlMsgLangRes& messages);
 
-// One setting of the comparison: a display entry or an option group, its caption, what the panel
-// holds and what the file holds, as the user reads them (value texts, item texts).
+// What a file holds for the panel: a parameter file's lines and, where the file holds them (a
+// backup's record does, a parameter file does not), the throttle limits.
+struct TFileSettings {
+    QStringList lines;
+    std::optional<TThrottleLimits> throttle;
+};
+
+// A throttle limit as the window's field shows it: milliseconds, two decimals, the user's locale.
+QString ThrottleText(int us);
+
+// One setting of the comparison: a display entry, an option group or a throttle limit, its
+// caption, what the panel holds and what the file holds, as the user reads them (value texts, item
+// texts, limits in ms).
 struct TCompareRow {
-    enum class Kind { Value, Group };
+    enum class Kind { Value, Group, Throttle };
     Kind kind = Kind::Value;
-    int index = 0; // display entry k or group g
+    int index = 0; // display entry k, group g, or the throttle limit (0 min, 1 max)
     QString caption;
     QString panelText;
     QString fileText;
@@ -50,8 +62,13 @@ struct TCompareRow {
 // that names no item of its group shows the line as it stands. Lines beyond the panel's settings
 // are not rows (the fit check reports them).
 QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const QStringList& fileLines);
+// The same, and after the groups the two throttle limits when the file holds them, set against
+// the limits the panel was last shown with; their captions are the window's own (the main window's
+// section of languageFile, the built-in Czech without one).
+QList<TCompareRow> CompareWithFile(const TPanelModel& panel, const TFileSettings& file,
+                                   const QString& languageFile);
 int CountDifferences(const QList<TCompareRow>& rows);
-// The rows that are settings (option groups).
+// The rows that are settings (option groups, throttle limits).
 int CountSettings(const QList<TCompareRow>& rows);
 
 // Taking only some settings from a file: the panel's own file with the lines of the groups given
@@ -59,6 +76,11 @@ int CountSettings(const QList<TCompareRow>& rows);
 // as the panel has them, and so does a group the file lacks.
 QStringList TakeGroups(const TPanelModel& panel, const QStringList& fileLines,
                        const QList<int>& groups);
+// The same for rows of a comparison: the groups among them as TakeGroups takes them, and with a
+// throttle limit among them the limits to show, the other one as the panel has it. No limits when
+// none is taken.
+TFileSettings TakeSettings(const TPanelModel& panel, const TFileSettings& file,
+                           const QList<TCompareRow>& taken);
 // The groups that names pick, each a caption as the model definition has it (case and the blanks
 // around it aside) or a group's number from 1, as the fit check counts them; nothing, with
 // *unknown the first name that is neither.

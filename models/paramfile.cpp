@@ -77,54 +77,80 @@ QStringList DecodeParameterFile(const QByteArray& bytes)
     return lines;
 }
 
-void TParameterFiles::LoadParameterFile(const QString& fileName, const AcceptFn& accept)
+bool TParameterFiles::LoadParameterFile(const QString& fileName, const AcceptFn& accept)
 {
     // A file too large to be one is refused like one that cannot be opened.
     const TFileRead read = ReadFileWithLimit(fileName, kParameterFileMaxBytes);
     if (!read.Ok()) {
         showError_(messages_.Msg("str1") + QLatin1Char('\r') + fileName + QLatin1Char('.'));
-        return;
+        return false;
     }
     const QStringList lines = DecodeParameterFile(read.bytes);
+    // What cannot be loaded is refused before anyone is asked whether to load it.
+    if (const QString problem = Problem(lines); !problem.isEmpty()) {
+        Refuse(problem);
+        return false;
+    }
     if (accept && !accept(lines))
-        return;
-    LoadParameterLines(lines);
+        return false;
+    return LoadParameterLines(lines, fileName);
 }
 
-void TParameterFiles::LoadParameterLines(const QStringList& lines)
+void TParameterFiles::Refuse(const QString& reason) const
 {
-    auto fail = [this](const QString& reason) {
-        showError_(messages_.Msg("str1") + QStringLiteral("\r\r") + reason);
-    };
+    showError_(messages_.Msg("str1") + QStringLiteral("\r\r") + reason);
+}
 
-    const int displays = panel_.DisplayCount();
-    for (int k = 0; k < displays; ++k) {
-        if (k >= lines.size()) {
-            fail(messages_.Msg("str111").arg(lines.size()).arg(displays));
-            return;
-        }
-        panel_.SetDisplayText(k, lines[k]);
-    }
-
-    // The last marker line counts: a value text that happens to read "Data" comes before it.
-    // Without any marker the group lines start after line 1.
+QString TParameterFiles::Problem(const QStringList& lines) const
+{
+    // The last marker line counts: a value text that happens to read "Data" comes before it. A
+    // file without one is no parameter file (a text, a picture): none of it is a setting.
     const qsizetype marker = lines.lastIndexOf(kParamFileMarker);
-    const qsizetype first = marker < 0 ? 1 : marker + 1;
+    if (marker < 0) {
+        QString reason = messages_.Msg("Str218").arg(kParamFileMarker);
+        if (!reason.isEmpty())
+            reason[0] = reason[0].toUpper();
+        return reason;
+    }
+    // Surplus value lines of another model are skipped; too few leave the values without theirs.
+    if (marker < panel_.DisplayCount())
+        return messages_.Msg("str111").arg(marker).arg(panel_.DisplayCount());
     // Lines beyond the panel's groups have no group to go to: a file of another model with more
     // options loads as far as it fits.
+    const qsizetype last = std::min<qsizetype>(lines.size(), marker + 1 + panel_.GroupCount());
+    int v = 0;
+    for (qsizetype i = marker + 1; i < last; ++i)
+        if (!ParseItemIndex(lines[i], v))
+            return messages_.Msg("str112").arg(lines[i]).arg(i + 1);
+    return {};
+}
+
+bool TParameterFiles::LoadParameterLines(const QStringList& lines, const QString& valuesFrom)
+{
+    // Checked whole before anything changes: a load that fails leaves the panel as it was.
+    if (const QString problem = Problem(lines); !problem.isEmpty()) {
+        Refuse(problem);
+        return false;
+    }
+    // A value the panel shows already is left alone: it stays what it was (the regulator's, or an
+    // earlier file's).
+    for (int k = 0; k < panel_.DisplayCount(); ++k)
+        if (panel_.DisplayText(k) != lines[k])
+            panel_.SetDisplayText(k, lines[k]);
+    const qsizetype first = lines.lastIndexOf(kParamFileMarker) + 1;
     const qsizetype last = std::min<qsizetype>(lines.size(), first + panel_.GroupCount());
     for (qsizetype i = first; i < last; ++i) {
         const int g = int(i - first);
         int v = 0;
-        if (!ParseItemIndex(lines[i], v)) {
-            fail(messages_.Msg("str112").arg(lines[i]).arg(i + 1));
-            return;
-        }
+        ParseItemIndex(lines[i], v);
         // Out of range leaves the group as it was; -1 clears its choice. Group 0 runs its master
         // switch when its item really changes.
         if (v >= -1 && v < panel_.ItemCount(g))
             panel_.SetItemIndex(g, v);
     }
+    if (!valuesFrom.isEmpty())
+        panel_.ValuesFromFile(valuesFrom);
+    return true;
 }
 
 void TParameterFiles::SaveParameterFile(const QString& fileName)

@@ -48,16 +48,23 @@ public:
 
     // Given the file's lines before anything changes; false leaves the panel as it was.
     using AcceptFn = std::function<bool(const QStringList& lines)>;
-    // Fills the panel from the file. The labels and groups set before a failing line keep their
-    // new values; a file that cannot be opened, or that accept refuses, leaves the panel as it was.
-    void LoadParameterFile(const QString& fileName, const AcceptFn& accept = {});
-    // The same for lines already read, with the same error boxes for a line that cannot be used.
-    void LoadParameterLines(const QStringList& lines);
+    // Fills the panel from the file, all or nothing: a file that cannot be opened, that is no
+    // parameter file (no "Data" line), whose lines cannot all be used, or that accept refuses (it
+    // is asked only about a file that can be loaded) leaves the panel as it was. The values are
+    // then shown as the file's. True when the file was loaded.
+    bool LoadParameterFile(const QString& fileName, const AcceptFn& accept = {});
+    // The same for lines already read, with the same error boxes. valuesFrom names the file the
+    // value texts come from; empty, they are the panel's own (as TakeGroups keeps them).
+    bool LoadParameterLines(const QStringList& lines, const QString& valuesFrom = {});
     // Replaces the file atomically: a failed save leaves the previous file whole. The overwrite
     // question is the caller's.
     void SaveParameterFile(const QString& fileName);
 
 private:
+    // Why the lines cannot be loaded, as the error box says it; empty when they can.
+    QString Problem(const QStringList& lines) const;
+    void Refuse(const QString& reason) const;
+
     IParameterPanel& panel_;
     const TsmlMsgLangRes& messages_;
     ShowErrorFn showError_;

@@ -5,6 +5,7 @@
 #include "look/windowlook.h"
 
 #include <QButtonGroup>
+#include <QDir>
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -32,6 +33,9 @@ QFont PanelFont(QFont font, bool bold)
 const QColor kChosenByRead(0, 0, 255);
 const QColor kItemText(0, 0, 0);
 const QColor kUnwrittenAmber(0xE0, 0x8A, 0x00);
+// A value from a file: a slate grey, not a neutral one, so that on a dark desktop it is lightened
+// as far as it needs rather than taken for the desktop's own text.
+const QColor kValueFromFile(0x5A, 0x64, 0x78);
 
 } // namespace
 
@@ -91,6 +95,7 @@ void TParameterPanel::PanelStructureChanged()
         MakeFocusableText(value);
         valueLabels_.append(value);
         NameValueLabel(k);
+        ShowValueSource(k);
     }
     groups_.resize(model_.GroupCount());
     for (int g = model_.GroupCount() - 1; g >= 0; --g)
@@ -115,6 +120,7 @@ void TParameterPanel::PanelCaptionsChanged()
         if (captionLabels_[k])
             captionLabels_[k]->setText(model_.Caption(k));
         NameValueLabel(k);
+        ShowValueSource(k);
     }
     for (int g = int(groups_.size()) - 1; g >= 0; --g) {
         const GroupControls& group = groups_[g];
@@ -140,6 +146,30 @@ void TParameterPanel::NameValueLabel(int k)
     QLabel* value = ValueLabel(k);
     if (value && k < model_.CaptionCount())
         value->setAccessibleName(NameOfValue(model_.Caption(k), value->text()));
+}
+
+void TParameterPanel::ValuesSourceChanged()
+{
+    for (int k = 0; k < valueLabels_.size(); ++k)
+        ShowValueSource(k);
+}
+
+void TParameterPanel::ShowValueSource(int k)
+{
+    QLabel* value = ValueLabel(k);
+    if (!value)
+        return;
+    const QString& file = model_.ValuesFile();
+    if (file.isEmpty()) {
+        ClearTextColour(value);
+        value->setToolTip(QString());
+        value->setAccessibleDescription(QString());
+        return;
+    }
+    const QString said = messages_.Msg(kValueFromFileKey).arg(QDir::toNativeSeparators(file));
+    SetTextColour(value, kValueFromFile);
+    value->setToolTip(said);
+    value->setAccessibleDescription(said);
 }
 
 void TParameterPanel::ItemIndexChanged(int g)

@@ -45,6 +45,9 @@ QFrame* MakeUnwrittenBar(QWidget* parent, const QString& name);
 // read chose (shown in blue).
 inline constexpr char kNotWrittenKey[] = "Str360";
 inline constexpr char kAsReadKey[] = "Str361";
+// Display values loaded from a file rather than read: grey, and what the tooltip and a screen
+// reader say of them (the file's name in it).
+inline constexpr char kValueFromFileKey[] = "Str530";
 
 class TParameterPanel : public QObject, public IParameterPanel, private IPanelModelObserver {
     Q_OBJECT
@@ -90,6 +93,7 @@ public:
     void SetUnassignedBytes(const QByteArray& bytes) override { model_.SetUnassignedBytes(bytes); }
     void SettingsStored(const TStoredSettings& stored) override { model_.SettingsStored(stored); }
     void ForgetStoredSettings() override { model_.ForgetStoredSettings(); }
+    void ValuesFromFile(const QString& fileName) override { model_.ValuesFromFile(fileName); }
 
     // Told after the marks have followed the model, so that the window can show the count.
     std::function<void()> onUnwrittenChanged;
@@ -125,6 +129,7 @@ private:
     void ItemColoursChanged(int g) override;
     void GroupEnabledChanged(int g) override;
     void UnwrittenChanged() override;
+    void ValuesSourceChanged() override;
 
     // width 0: up to the edge of the left column.
     QLabel* MakeLabel(const QString& name, int left, int k, int width);
@@ -133,6 +138,7 @@ private:
     // The item that Tab stops at in a group: the chosen one, or the first while none is.
     void SetTabStop(const GroupControls& group, int index);
     void NameValueLabel(int k);
+    void ShowValueSource(int k);
     void DescribeItems(int g);
     void ShowGroupMark(int g);
     void LayoutGroups();

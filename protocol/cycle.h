@@ -7,6 +7,7 @@
 // (cycleevents.h), what is drawn to ICycleView, the panel is reached through IParameterPanel,
 // time through IClock.
 
+#include "common/clock.h"
 #include "protocol/cycleevents.h"
 #include "protocol/eepromlog.h"
 #include "protocol/paramblock.h"
@@ -122,6 +123,9 @@ public:
     QString EepromPath() const;
     // Where the log goes instead of EEPROM.txt in the program folder (the command-line tool's -o).
     void SetEepromPath(const QString& path) { eepromPath_ = path; }
+    // The time that names an earlier log kept beside the new one; without it, the earlier log's
+    // own modification time does.
+    void SetTimeSource(TimeSource now) { now_ = std::move(now); }
     const TLogDownload& LogDownload() const { return log_; }
 
     // The timers' handlers.
@@ -282,6 +286,7 @@ private:
     int logDownloads_ = 0;    // which download a write's answer belongs to
     int logFailReported_ = 0; // the last download whose failed write the user was told of
     QString eepromPath_;
+    TimeSource now_;
     std::unique_ptr<IFileWriter> ownWriter_;
     IFileWriter* files_ = nullptr;
 };

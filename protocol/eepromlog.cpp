@@ -3,10 +3,13 @@
 #include "common/atomicfile.h"
 #include "common/clock.h"
 #include "common/filewriter.h"
+#include "common/readfile.h"
 #include "i18n/msglangres.h"
 #include "protocol/cycle.h"
 #include "protocol/frames.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 
 QByteArray EepromRecordLine(const QByteArray& payload)
@@ -29,6 +32,34 @@ bool StartEepromFile(const QString& path, QString* reason)
 bool AppendEepromRecord(const QString& path, const QByteArray& payload, QString* reason)
 {
     return AppendToFile(path, EepromRecordLine(payload), reason);
+}
+
+std::optional<QString> KeepPreviousLog(const QString& path, const QDateTime& when, QString* reason)
+{
+    const QFileInfo info(path);
+    // A folder in its place is no log: starting the new one reports it.
+    if (!info.isFile())
+        return QString();
+    const TFileRead read = ReadFileWithLimit(path, kEepromFileMaxBytes);
+    if (!read.Ok()) {
+        *reason = read.Reason();
+        return std::nullopt;
+    }
+    if (read.bytes.trimmed().isEmpty())
+        return QString();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    const QString stem =
+        info.dir().filePath(info.completeBaseName() + QLatin1Char('_') +
+                            DatedStem(when.isValid() ? when : info.lastModified()));
+    const std::optional<QString> kept = CreateNumbered(
+        stem,
+        [&read, &suffix](const QString& name, bool* taken, QString* why) {
+            return CreateFileAtomically(name + suffix, read.bytes, taken, why);
+        },
+        reason);
+    if (!kept)
+        return std::nullopt;
+    return *kept + suffix;
 }
 
 // ---- the download as a transaction of the connection cycle ------------------------------------
@@ -55,30 +86,40 @@ void TConnectionCycle::StartLogDownload()
     log_ = TLogDownload{};
     log_.series = std::make_shared<TAppendSeries>();
     const QString path = EepromPath();
-    files_->Run([path](QString* reason) { return StartEepromFile(path, reason); },
-                [this, download, path, alive = std::weak_ptr<bool>(alive_)](bool ok,
-                                                                            const QString& reason) {
-                    if (alive.expired() || download != logDownloads_ || !state_.logPending)
-                        return; // a reset ended it while the disk was busy
-                    Guarded([&] {
-                        if (!ok) {
-                            // Nothing has gone to the regulator yet: end here rather than leave
-                            // the window busy until the watchdog gives up on a download that
-                            // never began.
-                            watchdogTimer_->Stop();
-                            state_.logPending = false;
-                            SetBusy(false);
-                            presenceTimer_->Start();
-                            SetTransferButtons(true);
-                            view_.ReportError(messages_.Msg("str115").arg(path, reason));
-                            return;
-                        }
-                        ShowLogHint();
-                        SendLogRequest(LogStartRequest());
-                        if (state_.logPending)
-                            watchdogTimer_->Start();
-                    });
-                });
+    const QDateTime when = now_ ? now_() : QDateTime();
+    // Set on the writer's thread, read once the job is done: the earlier log's new name, or
+    // nothing when it could not be kept.
+    auto kept = std::make_shared<std::optional<QString>>();
+    files_->Run(
+        [path, when, kept](QString* reason) {
+            *kept = KeepPreviousLog(path, when, reason);
+            return kept->has_value() && StartEepromFile(path, reason);
+        },
+        [this, download, path, kept, alive = std::weak_ptr<bool>(alive_)](bool ok,
+                                                                          const QString& reason) {
+            if (alive.expired() || download != logDownloads_ || !state_.logPending)
+                return; // a reset ended it while the disk was busy
+            Guarded([&] {
+                if (!ok) {
+                    // Nothing has gone to the regulator yet: end here rather than leave
+                    // the window busy until the watchdog gives up on a download that
+                    // never began.
+                    watchdogTimer_->Stop();
+                    state_.logPending = false;
+                    SetBusy(false);
+                    presenceTimer_->Start();
+                    SetTransferButtons(true);
+                    view_.ReportError(
+                        messages_.Msg(kept->has_value() ? "str115" : "Str532").arg(path, reason));
+                    return;
+                }
+                log_.kept = **kept;
+                ShowLogHint();
+                SendLogRequest(LogStartRequest());
+                if (state_.logPending)
+                    watchdogTimer_->Start();
+            });
+        });
     // Watches a disk that never answers too: the download then ends by the time-out reset.
     if (state_.logPending && !watchdogTimer_->Enabled())
         watchdogTimer_->Start();
@@ -140,8 +181,10 @@ void TConnectionCycle::ShowLogHint()
         text = messages_.Msg("str166").arg(stored);
         break;
     }
-    view_.ShowProgressHint(
-        messages_.Msg("str206").arg(text, QFileInfo(EepromPath()).absoluteFilePath()));
+    const QString path = QFileInfo(EepromPath()).absoluteFilePath();
+    view_.ShowProgressHint(log_.kept.isEmpty() ? messages_.Msg("str206").arg(text, path)
+                                               : messages_.Msg("Str531").arg(
+                                                     text, path, QFileInfo(log_.kept).fileName()));
 }
 
 void TConnectionCycle::SendLogRequest(const QByteArray& request)

@@ -8,6 +8,9 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
+
+class QDateTime;
 
 struct TAppendSeries;
 
@@ -29,6 +32,16 @@ bool StartEepromFile(const QString& path, QString* reason);
 // but appending keeps a long log linear.
 bool AppendEepromRecord(const QString& path, const QByteArray& payload, QString* reason);
 
+// A log is a few thousand records of a few bytes: a larger file is none the program wrote.
+inline constexpr qint64 kEepromFileMaxBytes = 64 * 1024 * 1024;
+
+// Before a download replaces the log, the one there is kept beside it under the name of a moment
+// (EEPROM_2025-03-14_09-26-53.txt, a counter after it within one second; when, or without it the
+// log's own modification time), so that no log is lost. The kept file's path; empty when there is
+// nothing to keep (no file, or one without a record); nothing, with *reason, when it could not be
+// kept: the log then stays as it was, and must not be replaced.
+std::optional<QString> KeepPreviousLog(const QString& path, const QDateTime& when, QString* reason);
+
 // How a download ended, for the hint panel. The first ending stays, except that a failed write
 // replaces any: the file then lacks records the regulator sent.
 enum class TLogEnding { Running, Complete, BadCommunication, Silence, DiskError };
@@ -47,4 +60,6 @@ struct TLogDownload {
     bool looping = false;
     // A line could not be written: no more records are asked for.
     bool writeFailed = false;
+    // Where the log that was there before this download was kept; empty when there was none.
+    QString kept;
 };

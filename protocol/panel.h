@@ -66,4 +66,8 @@ public:
     virtual void SettingsStored(const TStoredSettings& stored) { (void)stored; }
     // Nothing is known any more of what the regulator holds (a connection reset).
     virtual void ForgetStoredSettings() {}
+
+    // The display values shown now came from this file, not from the regulator: so they are until
+    // one of them is set again (the next read). A panel that does not show it ignores it.
+    virtual void ValuesFromFile(const QString& fileName) { (void)fileName; }
 };

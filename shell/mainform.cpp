@@ -129,6 +129,8 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     cycle_->AddListener(&linkWatch_);
     // Every write and factory reset first saves the block as last read.
     TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
+    // ... and a log download keeps the log before it under the name of the moment.
+    cycle_->SetTimeSource(now);
     // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
     backups_ = std::make_unique<TBackupStore>(
         env_.programDir, smlMsgLangRes1_, std::move(now),

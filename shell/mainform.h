@@ -42,7 +42,9 @@ class QScrollArea;
 class QStatusBar;
 class QUrl;
 class TArrowButton;
+struct TBackupEntry;
 struct TCompareHost;
+struct TFileSettings;
 class TComm;
 class TFormCaption;
 class TNastaveni;
@@ -141,6 +143,10 @@ public:
     void SaveasClick();
     void LoadParameterFile(const QString& fileName);
     bool SaveParameterFile(const QString& fileName);
+    // Some settings taken from a file, throttle limits among them; a backup put back whole
+    // (mainform_compare.cpp). Either is all or nothing.
+    void LoadSettings(const TFileSettings& settings);
+    void LoadBackup(const TBackupEntry& backup);
     // The comparison of a chosen file with the panel, and the list of the model's backups
     // (mainform_compare.cpp).
     void PorovnatClick();

@@ -3,6 +3,7 @@
 
 #include "shell/mainform.h"
 
+#include "models/backup.h"
 #include "models/paramfile.h"
 #include "models/parampanel.h"
 #include "shell/filedialogs.h"
@@ -18,11 +19,36 @@ TCompareHost TMainForm::CompareHost()
     host.panel = &panel_->Model();
     host.messages = &smlMsgLangRes1_;
     host.loadParameterFile = [this](const QString& fileName) { LoadParameterFile(fileName); };
-    host.loadParameterLines = [this](const QStringList& lines) {
-        paramFiles_->LoadParameterLines(lines);
-    };
+    host.loadSettings = [this](const TFileSettings& settings) { LoadSettings(settings); };
     host.showError = [this](const QString& text) { ErrorBox(text); };
+    host.loadBackup = [this](const TBackupEntry& backup) { LoadBackup(backup); };
     return host;
+}
+
+void TMainForm::LoadSettings(const TFileSettings& settings)
+{
+    if (!paramFiles_->LoadParameterLines(settings.lines) || !settings.throttle)
+        return;
+    TBlockFields fields = Fields();
+    PutThrottleLimits(*settings.throttle, fields);
+    ShowFields(fields);
+}
+
+// As korvalinex-cli restore puts a record into its panel: the window then writes exactly the
+// block the backup holds. The values come from the backup's parameter file, shown as the file's.
+void TMainForm::LoadBackup(const TBackupEntry& backup)
+{
+    const std::optional<TBlockImage> image =
+        ImageFromReadPayload(backup.record.readPayload, backup.record.layout);
+    if (!image || !LayoutMatches(backup.record.layout, *panel_)) {
+        ErrorBox(smlMsgLangRes1_.Msg("Str143").arg(LnH->text()));
+        return;
+    }
+    if (!paramFiles_->LoadParameterFile(backup.parameterPath))
+        return;
+    TBlockFields fields = Fields();
+    PutBlockImage(*image, fields, *panel_);
+    ShowFields(fields);
 }
 
 void TMainForm::PorovnatClick()

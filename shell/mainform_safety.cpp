@@ -221,13 +221,7 @@ void TMainForm::LoadBackupIntoWindow(const QString& recordPath)
         ErrorBox(smlMsgLangRes1_.Msg("Str580").arg(QDir::toNativeSeparators(recordPath)));
         return;
     }
-    LoadParameterFile(entry->parameterPath);
-    const std::optional<TBlockImage> image =
-        ImageFromReadPayload(record->readPayload, record->layout);
-    if (image) {
-        LKorekceA->SetValue(image->throttleMinUs / 1000.0);
-        LKorekceB->SetValue(image->throttleMaxUs / 1000.0);
-    }
+    LoadBackup(*entry);
 }
 
 // ---- questions ----------------------------------------------------------------------------------

@@ -122,8 +122,14 @@ void FitTable(QDialog* dlg, QTreeWidget* t)
 // -------------------------------------------------------------------------------------
 
 TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLines, QWidget* parent)
+    : TPorovnani(std::move(host), fileName, TFileSettings{std::move(fileLines), {}}, {}, parent)
+{
+}
+
+TPorovnani::TPorovnani(TCompareHost host, QString fileName, TFileSettings file,
+                       std::function<void()> loadWhole, QWidget* parent)
     : QDialog(parent), host_(std::move(host)), fileName_(std::move(fileName)),
-      fileLines_(std::move(fileLines))
+      file_(std::move(file)), loadWhole_(std::move(loadWhole))
 {
     Dress(this, "Porovnani", QStringLiteral("Porovnání se souborem"), kCompareSize);
     auto* layout = new QVBoxLayout(this);
@@ -155,11 +161,11 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
     Button3->setEnabled(false);
 
     LV->setAccessibleName(LSoubor->text());
-    const TParameterFit fit = CheckParameterFit(*host_.panel, fileLines_, *host_.messages);
+    const TParameterFit fit = CheckParameterFit(*host_.panel, file_.lines, *host_.messages);
     LNepasuje->setText(host_.messages->Msg("str277").arg(fit.Summary()));
     LNepasuje->setVisible(!fit.Fits());
 
-    rows_ = CompareWithFile(*host_.panel, fileLines_);
+    rows_ = CompareWithFile(*host_.panel, file_, host_.messages->LangFilePath());
     for (const TCompareRow& row : rows_) {
         auto* item = new QTreeWidgetItem(LV, {row.caption, row.panelText, row.fileText});
         if (!row.differs) {
@@ -189,7 +195,7 @@ TPorovnani::TPorovnani(TCompareHost host, QString fileName, QStringList fileLine
         }
     }
     connect(LV, &QTreeWidget::itemChanged, this,
-            [this] { Button3->setEnabled(!CheckedGroups().isEmpty()); });
+            [this] { Button3->setEnabled(!CheckedRows().isEmpty()); });
 
     FollowLanguage(
         this, host_,
@@ -202,42 +208,72 @@ QTreeWidgetItem* TPorovnani::Checkable(int row) const
     return item && item->data(0, Qt::CheckStateRole).isValid() ? item : nullptr;
 }
 
-QList<int> TPorovnani::CheckedGroups() const
+QList<TCompareRow> TPorovnani::CheckedRows() const
 {
-    QList<int> groups;
+    QList<TCompareRow> rows;
     for (int r = 0; r < rows_.size(); ++r) {
         const QTreeWidgetItem* item = Checkable(r);
-        if (item && item->checkState(0) == Qt::Checked && rows_[r].kind == TCompareRow::Kind::Group)
-            groups.append(rows_[r].index);
+        if (item && item->checkState(0) == Qt::Checked && rows_[r].kind != TCompareRow::Kind::Value)
+            rows.append(rows_[r]);
     }
-    return groups;
+    return rows;
 }
 
 void TPorovnani::Button3Click()
 {
-    const QList<int> groups = CheckedGroups();
-    if (groups.isEmpty())
+    const QList<TCompareRow> rows = CheckedRows();
+    if (rows.isEmpty())
         return;
-    const QStringList lines = TakeGroups(*host_.panel, fileLines_, groups);
+    const TFileSettings taken = TakeSettings(*host_.panel, file_, rows);
     accept();
-    host_.loadParameterLines(lines);
+    host_.loadSettings(taken);
 }
 
 void TPorovnani::Button1Click()
 {
     accept();
-    host_.loadParameterFile(fileName_);
+    if (loadWhole_)
+        loadWhole_();
+    else
+        host_.loadParameterFile(fileName_);
 }
+
+namespace {
+
+// The file's lines; nothing, after the error box, when it cannot be read.
+std::optional<QStringList> ReadCompared(const TCompareHost& host, const QString& fileName)
+{
+    const TFileRead read = ReadFileWithLimit(fileName, kParameterFileMaxBytes);
+    if (read.Ok())
+        return DecodeParameterFile(read.bytes);
+    host.showError(host.messages->LookupMessage(QStringLiteral("str1")) + QLatin1Char('\r') +
+                   fileName + QLatin1Char('.'));
+    return std::nullopt;
+}
+
+} // namespace
 
 bool ShowComparison(const TCompareHost& host, const QString& fileName, QWidget* parent)
 {
-    const TFileRead read = ReadFileWithLimit(fileName, kParameterFileMaxBytes);
-    if (!read.Ok()) {
-        host.showError(host.messages->LookupMessage(QStringLiteral("str1")) + QLatin1Char('\r') +
-                       fileName + QLatin1Char('.'));
+    const std::optional<QStringList> lines = ReadCompared(host, fileName);
+    if (!lines)
         return false;
-    }
-    TPorovnani dlg(host, fileName, DecodeParameterFile(read.bytes), parent);
+    TPorovnani dlg(host, fileName, *lines, parent);
+    return dlg.exec() == QDialog::Accepted;
+}
+
+bool ShowComparison(const TCompareHost& host, const TBackupEntry& backup, QWidget* parent)
+{
+    const std::optional<QStringList> lines = ReadCompared(host, backup.parameterPath);
+    if (!lines)
+        return false;
+    // A listed record's block always decodes (ListBackups leaves out those that do not).
+    TFileSettings file{*lines, {}};
+    if (const auto image = ImageFromReadPayload(backup.record.readPayload, backup.record.layout))
+        file.throttle = TThrottleLimits{image->throttleMinUs, image->throttleMaxUs};
+    TPorovnani dlg(
+        host, backup.parameterPath, std::move(file), [&host, backup] { host.loadBackup(backup); },
+        parent);
     return dlg.exec() == QDialog::Accepted;
 }
 
@@ -333,7 +369,7 @@ void TZalohy::SelectionChanged()
 void TZalohy::Button1Click()
 {
     const TBackupEntry* e = Selected();
-    if (e && !e->parameterPath.isEmpty() && ShowComparison(host_, e->parameterPath, this))
+    if (e && !e->parameterPath.isEmpty() && ShowComparison(host_, *e, this))
         accept();
 }
 
@@ -342,7 +378,7 @@ void TZalohy::Button2Click()
     const TBackupEntry* e = Selected();
     if (!e || e->parameterPath.isEmpty())
         return;
-    const QString path = e->parameterPath;
+    const TBackupEntry backup = *e;
     accept();
-    host_.loadParameterFile(path);
+    host_.loadBackup(backup);
 }

@@ -26,9 +26,12 @@ struct TCompareHost {
     const TPanelModel* panel = nullptr;
     const TsmlMsgLangRes* messages = nullptr;
     std::function<void(const QString& fileName)> loadParameterFile;
-    // Lines that fit the panel (some settings taken from a file), loaded as a file's are.
-    std::function<void(const QStringList& lines)> loadParameterLines;
+    // Some settings taken from a file: lines that fit the panel, loaded as a file's are, and the
+    // throttle limits when one of them was taken.
+    std::function<void(const TFileSettings& settings)> loadSettings;
     std::function<void(const QString& text)> showError; // the box with the "str2" caption
+    // A backup put back whole: its settings, throttle limits included.
+    std::function<void(const TBackupEntry& backup)> loadBackup;
 };
 
 class TPorovnani : public QDialog {
@@ -36,6 +39,10 @@ class TPorovnani : public QDialog {
 public:
     // fileLines: the file as read; rows come from the panel as it stands now.
     TPorovnani(TCompareHost host, QString fileName, QStringList fileLines, QWidget* parent);
+    // The same for a file that holds more than a parameter file (a backup): its throttle limits
+    // are rows too, and loadWhole is what "Načíst do okna" does.
+    TPorovnani(TCompareHost host, QString fileName, TFileSettings file,
+               std::function<void()> loadWhole, QWidget* parent);
 
     // Loads the file into the panel and closes the window.
     void Button1Click();
@@ -55,17 +62,20 @@ public:
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
 
 private:
-    QList<int> CheckedGroups() const;
+    QList<TCompareRow> CheckedRows() const;
 
     TCompareHost host_;
     QString fileName_;
-    QStringList fileLines_;
+    TFileSettings file_;
+    std::function<void()> loadWhole_;
     QList<TCompareRow> rows_;
 };
 
 // Reads the file and shows its comparison; a file that cannot be read gets the error box instead.
 // True when the user loaded the file from the window.
 bool ShowComparison(const TCompareHost& host, const QString& fileName, QWidget* parent);
+// A backup's comparison: its parameter file and the throttle limits of its record.
+bool ShowComparison(const TCompareHost& host, const TBackupEntry& backup, QWidget* parent);
 
 class TZalohy : public QDialog {
     Q_OBJECT

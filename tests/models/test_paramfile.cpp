@@ -108,19 +108,30 @@ const TLoadCase kLoads[] = {
      {"a", "b"},
      {1, 1, 0},
      {}},
+    // A load that fails changes nothing.
     {"TooFewLines",
-     "only\r\n",
-     {"only", "old 1"},
+     "only\r\nData\r\n1\r\n",
+     {"old 0", "old 1"},
      {0, 0, 0},
      kStr1 +
          QStringLiteral(
              "\r\rSoubor je příliš krátký (řádků: 1), panel parametrů jich potřebuje nejméně 2.")},
     {"NotAnInteger",
      "a\r\nb\r\nData\r\n2\r\nx1\r\n3\r\n",
-     {"a", "b"},
-     {2, 0, 0},
+     {"old 0", "old 1"},
+     {0, 0, 0},
      kStr1 + QStringLiteral("\r\r\"x1\" na rádku 5 není celé císlo.")},
-    {"NoMarkerGroupsFollowLineOne", "a\r\n1\r\n1\r\n", {"a", "1"}, {1, 1, 0}, {}},
+    // Without the marker it is no parameter file at all.
+    {"NoMarkerIsNoParameterFile",
+     "a\r\n1\r\n1\r\n",
+     {"old 0", "old 1"},
+     {0, 0, 0},
+     kStr1 + QStringLiteral("\r\rSoubor nemá řádek \"Data\"")},
+    {"BinaryGarbage",
+     QByteArray("\x89PNG\r\n\x1a\n\x01\x02", 10),
+     {"old 0", "old 1"},
+     {0, 0, 0},
+     kStr1 + QStringLiteral("\r\rSoubor nemá řádek \"Data\"")},
     {"Utf8Text", "\xC5\x99\r\nb\r\nData\r\n", {QString::fromUtf8("ř"), "b"}, {0, 0, 0}, {}},
 };
 

@@ -345,7 +345,7 @@ TEST(Screens, EveryWindowFitsReadsAndIsNamed)
             lines[4 + g] = QString::number(w.Panel().ItemIndex(g) == 0 ? 2 : 1);
         lines.append(QStringLiteral("1"));
         const TCompareHost host{
-            w.dir.Path(), QLatin1String(code), &w.Panel().Model(), &f.Messages(), {}, {}, {}};
+            w.dir.Path(), QLatin1String(code), &w.Panel().Model(), &f.Messages(), {}, {}, {}, {}};
         TPorovnani compare(host, w.dir.File(QStringLiteral("Data/KVX-40 OPTO/jiný.zeq")), lines,
                            &f);
         TZalohy backups(host, QStringLiteral("KVX-40 OPTO"), &f);

@@ -5,9 +5,12 @@
 
 #include "common/filewriter.h"
 #include "models/backup.h"
+#include "shell/porovnani.h"
 #include "tests/support/diskgate.h"
+#include "tests/support/modal.h"
 
 #include <QDir>
+#include <QTreeWidget>
 
 namespace {
 
@@ -59,6 +62,56 @@ TEST_F(Backups, OneBeforeEachWriteAndReset)
     EXPECT_EQ(record->kind, TOverwriteContext::Kind::FactoryReset);
     EXPECT_EQ(record->writePayload.toHex(' '), "07 d0 04 4c 02 04 03 01 04 02");
     ASSERT_EQ(boxes.boxes.size(), 1) << "the factory settings are asked for";
+    EXPECT_EQ(boxes.boxes[0].preset, TDefaultAnswer::No);
+}
+
+// Settings made, then the factory's put in their place: the backup taken before the reset brings
+// every one back, throttle limits included. Its comparison shows the limits, and can take one.
+TEST_F(Backups, ABackupIsRestoredWhole)
+{
+    TMainForm& f = ConnectAt();
+    ASSERT_TRUE(RunUntilIdle());
+    Panel().SetItemIndex(1, 3);
+    f.LKorekceA->SetValue(1.2);
+    f.LKorekceB->SetValue(2.1);
+    f.Button2->click();
+    ASSERT_TRUE(RunUntilIdle());
+    const regsim::ParameterBlock mine = sim.Block();
+    const QString minText = f.LKorekceA->text(), maxText = f.LKorekceB->text();
+    f.Button3->click();
+    ASSERT_TRUE(RunUntilIdle());
+    ASSERT_EQ(sim.Block(), sim.Data().factory);
+    ASSERT_NE(f.LKorekceA->text(), minText);
+
+    WhenShown<TZalohy>([&](TZalohy& w) {
+        WhenShown<TPorovnani>([&](TPorovnani& c) {
+            ASSERT_EQ(c.LV->topLevelItemCount(), 11);
+            QTreeWidgetItem* min = c.LV->topLevelItem(9);
+            EXPECT_EQ(min->text(0), "Plyn min. [ms]");
+            EXPECT_EQ(min->text(2), minText);
+            EXPECT_EQ(c.LV->topLevelItem(10)->text(2), maxText);
+            min->setCheckState(0, Qt::Checked);
+            c.Button3->click();
+        });
+        w.Button1->click();
+    });
+    f.Zalohy->trigger();
+    EXPECT_EQ(f.LKorekceA->text(), minText) << "taken alone";
+    EXPECT_NE(f.LKorekceB->text(), maxText);
+    EXPECT_NE(Panel().ItemIndex(1), 3);
+
+    WhenShown<TZalohy>([](TZalohy& w) { w.Button2->click(); });
+    f.Zalohy->trigger();
+    EXPECT_EQ(f.LKorekceB->text(), maxText);
+    f.Button2->click();
+    ASSERT_TRUE(RunUntilIdle());
+    f.Button1->click();
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(sim.Block(), mine);
+    EXPECT_EQ(f.LKorekceA->text(), minText);
+    EXPECT_EQ(f.LKorekceB->text(), maxText);
+    EXPECT_EQ(Panel().Model().UnwrittenCount(), 0);
+    ASSERT_EQ(boxes.boxes.size(), 1) << "the factory settings' question only";
     EXPECT_EQ(boxes.boxes[0].preset, TDefaultAnswer::No);
 }
 

@@ -5,11 +5,13 @@
 #include "tests/support/cyclefixture.h"
 #include "tests/support/diskgate.h"
 #include "tests/support/filesizelimit.h"
+#include "tests/support/readonly.h"
 #include "tests/support/simusb.h"
 
 #include <QAction>
 #include <QDir>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
 
 using regsim::Message;
@@ -50,6 +52,7 @@ struct TEepromFixture : TCycleFixture {
     TMainForm& ConnectIdle()
     {
         TMainForm& f = link == Link::Com ? Connect() : Start(&port, &simUsb);
+        Cycle().SetTimeSource([] { return QDateTime(QDate(2025, 3, 14), QTime(9, 26, 53)); });
         EXPECT_TRUE(RunUntilIdle());
         return f;
     }
@@ -61,10 +64,14 @@ struct TEepromFixture : TCycleFixture {
     }
     QByteArray LogFile() const { return dir.Read(QStringLiteral("EEPROM.txt")); }
     QString Hint() const { return form->StatusPanel2->text(); }
-    // The hint panel once a download has ended: how it ended, then where the file is.
-    QString Ended(const QString& how) const
+    // The hint panel once a download has ended: how it ended, then where the file is, and where
+    // the log before it was kept.
+    QString Ended(const QString& how, const QString& kept = {}) const
     {
-        return how + QStringLiteral(", soubor ") + dir.File(QStringLiteral("EEPROM.txt"));
+        const QString ended = how + QStringLiteral(", soubor ") + dir.File("EEPROM.txt");
+        return kept.isEmpty()
+                   ? ended
+                   : ended + QString::fromUtf8(", předchozí záznam uschován jako ") + kept;
     }
     // Runs until the download has ended one way or another.
     bool RunDownload(int64_t limitMs = 60000)
@@ -185,8 +192,11 @@ TEST_P(Download, StoresTheRecordsAndReturnsToIdle)
     EXPECT_TRUE(f.EEPROM1->isEnabled());
     EXPECT_FALSE(fx.Cycle().WatchdogTimer().Enabled());
     const int stored = int(c.file.count("\r\n")) - 1;
-    EXPECT_EQ(fx.Hint(),
-              fx.Ended(c.badCommunication ? HintBadCommunication(stored) : HintComplete(stored)));
+    const QString kept = "EEPROM_2025-03-14_09-26-53.txt";
+    EXPECT_EQ(fx.dir.Read(kept), "an older log\r\n");
+    EXPECT_EQ(
+        fx.Hint(),
+        fx.Ended(c.badCommunication ? HintBadCommunication(stored) : HintComplete(stored), kept));
     const int presence = fx.Count(Message::Presence);
     fx.clock.Advance(5100);
     EXPECT_EQ(fx.Count(Message::Presence), presence + 2);
@@ -260,7 +270,61 @@ TEST_P(EepromLink, EachDownloadCountsItsDamagedRecordsFromNought)
         ASSERT_TRUE(fx.RunDownload());
         EXPECT_EQ(fx.LogFile(), kDemoLog);
         EXPECT_TRUE(fx.boxes.boxes.isEmpty()) << fx.Boxes().join('|').toStdString();
-        EXPECT_EQ(fx.Hint(), fx.Ended(HintComplete(3)));
+        EXPECT_EQ(fx.Hint(),
+                  fx.Ended(HintComplete(3), download == 1 ? "" : "EEPROM_2025-03-14_09-26-53.txt"));
+    }
+}
+
+// Before a download replaces the log, the log there is kept beside it under the moment's name; one
+// that cannot be kept is not replaced, and nothing is asked of the regulator.
+TEST(Eeprom, TheEarlierLogIsKeptOrNothingIsReplaced)
+{
+    const QByteArray older = "\r\n9 9 9 9 9 \r\n";
+    const struct {
+        const char* name;
+        const char* taken; // a file already there
+        rlim_t fullAt;     // bytes a file may have; 0 no limit
+        bool readOnly;
+        const char* kept; // nullptr: nothing could be kept
+    } rows[] = {
+        {"under the moment's name", "", 0, false, "EEPROM_2025-03-14_09-26-53.txt"},
+        {"a counter when the name is taken", "EEPROM_2025-03-14_09-26-53.txt", 0, false,
+         "EEPROM_2025-03-14_09-26-53_002.txt"},
+        {"a full disk", "", 8, false, nullptr},
+        {"a read-only folder", "", 0, true, nullptr},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TEepromFixture fx(Link::Com);
+        TMainForm& f = fx.ConnectIdle();
+        fx.dir.Write("EEPROM.txt", older);
+        if (*r.taken)
+            fx.dir.Write(r.taken, "mine");
+        {
+            std::optional<TFileSizeLimit> full;
+            std::optional<TReadOnlyFolder> readOnly;
+            if (r.fullAt)
+                full.emplace(r.fullAt);
+            if (r.readOnly)
+                readOnly.emplace(fx.dir.Path());
+            f.EEPROM1->trigger();
+        }
+        ASSERT_TRUE(fx.RunDownload());
+        fx.ShowPostedBoxes();
+        if (r.kept) {
+            EXPECT_EQ(fx.dir.Read(r.kept), older);
+            EXPECT_EQ(fx.LogFile(), kDemoLog);
+            EXPECT_EQ(fx.Hint(), fx.Ended(HintComplete(3), r.kept));
+            EXPECT_TRUE(fx.boxes.boxes.isEmpty()) << fx.Boxes().join('|').toStdString();
+            continue;
+        }
+        EXPECT_EQ(fx.LogFile(), older) << "not overwritten";
+        EXPECT_EQ(fx.Count(Message::LogStart), 0);
+        ASSERT_EQ(fx.boxes.boxes.size(), 1);
+        EXPECT_TRUE(fx.boxes.boxes[0].text.startsWith(
+            QString::fromUtf8("Předchozí záznam EEPROM ") + fx.dir.File("EEPROM.txt")))
+            << fx.boxes.boxes[0].text.toStdString();
+        EXPECT_TRUE(fx.Idle());
     }
 }
 

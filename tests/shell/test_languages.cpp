@@ -186,7 +186,7 @@ TEST(ShippedLanguageFiles, CoverEveryTextOfEveryWindowAndMessage)
     // The comparison and the backups list are the window's children: their components are found
     // with the window's own.
     const TCompareHost host{
-        fx.dir.Path(), "CZ", &f.ParamPanel().Model(), &f.Messages(), {}, {}, {}};
+        fx.dir.Path(), "CZ", &f.ParamPanel().Model(), &f.Messages(), {}, {}, {}, {}};
     TPorovnani compare(host, QString(), {}, &f);
     TZalohy backups(host, "KVX-40 OPTO", &f);
     TKontrola check({fx.dir.Path(), "CZ", &f.Messages(), {}, [](const QString&) {}}, &f);

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -328,6 +329,66 @@ TEST(ParamFiles, AFileThatCannotBeOpenedIsReportedInTheErrorBox)
         EXPECT_EQ(fx.boxes.boxes[0].text,
                   QString::fromUtf8("Chyba pri otevírání souboru \r") + path + QLatin1Char('.'));
         EXPECT_NE(fx.Panel().DisplayText(0), "1.5");
+    }
+}
+
+// What cannot be loaded whole is refused with the error box, before any question, and leaves the
+// window as it was: values, groups, throttle fields, the marks of changes not yet written. Values
+// that did load are the file's, grey and saying so, until the next read.
+TEST(ParamFiles, ALoadIsAllOrNothingAndItsValuesAreTheFilesUntilTheNextRead)
+{
+    const struct {
+        const char* name;
+        QByteArray file;
+        const char* refused; // the box's reason; nullptr: loaded
+    } rows[] = {
+        {"text", "hello world\r\nno settings here\r\n", "Soubor nemá řádek \"Data\""},
+        {"binary",
+         QByteArray("\xff\xd8\xff\xe0\r\n\x01"
+                    "Data",
+                    11),
+         "Soubor nemá řádek \"Data\""},
+        {"values short of the marker", "7\r\nData\r\n", "Soubor je příliš krátký (řádků: 1)"},
+        {"a group line not a number", "7\r\n8\r\n9\r\nData\r\n0\r\nx\r\n", "\"x\" na rádku 6"},
+        {"fits", "7\r\n8\r\n9\r\nData\r\n0\r\n3\r\n5\r\n-1\r\n2\r\n0\r\n", nullptr},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TFilesWindow fx;
+        TMainForm& f = fx.Connect();
+        ASSERT_TRUE(fx.RunUntilIdle());
+        fx.Panel().SetItemIndex(1, 3);
+        f.LKorekceA->SetValue(1.25);
+        const QStringList before = ParameterFileLines(fx.Panel());
+        const QString throttle = f.LKorekceA->text();
+        const int unwritten = fx.Panel().Model().UnwrittenCount();
+        const QColor text = fx.Panel().ValueLabel(0)->palette().color(QPalette::WindowText);
+        WriteBytes(fx.InFolder("in.zeq"), r.file);
+        fx.dialogs.answers = {fx.InFolder("in.zeq")};
+        f.Open->trigger();
+        QLabel* value = fx.Panel().ValueLabel(0);
+        if (r.refused) {
+            ASSERT_EQ(fx.boxes.boxes.size(), 1);
+            EXPECT_EQ(fx.boxes.boxes[0].kind, TBoxKind::Error);
+            EXPECT_TRUE(fx.boxes.boxes[0].text.contains(QString::fromUtf8(r.refused)))
+                << fx.boxes.boxes[0].text.toStdString();
+            EXPECT_EQ(ParameterFileLines(fx.Panel()), before);
+            EXPECT_EQ(f.LKorekceA->text(), throttle);
+            EXPECT_EQ(fx.Panel().Model().UnwrittenCount(), unwritten);
+            EXPECT_TRUE(value->toolTip().isEmpty());
+            continue;
+        }
+        EXPECT_TRUE(fx.boxes.boxes.isEmpty());
+        EXPECT_EQ(value->text(), "7");
+        EXPECT_TRUE(value->toolTip().contains(fx.InFolder("in.zeq")))
+            << value->toolTip().toStdString();
+        EXPECT_EQ(value->accessibleDescription(), value->toolTip());
+        EXPECT_NE(value->palette().color(QPalette::WindowText), text);
+        fx.boxes.choices = {1}; // the file's changes dropped for the regulator's settings
+        f.Button1->click();
+        ASSERT_TRUE(fx.RunUntilIdle());
+        EXPECT_TRUE(value->toolTip().isEmpty());
+        EXPECT_EQ(value->palette().color(QPalette::WindowText), text);
     }
 }
 

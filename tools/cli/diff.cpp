@@ -88,14 +88,6 @@ std::optional<TDiffFile> ReadDiffFile(const QString& path, const TsmlMsgLangRes&
     return file;
 }
 
-void ApplyBlockImage(IParameterPanel& panel, const TBlockImage& image)
-{
-    panel.SetActiveOptionCount(int(image.itemIndexes.size()));
-    panel.SetUnassignedBytes(image.unassigned);
-    for (int k = 0; k < image.itemIndexes.size(); ++k)
-        panel.SetItemIndex(k, image.itemIndexes[k]);
-}
-
 TSettingsSide SideOf(const TDiffFile& file, const TPanelModel& panel)
 {
     TSettingsSide side;

@@ -35,10 +35,6 @@ std::optional<TDiffFile> ReadDiffFile(const QString& path, const TsmlMsgLangRes&
 std::optional<QStringList> ReadParameterLines(const QString& path, const TsmlMsgLangRes& messages,
                                               QString* error);
 
-// What a record's block puts into a panel, as a restore does: the chosen items of its groups, the
-// active option count and the unassigned bytes (the throttle limits are the caller's).
-void ApplyBlockImage(IParameterPanel& panel, const TBlockImage& image);
-
 // The settings of one side beside the panel: the groups as parameter file lines, and the throttle
 // limits and unassigned bytes where the side knows them (a parameter file does not).
 struct TSettingsSide {

@@ -115,6 +115,7 @@ TCliSession::TCliSession(const TCliEnv& env, const TCliOptions& options,
     cycle_ = std::make_unique<TConnectionCycle>(*env_.clock, *view_, panel_, messages_, settings_,
                                                 *env_.com, *env_.usb, env_.programDir);
     cycle_->AddListener(this);
+    cycle_->SetTimeSource(env_.now);
     backups_ = std::make_unique<TBackupStore>(
         env_.programDir, messages_, env_.now, [this](const QString& text) { Error(text); },
         [this](const QString& path) {
@@ -517,9 +518,9 @@ void TCliSession::Connected()
 
 void TCliSession::PutBlockImage(const TBlockImage& image)
 {
-    view_->SetThrottle(image.throttleMinUs / kMicrosPerMilli,
-                       image.throttleMaxUs / kMicrosPerMilli);
-    ApplyBlockImage(panel_, image);
+    TBlockFields fields = view_->Block();
+    ::PutBlockImage(image, fields, panel_);
+    view_->SetThrottle(fields.throttleMin, fields.throttleMax);
 }
 
 void TCliSession::Sheet()

@@ -3,25 +3,20 @@
 #include "common/atomicfile.h"
 #include "i18n/msglangres.h"
 #include "models/panelmodel.h"
+#include "models/paramcompare.h"
 #include "models/paramfile.h"
 #include "models/sheetprint.h"
 #include "protocol/cycle.h"
 #include "tools/cli/diff.h"
 
 #include <QGuiApplication>
-#include <QLocale>
 
 namespace {
 
 const QString kCliSheetProgram = QStringLiteral("Korvalinex " KX_VERSION);
 
-// As the window's throttle fields show a limit: two decimals in the user's locale.
-QString Ms(double ms)
-{
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return locale.toString(ms, 'f', 2);
-}
+// As the window's throttle fields show a limit.
+QString Ms(double ms) { return ThrottleText(ToWire(ms)); }
 
 } // namespace
 
