@@ -354,7 +354,7 @@ private:
     TRegulatorIdentity keptFor_;
     QString backupOnReturn_;
     TRegulatorIdentity backupFor_;
-    IClock::Token readBackPost_;
+    IClock::Token readBackPost_, closePost_;
 
     std::unique_ptr<TComm> comm1_;
     std::unique_ptr<TParameterPanel> panel_;

@@ -95,7 +95,10 @@ void TMainForm::WriteChecked(const QByteArray& readPayload)
         SetApplicationHint(QLatin1Char('|') + smlMsgLangRes1_.Msg("Str560").arg(backup));
         hintHeld_ = true;
         if (std::exchange(closeAfterWrite_, false))
-            clock_->After(0, [this] { close(); });
+            closePost_ = clock_->After(0, [this] {
+                closePost_.reset();
+                close();
+            });
         return;
     }
     closeAfterWrite_ = false;

@@ -5,6 +5,8 @@
 
 #include "tests/support/cyclefixture.h"
 
+using regsim::Message;
+
 #include <QApplication>
 #include <QDir>
 #include <QFrame>
@@ -244,6 +246,122 @@ TEST(Unwritten, AWriteOfFewerGroupsClearsTheirMarksOnly)
          THint::Verified},
     };
     Play(fx, steps);
+}
+
+} // namespace
+
+namespace {
+
+// How a write ends, as the user learns it: read back and verified; read back and found different;
+// its acknowledgement lost or its line gone, each said in one box naming the backup from before
+// it, which the window loads once the regulator is back if the user says so.
+struct TWriteEnd {
+    const char* name;
+    std::function<void(TUnwrittenWindow&)> fault; // after the click, before the frame goes out
+    QList<int> answers;                           // to the doubt box
+    const char* caption;                          // of the one box; nullptr: none
+    QStringList says;                             // what the box says, in order
+    const char* hint;                             // with the backup or the count as %1
+    bool changeHeld;                              // the regulator holds the change
+    bool changeShown;                             // the window shows the change, marked unless held
+};
+
+TEST(Unwritten, AWriteEndsVerifiedOrSaidWithItsBackup)
+{
+    const TsmlMsgLangRes m;
+    const auto muteWrite = [](TUnwrittenWindow& w) { w.sim.faults().mute = {Message::Write}; };
+    const TWriteEnd rows[] = {
+        {"verified", {}, {}, nullptr, {}, "Str560", true, true},
+        {"acknowledged, not stored",
+         [](TUnwrittenWindow& w) { w.sim.faults().ignoreWrites = true; },
+         {},
+         "Str564",
+         {m.Msg("Str565"), m.Msg("Str561").arg("Brzda", "Měkká", "Vypnuta"), m.Msg("Str568")},
+         "Str564",
+         false,
+         false},
+        {"stored, the acknowledgement lost, the backup loaded on return",
+         muteWrite,
+         {0},
+         "Str566",
+         {m.Msg("Str567"), m.Msg("Str568"), m.Msg("Str581")},
+         "Str566",
+         true,
+         false},
+        {"the line gone before the frame, the change kept for the return",
+         [](TUnwrittenWindow& w) { w.port.lineGone = true; },
+         {1},
+         "Str566",
+         {m.Msg("str53"), m.Msg("Str567"), m.Msg("Str568")},
+         "Str570",
+         false,
+         true},
+    };
+    for (const TWriteEnd& row : rows) {
+        SCOPED_TRACE(row.name);
+        TUnwrittenWindow fx;
+        TMainForm& f = fx.Connect();
+        ASSERT_TRUE(fx.RunUntilIdle());
+        const int read = fx.Panel().ItemIndex(1);
+        const int changed = (read + 1) % fx.Panel().ItemCount(1);
+        fx.Click(1, changed);
+        fx.boxes.choices = row.answers;
+        f.Button2->click();
+        if (row.fault)
+            row.fault(fx);
+        ASSERT_TRUE(fx.clock.AdvanceUntil([&] { return fx.Idle() && !f.WriteUnchecked(); }, 40000));
+        fx.ShowPostedBoxes();
+        const QString backup = fx.NewestBackup();
+        ASSERT_EQ(fx.boxes.boxes.size(), row.caption ? 1 : 0);
+        if (row.caption) {
+            EXPECT_EQ(fx.boxes.boxes[0].caption, m.Msg(row.caption));
+            QString text = fx.boxes.boxes[0].text;
+            for (const QString& part : row.says) {
+                const QString said = part.contains("%1") ? part.arg(backup) : part;
+                const qsizetype at = text.indexOf(said);
+                EXPECT_GE(at, 0) << said.toStdString() << " in " << text.toStdString();
+                text = text.mid(at + said.size());
+            }
+        }
+        const QString hint = m.Msg(row.hint);
+        EXPECT_EQ(f.HintText(), "|" + (row.hint == QLatin1String("Str570") ? hint.arg(1)
+                                       : hint.contains("%1")               ? hint.arg(backup)
+                                                                           : hint));
+        EXPECT_EQ(fx.sim.Block().options[1] == changed + 1, row.changeHeld);
+        EXPECT_EQ(fx.Panel().ItemIndex(1) == changed, row.changeShown);
+        EXPECT_EQ(fx.Panel().Model().GroupUnwritten(1), row.changeShown != row.changeHeld);
+    }
+}
+
+// Closing the window with changes not written asks: write them (and close once they are read back
+// and verified), drop them, or stay; Enter stays.
+TEST(Unwritten, ClosingWithChangesAsksFirst)
+{
+    const struct {
+        const char* name;
+        QList<int> answers;
+        bool closed;
+        int writes;
+    } rows[] = {
+        {"Enter: cancel", {}, false, 0},
+        {"discard", {1}, true, 0},
+        {"write, then close", {0}, true, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TUnwrittenWindow fx;
+        TMainForm& f = fx.Connect();
+        ASSERT_TRUE(fx.RunUntilIdle());
+        f.show();
+        f.UpAClick();
+        fx.boxes.choices = row.answers;
+        EXPECT_EQ(f.close(), row.closed && row.writes == 0);
+        fx.clock.AdvanceUntil([&] { return !f.isVisible(); }, 3000);
+        ASSERT_EQ(fx.boxes.boxes.size(), 1);
+        EXPECT_EQ(fx.boxes.boxes[0].presetButton, 2);
+        EXPECT_EQ(f.isVisible(), !row.closed);
+        EXPECT_EQ(fx.Count(Message::Write), row.writes);
+    }
 }
 
 } // namespace
