@@ -149,7 +149,8 @@ void TConnectionCycle::LinkFailed(TLinkErrorEvent::Where where, const QString& d
 
 void TConnectionCycle::ShowSilence()
 {
-    silenceShown_ = true;
+    if (std::exchange(silenceShown_, true))
+        return;
     view_.ShowConnected(false);
     view_.SetProgress(1, 0);
     view_.SetProgress(2, 0);
@@ -475,10 +476,13 @@ void TConnectionCycle::OnWatchdogTick()
         ShowSilence();
         return;
     }
-    // A read or a write that went unanswered is sent again, a few times at most.
-    if (state_.readPending || state_.writePending)
+    // A read or a write that went unanswered: the window says so from the first tick on, not
+    // connected and nothing in progress, and counts the ticks until it gives up.
+    if (state_.readPending || state_.writePending) {
+        ShowSilence();
         view_.ShowProgressHint(
             messages_.Msg("Str563").arg(state_.watchdogCount + 1).arg(kWatchdogLimit + 1));
+    }
     if (state_.readPending) {
         ++state_.watchdogCount;
         presenceTimer_->Stop();

@@ -112,6 +112,7 @@ void TMainForm::WriteChecked(const QByteArray& readPayload)
         lines << smlMsgLangRes1_.Msg("Str561").arg(caption.trimmed(), d.sent, d.readBack);
     }
     SetApplicationHint(QLatin1Char('|') + smlMsgLangRes1_.Msg("Str564"));
+    hintHeld_ = true;
     const QChar cr = QLatin1Char('\r');
     boxes_->Post(TBoxKind::Error, smlMsgLangRes1_.Msg("Str564"),
                  smlMsgLangRes1_.Msg("Str565") + cr + lines.join(cr) + cr + cr +

@@ -475,11 +475,11 @@ TEST(Timeline, ReadAndItsWatchdog)
                   Do("Button1 again while busy", [](Rig& r) { r.cycle.StartRead(); },
                      {"= busy read miss=0 dog=0"}),
                   // Silent regulator: four watchdog ticks, the retries refused while busy.
-                  Wait(4000, {NoAnswer(4000, 1), "+4000 Timer2 off", "= busy read miss=0 dog=1"}),
+                  Wait(4000, {"+4000 status str4", "+4000 PB1 0", "+4000 PB2 0", NoAnswer(4000, 1),
+                              "+4000 Timer2 off", "= busy read miss=0 dog=1"}),
                   Wait(8000, {NoAnswer(4000, 2), "+4000 Timer2 off", NoAnswer(8000, 3),
                               "+8000 Timer2 off", "= busy read miss=0 dog=3"}),
-                  Wait(4000, {"+4000 Timer2 off", "+4000 Timer3 on", "+4000 status str4",
-                              "+4000 PB1 0", "+4000 PB2 0", "= busy read miss=0 dog=0"}),
+                  Wait(4000, {"+4000 Timer2 off", "+4000 Timer3 on", "= busy read miss=0 dog=0"}),
                   Wait(2000, Join(ResetLines(2000, true, true), {"= miss=0 dog=0"})),
               });
 
@@ -552,10 +552,10 @@ TEST(Timeline, OnlyTheAnswerToTheRequestPendingIsTaken)
              Do(
                  "Button1", [](Rig& r) { r.cycle.StartRead(); },
                  At(0, kReadStart, {"= busy read miss=0 dog=0"})),
-             Wait(16000, {NoAnswer(4000, 1), "+4000 Timer2 off", NoAnswer(8000, 2),
-                          "+8000 Timer2 off", NoAnswer(12000, 3), "+12000 Timer2 off",
-                          "+16000 Timer2 off", "+16000 Timer3 on", "+16000 status str4",
-                          "+16000 PB1 0", "+16000 PB2 0", "= busy read miss=0 dog=0"}),
+             Wait(16000, {"+4000 status str4", "+4000 PB1 0", "+4000 PB2 0", NoAnswer(4000, 1),
+                          "+4000 Timer2 off", NoAnswer(8000, 2), "+8000 Timer2 off",
+                          NoAnswer(12000, 3), "+12000 Timer2 off", "+16000 Timer2 off",
+                          "+16000 Timer3 on", "= busy read miss=0 dog=0"}),
              Wait(2000, Join(ResetLines(2000, true, true), {"= miss=0 dog=0"})),
              Wait(1,
                   {"+1 " + kWakeUp, "+1 Timer3 on", "+1 Timer1 off", "= busy ident miss=0 dog=0"}),
@@ -639,7 +639,8 @@ TEST(Timeline, WriteEndedByFbOrFc)
              {
                  click,
                  Wait(100, At(100, writeOut, {"= busy write miss=0 dog=0"})),
-                 Wait(4000, {NoAnswer(4000, 1), "+4000 Timer2 off", "= busy write miss=0 dog=1"}),
+                 Wait(4000, {"+4000 status str4", "+4000 PB1 0", "+4000 PB2 0", NoAnswer(4000, 1),
+                             "+4000 Timer2 off", "= busy write miss=0 dog=1"}),
              });
     }
     {
