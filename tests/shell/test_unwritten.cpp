@@ -42,6 +42,17 @@ struct TStep {
     THint hint;
 };
 
+// The window connects and reads the regulator: nothing is marked yet.
+const TStep kFirstRead = {"read",
+                          [](TUnwrittenWindow& w) {
+                              w.Connect();
+                              ASSERT_TRUE(w.RunUntilIdle());
+                          },
+                          {},
+                          false,
+                          false,
+                          THint::Same};
+
 // Each step, then the marks, the count in the status bar and the hint panel.
 template <size_t N> void Play(TUnwrittenWindow& fx, const TStep (&steps)[N])
 {
@@ -80,15 +91,7 @@ TEST(Unwritten, MarksFollowReadEditLoadWriteAndReset)
 {
     TUnwrittenWindow fx;
     const TStep steps[] = {
-        {"read",
-         [](TUnwrittenWindow& w) {
-             w.Connect();
-             ASSERT_TRUE(w.RunUntilIdle());
-         },
-         {},
-         false,
-         false,
-         THint::Same},
+        kFirstRead,
         {"brake chosen",
          [](TUnwrittenWindow& w) { w.Click(1, 3); },
          {1},
@@ -213,15 +216,7 @@ TEST(Unwritten, AWriteOfFewerGroupsClearsTheirMarksOnly)
     data.block.options.back() = 0;
     TUnwrittenWindow fx(data);
     const TStep steps[] = {
-        {"read",
-         [](TUnwrittenWindow& w) {
-             w.Connect();
-             ASSERT_TRUE(w.RunUntilIdle());
-         },
-         {},
-         false,
-         false,
-         THint::Same},
+        kFirstRead,
         // The last group is not in use (no choice, disabled): only a file gives it an item.
         {"a file with another brake and a direction",
          [](TUnwrittenWindow& w) {
