@@ -81,12 +81,13 @@ struct TSheetWindow : TCycleFixture {
     }
 };
 
-// The text of a PDF as pdftotext lays it out, one line of the page a line.
+// The text of a PDF as pdftotext lays it out, one line of the page a line; a ligature ("ﬁ", "ﬀ")
+// as the letters it joins.
 QStringList PdfLines(const QString& pdf)
 {
     const TRunResult r = RunProgram("pdftotext", {"-layout", pdf, "-"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    return r.out.split('\n');
+    return r.out.normalized(QString::NormalizationForm_KC).split('\n');
 }
 
 // Each row on a line of its own, caption before value, in the order given; the mark beside exactly
