@@ -180,7 +180,7 @@ TEST(CliOptions, UsbTakesASerialNumber)
     // Both kinds of link, each as often as wanted: the command runs on each in turn.
     EXPECT_EQ(
         ParseCliCommandLine({"read", "--usb", "KX000002", "--port", "COM1", "--usb"}).options.links,
-        QList<TLinkSpec>({{true, "KX000002"}, {false, "COM1"}, {true, ""}}));
+        QList<TLinkArg>({{true, "KX000002"}, {false, "COM1"}, {true, ""}}));
 }
 
 // One table of command lines: what each sets, or the complaint it gets.
@@ -199,7 +199,7 @@ TEST(CliOptions, CommandLines)
         {{"read", "--port=/dev/ttyS1", "--timeout=5", "--lang=EN"},
          "",
          [](const TCliOptions& o) {
-             EXPECT_EQ(o.links, QList<TLinkSpec>({{false, "/dev/ttyS1"}}));
+             EXPECT_EQ(o.links, QList<TLinkArg>({{false, "/dev/ttyS1"}}));
              EXPECT_EQ(o.port, "/dev/ttyS1");
              EXPECT_EQ(o.timeoutSeconds, 5);
              EXPECT_EQ(o.language, "EN");

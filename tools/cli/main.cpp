@@ -98,7 +98,7 @@ void ChooseMotorAndLink(TCliOptions& options, const TWindowSetup& setup)
         else
             options.links = {{true, QString()}};
     }
-    for (TLinkSpec& link : options.links)
+    for (TLinkArg& link : options.links)
         if (!link.usb)
             link.name = CliPortPath(link.name);
 }
@@ -108,13 +108,13 @@ QList<TCheckedLink> CheckedLinks(const TCliOptions& options, const TWindowSetup&
                                  bool fromSetup)
 {
     QList<TCheckedLink> links;
-    for (const TLinkSpec& spec : options.links) {
+    for (const TLinkArg& given : options.links) {
         TCheckedLink link;
-        link.usb = spec.usb;
-        link.usbSerial = spec.usb ? spec.name : QString();
-        link.port = spec.usb ? QString() : spec.name;
+        link.usb = given.usb;
+        link.usbSerial = given.usb ? given.name : QString();
+        link.port = given.usb ? QString() : given.name;
         link.fromSetup = fromSetup;
-        if (fromSetup && !spec.usb)
+        if (fromSetup && !given.usb)
             link.port = setup.Value("COM", "COM1");
         links.append(link);
     }

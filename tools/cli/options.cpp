@@ -306,7 +306,7 @@ const char* ExitStatusWord(int status)
     }
 }
 
-TCliOptions TCliOptions::ForLink(const TLinkSpec& link) const
+TCliOptions TCliOptions::ForLink(const TLinkArg& link) const
 {
     TCliOptions o = *this;
     o.links = {link};

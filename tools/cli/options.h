@@ -43,10 +43,10 @@ enum TVerbosity : int { kQuiet = 0, kNormal = 1, kVerbose = 2, kTrace = 3 };
 
 // One link of the command line, in the order given: a serial port, or an FTDI adapter (serial
 // number empty: the first one listed).
-struct TLinkSpec {
+struct TLinkArg {
     bool usb = false;
     QString name;
-    bool operator==(const TLinkSpec&) const = default;
+    bool operator==(const TLinkArg&) const = default;
 };
 
 struct TCliOptions {
@@ -63,7 +63,7 @@ struct TCliOptions {
          force = false; // write's --dry-run, --if-different, --force
     bool help = false;
     bool version = false;
-    QList<TLinkSpec> links; // every --port and --usb, in order
+    QList<TLinkArg> links; // every --port and --usb, in order
     // The link of one run, taken from links (or setup.ini when there are none).
     QString port;      // --port
     bool usb = false;  // --usb
@@ -85,7 +85,7 @@ struct TCliOptions {
     int jobs = 1; // links run at the same time
 
     // This run's options for one of the links.
-    TCliOptions ForLink(const TLinkSpec& link) const;
+    TCliOptions ForLink(const TLinkArg& link) const;
 };
 
 // What is wrong with a command line: a message key and its arguments, put into words once the
@@ -101,11 +101,11 @@ struct TParsedCommandLine {
     TCliError error; // not empty: unusable, with the reason
 };
 
-inline const QStringList kCliCommands = {
-    QStringLiteral("ports"),   QStringLiteral("identify"), QStringLiteral("read"),
-    QStringLiteral("write"),   QStringLiteral("default"),  QStringLiteral("log"),
-    QStringLiteral("restore"), QStringLiteral("diff"),     QStringLiteral("doctor"),
-    QStringLiteral("sheet")};
+inline const QStringList kCliCommands = {QStringLiteral("ports"),   QStringLiteral("identify"),
+                                         QStringLiteral("read"),    QStringLiteral("write"),
+                                         QStringLiteral("default"), QStringLiteral("log"),
+                                         QStringLiteral("restore"), QStringLiteral("diff"),
+                                         QStringLiteral("doctor"),  QStringLiteral("sheet")};
 
 TParsedCommandLine ParseCliCommandLine(const QStringList& args);
 

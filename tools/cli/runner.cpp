@@ -149,7 +149,7 @@ TCliOutputs Prefixed(const TCliOutputs& outputs, const QString& name, QStringLis
             outputs.outBytes};
 }
 
-QString LinkLabel(const TLinkSpec& link)
+QString LinkLabel(const TLinkArg& link)
 {
     return link.usb ? UsbBackupLink(link.name).trimmed() : link.name;
 }
@@ -193,7 +193,7 @@ int RunLinks(QCoreApplication& app, int signalFd, const TCliOptions& options,
     std::vector<QStringList> results(n);
     std::vector<std::unique_ptr<TLinkRun>> runs;
     for (int i = 0; i < n; ++i) {
-        const TLinkSpec& link = options.links[i];
+        const TLinkArg& link = options.links[i];
         runs.push_back(std::make_unique<TLinkRun>(
             options.ForLink(link), dataDir, messages,
             several ? Prefixed(outputs, LinkLabel(link), &results[i]) : outputs));
