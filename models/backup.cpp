@@ -290,23 +290,26 @@ QList<TBackupEntry> ListBackups(const QString& programDir, const QString& modelN
     for (const QString& name : names) {
         if (!kRecordName.match(name).hasMatch())
             continue;
-        TBackupEntry entry;
-        entry.recordPath = folder + QLatin1Char('/') + name;
         QString error;
-        std::optional<TBackupRecord> record = LoadBackupRecord(entry.recordPath, &error);
-        if (!record) {
-            if (unreadable)
-                unreadable->append(error);
-            continue;
-        }
-        entry.record = std::move(*record);
-        const QString zeq = folder + QLatin1Char('/') + QFileInfo(name).completeBaseName() +
-                            QLatin1Char('.') + kParamFileExtension;
-        if (QFileInfo(zeq).isFile())
-            entry.parameterPath = zeq;
-        entries.append(std::move(entry));
+        std::optional<TBackupEntry> entry =
+            LoadBackupEntry(folder + QLatin1Char('/') + name, &error);
+        if (entry)
+            entries.append(std::move(*entry));
+        else if (unreadable)
+            unreadable->append(error);
     }
     return entries;
+}
+
+std::optional<TBackupEntry> LoadBackupEntry(const QString& recordPath, QString* error)
+{
+    std::optional<TBackupRecord> record = LoadBackupRecord(recordPath, error);
+    if (!record)
+        return std::nullopt;
+    const QFileInfo info(recordPath);
+    const QString zeq =
+        info.dir().filePath(info.completeBaseName() + QLatin1Char('.') + kParamFileExtension);
+    return TBackupEntry{recordPath, QFileInfo(zeq).isFile() ? zeq : QString(), std::move(*record)};
 }
 
 // ---- the store

@@ -104,6 +104,8 @@ struct TBackupEntry {
 // wrong appended to *unreadable; other files in the folder are not looked at.
 QList<TBackupEntry> ListBackups(const QString& programDir, const QString& modelName,
                                 QStringList* unreadable = nullptr);
+// One backup by its record's path; nothing, with *error saying why, when the record cannot be read.
+std::optional<TBackupEntry> LoadBackupEntry(const QString& recordPath, QString* error);
 
 class TBackupStore final : public IOverwriteGuard {
 public:

@@ -1,6 +1,7 @@
 #include "models/writecheck.h"
 
 #include "models/panelmodel.h"
+#include "models/paramcompare.h"
 
 namespace {
 
@@ -14,10 +15,7 @@ int Word(const QByteArray& p, int at)
     return static_cast<unsigned char>(p[at]) * 256 + static_cast<unsigned char>(p[at + 1]);
 }
 
-QString MsText(int us)
-{
-    return us < 0 ? QString() : QStringLiteral("%1 ms").arg(us / 1000.0, 0, 'f', 2);
-}
+QString MsText(int us) { return us < 0 ? QString() : ThrottleText(us) + QStringLiteral(" ms"); }
 
 // A group's byte as the user reads it: the item's text, or the byte itself when it names none.
 QString ItemText(const TPanelModel& panel, int g, const QByteArray& payload, qsizetype at)

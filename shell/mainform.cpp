@@ -131,16 +131,13 @@ TMainForm::TMainForm(const TMainFormEnv& env, QWidget* parent)
     TimeSource now = env_.now ? env_.now : [] { return QDateTime::currentDateTime(); };
     // ... and a log download keeps the log before it under the name of the moment.
     cycle_->SetTimeSource(now);
-    // The hint panel says where the copy went; "|": the path is all long part, whatever it holds.
+    // The hint panel says where the copy went.
     backups_ = std::make_unique<TBackupStore>(
         env_.programDir, smlMsgLangRes1_, std::move(now),
         [this](const QString& text) { ErrorBox(text); },
         [this](const QString& path) {
             lastBackup_ = path;
-            SetApplicationHint(QLatin1Char('|') +
-                               smlMsgLangRes1_.Msg("str132").arg(QDir::toNativeSeparators(path)));
-            // Stays while the mouse moves over controls without a hint of their own.
-            hintHeld_ = true;
+            HoldHint(smlMsgLangRes1_.Msg("str132").arg(QDir::toNativeSeparators(path)));
         });
     cycle_->SetOverwriteGuard(backups_.get());
     IFileWriter* files = env_.files;
@@ -421,6 +418,14 @@ void TMainForm::SetApplicationHint(const QString& hint)
     hintHeld_ = false;
     // A long one (a backup's path) keeps its start and its end.
     SetElidedText(StatusPanel2, QLatin1Char(' ') + LongHint(hint));
+}
+
+void TMainForm::HoldHint(const QString& news)
+{
+    // "|": the text is all long part, whatever it holds (a path may hold a bar).
+    SetApplicationHint(QLatin1Char('|') + news);
+    // Stays while the mouse moves over controls without a hint of their own.
+    hintHeld_ = true;
 }
 
 void TMainForm::ShowUsbProblem(const TUsbOpenProblem& problem)

@@ -204,6 +204,9 @@ public:
 
     // The window's hint handler: the hint panel shows a space and the long part of the hint.
     void SetApplicationHint(const QString& hint);
+    // News for the hint panel (where a backup went, how a write ended), held until a control with
+    // a hint of its own takes its place.
+    void HoldHint(const QString& news);
     // Why the adapter cannot be opened, shown in the status bar until it opens; kind None hides it.
     void ShowUsbProblem(const TUsbOpenProblem& problem);
     // The full advice for the problem shown, in the current language; empty when there is none.
@@ -248,6 +251,8 @@ private:
     // After a read of the regulator the edits kept over a reset go back, or the backup chosen
     // from the doubt box is loaded.
     void AfterFreshRead(bool sayKept);
+    // The changes not written, kept for the next read of this regulator.
+    void KeepUnwrittenEdits();
     // Loads a backup's settings into the window, the throttle limits with the option groups.
     void LoadBackupIntoWindow(const QString& recordPath);
     // Unwritten changes before something replaces or drops them: 0 write them, 1 drop them, 2

@@ -65,13 +65,9 @@ void TMainForm::ReadBackWhenIdle()
                     return; // gone meanwhile, or the next idle moment tries again
                 // Changes the write did not carry (groups beyond the regulator's active count)
                 // stay changes after the read back.
-                const TUnwrittenEdits edits = panel_->Model().UnwrittenEdits();
+                KeepUnwrittenEdits();
                 write_->readingBack = true;
                 cycle_->StartRead();
-                if (edits.Count() > 0) {
-                    keptEdits_ = edits;
-                    keptFor_ = cycle_->Identity();
-                }
             });
         });
     });
@@ -92,8 +88,7 @@ void TMainForm::WriteChecked(const QByteArray& readPayload)
         CheckWrite(write.sent, readPayload, cycle_->Identity().version, panel_->Model());
     const QString backup = QDir::toNativeSeparators(write.backup);
     if (check.Confirmed()) {
-        SetApplicationHint(QLatin1Char('|') + smlMsgLangRes1_.Msg("Str560").arg(backup));
-        hintHeld_ = true;
+        HoldHint(smlMsgLangRes1_.Msg("Str560").arg(backup));
         if (std::exchange(closeAfterWrite_, false))
             closePost_ = clock_->After(0, [this] {
                 closePost_.reset();
@@ -111,8 +106,7 @@ void TMainForm::WriteChecked(const QByteArray& readPayload)
                                                               : d.caption;
         lines << smlMsgLangRes1_.Msg("Str561").arg(caption.trimmed(), d.sent, d.readBack);
     }
-    SetApplicationHint(QLatin1Char('|') + smlMsgLangRes1_.Msg("Str564"));
-    hintHeld_ = true;
+    HoldHint(smlMsgLangRes1_.Msg("Str564"));
     const QChar cr = QLatin1Char('\r');
     boxes_->Post(TBoxKind::Error, smlMsgLangRes1_.Msg("Str564"),
                  smlMsgLangRes1_.Msg("Str565") + cr + lines.join(cr) + cr + cr +
@@ -126,8 +120,7 @@ void TMainForm::WriteInDoubt(const QString& cause)
     write_->doubtSaid = true;
     const QString backup = QDir::toNativeSeparators(write_->backup);
     const TRegulatorIdentity regulator = cycle_->Identity();
-    SetApplicationHint(QLatin1Char('|') + smlMsgLangRes1_.Msg("Str566"));
-    hintHeld_ = true;
+    HoldHint(smlMsgLangRes1_.Msg("Str566"));
     QString text = smlMsgLangRes1_.Msg("Str567");
     if (!cause.isEmpty())
         text = cause + QLatin1Char('\r') + text;
@@ -166,19 +159,22 @@ void TMainForm::ConnectionResetting()
             WriteInDoubt(QString());
         } else {
             // Taken, but not seen back: said, not claimed.
-            SetApplicationHint(QLatin1Char('|') + smlMsgLangRes1_.Msg("Str569"));
-            hintHeld_ = true;
+            HoldHint(smlMsgLangRes1_.Msg("Str569"));
         }
         write_.reset();
     }
     closeAfterWrite_ = false;
-    if (!cycle_->HasIdentity())
-        return;
+    if (cycle_->HasIdentity())
+        KeepUnwrittenEdits();
+}
+
+void TMainForm::KeepUnwrittenEdits()
+{
     const TUnwrittenEdits edits = panel_->Model().UnwrittenEdits();
-    if (edits.Count() > 0) {
-        keptEdits_ = edits;
-        keptFor_ = cycle_->Identity();
-    }
+    if (edits.Count() == 0)
+        return;
+    keptEdits_ = edits;
+    keptFor_ = cycle_->Identity();
 }
 
 void TMainForm::AfterFreshRead(bool sayKept)
@@ -204,24 +200,19 @@ void TMainForm::AfterFreshRead(bool sayKept)
         LKorekceB->SetValue(*edits.throttleMaxUs / 1000.0);
     const int count = panel_->Model().UnwrittenCount();
     if (count > 0 && sayKept) {
-        SetApplicationHint(QLatin1Char('|') + smlMsgLangRes1_.Msg("Str570").arg(count));
-        hintHeld_ = true;
+        HoldHint(smlMsgLangRes1_.Msg("Str570").arg(count));
     }
 }
 
 void TMainForm::LoadBackupIntoWindow(const QString& recordPath)
 {
     QString error;
-    const std::optional<TBackupRecord> record = LoadBackupRecord(recordPath, &error);
-    if (!record) {
+    const std::optional<TBackupEntry> entry = LoadBackupEntry(recordPath, &error);
+    if (!entry) {
         ErrorBox(error);
         return;
     }
-    const QList<TBackupEntry> entries = ListBackups(env_.programDir, record->identity.name);
-    const auto entry = std::find_if(entries.begin(), entries.end(), [&](const TBackupEntry& e) {
-        return QFileInfo(e.recordPath) == QFileInfo(recordPath);
-    });
-    if (entry == entries.end() || entry->parameterPath.isEmpty()) {
+    if (entry->parameterPath.isEmpty()) {
         ErrorBox(smlMsgLangRes1_.Msg("Str580").arg(QDir::toNativeSeparators(recordPath)));
         return;
     }

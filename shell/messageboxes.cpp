@@ -74,6 +74,17 @@ int TQtMessageBoxes::Choose(const QString& caption, const QString& text, const Q
     return chosen < 0 ? int(added.size()) - 1 : int(chosen);
 }
 
+// A question is the user's own doing and wants its answer now; boxes asked for meanwhile wait.
+template <typename Fn> auto TBoxGate::Asking(Fn ask)
+{
+    const bool before = asking_;
+    asking_ = true;
+    const auto answer = ask();
+    asking_ = before;
+    ShowNextLater();
+    return answer;
+}
+
 bool TBoxGate::Wait(const TBox& box)
 {
     if (open_ == box || std::find(waiting_.begin(), waiting_.end(), box) != waiting_.end())
@@ -124,24 +135,13 @@ void TBoxGate::Show(TBoxKind kind, const QString& caption, const QString& text)
 bool TBoxGate::Ask(const QString& caption, const QString& text, const QString& yes,
                    const QString& no, TDefaultAnswer preset)
 {
-    // A question is the user's own doing and wants its answer now; boxes asked for meanwhile wait.
-    const bool before = asking_;
-    asking_ = true;
-    const bool answer = boxes_.Ask(caption, text, yes, no, preset);
-    asking_ = before;
-    ShowNextLater();
-    return answer;
+    return Asking([&] { return boxes_.Ask(caption, text, yes, no, preset); });
 }
 
 int TBoxGate::Choose(const QString& caption, const QString& text, const QStringList& buttons,
                      int preset)
 {
-    const bool before = asking_;
-    asking_ = true;
-    const int answer = boxes_.Choose(caption, text, buttons, preset);
-    asking_ = before;
-    ShowNextLater();
-    return answer;
+    return Asking([&] { return boxes_.Choose(caption, text, buttons, preset); });
 }
 
 void TBoxGate::PostQuestion(const QString& caption, const QString& text, const QStringList& buttons,

@@ -83,6 +83,8 @@ private:
     bool Wait(const TBox& box);
     void Open(const TBox& box);
     void ShowNextLater();
+    // Runs the question, the boxes asked for meanwhile waiting for its answer.
+    template <typename Fn> auto Asking(Fn ask);
 
     IMessageBoxes& boxes_;
     IClock& clock_;
